@@ -1,0 +1,56 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "device/signature.h"
+#include "util/cp1251.h"
+
+namespace tunavox::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tunavox-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::string WriteSignedDescription(const TempDir& dir, const std::string& name,
+                                   const std::string& utf8Xml) {
+    const std::string path = dir.File(name);
+    const bool cp1251 = utf8Xml.find("windows-1251") != std::string::npos;
+    WriteBytes(path, cp1251 ? Utf8ToCp1251(utf8Xml) : utf8Xml);
+    const std::string error = SignDescriptionFile(path);
+    if (!error.empty()) throw std::runtime_error("signing failed: " + error);
+    return path;
+}
+
+std::string Description(const std::string& registers, const std::string& rootAttrs,
+                        const std::string& more) {
+    return "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
+           "<DEVICE name=\"Тест\" serial=\"9600-8-N-1\"" +
+           rootAttrs + ">\r\n" + more + "  <REGISTERS>\r\n" + registers +
+           "  </REGISTERS>\r\n</DEVICE>\r\n";
+}
+
+} // namespace tunavox::test

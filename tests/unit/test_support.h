@@ -1,0 +1,35 @@
+#pragma once
+// Helpers shared by the core tests: temporary folders and signed description files.
+#include <string>
+
+namespace tunavox::test {
+
+// A fresh folder under the system's temporary folder, removed with its content at
+// destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    // Full path of a file in the folder.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);
+
+// Writes a description given as UTF-8 text: converted to Windows-1251 when it
+// declares that encoding, then signed. Returns the file's path.
+std::string WriteSignedDescription(const TempDir& dir, const std::string& name,
+                                   const std::string& utf8Xml);
+
+// A minimal description with the given REGISTERS content and root attributes.
+std::string Description(const std::string& registers, const std::string& rootAttrs = {},
+                        const std::string& more = {});
+
+} // namespace tunavox::test

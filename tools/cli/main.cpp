@@ -1,0 +1,62 @@
+// tunavox-cli: description files and device exchange from the command line.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "device/description.h"
+#include "device/signature.h"
+#include "util/program_folder.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage:\n"
+    "  tunavox-cli sign FILE...     write the signature into each description file\n"
+    "  tunavox-cli verify FILE...   load each description and print OK or the error\n";
+
+int Usage(const char* message = nullptr) {
+    if (message) std::fprintf(stderr, "tunavox-cli: %s\n", message);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+int Sign(const std::vector<std::string>& files) {
+    int status = 0;
+    for (const std::string& file : files) {
+        const std::string error = tunavox::SignDescriptionFile(file);
+        std::printf("%s: %s\n", file.c_str(), error.empty() ? "OK" : error.c_str());
+        if (!error.empty()) status = 1;
+    }
+    return status;
+}
+
+int Verify(const std::vector<std::string>& files) {
+    int status = 0;
+    const std::string folder = tunavox::ProgramFolder();
+    for (const std::string& file : files) {
+        tunavox::TRegList regs;
+        tunavox::TNameValueList errorTexts;
+        tunavox::TDescription desc;
+        const std::string error = tunavox::LoadDescription(file, regs, errorTexts, desc, folder);
+        std::printf("%s: %s\n", file.c_str(), error.empty() ? "OK" : error.c_str());
+        if (!error.empty()) status = 1;
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "-h" || command == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "sign" || command == "verify") {
+        if (args.empty()) return Usage("no files given");
+        return command == "sign" ? Sign(args) : Verify(args);
+    }
+    return Usage(("unknown command: " + command).c_str());
+}
