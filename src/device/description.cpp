@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "device/signature.h"
+#include "link/canal.h"
 #include "device/value_codec.h"
 #include "util/cp1251.h"
 #include "util/integer_text.h"
@@ -69,7 +70,7 @@ std::string ResolveBackgroundPath(const std::string& file, const std::string& pr
 }
 
 std::string LoadDescription(const std::string& path, TRegList& regs, TNameValueList& errorTexts,
-                            TDescription& out, const std::string& programFolder) {
+                            TDescription& out, const std::string& programFolder, TCanal* canal) {
     XmlDocument doc;
     std::string error = VerifyDescription(path, doc);
     if (!error.empty()) return error;
@@ -88,9 +89,11 @@ std::string LoadDescription(const std::string& path, TRegList& regs, TNameValueL
     if (!ParseSettingsText(out.Serial, line))
         return "Некорректные параметры COM-порта: " + out.Serial;
     out.Line = line;
+    if (canal) canal->ComPort->ParseSettings(out.Serial, false);
     int32_t timeout = 0;
     if (!root.AttrInt("timeout", 1000, timeout, error)) return error;
     out.Timeout = timeout;
+    if (canal) canal->SetTimeout(static_cast<uint32_t>(timeout));
 
     if (const XmlElement ui = root.FirstChild("INTERFACE")) ApplyInterface(ui, out, programFolder);
 

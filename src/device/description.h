@@ -33,12 +33,16 @@ struct TDescription {
     bool PollOnConnect = false;
 };
 
-// Verifies and loads a description: fills regs (emptying it first), appends the
-// device error texts to errorTexts and reports the window settings in out. Relative
-// background paths are taken from programFolder (with its trailing "/"). Returns the
-// first failure's message, or "" on success.
+class TCanal;
+
+// Verifies and loads a description: fills regs (emptying it first), replaces the
+// device error texts in errorTexts and reports the window settings in out. With a
+// channel, the line settings are stored in its port for the next opening and its
+// answer time-out is set. Relative background paths are taken from programFolder
+// (with its trailing "/"). Returns the first failure's message, or "" on success.
 std::string LoadDescription(const std::string& path, TRegList& regs, TNameValueList& errorTexts,
-                            TDescription& out, const std::string& programFolder);
+                            TDescription& out, const std::string& programFolder,
+                            TCanal* canal = nullptr);
 
 // Resolves a background file name as the description writes it: a plain or
 // "\"-prefixed name is relative to the program's folder; backslashes become slashes.

@@ -1,0 +1,142 @@
+#include "link/canal.h"
+
+#include <chrono>
+
+#include "link/frame.h"
+#include "link/frame_collector.h"
+#include "log/logger.h"
+
+namespace tunavox {
+namespace {
+
+const char* const kNoAnswer = "Устройство не отвечает";
+
+} // namespace
+
+TCanal::TCanal() : ComPort(std::make_unique<TMyComPort>()) { SetTimeout(1000); }
+
+void TCanal::SetTimeout(uint32_t ms) {
+    timeout_ = ms;
+    if (protocolVersion_ == 0)
+        ComPort->SetTimeouts(1, ms, 0, 0, ms, false);
+    else
+        ComPort->SetPollingTimeouts(1, ms, false);
+}
+
+void TCanal::SetVersion(uint8_t version) {
+    protocolVersion_ = version;
+    SetTimeout(timeout_);
+}
+
+void TCanal::SetLogging(bool on) {
+    std::lock_guard<std::mutex> g(lock_);
+    logEnabled_ = on;
+}
+
+bool TCanal::Logging() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return logEnabled_;
+}
+
+bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer, std::string& error) {
+    error.clear();
+    std::string frame = BuildFrame(payload, withId);
+    if (protocolVersion_ != 0) frame = StuffFrame(frame);
+    bool result = false;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        if (!ComPort->Purge()) {
+            error = ComPort->ErrorText();
+            return false;
+        }
+        if (Logging()) GetLogger()->LogText("", false);
+        if (Logging()) GetLogger()->LogData(frame, true);
+        if (ComPort->WriteString(frame, false) < 0) {
+            error = ComPort->ErrorText();
+            if (Logging()) GetLogger()->LogFormat(error, {}, true, "**");
+            return false;
+        }
+        answer.clear();
+        error.clear();
+        result = protocolVersion_ == 0 ? ReceiveV1(answer, error) : ReceiveV2(answer, error);
+        if (result || error == kNoAnswer) break;
+    }
+    return result;
+}
+
+bool TCanal::ReceiveV1(std::string& answer, std::string& error) {
+    std::string header;
+    const int n = ComPort->Read(header, 3);
+    if (n == 0) {
+        if (Logging()) GetLogger()->LogData("", false);
+        error = kNoAnswer;
+        return false;
+    }
+    if (n < 0 || n < 3 || header[0] != kStx) {
+        error = n < 0 ? ComPort->ErrorText() : n < 3 ? "Неполный ответ" : "Некорректный стартовый байт";
+        if (Logging()) GetLogger()->LogData(header, false);
+        return false;
+    }
+    int length = (static_cast<unsigned char>(header[1]) << 8) | static_cast<unsigned char>(header[2]);
+    if (length & 0x8000) length &= 0x0FFF;
+    const int got = ComPort->Read(answer, length + 2);
+    if (Logging()) GetLogger()->LogData(answer, false);
+    if (got < length + 2) {
+        error = got < 0 ? ComPort->ErrorText() : "Неполный ответ";
+        return false;
+    }
+    if (!CheckCRC(answer, 1)) {
+        error = "Некорректная CRC";
+        return false;
+    }
+    answer.resize(answer.size() - 2);
+    return true;
+}
+
+bool TCanal::ReceiveV2(std::string& answer, std::string& error) {
+    TFrameCollector collector([this](std::string_view dropped) {
+        if (Logging()) GetLogger()->LogMarked(dropped, "##");
+    });
+    bool found = false;
+    // A monotonic deadline: immune to clock changes and to tick wrap.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
+    char chunk[100];
+    for (;;) {
+        const int n = ComPort->ReadBuffer(chunk, sizeof chunk);
+        if (n < 0 && ComPort->ErrorCode() == kPortClosedError) {
+            // Closed under us: waiting out the time-out would only delay the same outcome.
+            error = ComPort->ErrorText();
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const int left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
+        if (n > 0) {
+            found = collector.Append(std::string_view(chunk, static_cast<size_t>(n)));
+            if (!found && left > 0) ComPort->WaitReadable(std::min(left, 1));
+        } else if (left > 0) {
+            // Instead of sleeping blindly, wake as soon as bytes arrive.
+            ComPort->WaitReadable(std::min(left, 10));
+        }
+        if (found || std::chrono::steady_clock::now() >= deadline) break;
+    }
+    if (found) {
+        if (Logging()) GetLogger()->LogData(collector.Buffer(), false);
+        answer = collector.Answer();
+        error.clear();
+        return true;
+    }
+    if (collector.Buffer().empty()) {
+        if (collector.Junk()) {
+            error = "Не найден STX в ответе";
+        } else {
+            error = kNoAnswer;
+            if (Logging()) GetLogger()->LogData("", false);
+        }
+        return false;
+    }
+    error = "Получен некорректный ответ";
+    if (Logging()) GetLogger()->LogMarked(collector.Buffer(), "??");
+    return false;
+}
+
+} // namespace tunavox

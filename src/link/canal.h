@@ -1,0 +1,48 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "link/com_port.h"
+
+namespace tunavox {
+
+// The frame channel: one request payload out, one answer payload back, framed with
+// STX, length and CRC-16 (byte-stuffed in protocol 2.0), with up to three attempts
+// for a garbled answer and every frame in the exchange log while logging is on.
+class TCanal {
+public:
+    TCanal();
+    virtual ~TCanal() = default;
+    TCanal(const TCanal&) = delete;
+    TCanal& operator=(const TCanal&) = delete;
+
+    // One request/answer. On success answer is the answer frame's payload; on failure
+    // error holds the reason ("Устройство не отвечает", the port's text, ...).
+    bool Exchange(std::string_view payload, bool withId, std::string& answer, std::string& error);
+
+    // Answer time-out in ms; stores the matching port time-outs for the next opening.
+    void SetTimeout(uint32_t ms);
+    // 0: protocol 1.0, anything else: 2.0.
+    void SetVersion(uint8_t version);
+    void SetLogging(bool on);
+    bool Logging() const;
+
+    uint8_t ProtocolVersion() const { return protocolVersion_; }
+    uint32_t Timeout() const { return timeout_; }
+
+    std::unique_ptr<TMyComPort> ComPort;
+
+    bool ReceiveV1(std::string& answer, std::string& error);
+    bool ReceiveV2(std::string& answer, std::string& error);
+
+private:
+    mutable std::mutex lock_; // guards logEnabled_ only
+    bool logEnabled_ = false;
+    uint8_t protocolVersion_ = 0;
+    uint32_t timeout_ = 1000;
+};
+
+} // namespace tunavox
