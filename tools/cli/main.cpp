@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "device/description.h"
+#include "exchange.h"
 #include "device/signature.h"
 #include "util/program_folder.h"
 
@@ -12,7 +13,14 @@ namespace {
 const char* const kUsage =
     "Usage:\n"
     "  tunavox-cli sign FILE...     write the signature into each description file\n"
-    "  tunavox-cli verify FILE...   load each description and print OK or the error\n";
+    "  tunavox-cli verify FILE...   load each description and print OK or the error\n"
+    "  tunavox-cli ports            list the system's serial ports\n"
+    "  tunavox-cli read  --desc FILE --port NAME [options] [ADDR...]\n"
+    "                               read every readable register (or the listed ones)\n"
+    "  tunavox-cli write --desc FILE --port NAME [options] ADDR=VALUE...\n"
+    "Options: --version 1|2 (default 2), --id N, --gateway, --log\n"
+    "Output of read and write: code;name [units];value;error, one line per register.\n"
+    "Exit status: 0 all exchanges succeeded, 1 some failed, 2 bad usage, description or port.\n";
 
 int Usage(const char* message = nullptr) {
     if (message) std::fprintf(stderr, "tunavox-cli: %s\n", message);
@@ -58,5 +66,8 @@ int main(int argc, char** argv) {
         if (args.empty()) return Usage("no files given");
         return command == "sign" ? Sign(args) : Verify(args);
     }
+    if (command == "ports") return tunavox::cli::Ports();
+    if (command == "read") return tunavox::cli::Read(args);
+    if (command == "write") return tunavox::cli::Write(args);
     return Usage(("unknown command: " + command).c_str());
 }

@@ -1,0 +1,291 @@
+#include "sim/simulator.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "device/value_codec.h"
+#include "link/com_port.h"
+#include "link/frame.h"
+#include "protocol/register_protocol.h"
+#include "util/integer_text.h"
+
+namespace tunavox {
+namespace {
+
+constexpr size_t kMaxBuffer = 1 << 16;
+
+TValue ZeroOf(uint8_t type) {
+    TValue v;
+    if (type == rtStr) return TValue(std::string());
+    if (type == rtFloat) return TValue(0.0);
+    TextToValue("0", type, v);
+    return v;
+}
+
+void MakeRaw(int fd) {
+    struct termios t {};
+    if (tcgetattr(fd, &t) != 0) return;
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+} // namespace
+
+bool ParseSimFault(const std::string& text, TSimFaults& f) {
+    if (text == "silent") f.Silent = true;
+    else if (text == "badcrc") f.BadCrc = true;
+    else if (text == "noise") f.Noise = true;
+    else if (text == "split") f.Split = true;
+    else if (text == "wrong-addr") f.WrongAddress = true;
+    else if (text == "wrong-id") f.WrongId = true;
+    else if (text.rfind("delay=", 0) == 0) {
+        int32_t ms = 0;
+        if (!ParseInt32Text(text.substr(6), ms) || ms < 0) return false;
+        f.DelayMs = ms;
+    } else if (text.rfind("error=", 0) == 0) {
+        const size_t colon = text.find(':');
+        int32_t addr = 0, code = 0;
+        if (colon == std::string::npos || !ParseInt32Text(text.substr(6, colon - 6), addr) ||
+            !ParseInt32Text(text.substr(colon + 1), code) || addr < 0 || addr > 0xFFFF || code < 1 || code > 127)
+            return false;
+        f.ErrorCodes[static_cast<uint16_t>(addr)] = static_cast<uint8_t>(code);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options) : options_(std::move(options)) {
+    for (int i = 0; i < regs.Count(); ++i) {
+        const TReg* r = regs.Items(i);
+        if (r->RegType == rtHeader || registers_.count(r->Addr)) continue;
+        Register reg{r->RegType, r->Io, r->DefValue};
+        if (reg.Value.IsEmpty() || reg.Value.IsNull()) reg.Value = ZeroOf(r->RegType);
+        registers_[r->Addr] = reg;
+    }
+}
+
+TDeviceSimulator::~TDeviceSimulator() { Stop(); }
+
+void TDeviceSimulator::SetFaults(const TSimFaults& faults) {
+    std::lock_guard<std::mutex> g(lock_);
+    options_.Faults = faults;
+}
+
+TValue TDeviceSimulator::Value(uint16_t address) const {
+    std::lock_guard<std::mutex> g(lock_);
+    const auto it = registers_.find(address);
+    return it == registers_.end() ? TValue::MakeNull() : it->second.Value;
+}
+
+std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, bool withId) {
+    std::lock_guard<std::mutex> g(lock_);
+    const TSimFaults& faults = options_.Faults;
+    size_t pos = 0;
+    uint32_t id = 0;
+    if (withId) {
+        if (payload.size() < 4) return std::nullopt;
+        for (int i = 0; i < 4; ++i) id = (id << 8) | static_cast<unsigned char>(payload[static_cast<size_t>(i)]);
+        pos = 4;
+    }
+    if (options_.DeviceId != 0 && (!withId || id != options_.DeviceId)) return std::nullopt;
+    if (faults.Silent) return std::nullopt;
+    if (payload.size() < pos + 3) return std::nullopt;
+    const auto command = static_cast<uint8_t>(payload[pos]);
+    uint16_t address = static_cast<uint16_t>((static_cast<unsigned char>(payload[pos + 1]) << 8) |
+                                             static_cast<unsigned char>(payload[pos + 2]));
+    const std::string data = payload.substr(pos + 3);
+
+    uint8_t status = 0;
+    std::string value;
+    const auto it = registers_.find(address);
+    const auto forced = faults.ErrorCodes.find(address);
+    if (forced != faults.ErrorCodes.end()) {
+        status = forced->second;
+    } else if (it == registers_.end() || (command != kCmdRead && command != kCmdWrite)) {
+        status = 1;
+    } else if (command == kCmdRead) {
+        if (it->second.Io == ioW) status = 4;
+        else if (!ValueToBytes(it->second.Value, it->second.Type, value)) status = 127;
+    } else {
+        TValue written;
+        if (it->second.Io == ioR) status = 3;
+        else if (!BytesToValue(data, it->second.Type, written)) status = 2;
+        else it->second.Value = written;
+    }
+
+    std::string answer;
+    if (withId) {
+        const uint32_t back = faults.WrongId ? id + 1 : id;
+        for (int shift = 24; shift >= 0; shift -= 8) answer += static_cast<char>((back >> shift) & 0xFF);
+    }
+    if (faults.WrongAddress) ++address;
+    answer += static_cast<char>(status);
+    answer += static_cast<char>(address >> 8);
+    answer += static_cast<char>(address & 0xFF);
+    if (status == 0 && command == kCmdRead) answer += value;
+    return answer;
+}
+
+std::string TDeviceSimulator::Frame(const std::string& payload, bool withId) const {
+    std::string frame = BuildFrame(payload, withId);
+    if (options_.Faults.BadCrc) frame.back() = static_cast<char>(frame.back() ^ 0x5A);
+    if (options_.Version != 0) frame = StuffFrame(frame);
+    return frame;
+}
+
+std::vector<std::string> TDeviceSimulator::Receive(const std::string& bytes) {
+    std::vector<std::string> out;
+    buffer_ += bytes;
+    for (;;) {
+        // Try every STX in turn: the first one that starts a whole frame with a valid
+        // CRC wins, and everything before it is dropped. A preamble that happens to
+        // hold an STX thus never blocks the request behind it.
+        bool taken = false;
+        for (size_t stx = buffer_.find(kStx); stx != std::string::npos; stx = buffer_.find(kStx, stx + 1)) {
+            std::string frame = buffer_.substr(stx);
+            size_t wireEnd = 0;
+            if (options_.Version != 0) {
+                // Stuffed: the frame ends before the next STX.
+                const size_t next = buffer_.find(kStx, stx + 1);
+                wireEnd = next == std::string::npos ? buffer_.size() : next;
+                frame = UnstuffFrame(buffer_.substr(stx, wireEnd - stx));
+            }
+            if (frame.size() < 5) continue;
+            const size_t length = ((static_cast<unsigned char>(frame[1]) << 8) | static_cast<unsigned char>(frame[2])) & 0x7FFF;
+            if (frame.size() < length + 5) continue;
+            if (options_.Version != 0 && frame.size() != length + 5) continue;
+            const std::string whole = frame.substr(0, length + 5);
+            if (!CheckCRC(whole, 4)) continue;
+            const bool withId = (static_cast<unsigned char>(frame[1]) & 0x80) != 0;
+            buffer_.erase(0, options_.Version != 0 ? wireEnd : stx + length + 5);
+            ++requests_;
+            if (auto answer = Handle(whole.substr(3, length), withId)) {
+                std::lock_guard<std::mutex> g(lock_);
+                out.push_back(Frame(*answer, withId));
+            }
+            taken = true;
+            break;
+        }
+        if (!taken) break;
+    }
+    if (buffer_.size() > kMaxBuffer) buffer_.erase(0, buffer_.size() - kMaxBuffer);
+    return out;
+}
+
+std::string TDeviceSimulator::StartPty(const std::string& link, std::string& error) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        error = std::string("не удалось создать псевдотерминал: ") + std::strerror(errno);
+        if (master >= 0) close(master);
+        return {};
+    }
+    const std::string slave = ptsname(master);
+    MakeRaw(master);
+    keepFd_ = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (keepFd_ >= 0) MakeRaw(keepFd_);
+    if (!link.empty()) {
+        unlink(link.c_str());
+        if (symlink(slave.c_str(), link.c_str()) != 0) {
+            error = "не удалось создать ссылку " + link + ": " + std::strerror(errno);
+            close(master);
+            if (keepFd_ >= 0) close(keepFd_);
+            keepFd_ = -1;
+            return {};
+        }
+        link_ = link;
+    }
+    fd_ = master;
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([this] { Serve(); });
+    return slave;
+}
+
+bool TDeviceSimulator::StartPort(const std::string& device, std::string& error) {
+    auto port = std::make_unique<TMyComPort>();
+    const TLineSettings& l = options_.Line;
+    port->SetLine(l.BaudRate, l.ByteSize, l.Parity, l.StopBits, false);
+    if (!port->Open(device, true)) {
+        error = port->ErrorText();
+        return false;
+    }
+    // The settings stay with the device; serve it on a descriptor of our own.
+    const std::string path = device[0] == '/' ? device : "/dev/" + device;
+    port->Close();
+    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([this] { Serve(); });
+    return true;
+}
+
+void TDeviceSimulator::Serve() {
+    char buf[512];
+    while (!stop_) {
+        struct pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, 500) <= 0) continue;
+        if (fds[1].revents) break;
+        if (!(fds[0].revents & POLLIN)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        const ssize_t n = read(fd_, buf, sizeof buf);
+        if (n <= 0) continue;
+        TSimFaults faults;
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            faults = options_.Faults;
+        }
+        for (std::string answer : Receive(std::string(buf, static_cast<size_t>(n)))) {
+            if (faults.DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(faults.DelayMs));
+            if (faults.Noise) answer = std::string("\xFF\x00\x55", 3) + answer;
+            if (options_.BaudEmulation) {
+                const double ms = CharTime(options_.Line) * static_cast<double>(answer.size());
+                std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(ms * 1000)));
+            }
+            std::vector<std::string> parts{answer};
+            if (faults.Split && answer.size() > 2) parts = {answer.substr(0, answer.size() / 2), answer.substr(answer.size() / 2)};
+            for (size_t i = 0; i < parts.size(); ++i) {
+                if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                size_t done = 0;
+                while (done < parts[i].size()) {
+                    const ssize_t w = write(fd_, parts[i].data() + done, parts[i].size() - done);
+                    if (w <= 0) break;
+                    done += static_cast<size_t>(w);
+                }
+            }
+        }
+    }
+}
+
+void TDeviceSimulator::Stop() {
+    if (thread_.joinable()) {
+        stop_ = true;
+        const uint64_t one = 1;
+        if (write(wakeFd_, &one, sizeof one) < 0) {
+        }
+        thread_.join();
+    }
+    for (int* fd : {&fd_, &keepFd_, &wakeFd_})
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+    if (!link_.empty()) {
+        unlink(link_.c_str());
+        link_.clear();
+    }
+}
+
+} // namespace tunavox

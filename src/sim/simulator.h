@@ -1,0 +1,91 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/reg.h"
+#include "link/line_settings.h"
+
+namespace tunavox {
+
+// Ways the simulated device can misbehave, for tests and training.
+struct TSimFaults {
+    bool Silent = false;     // never answers
+    bool BadCrc = false;     // answers with a broken CRC
+    bool Noise = false;      // sends junk bytes before each answer
+    bool Split = false;      // sends each answer in two parts with a pause
+    bool WrongAddress = false;
+    bool WrongId = false;
+    int DelayMs = 0;         // waits before answering
+    std::map<uint16_t, uint8_t> ErrorCodes; // address -> device error code
+};
+
+struct TSimOptions {
+    uint8_t Version = 1;        // 0: protocol 1.0, else 2.0
+    uint32_t DeviceId = 0;      // 0: answer every request; else only requests with this ID
+    bool BaudEmulation = false; // pace answers as the line would at the description's rate
+    TLineSettings Line;         // the description's line settings
+    TSimFaults Faults;
+};
+
+// A device driven by a description: registers start from their default value (else
+// 0, 0.0 or the empty text) and keep what is written. Read-only registers refuse a
+// write with code 3, write-only ones a read with code 4, unknown addresses answer 1.
+// Bytes before an STX (wake-up preambles) are skipped.
+class TDeviceSimulator {
+public:
+    TDeviceSimulator(const TRegList& regs, TSimOptions options);
+    ~TDeviceSimulator();
+    TDeviceSimulator(const TDeviceSimulator&) = delete;
+    TDeviceSimulator& operator=(const TDeviceSimulator&) = delete;
+
+    // Creates a pseudo-terminal and serves its device side; returns the device path
+    // the program opens (and, with link, makes link a symbolic link to it). Empty and
+    // a message in error on failure.
+    std::string StartPty(const std::string& link, std::string& error);
+    // Serves a real serial port with the description's line settings.
+    bool StartPort(const std::string& device, std::string& error);
+    void Stop();
+
+    // Answer payload for one request payload (the ID flag from the length field), or
+    // nothing when the device stays silent.
+    std::optional<std::string> Handle(const std::string& payload, bool withId);
+    // Feeds received bytes; returns the wire bytes to send back (possibly several answers).
+    std::vector<std::string> Receive(const std::string& bytes);
+
+    TValue Value(uint16_t address) const;
+    void SetFaults(const TSimFaults& faults);
+    size_t RequestCount() const { return requests_; }
+
+private:
+    struct Register {
+        uint8_t Type = 0;
+        uint8_t Io = 0;
+        TValue Value;
+    };
+    void Serve();
+    std::string Frame(const std::string& payload, bool withId) const;
+
+    TSimOptions options_;
+    mutable std::mutex lock_; // guards registers_ and options_.Faults
+    std::map<uint16_t, Register> registers_;
+    std::string buffer_;
+    int fd_ = -1;       // the side the simulator reads and writes
+    int keepFd_ = -1;   // a pty's device side, held open so the line never hangs up
+    int wakeFd_ = -1;
+    std::string link_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<size_t> requests_{0};
+};
+
+// Parses one --fault switch: silent, badcrc, noise, split, wrong-addr, wrong-id,
+// delay=MS, error=ADDR:CODE. False for anything else.
+bool ParseSimFault(const std::string& text, TSimFaults& faults);
+
+} // namespace tunavox

@@ -1,0 +1,133 @@
+// tunavox-sim and tunavox-cli as separate processes, as a user runs them.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_support.h"
+
+using namespace tunavox::test;
+
+namespace {
+
+const std::string kBin = TUNAVOX_BIN_DIR;
+
+// A running tunavox-sim; stopped with SIGTERM at destruction.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& args) {
+        int out[2];
+        if (pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            std::vector<char*> argv;
+            const std::string exe = kBin + "/tunavox-sim";
+            argv.push_back(const_cast<char*>(exe.c_str()));
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        FILE* f = fdopen(out[0], "r");
+        char line[256] = {};
+        if (f && fgets(line, sizeof line, f)) firstLine_ = line;
+        if (!firstLine_.empty() && firstLine_.back() == '\n') firstLine_.pop_back();
+        if (f) fclose(f);
+    }
+    ~SimProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    const std::string& FirstLine() const { return firstLine_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string firstLine_;
+};
+
+struct Output {
+    int status = -1;
+    std::string text;
+};
+
+Output Cli(const std::string& args) {
+    Output o;
+    FILE* p = popen((kBin + "/tunavox-cli " + args + " 2>&1").c_str(), "r");
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.text.append(buf, n);
+    const int st = pclose(p);
+    o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return o;
+}
+
+size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+} // namespace
+
+TEST(Tools, ReadEveryRegisterInBothVersions) {
+    TempDir dir;
+    const std::string desc = kBin + "/NastrChP7.xml";
+    for (const char* version : {"1", "2"}) {
+        const std::string link = dir.File(std::string("dev") + version);
+        SimProcess sim({"--link", link, "--desc", desc, "--version", version});
+        ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
+        Output out = Cli("read --desc " + desc + " --port " + link + " --version " + version);
+        EXPECT_EQ(out.status, 0) << out.text;
+        EXPECT_NE(out.text.find("0x200;Выходная частота [Гц];49.95;\n"), std::string::npos) << out.text;
+        EXPECT_NE(out.text.find("0x206;Состояние;Работа;\n"), std::string::npos);
+        EXPECT_NE(out.text.find("0x100;Модель;ЧП-7/11кВт;\n"), std::string::npos);
+        EXPECT_NE(out.text.find("0xFFFD;Счётчик обмена;0;\n"), std::string::npos);
+        EXPECT_EQ(out.text.find("Пароль наладчика"), std::string::npos); // write only: not read
+        EXPECT_EQ(Lines(out.text), 33u) << out.text; // every row but headings and write-only ones
+    }
+}
+
+TEST(Tools, WriteThenReadBack) {
+    TempDir dir;
+    const std::string desc = kBin + "/NastrBUK2.xml";
+    const std::string link = dir.File("dev");
+    SimProcess sim({"--link", link, "--desc", desc, "--id", "42", "--fault", "error=0x32:0x20"});
+    const std::string common = " --desc " + desc + " --port " + link + " --id 42 ";
+    Output w = Cli("write" + common + "0x20=авто 0x03=\"Котельная; №2\"");
+    EXPECT_EQ(w.status, 0) << w.text;
+    EXPECT_EQ(w.text, "0x03;Название объекта;\"Котельная; №2\";\n0x20;Режим работы;авто;\n");
+    Output r = Cli("read" + common + "0x20 0x03 0x32");
+    EXPECT_EQ(r.status, 1) << r.text;
+    EXPECT_EQ(r.text, "0x03;Название объекта;\"Котельная; №2\";\n0x20;Режим работы;авто;\n"
+                      "0x32;Период архивации [с];;параметр заблокирован ключом\n");
+    // Another device ID gets no answer.
+    Output other = Cli("read --desc " + desc + " --port " + link + " --id 41 0x20");
+    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.text, "0x20;Режим работы;;Устройство не отвечает\n");
+}
+
+TEST(Tools, UsageDescriptionAndPortErrors) {
+    TempDir dir;
+    const std::string desc = kBin + "/NastrBUK2.xml";
+    EXPECT_EQ(Cli("read --port x").status, 2);
+    EXPECT_EQ(Cli("read --desc " + desc).status, 2);
+    EXPECT_EQ(Cli("read --desc " + desc + " --port x --version 3").status, 2);
+    Output missing = Cli("read --desc " + dir.File("none.xml") + " --port x");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.text.find("Файл не найден"), std::string::npos);
+    Output port = Cli("read --desc " + desc + " --port " + dir.File("nodev"));
+    EXPECT_EQ(port.status, 2);
+    EXPECT_NE(port.text.find("No such file or directory"), std::string::npos);
+
+    const std::string link = dir.File("dev");
+    SimProcess sim({"--link", link, "--desc", desc});
+    EXPECT_EQ(Cli("write --desc " + desc + " --port " + link + " 0x21=abc").status, 2);
+    EXPECT_EQ(Cli("write --desc " + desc + " --port " + link + " 0x9999=1").status, 2);
+    EXPECT_EQ(Cli("read --desc " + desc + " --port " + link + " 0x9999").status, 2);
+    EXPECT_EQ(Cli("ports").status, 0);
+}

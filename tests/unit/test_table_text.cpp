@@ -1,0 +1,53 @@
+// Cell texts of the register table and delimited fields.
+#include <gtest/gtest.h>
+
+#include "device/table_text.h"
+
+using namespace tunavox;
+
+TEST(TableText, CodesNamesAndValues) {
+    TRegList list;
+    TReg* r = list.Add();
+    r->RegType = rtUWord;
+    for (const auto& [addr, text] : std::vector<std::pair<uint16_t, std::string>>{
+             {0x00, "0x00"}, {0x05, "0x05"}, {0xAB, "0xAB"}, {0x1F4, "0x1F4"}, {0x1000, "0x1000"}}) {
+        r->Addr = addr;
+        EXPECT_EQ(CodeText(*r), text);
+    }
+    r->Name = "Скорость";
+    EXPECT_EQ(NameText(*r), "Скорость");
+    r->Units = "бод";
+    EXPECT_EQ(NameText(*r), "Скорость [бод]");
+    r->Name = "";
+    EXPECT_EQ(NameText(*r), " [бод]");
+
+    TReg* h = list.Add();
+    h->RegType = rtHeader;
+    h->Name = "Группа";
+    EXPECT_EQ(CodeText(*h), "");
+    EXPECT_EQ(NameText(*h), "Группа");
+    EXPECT_EQ(ValueText(*h, nullptr), "");
+
+    r->SetValue(TValue(uint16_t{9600}), true, "");
+    EXPECT_EQ(ValueText(*r, nullptr), "9600");
+    TNameValueList errors;
+    errors.Add("0x04", "чтение запрещено");
+    r->SetValue(TValue::MakeNull(), true, "\x04");
+    EXPECT_TRUE(ShowsDeviceError(*r));
+    EXPECT_EQ(ValueText(*r, nullptr), "отказано в чтении");
+    EXPECT_EQ(ValueText(*r, &errors), "чтение запрещено");
+    r->SetValue(TValue::MakeNull(), true, "\x01");
+    EXPECT_EQ(ValueText(*r, nullptr), "не поддерживается");
+    // Other errors leave the value cell to the value.
+    r->SetValue(TValue(uint16_t{7}), true, "\x03");
+    EXPECT_FALSE(ShowsDeviceError(*r));
+    EXPECT_EQ(ValueText(*r, nullptr), "7");
+}
+
+TEST(TableText, DelimitedFields) {
+    EXPECT_EQ(DelimitedField("plain"), "plain");
+    EXPECT_EQ(DelimitedField(""), "");
+    EXPECT_EQ(DelimitedField("a;b"), "\"a;b\"");
+    EXPECT_EQ(DelimitedField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(DelimitedField("a,b", ','), "\"a,b\"");
+}

@@ -1,0 +1,108 @@
+// tunavox-sim: a simulated field device driven by a description file.
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "device/description.h"
+#include "sim/simulator.h"
+#include "util/integer_text.h"
+#include "util/program_folder.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: tunavox-sim --desc FILE (--link PATH | --port DEVICE) [--version 1|2] [--id N]\n"
+    "                   [--baud-emulation] [--fault F]...\n"
+    "  --link PATH       create a pseudo-terminal and make PATH a link to it\n"
+    "  --port DEVICE     serve a real serial port\n"
+    "  --version 1|2     protocol version (default 2)\n"
+    "  --id N            answer only requests that carry this device ID\n"
+    "  --baud-emulation  pace answers as a real line at the description's baud rate\n"
+    "  --fault F         silent, badcrc, noise, split, wrong-addr, wrong-id, delay=MS,\n"
+    "                    error=ADDR:CODE (device error CODE on register ADDR); repeatable\n"
+    "The first line of output is the device path to open.\n";
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "tunavox-sim: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string desc, link, port;
+    tunavox::TSimOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--desc") {
+            if (!value(desc)) return Usage("--desc needs a file");
+        } else if (a == "--link") {
+            if (!value(link)) return Usage("--link needs a path");
+        } else if (a == "--port") {
+            if (!value(port)) return Usage("--port needs a device");
+        } else if (a == "--version") {
+            if (!value(v) || (v != "1" && v != "2")) return Usage("--version takes 1 or 2");
+            options.Version = v == "1" ? 0 : 1;
+        } else if (a == "--id") {
+            int64_t id = 0;
+            if (!value(v) || !tunavox::ParseIntegerText(v, id)) return Usage("--id takes a number");
+            options.DeviceId = static_cast<uint32_t>(id);
+        } else if (a == "--baud-emulation") {
+            options.BaudEmulation = true;
+        } else if (a == "--fault") {
+            if (!value(v) || !tunavox::ParseSimFault(v, options.Faults)) return Usage("unknown fault: " + v);
+        } else if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            return Usage("unknown option: " + a);
+        }
+    }
+    if (desc.empty() || link.empty() == port.empty()) return Usage("give --desc and one of --link or --port");
+
+    tunavox::TRegList regs;
+    tunavox::TNameValueList errors;
+    tunavox::TDescription d;
+    const std::string error = tunavox::LoadDescription(desc, regs, errors, d, tunavox::ProgramFolder());
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", desc.c_str(), error.c_str());
+        return 2;
+    }
+    options.Line = *d.Line;
+
+    // Block the stop signals before any thread starts, then wait for one of them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    tunavox::TDeviceSimulator sim(regs, options);
+    std::string failure;
+    if (!link.empty()) {
+        const std::string path = sim.StartPty(link, failure);
+        if (path.empty()) {
+            std::fprintf(stderr, "tunavox-sim: %s\n", failure.c_str());
+            return 1;
+        }
+        std::printf("%s\n", path.c_str());
+    } else {
+        if (!sim.StartPort(port, failure)) {
+            std::fprintf(stderr, "tunavox-sim: %s: %s\n", port.c_str(), failure.c_str());
+            return 1;
+        }
+        std::printf("%s\n", port.c_str());
+    }
+    std::fflush(stdout);
+    int signal = 0;
+    sigwait(&stop, &signal);
+    sim.Stop();
+    return 0;
+}
