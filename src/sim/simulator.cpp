@@ -63,7 +63,8 @@ bool ParseSimFault(const std::string& text, TSimFaults& f) {
     return true;
 }
 
-TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options) : options_(std::move(options)) {
+TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options)
+    : options_(std::move(options)), version_(options_.Version) {
     for (int i = 0; i < regs.Count(); ++i) {
         const TReg* r = regs.Items(i);
         if (r->RegType == rtHeader || registers_.count(r->Addr)) continue;
@@ -74,6 +75,8 @@ TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options) : 
 }
 
 TDeviceSimulator::~TDeviceSimulator() { Stop(); }
+
+void TDeviceSimulator::SetVersion(uint8_t version) { version_ = version; }
 
 void TDeviceSimulator::SetFaults(const TSimFaults& faults) {
     std::lock_guard<std::mutex> g(lock_);
@@ -138,12 +141,13 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
 std::string TDeviceSimulator::Frame(const std::string& payload, bool withId) const {
     std::string frame = BuildFrame(payload, withId);
     if (options_.Faults.BadCrc) frame.back() = static_cast<char>(frame.back() ^ 0x5A);
-    if (options_.Version != 0) frame = StuffFrame(frame);
+    if (version_ != 0) frame = StuffFrame(frame);
     return frame;
 }
 
 std::vector<std::string> TDeviceSimulator::Receive(const std::string& bytes) {
     std::vector<std::string> out;
+    const bool stuffed = version_ != 0;
     buffer_ += bytes;
     for (;;) {
         // Try every STX in turn: the first one that starts a whole frame with a valid
@@ -153,7 +157,7 @@ std::vector<std::string> TDeviceSimulator::Receive(const std::string& bytes) {
         for (size_t stx = buffer_.find(kStx); stx != std::string::npos; stx = buffer_.find(kStx, stx + 1)) {
             std::string frame = buffer_.substr(stx);
             size_t wireEnd = 0;
-            if (options_.Version != 0) {
+            if (stuffed) {
                 // Stuffed: the frame ends before the next STX.
                 const size_t next = buffer_.find(kStx, stx + 1);
                 wireEnd = next == std::string::npos ? buffer_.size() : next;
@@ -162,11 +166,11 @@ std::vector<std::string> TDeviceSimulator::Receive(const std::string& bytes) {
             if (frame.size() < 5) continue;
             const size_t length = ((static_cast<unsigned char>(frame[1]) << 8) | static_cast<unsigned char>(frame[2])) & 0x7FFF;
             if (frame.size() < length + 5) continue;
-            if (options_.Version != 0 && frame.size() != length + 5) continue;
+            if (stuffed && frame.size() != length + 5) continue;
             const std::string whole = frame.substr(0, length + 5);
             if (!CheckCRC(whole, 4)) continue;
             const bool withId = (static_cast<unsigned char>(frame[1]) & 0x80) != 0;
-            buffer_.erase(0, options_.Version != 0 ? wireEnd : stx + length + 5);
+            buffer_.erase(0, stuffed ? wireEnd : stx + length + 5);
             ++requests_;
             if (auto answer = Handle(whole.substr(3, length), withId)) {
                 std::lock_guard<std::mutex> g(lock_);

@@ -59,6 +59,8 @@ public:
     std::vector<std::string> Receive(const std::string& bytes);
 
     TValue Value(uint16_t address) const;
+    // Switches the protocol version the device speaks (0: 1.0, else 2.0).
+    void SetVersion(uint8_t version);
     void SetFaults(const TSimFaults& faults);
     size_t RequestCount() const { return requests_; }
 
@@ -72,6 +74,7 @@ private:
     std::string Frame(const std::string& payload, bool withId) const;
 
     TSimOptions options_;
+    std::atomic<uint8_t> version_;
     mutable std::mutex lock_; // guards registers_ and options_.Faults
     std::map<uint16_t, Register> registers_;
     std::string buffer_;

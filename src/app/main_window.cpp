@@ -1,0 +1,251 @@
+// The main window: its form, start-up, settings and shutdown.
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QSettings>
+#include <QVBoxLayout>
+
+#include "link/com_port.h"
+#include "sim/simulator.h"
+#include "ui/value_editor.h"
+
+namespace tunavox {
+namespace {
+
+template <typename T> T* Named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+} // namespace
+
+TfMain::TfMain(const TMainOptions& options, QWidget* parent) : QMainWindow(parent), options_(options) {
+    BuildForm();
+
+    // 1. The status line: a label whose colours the status operations set.
+    normalStatusColor_ = palette().color(QPalette::Button);
+    // 2.
+    SpinIndex = 0;
+    // 3. The port list; kept as designed (empty) when it cannot be read.
+    QStringList ports;
+    bool listed = true;
+    if (options_.Ports) {
+        ports = *options_.Ports;
+    } else {
+        std::string list;
+        listed = ListComPorts(list, false);
+        for (const QString& line : QString::fromStdString(list).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+            ports << line;
+    }
+    if (listed) {
+        cbPort->clear();
+        cbPort->addItems(ports);
+    }
+    // 4.
+    LoadSettings();
+    if (!options_.ExtraPort.isEmpty()) {
+        if (cbPort->findText(options_.ExtraPort) < 0) cbPort->addItem(options_.ExtraPort);
+        cbPort->setCurrentIndex(cbPort->findText(options_.ExtraPort));
+    }
+    // 5.-9.
+    canal_ = std::make_unique<TCanal>();
+    regs_ = std::make_unique<TRegList>();
+    errorTexts_ = std::make_unique<TNameValueList>();
+    vstList->Model()->SetSource(nullptr, nullptr);
+    // 10.
+    BuildCatalogue();
+    miDevList->menuAction()->setVisible(catalogue_.size() > 1);
+    // 11. Hand-overs from the worker run from this window's event loop.
+    handOver_.OnPosted = [this] { QMetaObject::invokeMethod(this, [this] { ServeHandOver(); }, Qt::QueuedConnection); };
+    worker_ = std::make_unique<TTh>(handOver_);
+    // 12.
+    if (!catalogue_.empty()) ChooseAtStart();
+}
+
+TfMain::~TfMain() {
+    // The worker first, serving its hand-overs meanwhile: a running action finishes
+    // with its handler; queued ones are freed unrun.
+    if (worker_) worker_->Stop([this](int ms) { handOver_.Serve(ms); });
+    worker_.reset();
+    vstList->Model()->SetSource(nullptr, nullptr);
+    regs_.reset();
+    canal_.reset();
+    errorTexts_.reset();
+    demo_.reset();
+}
+
+void TfMain::ServeHandOver() { handOver_.ServePending(); }
+
+void TfMain::BuildForm() {
+    setObjectName(QStringLiteral("fMain"));
+    setWindowTitle(QStringLiteral("Тунавокс"));
+    resize(774, 475);
+    setMinimumSize(640, 300);
+
+    // Menu.
+    QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+    QMenu* exportMenu = file->addMenu(QStringLiteral("Экспорт в"));
+    miExportHtml = exportMenu->addAction(QStringLiteral("HTML"));
+    miExportRtf = exportMenu->addAction(QStringLiteral("RTF"));
+    miExportCsv = exportMenu->addAction(QStringLiteral("CSV"));
+    file->addSeparator();
+    N2 = file->addAction(QStringLiteral("Выход"));
+    miDevList = Named(menuBar()->addMenu(QStringLiteral("Устройство")), "miDevList");
+    miDevList->menuAction()->setVisible(false);
+    QMenu* service = menuBar()->addMenu(QStringLiteral("Сервис"));
+    miVers = Named(service->addMenu(QStringLiteral("Версия протокола")), "miVers");
+    auto* versions = new QActionGroup(this);
+    miVer1 = Named(miVers->addAction(QStringLiteral("1.0")), "miVer1");
+    miVer2 = Named(miVers->addAction(QStringLiteral("2.0")), "miVer2");
+    for (QAction* a : {miVer1, miVer2}) {
+        a->setCheckable(true);
+        versions->addAction(a);
+    }
+    miVer2->setChecked(true);
+    chUseLogs = Named(service->addAction(QStringLiteral("Логировать обмен с устройством")), "chUseLogs");
+    chUseLogs->setCheckable(true);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
+    N4 = Named(help->addAction(QStringLiteral("О программе")), "N4");
+    miExportHtml->setObjectName(QStringLiteral("miExportHtml"));
+    miExportRtf->setObjectName(QStringLiteral("miExportRtf"));
+    miExportCsv->setObjectName(QStringLiteral("miExportCsv"));
+    N2->setObjectName(QStringLiteral("N2"));
+
+    // Top strip.
+    auto* central = new QWidget(this);
+    auto* top = new QWidget(central);
+    top->setFixedHeight(37);
+    auto* topRow = new QHBoxLayout(top);
+    topRow->setContentsMargins(8, 4, 8, 4);
+    topRow->addWidget(new QLabel(QStringLiteral("COM-порт"), top));
+    cbPort = Named(new QComboBox(top), "cbPort");
+    cbPort->setEditable(false);
+    cbPort->setMinimumWidth(110);
+    topRow->addWidget(cbPort);
+    bOpen = Named(new QPushButton(QStringLiteral("Открыть"), top), "bOpen");
+    topRow->addWidget(bOpen);
+    chOver41G = Named(new QCheckBox(QStringLiteral("Через \"Мирел-41Г\",  \"Мирел-42Г\""), top), "chOver41G");
+    topRow->addWidget(chOver41G);
+    topRow->addStretch();
+    topRow->addWidget(new QLabel(QStringLiteral("ID"), top));
+    eID = Named(new QLineEdit(top), "eID");
+    eID->setFixedWidth(100);
+    topRow->addWidget(eID);
+
+    vstList = new TRegisterView(central);
+
+    // Bottom strip.
+    auto* bottom = new QWidget(central);
+    bottom->setFixedHeight(41);
+    auto* bottomRow = new QHBoxLayout(bottom);
+    bottomRow->setContentsMargins(8, 4, 8, 4);
+    chPoll = Named(new QCheckBox(QStringLiteral("Непрерывный опрос выбранных параметров"), bottom), "chPoll");
+    bottomRow->addWidget(chPoll);
+    lProgress = Named(new QLabel(bottom), "lProgress");
+    QFont fixed(QStringLiteral("Monospace"));
+    fixed.setStyleHint(QFont::TypeWriter);
+    lProgress->setFont(fixed);
+    lProgress->setFixedWidth(16);
+    bottomRow->addWidget(lProgress);
+    bottomRow->addStretch();
+    bWriteAll = Named(new QPushButton(QStringLiteral("Записать все"), bottom), "bWriteAll");
+    bWriteAll->hide();
+    bottomRow->addWidget(bWriteAll);
+    bReadAll = Named(new QPushButton(QStringLiteral("Считать все"), bottom), "bReadAll");
+    bottomRow->addWidget(bReadAll);
+
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(top);
+    layout->addWidget(vstList, 1);
+    layout->addWidget(bottom);
+    setCentralWidget(central);
+
+    StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
+    StatusText = Named(new QLabel(StatusBar1), "StatusText");
+    StatusText->setAutoFillBackground(true);
+    StatusBar1->addWidget(StatusText, 1);
+    setStatusBar(StatusBar1);
+
+    StatusTimer = Named(new QTimer(this), "StatusTimer");
+    StatusTimer->setInterval(4000);
+    PingTimer = Named(new QTimer(this), "PingTimer");
+    PingTimer->setInterval(3000);
+
+    // Wiring.
+    connect(N2, &QAction::triggered, this, &QWidget::close);
+    connect(N4, &QAction::triggered, this, [this] { N4Click(); });
+    connect(miExportHtml, &QAction::triggered, this, [this] { miExportClick(1); });
+    connect(miExportRtf, &QAction::triggered, this, [this] { miExportClick(2); });
+    connect(miExportCsv, &QAction::triggered, this, [this] { miExportClick(3); });
+    connect(chUseLogs, &QAction::toggled, this, [this](bool on) { canal_->SetLogging(on); });
+    connect(bOpen, &QPushButton::clicked, this, [this] { bOpenClick(); });
+    connect(bReadAll, &QPushButton::clicked, this, [this] { bReadAllClick(); });
+    connect(bWriteAll, &QPushButton::clicked, this, [this] { bWriteAllClick(); });
+    connect(chPoll, &QCheckBox::clicked, this, [this] { chPollClick(); });
+    connect(eID, &QLineEdit::textChanged, this, [this] { eIDChange(); });
+    connect(StatusTimer, &QTimer::timeout, this, [this] { ShowStatus(QString(), false, normalStatusColor_); });
+    connect(PingTimer, &QTimer::timeout, this, [this] { PingTimerTimer(); });
+    connect(vstList->Model(), &TRegisterModel::RowChecked, this, [this](int row, Qt::CheckState s) { vstListChecked(row, s); });
+    connect(vstList->CheckHeader(), &TCheckHeader::CheckBoxClicked, this, [this] { vstListHeaderClick(); });
+    connect(vstList, &QAbstractItemView::doubleClicked, this, [this] { vstListDblClick(); });
+    connect(miVer1, &QAction::toggled, this, [this](bool v1) {
+        if (demo_) demo_->SetVersion(v1 ? 0 : 1);
+    });
+    vstList->CreateEditLink = [this]() -> IEditLink* { return new TPropertyEditLink(vstList); };
+    connect(vstList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { vstListChange(current.row()); });
+    // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.
+    qApp->installEventFilter(this);
+}
+
+void TfMain::LoadSettings() {
+    QSettings settings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"));
+    const QVariant stored = settings.value(QStringLiteral("Port"));
+    const QString port = stored.isValid() && stored.canConvert<QString>() ? stored.toString() : QStringLiteral("COM1");
+    cbPort->setCurrentIndex(cbPort->findText(port, Qt::MatchFixedString)); // ignores letter case
+    if (cbPort->currentIndex() < 0 && cbPort->count() > 0) cbPort->setCurrentIndex(0);
+}
+
+void TfMain::SaveSettings() {
+    QSettings settings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"));
+    settings.setValue(QStringLiteral("Port"), cbPort->currentText());
+    settings.sync();
+}
+
+void TfMain::closeEvent(QCloseEvent* event) {
+    SaveSettings();
+    QMainWindow::closeEvent(event);
+}
+
+bool TfMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        auto* widget = qobject_cast<QWidget*>(watched);
+        // The window previews keys: F7 switches service mode wherever the focus is.
+        // Only the first delivery counts, not the same key propagating to parents.
+        const QWidget* first = QApplication::focusWidget() ? QApplication::focusWidget() : this;
+        if (key->key() == Qt::Key_F7 && widget == first && widget->window() == this) {
+            ToggleServiceMode();
+            return false;
+        }
+        if (watched == vstList && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            if (vstListKeyEnter()) return true;
+        }
+    }
+    if (watched == vstList->viewport() && event->type() == QEvent::MouseButtonPress) {
+        // A click on the value of the row selected last reopens its editor.
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const QModelIndex hit = vstList->indexAt(mouse->position().toPoint());
+        if (hit.isValid() && hit.column() == TRegisterModel::ColValue && hit.row() == LastChangedRow)
+            vstListChange(hit.row());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace tunavox

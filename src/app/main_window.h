@@ -1,0 +1,156 @@
+#pragma once
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "device/catalogue.h"
+#include "device/description.h"
+#include "engine/worker.h"
+#include "link/canal.h"
+#include "widgets/register_view.h"
+
+namespace tunavox {
+
+class TDeviceSimulator;
+
+// What the program was started with beyond its design.
+struct TMainOptions {
+    QString ExtraPort;        // --port: added to the list when missing, and selected
+    QString DescriptionsDir;  // --descriptions: scanned instead of the program's folder
+    bool Demo = false;        // --demo: the simulated device on a pseudo-terminal
+    QString Device;           // --device: the description to load, by file name or caption, without asking
+    std::optional<QStringList> Ports; // the system's port list, when given (tests)
+};
+
+// The main window: port controls, the register table, polling, status line.
+class TfMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfMain(const TMainOptions& options = {}, QWidget* parent = nullptr);
+    ~TfMain() override;
+
+    // A description failed to load at start: the program is to end (exit status 1).
+    bool TerminateRequested() const { return terminateRequested_; }
+
+    // Controls (also reachable by objectName).
+    QComboBox* cbPort;
+    QPushButton* bOpen;
+    QCheckBox* chOver41G;
+    QLineEdit* eID;
+    TRegisterView* vstList;
+    QCheckBox* chPoll;
+    QLabel* lProgress;
+    QPushButton* bWriteAll;
+    QPushButton* bReadAll;
+    QStatusBar* StatusBar1;
+    QLabel* StatusText;
+    QTimer* StatusTimer;
+    QTimer* PingTimer;
+    QMenu* miDevList;
+    QMenu* miVers;
+    QAction* miVer1;
+    QAction* miVer2;
+    QAction* chUseLogs;
+    QAction* miExportHtml;
+    QAction* miExportRtf;
+    QAction* miExportCsv;
+    QAction* N2; // "Выход"
+    QAction* N4; // "О программе"
+
+    // State of the connection and of the view.
+    int PollNode = -1;
+    int PingNode = -1;
+    int32_t DeviceId = 0;
+    bool PollOnConnect = false;
+    uint8_t SpinIndex = 0;
+    int LastChangedRow = -1;
+    bool ServiceMode = false;
+
+    TCanal& Canal() { return *canal_; }
+    TRegList& Regs() { return *regs_; }
+    const TNameValueList& DeviceErrorTexts() const { return *errorTexts_; }
+    const std::vector<TCatalogueEntry>& Catalogue() const { return catalogue_; }
+    int CheckedEntry() const { return checkedEntry_; }
+    TDeviceSimulator* DemoDevice() const { return demo_.get(); }
+
+    // Settings store.
+    void LoadSettings();
+    void SaveSettings();
+
+    // Device choice.
+    void ChooseAtStart();
+    void DeviceChosen(int entry);
+
+    // Connection control.
+    void bOpenClick();
+    bool OpenPort(const QString& name);
+    void bReadAllClick();
+    void bWriteAllClick();
+    void chPollClick();
+    void eIDChange();
+    void ReadNode(int row, const TAction::Handler& handler);
+    void WriteNode(int row, bool force, const TAction::Handler& handler);
+    void PingTimerTimer();
+    void ShowStatus(const QString& text, bool autoClear, const QColor& color);
+    void ShowError(const QString& text);
+    bool PortOpen() const;
+
+    // Table callbacks.
+    void vstListChecked(int row, Qt::CheckState state);
+    void vstListHeaderClick();
+    void vstListChange(int row);
+    void vstListDblClick();
+    bool vstListKeyEnter();
+    void ToggleServiceMode();
+    void EditValue(int row);
+
+    // Export and About.
+    void miExportClick(int tag);
+    void N4Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildForm();
+    void BuildCatalogue();
+    void ApplyDescription(const TDescription& desc);
+    void LayOutForDescription();
+    void ResetConnectionState();
+    void UpdateOpenState();
+    void StartDemo();
+    void OnReadDone(TAction* action);
+    void OnWriteDone(TAction* action);
+    void OnPollReadDone(TAction* action);
+    void OnPollWriteDone(TAction* action);
+    void PostPollNext();
+    void ServeHandOver();
+
+    TMainOptions options_;
+    std::unique_ptr<TCanal> canal_;
+    std::unique_ptr<TRegList> regs_;
+    std::unique_ptr<TNameValueList> errorTexts_;
+    THandOverQueue handOver_;
+    std::unique_ptr<TTh> worker_;
+    std::unique_ptr<TDeviceSimulator> demo_;
+    QString demoPort_;
+    std::vector<TCatalogueEntry> catalogue_;
+    std::vector<QAction*> catalogueActions_;
+    int checkedEntry_ = -1;
+    bool terminateRequested_ = false;
+    QColor normalStatusColor_;
+};
+
+} // namespace tunavox

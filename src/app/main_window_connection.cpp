@@ -1,0 +1,192 @@
+// The main window: opening and closing the port, reading, writing, polling, the
+// keep-alive and the status line.
+#include <QApplication>
+
+#include "app/main_window.h"
+#include "device/value_codec.h"
+#include "link/open_port.h"
+#include "ui/message_box.h"
+#include "util/integer_text.h"
+
+namespace tunavox {
+
+bool TfMain::PortOpen() const { return canal_->ComPort->IsOpen(); }
+
+bool TfMain::OpenPort(const QString& name) {
+    return tunavox::OpenPort(*canal_, name.toStdString(), miVer1->isChecked() ? 0 : 1, chOver41G->isChecked());
+}
+
+void TfMain::bOpenClick() {
+    const bool ok = PortOpen() ? canal_->ComPort->Close() : OpenPort(cbPort->currentText());
+    if (!ok) {
+        ShowWarning(this, QString::fromStdString(canal_->ComPort->ErrorText()));
+        return;
+    }
+    UpdateOpenState();
+    if (!PortOpen()) {
+        bOpen->setText(QStringLiteral("Открыть"));
+        chPoll->setChecked(false);
+        return;
+    }
+    bOpen->setText(QStringLiteral("Закрыть"));
+    if (!PollOnConnect && !chPoll->isChecked()) return;
+    chPoll->setChecked(true);
+    chPollClick();
+}
+
+void TfMain::UpdateOpenState() {
+    const bool closed = !PortOpen();
+    cbPort->setEnabled(closed);
+    chOver41G->setEnabled(closed);
+    miDevList->setEnabled(closed);
+    miDevList->menuAction()->setEnabled(closed);
+    miVers->setEnabled(closed);
+    miVers->menuAction()->setEnabled(closed);
+}
+
+void TfMain::bReadAllClick() {
+    for (int row = 0; row < vstList->Model()->rowCount(); ++row)
+        ReadNode(row, [this](TAction* a) { OnReadDone(a); });
+}
+
+void TfMain::bWriteAllClick() {
+    for (int row = 0; row < vstList->Model()->rowCount(); ++row)
+        WriteNode(row, false, [this](TAction* a) { OnWriteDone(a); });
+}
+
+void TfMain::ReadNode(int row, const TAction::Handler& handler) {
+    TReg* reg = vstList->Model()->Reg(row);
+    if (!reg || reg->GetBusy() || reg->RegType == rtHeader || reg->Io == ioW) {
+        if (handler) handler(nullptr);
+        return;
+    }
+    if (reg->Io == ioWOR)
+        worker_->AddAction(std::make_unique<TActionWriteReg>(canal_.get(), DeviceId, reg, row, handler));
+    else
+        worker_->AddAction(std::make_unique<TActionReadReg>(canal_.get(), DeviceId, reg, row, handler));
+}
+
+void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler) {
+    TReg* reg = vstList->Model()->Reg(row);
+    if (!reg || reg->RegType == rtHeader) return;
+    if (!force && !reg->IsModified()) return;
+    reg->SetBusy(true);
+    worker_->AddAction(std::make_unique<TActionWriteReg>(canal_.get(), DeviceId, reg, row, handler));
+}
+
+void TfMain::OnReadDone(TAction* action) {
+    if (!action) return;
+    vstList->Model()->RefreshRow(action->Node);
+    if (action->HasError()) ShowError(QString::fromStdString(action->Error()));
+}
+
+void TfMain::OnWriteDone(TAction* action) {
+    if (action->HasError()) {
+        ShowError(QString::fromStdString(action->Error()));
+    } else {
+        vstList->Model()->RefreshRow(action->Node);
+        ShowStatus(QStringLiteral("Параметр записан"), true, normalStatusColor_);
+    }
+    action->Reg->SetBusy(false);
+    vstList->Model()->RefreshRow(action->Node);
+}
+
+void TfMain::OnPollReadDone(TAction* action) {
+    OnReadDone(action);
+    PostPollNext();
+}
+
+void TfMain::OnPollWriteDone(TAction* action) {
+    action->Reg->SetBusy(false);
+    OnPollReadDone(action);
+}
+
+void TfMain::PostPollNext() {
+    // The next poll step runs after the current event has been handled.
+    QMetaObject::invokeMethod(this, [this] { chPollClick(); }, Qt::QueuedConnection);
+}
+
+void TfMain::chPollClick() {
+    if (!PortOpen()) return;
+    TRegisterModel* m = vstList->Model();
+    if (chPoll->isChecked()) {
+        vstList->setProperty("tickStyle", QStringLiteral("dark"));
+        PollNode = m->NextCheckedRow(PollNode);
+        if (PollNode < 0) {
+            chPoll->setChecked(false);
+            chPollClick();
+            return;
+        }
+        static const char kSpinner[] = "|/-\\";
+        lProgress->setText(QString(QLatin1Char(kSpinner[SpinIndex % 4])));
+        ++SpinIndex;
+        if (m->Reg(PollNode)->Io == ioWOR)
+            WriteNode(PollNode, true, [this](TAction* a) { OnPollWriteDone(a); });
+        else
+            ReadNode(PollNode, [this](TAction* a) { OnPollReadDone(a); });
+    } else {
+        PollNode = -1;
+        vstList->setProperty("tickStyle", QStringLiteral("light"));
+        lProgress->clear();
+    }
+}
+
+void TfMain::eIDChange() {
+    int64_t id = 0;
+    DeviceId = ParseIntegerText(eID->text().toStdString(), id) ? static_cast<int32_t>(static_cast<uint32_t>(id)) : 0;
+}
+
+void TfMain::PingTimerTimer() {
+    if (!PortOpen() || chPoll->isChecked()) return;
+    TReg* reg = vstList->Model()->Reg(PingNode);
+    if (!reg || reg->GetBusy()) return;
+    worker_->AddAction(std::make_unique<TActionReadReg>(canal_.get(), DeviceId, reg, -1, nullptr));
+}
+
+void TfMain::ShowStatus(const QString& text, bool autoClear, const QColor& color) {
+    StatusTimer->stop();
+    QPalette p = StatusText->palette();
+    p.setColor(QPalette::Window, color);
+    if (color == normalStatusColor_) p.setColor(QPalette::WindowText, palette().color(QPalette::WindowText));
+    StatusText->setPalette(p);
+    StatusText->setText(text.isEmpty() ? QString() : QStringLiteral(" ") + text);
+    if (autoClear) StatusTimer->start();
+}
+
+void TfMain::ShowError(const QString& text) {
+    QPalette p = StatusText->palette();
+    p.setColor(QPalette::WindowText, Qt::white);
+    StatusText->setPalette(p);
+    QString shown = text;
+    const std::string raw = text.toStdString();
+    if (raw.size() == 1) shown = QString::fromStdString(DeviceErrorText(static_cast<unsigned char>(raw[0]), errorTexts_.get()));
+    ShowStatus(shown, true, QColor(255, 0, 0));
+}
+
+} // namespace tunavox
+
+#include "sim/simulator.h"
+#include "util/program_folder.h"
+
+namespace tunavox {
+
+void TfMain::StartDemo() {
+    // A device of the chosen type on a pseudo-terminal, chosen as the port.
+    demo_.reset();
+    if (!demoPort_.isEmpty() && cbPort->findText(demoPort_) >= 0) cbPort->removeItem(cbPort->findText(demoPort_));
+    TSimOptions o;
+    o.Version = miVer1->isChecked() ? 0 : 1;
+    o.Line = canal_->ComPort->Settings().Line();
+    demo_ = std::make_unique<TDeviceSimulator>(*regs_, o);
+    std::string error;
+    demoPort_ = QString::fromStdString(demo_->StartPty("", error));
+    if (demoPort_.isEmpty()) {
+        ShowError(QString::fromStdString(error));
+        demo_.reset();
+        return;
+    }
+    cbPort->insertItem(0, demoPort_);
+    cbPort->setCurrentIndex(0);
+}
+
+} // namespace tunavox

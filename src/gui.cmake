@@ -1,0 +1,46 @@
+# The desktop program: Qt 6 Widgets on top of the core.
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
+
+set(TUNAVOX_PRODUCT_NAME "Тунавокс")
+set(TUNAVOX_COPYRIGHT "© 2026 Тунавокс. Все права защищены.")
+string(TIMESTAMP TUNAVOX_BUILD_EPOCH "%s" UTC)
+set(TUNAVOX_COMMIT_DATE "")
+set(TUNAVOX_COMMIT_REVISION "")
+set(TUNAVOX_COMMIT_HASH "")
+find_package(Git QUIET)
+if(GIT_FOUND)
+  execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                  OUTPUT_VARIABLE TUNAVOX_COMMIT_HASH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE git_failed)
+  if(git_failed)
+    set(TUNAVOX_COMMIT_HASH "")
+  else()
+    execute_process(COMMAND ${GIT_EXECUTABLE} rev-list --count HEAD WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                    OUTPUT_VARIABLE TUNAVOX_COMMIT_REVISION OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    # The commit time in the +0300 zone the build information is shown in.
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=Etc/GMT-3
+                            ${GIT_EXECUTABLE} log -1 "--date=format-local:%Y-%m-%d %H:%M +0300" --format=%cd
+                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                    OUTPUT_VARIABLE TUNAVOX_COMMIT_DATE OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+endif()
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/ui/build_info.h.in ${CMAKE_CURRENT_BINARY_DIR}/generated/build_info.h @ONLY)
+
+add_library(tunavox_gui STATIC
+  widgets/register_model.cpp widgets/register_model.h
+  widgets/register_view.cpp widgets/register_view.h
+  ui/message_box.cpp ui/message_box.h
+  ui/value_editor.cpp ui/value_editor.h
+  ui/about_box.cpp ui/about_box.h
+  app/device_dialog.cpp app/device_dialog.h
+  app/main_window.cpp app/main_window.h
+  app/main_window_device.cpp
+  app/main_window_connection.cpp
+  app/main_window_table.cpp
+  app/main_window_export.cpp
+)
+set_target_properties(tunavox_gui PROPERTIES AUTOMOC ON)
+target_include_directories(tunavox_gui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
+target_link_libraries(tunavox_gui PUBLIC tunavox_core Qt6::Widgets)
+
+add_executable(tunavox app/main.cpp)
+target_link_libraries(tunavox PRIVATE tunavox_gui)

@@ -1,0 +1,182 @@
+#include "ui/about_box.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QUrl>
+
+#include "build_info.h"
+
+namespace tunavox {
+
+std::string FormatBuildTime(std::time_t utc) {
+    // The offset is the text "+0300" read as 300 and divided by 100: three hours.
+    const std::time_t shifted = utc + 300 / 100 * 3600;
+    std::tm t{};
+    gmtime_r(&shifted, &t);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d +0300", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                  t.tm_hour, t.tm_min);
+    return buf;
+}
+
+std::string BuildInformation(std::time_t buildTime, const std::string& commitDate, const std::string& revision,
+                             const std::string& hash) {
+    const std::string shortHash = hash.size() >= 40 ? hash.substr(28, 12) : hash;
+    return "Build: " + FormatBuildTime(buildTime) + "\r\nCommit: " + commitDate + "\r\nRevision: " + revision +
+           "\r\nHash: " + shortHash;
+}
+
+void TArrowBox::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(palette().color(QPalette::WindowText));
+    p.setPen(Qt::NoPen);
+    const QPointF o(4, 2);
+    const double s = 2;
+    QPolygonF arrow;
+    if (Up)
+        arrow << o + QPointF(-s, 2 * s) << o + QPointF(s + 2, 2 * s) << o + QPointF(1, 0);
+    else
+        arrow << o + QPointF(-s, 0) << o + QPointF(s + 2, 0) << o + QPointF(1, 2 * s);
+    p.drawPolygon(arrow);
+}
+
+void TArrowBox::mousePressEvent(QMouseEvent*) { emit clicked(); }
+
+TAboutBox::TAboutBox(QWidget* owner, const QString& programName) : QDialog(owner) {
+    setObjectName(QStringLiteral("AboutBox"));
+    setWindowTitle(QStringLiteral("О программе"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    setFixedWidth(298);
+
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(8, 8, 281, 237);
+    Panel1->setAutoFillBackground(true);
+
+    auto* icon = new QLabel(Panel1);
+    icon->setObjectName(QStringLiteral("ProgramIcon"));
+    icon->setGeometry(13, 9, 64, 64);
+    icon->setPixmap(QApplication::windowIcon().pixmap(64, 64));
+    icon->setCursor(Qt::PointingHandCursor);
+    icon->installEventFilter(this);
+
+    ProductName = new QLabel(Panel1);
+    ProductName->setObjectName(QStringLiteral("ProductName"));
+    ProductName->setWordWrap(true);
+    QFont bold = font;
+    bold.setBold(true);
+    ProductName->setFont(bold);
+    ProductName->setGeometry(88, 16, 185, 14);
+    ProductName->setText(QStringLiteral(TUNAVOX_PRODUCT_NAME));
+    Version = new QLabel(Panel1);
+    Version->setObjectName(QStringLiteral("Version"));
+    Version->setFont(bold);
+    Version->setText(QStringLiteral("Версия: ") + QStringLiteral(TUNAVOX_VERSION));
+    Copyright = new QLabel(QStringLiteral(TUNAVOX_COPYRIGHT), Panel1);
+    Copyright->setObjectName(QStringLiteral("Copyright"));
+    Copyright->adjustSize();
+    Copyright->move((Panel1->width() - Copyright->width()) / 2, 80);
+
+    auto* comments = new QLabel(QStringLiteral("Сайт: "), Panel1);
+    comments->setObjectName(QStringLiteral("Comments"));
+    comments->move(8, 104);
+    Label2 = new QLabel(Panel1);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(QStringLiteral(TUNAVOX_WEB)));
+    Label2->setOpenExternalLinks(true);
+    Label2->move(53, 103);
+    Label2->setCursor(Qt::PointingHandCursor);
+    auto* label1 = new QLabel(QStringLiteral("E-Mail: "), Panel1);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->move(8, 128);
+    Label3 = new QLabel(Panel1);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setText(QStringLiteral("<a href=\"mailto:%1\">%1</a>").arg(QStringLiteral(TUNAVOX_EMAIL)));
+    Label3->setOpenExternalLinks(true);
+    Label3->move(53, 127);
+    Label3->setCursor(Qt::PointingHandCursor);
+
+    PaintBox1 = new TArrowBox(Panel1);
+    PaintBox1->setObjectName(QStringLiteral("PaintBox1"));
+    PaintBox1->setGeometry(262, 131, 11, 9);
+    PaintBox1->setCursor(Qt::PointingHandCursor);
+    PaintBox1->setAccessibleName(QStringLiteral("Сведения о сборке"));
+    connect(PaintBox1, &TArrowBox::clicked, this, [this] { PaintBox1Click(); });
+
+    mCvsInfo = new QPlainTextEdit(Panel1);
+    mCvsInfo->setObjectName(QStringLiteral("mCvsInfo"));
+    mCvsInfo->setReadOnly(true);
+    mCvsInfo->setGeometry(8, 146, 265, 82);
+    mCvsInfo->setPlainText(QString::fromStdString(BuildInformation(
+        static_cast<std::time_t>(TUNAVOX_BUILD_EPOCH), TUNAVOX_COMMIT_DATE, TUNAVOX_COMMIT_REVISION, TUNAVOX_COMMIT_HASH)));
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setDefault(true);
+    OKButton->resize(75, 25);
+    connect(OKButton, &QPushButton::clicked, this, &QWidget::close);
+
+    if (!programName.isEmpty()) ProductName->setText(programName);
+    // The version line sits 11 pixels below the name, however many lines that takes.
+    ProductName->setFixedHeight(ProductName->heightForWidth(ProductName->width()));
+    Version->adjustSize();
+    Version->move(88, ProductName->geometry().bottom() + 1 + 11);
+
+    resize(298, 284);
+    PaintBox1Click(); // starts collapsed
+}
+
+void TAboutBox::PaintBox1Click() {
+    mCvsInfo->setHidden(!mCvsInfo->isHidden());
+    const int memo = mCvsInfo->isHidden() ? 0 : mCvsInfo->height();
+    const int chrome = 284 - 237; // the box's height less the panel's, as designed
+    const int h = memo + mCvsInfo->y() + mCvsInfo->x() + chrome;
+    PaintBox1->Up = !mCvsInfo->isHidden();
+    PaintBox1->update();
+    Panel1->resize(Panel1->width(), h - chrome);
+    OKButton->move(111, h - 284 + 251);
+    setFixedHeight(h);
+}
+
+TAboutBox* TAboutBox::Open(QWidget* owner, const QString& programName) {
+    auto* box = new TAboutBox(owner, programName);
+    if (owner) box->move(owner->geometry().center() - box->rect().center());
+    box->show();
+    box->activateWindow();
+    return box;
+}
+
+bool TAboutBox::eventFilter(QObject* watched, QEvent* e) {
+    if (watched->objectName() == QLatin1String("ProgramIcon") && e->type() == QEvent::MouseButtonPress) {
+        // The program's folder in the system's file browser.
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QApplication::applicationDirPath()));
+        return true;
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
+bool TAboutBox::event(QEvent* e) {
+    if (e->type() == QEvent::WindowDeactivate && isVisible()) {
+        close();
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+void TAboutBox::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+} // namespace tunavox

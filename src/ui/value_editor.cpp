@@ -1,0 +1,81 @@
+#include "ui/value_editor.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QKeyEvent>
+
+namespace tunavox {
+
+TReg* TPropertyEditLink::Register() const { return Table->Model()->Reg(Row); }
+
+QWidget* TPropertyEditLink::Prepare(QWidget* parent, int row, int column) {
+    Row = row;
+    Column = column;
+    TReg* reg = Register();
+    const QString shown = QString::fromStdString(reg->DisplayText());
+    if (reg->RegType != rtStr && !reg->ValueTexts.Empty()) {
+        auto* combo = new QComboBox(parent);
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        QStringList items;
+        for (size_t i = 0; i < reg->ValueTexts.Count(); ++i) items << QString::fromStdString(reg->ValueTexts.Value(i));
+        combo->addItems(items);
+        combo->setCurrentIndex(-1);
+        combo->setEditText(shown);
+        combo->setFrame(false);
+        EditControl = combo;
+    } else {
+        auto* edit = new QLineEdit(parent);
+        if (reg->RegType == rtStr && reg->Pass) edit->setEchoMode(QLineEdit::Password);
+        edit->setText(shown);
+        edit->setMaxLength(1023);
+        edit->setFrame(false);
+        EditControl = edit;
+    }
+    EditControl->setObjectName(QStringLiteral("EditControl"));
+    return EditControl;
+}
+
+QString TPropertyEditLink::Text() const {
+    if (auto* combo = qobject_cast<QComboBox*>(EditControl.data())) return combo->currentText();
+    if (auto* edit = qobject_cast<QLineEdit*>(EditControl.data())) return edit->text().left(1023);
+    return {};
+}
+
+bool TPropertyEditLink::Accept() {
+    TReg* reg = Register();
+    if (!reg || !reg->SetValueFromText(Text().toStdString(), false)) return false;
+    if (reg->IsModified()) Table->Model()->RefreshRow(Row);
+    if (EditControl) EditControl->hide();
+    return true;
+}
+
+void TPropertyEditLink::PostKey(int key) const {
+    QCoreApplication::postEvent(Table, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+}
+
+bool TPropertyEditLink::KeyDown(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Accept, then let the table see Enter: it writes the register when modified.
+        Table->AcceptEditing();
+        PostKey(Qt::Key_Return);
+        return true;
+    case Qt::Key_Escape:
+        Table->CancelEditing();
+        return true;
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        auto* combo = qobject_cast<QComboBox*>(EditControl.data());
+        const bool dropped = combo && combo->view() && combo->view()->isVisible();
+        const bool modified = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        if (dropped || modified || QApplication::mouseButtons() != Qt::NoButton) return false;
+        PostKey(event->key());
+        return true;
+    }
+    default: return false;
+    }
+}
+
+} // namespace tunavox

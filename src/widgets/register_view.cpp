@@ -1,0 +1,283 @@
+#include "widgets/register_view.h"
+
+#include <QFocusEvent>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QScrollBar>
+#include <QToolTip>
+
+namespace tunavox {
+namespace {
+
+// Supplies the grid-line colour, which a table view takes from its style.
+class GridStyle : public QProxyStyle {
+public:
+    QColor color{0xA0, 0xA0, 0xA0};
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_Table_GridLineColor) return static_cast<int>(color.rgba());
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+} // namespace
+
+TCheckHeader::TCheckHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    setSectionsClickable(true);
+    setHighlightSections(false);
+}
+
+QRect TCheckHeader::CheckBoxRect() const {
+    const int size = 13;
+    const int x = sectionViewportPosition(0) + (sectionSize(0) - size) / 2;
+    return QRect(x, (height() - size) / 2, size, size);
+}
+
+void TCheckHeader::paintEvent(QPaintEvent* event) {
+    QHeaderView::paintEvent(event);
+    if (!model() || count() == 0 || isSectionHidden(0)) return;
+    const auto state = static_cast<Qt::CheckState>(model()->headerData(0, Qt::Horizontal, Qt::CheckStateRole).toInt());
+    QStyleOptionButton box;
+    box.initFrom(this);
+    box.rect = CheckBoxRect();
+    box.state = QStyle::State_Enabled |
+                (state == Qt::Checked ? QStyle::State_On : state == Qt::Unchecked ? QStyle::State_Off : QStyle::State_NoChange);
+    QPainter painter(viewport());
+    style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, &painter, this);
+}
+
+void TCheckHeader::mousePressEvent(QMouseEvent* event) {
+    if (logicalIndexAt(event->position().toPoint()) == 0 && CheckBoxRect().contains(event->position().toPoint())) {
+        emit CheckBoxClicked();
+        return;
+    }
+    QHeaderView::mousePressEvent(event);
+}
+
+void TCheckHeader::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A double click counts as a click of its own.
+    mousePressEvent(event);
+}
+
+TRegisterDelegate::TRegisterDelegate(QTableView* view) : QStyledItemDelegate(view), view_(view) {}
+
+void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    auto* table = static_cast<TRegisterView*>(view_);
+    if (index.data(TRegisterModel::HeadingRole).toBool()) {
+        // Each cell of a heading row paints its part of one band across the row.
+        const QAbstractItemModel* m = index.model();
+        const int first = view_->columnViewportPosition(0);
+        const int lastCol = m->columnCount() - 1;
+        const int right = view_->columnViewportPosition(lastCol) + view_->columnWidth(lastCol);
+        const QRect band(first, option.rect.top(), right - first, option.rect.height());
+        painter->save();
+        painter->setClipRect(option.rect.adjusted(0, 0, 1, 1));
+        painter->fillRect(option.rect.adjusted(0, 0, 1, 1), table->GridColor());
+        painter->setPen(table->BackgroundColor());
+        painter->setFont(option.font);
+        painter->drawText(band, Qt::AlignCenter | Qt::TextSingleLine,
+                          index.data(TRegisterModel::HeadingTextRole).toString());
+        painter->restore();
+        return;
+    }
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    // Selected rows take the description's selected-text colour, except a device error.
+    QColor text = index.data(Qt::ForegroundRole).value<QColor>();
+    if ((opt.state & QStyle::State_Selected) && !index.data(TRegisterModel::DeviceErrorRole).toBool())
+        text = table->SelectedTextColor();
+    opt.palette.setColor(QPalette::Text, text);
+    opt.palette.setColor(QPalette::HighlightedText, text);
+    if (const QVariant bg = index.data(Qt::BackgroundRole); bg.isValid() && !(opt.state & QStyle::State_Selected))
+        painter->fillRect(option.rect, bg.value<QColor>());
+    QStyledItemDelegate::paint(painter, opt, index);
+}
+
+QWidget* TRegisterDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const {
+    auto* table = static_cast<TRegisterView*>(view_);
+    if (!table->CreateEditLink) return nullptr;
+    IEditLink* link = table->CreateEditLink();
+    QWidget* control = link->Prepare(parent, index.row(), index.column());
+    // The link lives as long as its control.
+    QObject::connect(control, &QObject::destroyed, [link] { delete link; });
+    table->openEditor_ = control;
+    table->openLink_ = link;
+    return control;
+}
+
+void TRegisterDelegate::setEditorData(QWidget*, const QModelIndex&) const {
+    // The editor took its text from the register when it was prepared.
+}
+
+void TRegisterDelegate::setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const {
+    // The editor writes into the register itself when it accepts.
+}
+
+void TRegisterDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    // The control reaches the right border of its column.
+    QRect r = option.rect;
+    r.setRight(view_->columnViewportPosition(index.column()) + view_->columnWidth(index.column()) - 1);
+    editor->setGeometry(r);
+}
+
+bool TRegisterDelegate::eventFilter(QObject* object, QEvent* event) {
+    auto* table = static_cast<TRegisterView*>(view_);
+    if (object == table->openEditor_ && table->openLink_) {
+        if (event->type() == QEvent::KeyPress) return table->openLink_->KeyDown(static_cast<QKeyEvent*>(event));
+        if (event->type() == QEvent::FocusOut) {
+            // Leaving the editor any other way than Escape accepts; a text that is not
+            // taken keeps it open.
+            const auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) table->AcceptEditing();
+            return false;
+        }
+        return false;
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
+}
+
+TRegisterView::TRegisterView(QWidget* parent) : QTableView(parent) {
+    model_ = new TRegisterModel(this);
+    setModel(model_);
+    header_ = new TCheckHeader(this);
+    setHorizontalHeader(header_);
+    header_->setModel(model_);
+    setItemDelegate(new TRegisterDelegate(this));
+    auto* style = new GridStyle;
+    style->setParent(this);
+    setStyle(style);
+    verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(21);
+    verticalHeader()->setMinimumSectionSize(21);
+    header_->setFixedHeight(21);
+    QFont headerFont(QStringLiteral("Tahoma"));
+    headerFont.setPixelSize(11);
+    header_->setFont(headerFont);
+    setShowGrid(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setWordWrap(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    header_->setMinimumSectionSize(10);
+    header_->resizeSection(0, 30);
+    header_->resizeSection(1, 70);
+    header_->resizeSection(2, 470);
+    header_->resizeSection(3, 200);
+    header_->setSectionResizeMode(0, QHeaderView::Fixed);
+    header_->setSectionResizeMode(1, QHeaderView::Interactive);
+    header_->setSectionResizeMode(2, QHeaderView::Stretch);
+    header_->setSectionResizeMode(3, QHeaderView::Interactive);
+    header_->setStretchLastSection(false);
+    setObjectName(QStringLiteral("vstList"));
+    SetSelectionColor(QColor(0xA0, 0xA0, 0xFF));
+}
+
+IEditLink* TRegisterView::OpenLink() const { return openEditor_ ? openLink_ : nullptr; }
+
+bool TRegisterView::AcceptEditing() {
+    if (!openEditor_ || !openLink_) return true;
+    if (!openLink_->Accept()) return false;
+    QWidget* editor = openEditor_;
+    openEditor_ = nullptr;
+    openLink_ = nullptr;
+    QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+    setFocus();
+    return true;
+}
+
+void TRegisterView::CancelEditing() {
+    if (!openEditor_) return;
+    QWidget* editor = openEditor_;
+    openEditor_ = nullptr;
+    openLink_ = nullptr;
+    QTableView::closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    setFocus();
+}
+
+void TRegisterView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    if (editor == openEditor_) {
+        openEditor_ = nullptr;
+        openLink_ = nullptr;
+    }
+    QTableView::closeEditor(editor, hint);
+}
+
+void TRegisterView::EditCell(int row, int column) {
+    const QModelIndex index = model_->index(row, column);
+    if (!index.isValid() || !(model_->flags(index) & Qt::ItemIsEditable)) return;
+    if (openEditor_ && currentIndex() == index) return;
+    if (!AcceptEditing()) return;
+    setCurrentIndex(index);
+    edit(index);
+}
+
+void TRegisterView::keyPressEvent(QKeyEvent* event) {
+    // Moving away from an open editor accepts it first, and stays put when it fails.
+    if (openEditor_ && !AcceptEditing()) return;
+    QTableView::keyPressEvent(event);
+}
+
+void TRegisterView::mousePressEvent(QMouseEvent* event) {
+    if (openEditor_ && indexAt(event->position().toPoint()) != currentIndex() && !AcceptEditing()) return;
+    QTableView::mousePressEvent(event);
+}
+
+void TRegisterView::keyboardSearch(const QString& search) {
+    searching_ = true;
+    QTableView::keyboardSearch(search);
+    searching_ = false;
+}
+
+void TRegisterView::SetGridColor(const QColor& color) {
+    gridColor_ = color;
+    static_cast<GridStyle*>(style())->color = color;
+    viewport()->update();
+}
+
+void TRegisterView::SetSelectionColor(const QColor& color) {
+    QPalette p = palette();
+    p.setColor(QPalette::Active, QPalette::Highlight, color);
+    p.setColor(QPalette::Inactive, QPalette::Highlight, color);
+    setPalette(p);
+}
+
+QColor TRegisterView::SelectionColor() const { return palette().color(QPalette::Active, QPalette::Highlight); }
+
+QColor TRegisterView::BackgroundColor() const { return palette().color(QPalette::Base); }
+
+void TRegisterView::SetBackground(const QPixmap& picture, bool fixed) {
+    background_ = picture;
+    if (fixed) backgroundFixed_ = true;
+    viewport()->update();
+}
+
+void TRegisterView::paintEvent(QPaintEvent* event) {
+    if (!background_.isNull()) {
+        QPainter p(viewport());
+        const QPoint offset = backgroundFixed_ ? QPoint()
+                                               : QPoint(horizontalScrollBar()->value(),
+                                                        verticalScrollBar()->value() * rowHeight(0));
+        p.drawTiledPixmap(viewport()->rect(), background_, offset);
+    }
+    QTableView::paintEvent(event);
+}
+
+bool TRegisterView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        const QString hint = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
+        if (hint.isEmpty()) {
+            QToolTip::hideText();
+        } else {
+            const QRect row(0, rowViewportPosition(index.row()), viewport()->width(), rowHeight(index.row()));
+            QToolTip::showText(help->globalPos(), hint, viewport(), row, hintTime_);
+        }
+        return true;
+    }
+    return QTableView::viewportEvent(event);
+}
+
+} // namespace tunavox
