@@ -227,12 +227,11 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         auto* widget = qobject_cast<QWidget*>(watched);
-        // The window previews keys: F7 switches service mode wherever the focus is.
-        // Only the first delivery counts, not the same key propagating to parents.
-        const QWidget* first = QApplication::focusWidget() ? QApplication::focusWidget() : this;
-        if (key->key() == Qt::Key_F7 && widget == first && widget->window() == this) {
+        // The window previews keys: F7 switches service mode wherever the focus is. The
+        // key is taken here, so it does not travel on to the parents and count twice.
+        if (key->key() == Qt::Key_F7 && widget && widget->window() == this) {
             ToggleServiceMode();
-            return false;
+            return true;
         }
         if (watched == vstList && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
             if (vstListKeyEnter()) return true;

@@ -105,6 +105,8 @@ public:
     void ShowStatus(const QString& text, bool autoClear, const QColor& color);
     void ShowError(const QString& text);
     bool PortOpen() const;
+    // Actions waiting in the worker's queue.
+    size_t QueuedActions() const { return worker_ ? worker_->Queue.Count() : 0; }
 
     // Table callbacks.
     void vstListChecked(int row, Qt::CheckState state);
@@ -117,6 +119,8 @@ public:
 
     // Export and About.
     void miExportClick(int tag);
+    // Writes the export of the menu item with that tag to path; failures go to the message box.
+    void ExportTo(int tag, const QString& path);
     void N4Click();
 
 protected:

@@ -77,8 +77,12 @@ void TfMain::DeviceChosen(int entry) {
         QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
         return;
     }
-    vstList->Model()->SetSource(regs_.get(), errorTexts_.get());
-    vstList->Model()->SetHeaderState(Qt::Unchecked);
+    TRegisterModel* model = vstList->Model();
+    model->SetSource(regs_.get(), errorTexts_.get());
+    // The header box starts from the rows' own ticks.
+    const int checked = model->CheckedCount();
+    model->SetHeaderState(checked == 0 ? Qt::Unchecked
+                          : checked == model->CheckableCount() ? Qt::Checked : Qt::PartiallyChecked);
     vstList->setUpdatesEnabled(true);
     LayOutForDescription();
     ResetConnectionState();

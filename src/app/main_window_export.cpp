@@ -28,8 +28,10 @@ void TfMain::miExportClick(int tag) {
     localtime_r(&now, &local);
     dialog.selectFile(QString::fromStdString(ExportTimeStamp(local)) + QLatin1Char('.') + extension);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    const QString path = dialog.selectedFiles().first();
+    ExportTo(tag, dialog.selectedFiles().first());
+}
 
+void TfMain::ExportTo(int tag, const QString& path) {
     // The format follows the menu item alone, whatever the name's extension.
     const TTableTexts texts = CollectTableTexts(regs_.get(), errorTexts_.get());
     const std::string content = tag == 1 ? ExportHtml(texts, windowTitle().toStdString())

@@ -51,7 +51,8 @@ bool TPropertyEditLink::Accept() {
 }
 
 void TPropertyEditLink::PostKey(int key) const {
-    QCoreApplication::postEvent(Table, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+    QCoreApplication::postEvent(Table, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, 0,
+                                                     TRegisterView::kForwardedKey, 0));
 }
 
 bool TPropertyEditLink::KeyDown(QKeyEvent* event) {

@@ -1,5 +1,6 @@
 #include "widgets/register_view.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -129,8 +130,11 @@ bool TRegisterDelegate::eventFilter(QObject* object, QEvent* event) {
         if (event->type() == QEvent::FocusOut) {
             // Leaving the editor any other way than Escape accepts; a text that is not
             // taken keeps it open.
-            const auto reason = static_cast<QFocusEvent*>(event)->reason();
-            if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) table->AcceptEditing();
+            // A drop-down list or another window taking the focus is no leaving.
+            const QWidget* now = QApplication::focusWidget();
+            const QWidget* editor = table->openEditor_;
+            if (now && now != editor && !editor->isAncestorOf(now) && now->window() == table->window())
+                table->AcceptEditing();
             return false;
         }
         return false;
@@ -178,7 +182,11 @@ IEditLink* TRegisterView::OpenLink() const { return openEditor_ ? openLink_ : nu
 
 bool TRegisterView::AcceptEditing() {
     if (!openEditor_ || !openLink_) return true;
-    if (!openLink_->Accept()) return false;
+    if (accepting_) return false; // the editor hiding itself moves the focus: not a second accept
+    accepting_ = true;
+    const bool accepted = openLink_->Accept();
+    accepting_ = false;
+    if (!accepted) return false;
     QWidget* editor = openEditor_;
     openEditor_ = nullptr;
     openLink_ = nullptr;
@@ -214,8 +222,22 @@ void TRegisterView::EditCell(int row, int column) {
 }
 
 void TRegisterView::keyPressEvent(QKeyEvent* event) {
-    // Moving away from an open editor accepts it first, and stays put when it fails.
-    if (openEditor_ && !AcceptEditing()) return;
+    if (openEditor_) {
+        const int key = event->key();
+        const bool forwarded = event->nativeVirtualKey() == kForwardedKey;
+        const bool moves = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp ||
+                           key == Qt::Key_PageDown || key == Qt::Key_Home || key == Qt::Key_End;
+        // Keys the editor left unused (modifiers, Shift+Down, ...) stop here; only a key
+        // the editor passed on, or one typed at the table itself, may move the focus.
+        const bool typedInEditor = openEditor_->isAncestorOf(QApplication::focusWidget()) ||
+                                   QApplication::focusWidget() == openEditor_;
+        if (!moves || (typedInEditor && !forwarded)) {
+            event->accept();
+            return;
+        }
+        // Moving away from an open editor accepts it first, and stays put when it fails.
+        if (!AcceptEditing()) return;
+    }
     QTableView::keyPressEvent(event);
 }
 

@@ -86,6 +86,9 @@ public:
     int HintTime() const { return hintTime_; }
     QColor BackgroundColor() const;
 
+    // Marks a key that the editor passes on to the table (its native virtual key).
+    static constexpr quint32 kForwardedKey = 0x7E57;
+
     // Creates the editor of a cell (the application's vstListCreateEditor).
     std::function<IEditLink*()> CreateEditLink;
     // The editor that is open, if any.
@@ -112,6 +115,7 @@ private:
     QPointer<QWidget> openEditor_;
     IEditLink* openLink_ = nullptr;
     bool searching_ = false;
+    bool accepting_ = false;
 
 private:
     TRegisterModel* model_;

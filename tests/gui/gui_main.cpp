@@ -1,0 +1,43 @@
+// Runs every window test class in one offscreen application, with its own
+// settings store so the user's is never touched.
+#include <QApplication>
+#include <cstring>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "device/value_codec.h"
+
+int RunMainWindowTests(int argc, char** argv);
+int RunRegisterTableTests(int argc, char** argv);
+int RunConnectionTests(int argc, char** argv);
+int RunEditorTests(int argc, char** argv);
+int RunExportAboutTests(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    tunavox::SetDecimalSeparator('.');
+    // "gui_tests ClassName [QtTest options]" runs one class only.
+    struct Suite {
+        const char* name;
+        int (*run)(int, char**);
+    } suites[] = {{"MainWindowTest", RunMainWindowTests},
+                  {"RegisterTableTest", RunRegisterTableTests},
+                  {"ConnectionTest", RunConnectionTests},
+                  {"EditorTest", RunEditorTests},
+                  {"ExportAboutTest", RunExportAboutTests}};
+    const char* only = argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
+    int failed = 0;
+    for (const Suite& s : suites) {
+        if (only && std::strcmp(only, s.name) != 0) continue;
+        if (only) {
+            argv[1] = argv[0];
+            failed += s.run(argc - 1, argv + 1);
+        } else {
+            failed += s.run(argc, argv);
+        }
+    }
+    return failed == 0 ? 0 : 1;
+}
