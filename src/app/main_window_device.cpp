@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLayout>
 #include <QScreen>
 #include <QScrollBar>
 
@@ -106,6 +107,8 @@ void TfMain::ApplyDescription(const TDescription& d) {
 }
 
 void TfMain::LayOutForDescription() {
+    // Before the window is first shown its layout has not placed the table yet.
+    if (layout()) layout()->activate();
     // The name column takes what the other three leave (and a scroll bar, if any).
     QHeaderView* h = vstList->horizontalHeader();
     const int rows = vstList->Model()->rowCount();

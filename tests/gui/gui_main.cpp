@@ -12,6 +12,7 @@ int RunRegisterTableTests(int argc, char** argv);
 int RunConnectionTests(int argc, char** argv);
 int RunEditorTests(int argc, char** argv);
 int RunExportAboutTests(int argc, char** argv);
+int RunScreenshotTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -27,7 +28,8 @@ int main(int argc, char** argv) {
                   {"RegisterTableTest", RunRegisterTableTests},
                   {"ConnectionTest", RunConnectionTests},
                   {"EditorTest", RunEditorTests},
-                  {"ExportAboutTest", RunExportAboutTests}};
+                  {"ExportAboutTest", RunExportAboutTests},
+                  {"ScreenshotTest", RunScreenshotTests}};
     const char* only = argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;
     for (const Suite& s : suites) {
