@@ -7,10 +7,12 @@
 
 #include "app/main_window.h"
 #include "device/value_codec.h"
+#include "ui/about_box.h"
 #include "ui/message_box.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(tunavox::ProgramIcon());
     tunavox::InitDialogCaption();
     // Reals are read and shown with the system's decimal separator.
     const QString point = QLocale().decimalPoint();

@@ -110,7 +110,7 @@ void TfMain::chPollClick() {
     if (!PortOpen()) return;
     TRegisterModel* m = vstList->Model();
     if (chPoll->isChecked()) {
-        vstList->setProperty("tickStyle", QStringLiteral("dark"));
+        vstList->SetDarkTicks(true);
         PollNode = m->NextCheckedRow(PollNode);
         if (PollNode < 0) {
             chPoll->setChecked(false);
@@ -126,7 +126,7 @@ void TfMain::chPollClick() {
             ReadNode(PollNode, [this](TAction* a) { OnPollReadDone(a); });
     } else {
         PollNode = -1;
-        vstList->setProperty("tickStyle", QStringLiteral("light"));
+        vstList->SetDarkTicks(false);
         lProgress->clear();
     }
 }

@@ -105,11 +105,12 @@ bool TMyComPort::Fail(int code) {
     return false;
 }
 
-bool TMyComPort::Enter(int& fd, TCommTimeouts* applied) {
+bool TMyComPort::Enter(int& fd, TCommTimeouts* applied, int* wake) {
     std::lock_guard<std::mutex> g(lock_);
     if (fd_ < 0 || closing_) return Fail(kPortClosedError);
     fd = fd_;
     if (applied) *applied = applied_;
+    if (wake) *wake = wakeFd_;
     ++users_;
     return true;
 }
@@ -280,13 +281,8 @@ int TMyComPort::Read(std::string& out, int count) {
 
 int TMyComPort::ReadBuffer(void* buffer, int count) {
     TCommTimeouts t;
-    int fd = -1;
-    if (!Enter(fd, &t)) return -1;
-    int wake = -1;
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        wake = wakeFd_;
-    }
+    int fd = -1, wake = -1;
+    if (!Enter(fd, &t, &wake)) return -1;
     const bool immediate = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
                            t.ReadTotalTimeoutConstant == 0;
     const bool firstByte = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword;
@@ -335,13 +331,8 @@ int TMyComPort::ReadBuffer(void* buffer, int count) {
 }
 
 bool TMyComPort::WaitReadable(int ms) {
-    int fd = -1;
-    if (!Enter(fd)) return false;
-    int wake = -1;
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        wake = wakeFd_;
-    }
+    int fd = -1, wake = -1;
+    if (!Enter(fd, nullptr, &wake)) return false;
     struct pollfd fds[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
     const int r = ::poll(fds, 2, ms);
     Leave();
@@ -350,13 +341,8 @@ bool TMyComPort::WaitReadable(int ms) {
 
 int TMyComPort::Write(const void* buffer, int count, bool wait) {
     TCommTimeouts t;
-    int fd = -1;
-    if (!Enter(fd, &t)) return -1;
-    int wake = -1;
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        wake = wakeFd_;
-    }
+    int fd = -1, wake = -1;
+    if (!Enter(fd, &t, &wake)) return -1;
     const uint64_t totalMs = uint64_t{t.WriteTotalTimeoutMultiplier} * static_cast<uint64_t>(std::max(count, 0)) +
                              t.WriteTotalTimeoutConstant;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(totalMs);
@@ -384,7 +370,7 @@ int TMyComPort::Write(const void* buffer, int count, bool wait) {
     }
     if (error == 0 && wait && done > 0) {
         if (txEmptyWait_)
-            DrainOutput(fd, done);
+            DrainOutput(fd, wake, done);
         else
             WaitSent(done);
     }
@@ -396,12 +382,7 @@ int TMyComPort::Write(const void* buffer, int count, bool wait) {
     return done;
 }
 
-bool TMyComPort::DrainOutput(int fd, int count) {
-    int wake = -1;
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        wake = wakeFd_;
-    }
+bool TMyComPort::DrainOutput(int fd, int wake, int count) {
     // Wait for the driver's queue to empty in small steps, so that closing the port
     // is not held up; then let tcdrain see the last bytes through the UART.
     const double charMs = CharTime();

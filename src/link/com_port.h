@@ -113,10 +113,11 @@ public:
 
 private:
     // Takes the descriptor for one system call; false (and kPortClosedError) when closed.
-    bool Enter(int& fd, TCommTimeouts* applied = nullptr);
+    // Also hands out the applied time-outs and the wake-up descriptor when asked.
+    bool Enter(int& fd, TCommTimeouts* applied = nullptr, int* wake = nullptr);
     void Leave();
     bool Fail(int code);
-    bool DrainOutput(int fd, int count);
+    bool DrainOutput(int fd, int wake, int count);
 
     mutable std::mutex lock_; // guards fd_, users_, closing_, timeouts
     std::condition_variable idle_;

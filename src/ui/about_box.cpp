@@ -5,11 +5,38 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QUrl>
 
 #include "build_info.h"
 
 namespace tunavox {
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const double u = size / 64.0;
+        p.setBrush(QColor(0x2C, 0x5A, 0xA8));
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(QRectF(2 * u, 2 * u, 60 * u, 60 * u), 12 * u, 12 * u);
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(14 * u, 12 * u, 36 * u, 8 * u));
+        p.drawRect(QRectF(28 * u, 12 * u, 8 * u, 30 * u));
+        QPainterPath wave;
+        wave.moveTo(10 * u, 50 * u);
+        wave.cubicTo(20 * u, 40 * u, 26 * u, 60 * u, 36 * u, 50 * u);
+        wave.cubicTo(44 * u, 42 * u, 50 * u, 56 * u, 56 * u, 48 * u);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(0xFF, 0xC8, 0x40), 4 * u, Qt::SolidLine, Qt::RoundCap));
+        p.drawPath(wave);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
 
 std::string FormatBuildTime(std::time_t utc) {
     // The offset is the text "+0300" read as 300 and divided by 100: three hours.
@@ -64,7 +91,7 @@ TAboutBox::TAboutBox(QWidget* owner, const QString& programName) : QDialog(owner
     auto* icon = new QLabel(Panel1);
     icon->setObjectName(QStringLiteral("ProgramIcon"));
     icon->setGeometry(13, 9, 64, 64);
-    icon->setPixmap(QApplication::windowIcon().pixmap(64, 64));
+    icon->setPixmap(ProgramIcon().pixmap(64, 64));
     icon->setCursor(Qt::PointingHandCursor);
     icon->installEventFilter(this);
 

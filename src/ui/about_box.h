@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -7,6 +8,9 @@
 #include <string>
 
 namespace tunavox {
+
+// The program's icon, drawn: a white "T" over a wave on a blue tile.
+QIcon ProgramIcon();
 
 // "YYYY-MM-DD hh:mm +0300": a UTC time moved by the fixed +0300 offset, whatever the
 // computer's time zone.

@@ -91,6 +91,11 @@ void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         text = table->SelectedTextColor();
     opt.palette.setColor(QPalette::Text, text);
     opt.palette.setColor(QPalette::HighlightedText, text);
+    if (index.column() == TRegisterModel::ColCheck && table->DarkTicks()) {
+        opt.palette.setColor(QPalette::Base, QColor(0x30, 0x30, 0x48));
+        opt.palette.setColor(QPalette::Window, QColor(0x30, 0x30, 0x48));
+        opt.palette.setColor(QPalette::Text, Qt::white);
+    }
     if (const QVariant bg = index.data(Qt::BackgroundRole); bg.isValid() && !(opt.state & QStyle::State_Selected))
         painter->fillRect(option.rect, bg.value<QColor>());
     QStyledItemDelegate::paint(painter, opt, index);

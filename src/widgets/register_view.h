@@ -82,6 +82,9 @@ public:
     void SetBackground(const QPixmap& picture, bool fixed);
     bool HasBackground() const { return !background_.isNull(); }
     bool BackgroundFixed() const { return backgroundFixed_; }
+    // Ticks are drawn light while polling is off and dark while it runs.
+    void SetDarkTicks(bool dark) { darkTicks_ = dark; viewport()->update(); }
+    bool DarkTicks() const { return darkTicks_; }
     void SetHintTime(int ms) { hintTime_ = ms; }
     int HintTime() const { return hintTime_; }
     QColor BackgroundColor() const;
@@ -125,6 +128,7 @@ private:
     QPixmap background_;
     bool backgroundFixed_ = false;
     int hintTime_ = 2500;
+    bool darkTicks_ = false;
 };
 
 } // namespace tunavox

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "test_support.h"
+#include "util/cp1251.h"
 
 using namespace tunavox::test;
 
@@ -54,21 +55,7 @@ private:
     std::string firstLine_;
 };
 
-struct Output {
-    int status = -1;
-    std::string text;
-};
-
-Output Cli(const std::string& args) {
-    Output o;
-    FILE* p = popen((kBin + "/tunavox-cli " + args + " 2>&1").c_str(), "r");
-    char buf[4096];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.text.append(buf, n);
-    const int st = pclose(p);
-    o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return o;
-}
+CommandResult Cli(const std::string& args) { return RunCommand(kBin + "/tunavox-cli " + args); }
 
 size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
@@ -81,14 +68,14 @@ TEST(Tools, ReadEveryRegisterInBothVersions) {
         const std::string link = dir.File(std::string("dev") + version);
         SimProcess sim({"--link", link, "--desc", desc, "--version", version});
         ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
-        Output out = Cli("read --desc " + desc + " --port " + link + " --version " + version);
-        EXPECT_EQ(out.status, 0) << out.text;
-        EXPECT_NE(out.text.find("0x200;Выходная частота [Гц];49.95;\n"), std::string::npos) << out.text;
-        EXPECT_NE(out.text.find("0x206;Состояние;Работа;\n"), std::string::npos);
-        EXPECT_NE(out.text.find("0x100;Модель;ЧП-7/11кВт;\n"), std::string::npos);
-        EXPECT_NE(out.text.find("0xFFFD;Счётчик обмена;0;\n"), std::string::npos);
-        EXPECT_EQ(out.text.find("Пароль наладчика"), std::string::npos); // write only: not read
-        EXPECT_EQ(Lines(out.text), 33u) << out.text; // every row but headings and write-only ones
+        CommandResult out = Cli("read --desc " + desc + " --port " + link + " --version " + version);
+        EXPECT_EQ(out.status, 0) << out.out;
+        EXPECT_NE(out.out.find("0x200;Выходная частота [Гц];49.95;\n"), std::string::npos) << out.out;
+        EXPECT_NE(out.out.find("0x206;Состояние;Работа;\n"), std::string::npos);
+        EXPECT_NE(out.out.find("0x100;Модель;ЧП-7/11кВт;\n"), std::string::npos);
+        EXPECT_NE(out.out.find("0xFFFD;Счётчик обмена;0;\n"), std::string::npos);
+        EXPECT_EQ(out.out.find("Пароль наладчика"), std::string::npos); // write only: not read
+        EXPECT_EQ(Lines(out.out), 33u) << out.out; // every row but headings and write-only ones
     }
 }
 
@@ -98,17 +85,17 @@ TEST(Tools, WriteThenReadBack) {
     const std::string link = dir.File("dev");
     SimProcess sim({"--link", link, "--desc", desc, "--id", "42", "--fault", "error=0x32:0x20"});
     const std::string common = " --desc " + desc + " --port " + link + " --id 42 ";
-    Output w = Cli("write" + common + "0x20=авто 0x03=\"Котельная; №2\"");
-    EXPECT_EQ(w.status, 0) << w.text;
-    EXPECT_EQ(w.text, "0x03;Название объекта;\"Котельная; №2\";\n0x20;Режим работы;авто;\n");
-    Output r = Cli("read" + common + "0x20 0x03 0x32");
-    EXPECT_EQ(r.status, 1) << r.text;
-    EXPECT_EQ(r.text, "0x03;Название объекта;\"Котельная; №2\";\n0x20;Режим работы;авто;\n"
+    CommandResult w = Cli("write" + common + "0x20=авто 0x03=\"Котельная; №2\"");
+    EXPECT_EQ(w.status, 0) << w.out;
+    EXPECT_EQ(w.out, "0x03;Название объекта;\"Котельная; №2\";\n0x20;Режим работы;авто;\n");
+    CommandResult r = Cli("read" + common + "0x20 0x03 0x32");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.out, "0x03;Название объекта;\"Котельная; №2\";\n0x20;Режим работы;авто;\n"
                       "0x32;Период архивации [с];;параметр заблокирован ключом\n");
     // Another device ID gets no answer.
-    Output other = Cli("read --desc " + desc + " --port " + link + " --id 41 0x20");
+    CommandResult other = Cli("read --desc " + desc + " --port " + link + " --id 41 0x20");
     EXPECT_EQ(other.status, 1);
-    EXPECT_EQ(other.text, "0x20;Режим работы;;Устройство не отвечает\n");
+    EXPECT_EQ(other.out, "0x20;Режим работы;;Устройство не отвечает\n");
 }
 
 TEST(Tools, UsageDescriptionAndPortErrors) {
@@ -117,12 +104,12 @@ TEST(Tools, UsageDescriptionAndPortErrors) {
     EXPECT_EQ(Cli("read --port x").status, 2);
     EXPECT_EQ(Cli("read --desc " + desc).status, 2);
     EXPECT_EQ(Cli("read --desc " + desc + " --port x --version 3").status, 2);
-    Output missing = Cli("read --desc " + dir.File("none.xml") + " --port x");
+    CommandResult missing = Cli("read --desc " + dir.File("none.xml") + " --port x");
     EXPECT_EQ(missing.status, 2);
-    EXPECT_NE(missing.text.find("Файл не найден"), std::string::npos);
-    Output port = Cli("read --desc " + desc + " --port " + dir.File("nodev"));
+    EXPECT_NE(missing.out.find("Файл не найден"), std::string::npos);
+    CommandResult port = Cli("read --desc " + desc + " --port " + dir.File("nodev"));
     EXPECT_EQ(port.status, 2);
-    EXPECT_NE(port.text.find("No such file or directory"), std::string::npos);
+    EXPECT_NE(port.out.find("No such file or directory"), std::string::npos);
 
     const std::string link = dir.File("dev");
     SimProcess sim({"--link", link, "--desc", desc});
@@ -130,4 +117,28 @@ TEST(Tools, UsageDescriptionAndPortErrors) {
     EXPECT_EQ(Cli("write --desc " + desc + " --port " + link + " 0x9999=1").status, 2);
     EXPECT_EQ(Cli("read --desc " + desc + " --port " + link + " 0x9999").status, 2);
     EXPECT_EQ(Cli("ports").status, 0);
+}
+
+TEST(Tools, ReadExportsTheTable) {
+    TempDir dir;
+    const std::string desc = kBin + "/NastrBUK2.xml";
+    const std::string link = dir.File("dev");
+    SimProcess sim({"--link", link, "--desc", desc});
+    const std::string common = "read --desc " + desc + " --port " + link;
+    CommandResult csv = Cli(common + " --format csv --output " + dir.File("t.csv"));
+    EXPECT_EQ(csv.status, 0) << csv.out;
+    const std::string bytes = ReadBytes(dir.File("t.csv"));
+    EXPECT_EQ(bytes.rfind(tunavox::Utf8ToCp1251(";Код;Параметр;Значение\r\n;;Общие сведения;\r\n"), 0), 0u);
+    EXPECT_NE(bytes.find(tunavox::Utf8ToCp1251(";0x10;Температура подачи [°C];72.5\r\n")), std::string::npos);
+    // Heading and service rows are exported too, as the window does.
+    EXPECT_NE(bytes.find(tunavox::Utf8ToCp1251(";;Сервис;")), std::string::npos);
+    CommandResult html = Cli(common + " 0x10 --format html --output " + dir.File("t.html"));
+    EXPECT_EQ(html.status, 0);
+    EXPECT_NE(ReadBytes(dir.File("t.html")).find("<caption>Настройка БУК-2 (контроллер котельной)</caption>"),
+              std::string::npos);
+    CommandResult bad = Cli(common + " 0x10 --format csv --output " + dir.File("no/such/t.csv"));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.out.find("No such file or directory"), std::string::npos);
+    EXPECT_EQ(Cli(common + " --format pdf --output x").status, 2);
+    EXPECT_EQ(Cli(common + " --format csv").status, 2);
 }

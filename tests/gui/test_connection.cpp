@@ -188,11 +188,13 @@ private slots:
         });
         b.w->chPoll->click();
         QVERIFY(b.w->chPoll->isChecked());
+        QVERIFY(b.w->vstList->DarkTicks());
         QTRY_VERIFY_WITH_TIMEOUT(visited.size() >= 9, 10000);
         b.w->chPoll->click(); // off: polling stops
         QVERIFY(!b.w->chPoll->isChecked());
         QCOMPARE(b.w->PollNode, -1);
         QCOMPARE(b.w->lProgress->text(), QString());
+        QVERIFY(!b.w->vstList->DarkTicks());
         // Rows in table order, round and round (a WOR write repaints its row twice).
         std::vector<int> order;
         for (int r : visited)

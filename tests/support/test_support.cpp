@@ -1,6 +1,8 @@
 #include "test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -43,6 +45,24 @@ std::string WriteSignedDescription(const TempDir& dir, const std::string& name,
     const std::string error = SignDescriptionFile(path);
     if (!error.empty()) throw std::runtime_error("signing failed: " + error);
     return path;
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int b : values) s += static_cast<char>(b);
+    return s;
+}
+
+CommandResult RunCommand(const std::string& command) {
+    CommandResult r;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
 }
 
 std::string Description(const std::string& registers, const std::string& rootAttrs,

@@ -1,5 +1,6 @@
 #pragma once
 // Helpers shared by the core tests: temporary folders and signed description files.
+#include <initializer_list>
 #include <string>
 
 namespace tunavox::test {
@@ -27,6 +28,17 @@ std::string ReadBytes(const std::string& path);
 // declares that encoding, then signed. Returns the file's path.
 std::string WriteSignedDescription(const TempDir& dir, const std::string& name,
                                    const std::string& utf8Xml);
+
+// Bytes from a list of values: Bytes({0x02, 0x00}).
+std::string Bytes(std::initializer_list<int> values);
+
+// Runs a shell command; its exit status (-1 when it did not exit) and output with
+// standard error folded in.
+struct CommandResult {
+    int status = -1;
+    std::string out;
+};
+CommandResult RunCommand(const std::string& command);
 
 // A minimal description with the given REGISTERS content and root attributes.
 std::string Description(const std::string& registers, const std::string& rootAttrs = {},

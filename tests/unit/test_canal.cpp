@@ -16,11 +16,6 @@ using namespace tunavox::test;
 
 namespace {
 
-std::string Bytes(std::initializer_list<int> v) {
-    std::string s;
-    for (int b : v) s += static_cast<char>(b);
-    return s;
-}
 
 const std::string kPayload = "abc";
 const size_t kRequestSize = 8; // 02 00 03 61 62 63 51 4A, the same in both versions

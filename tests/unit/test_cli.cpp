@@ -1,8 +1,6 @@
 // tunavox-cli sign and verify, run as a user would run them.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <sys/wait.h>
 
 #include "test_support.h"
 
@@ -10,22 +8,8 @@ using namespace tunavox::test;
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-};
-
-CliRun Cli(const std::string& args) {
-    CliRun r;
-    const std::string cmd = std::string(TUNAVOX_BIN_DIR) + "/tunavox-cli " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+CommandResult Cli(const std::string& args) {
+    return RunCommand(std::string(TUNAVOX_BIN_DIR) + "/tunavox-cli " + args);
 }
 
 } // namespace
@@ -33,7 +17,7 @@ CliRun Cli(const std::string& args) {
 TEST(Cli, VerifyReportsEachFile) {
     const std::string samples = std::string(TUNAVOX_BIN_DIR) + "/NastrBUK2.xml " +
                                 TUNAVOX_BIN_DIR + "/NastrChP7.xml";
-    CliRun ok = Cli("verify " + samples);
+    CommandResult ok = Cli("verify " + samples);
     EXPECT_EQ(ok.status, 0) << ok.out;
     EXPECT_EQ(ok.out, std::string(TUNAVOX_BIN_DIR) + "/NastrBUK2.xml: OK\n" + TUNAVOX_BIN_DIR +
                           "/NastrChP7.xml: OK\n");
@@ -42,23 +26,23 @@ TEST(Cli, VerifyReportsEachFile) {
     std::string bytes = ReadBytes(std::string(TUNAVOX_BIN_DIR) + "/NastrChP7.xml");
     bytes.replace(bytes.find("timeout=\"500\""), 13, "timeout=\"501\"");
     WriteBytes(dir.File("NastrBad.xml"), bytes);
-    CliRun bad = Cli("verify " + samples + " " + dir.File("NastrBad.xml"));
+    CommandResult bad = Cli("verify " + samples + " " + dir.File("NastrBad.xml"));
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.out.find(dir.File("NastrBad.xml") + ": Файл данных поврежден\n"), std::string::npos);
 
-    CliRun missing = Cli("verify " + dir.File("none.xml"));
+    CommandResult missing = Cli("verify " + dir.File("none.xml"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, dir.File("none.xml") + ": Файл не найден\n");
 
     // Signing repairs the edited copy.
-    CliRun sign = Cli("sign " + dir.File("NastrBad.xml"));
+    CommandResult sign = Cli("sign " + dir.File("NastrBad.xml"));
     EXPECT_EQ(sign.status, 0) << sign.out;
     EXPECT_EQ(Cli("verify " + dir.File("NastrBad.xml")).status, 0);
 }
 
 TEST(Cli, UsageErrorsExitWithTwo) {
     for (const char* args : {"", "verify", "sign", "frobnicate x"}) {
-        CliRun r = Cli(args);
+        CommandResult r = Cli(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.out.find("Usage"), std::string::npos) << args;
     }

@@ -1,20 +1,18 @@
 // CRC-16, frames, byte stuffing and the protocol 2.0 frame collector.
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <random>
 
 #include "link/frame.h"
 #include "link/frame_collector.h"
 
 using namespace tunavox;
+using tunavox::test::Bytes;
 
 namespace {
 
-std::string Bytes(std::initializer_list<int> v) {
-    std::string s;
-    for (int b : v) s += static_cast<char>(b);
-    return s;
-}
 
 } // namespace
 

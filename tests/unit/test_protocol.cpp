@@ -1,19 +1,17 @@
 // Register requests and the field-by-field answer checks.
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "device/value_codec.h"
 #include "link/frame.h"
 #include "protocol/register_protocol.h"
 
 using namespace tunavox;
+using tunavox::test::Bytes;
 
 namespace {
 
-std::string Bytes(std::initializer_list<int> v) {
-    std::string s;
-    for (int b : v) s += static_cast<char>(b);
-    return s;
-}
 
 // An exchange that records the request and plays one canned answer.
 struct FakeLine {

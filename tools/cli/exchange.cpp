@@ -1,6 +1,8 @@
 #include "exchange.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -8,6 +10,7 @@
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "engine/worker.h"
+#include "export/table_export.h"
 #include "link/canal.h"
 #include "link/open_port.h"
 #include "util/integer_text.h"
@@ -23,6 +26,8 @@ struct Options {
     uint32_t DeviceId = 0;
     bool Gateway = false;
     bool Log = false;
+    std::string Format; // csv, html or rtf: export the table after reading
+    std::string Output;
     std::vector<std::string> Rest;
 };
 
@@ -68,6 +73,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             o.Gateway = true;
         } else if (a == "--log") {
             o.Log = true;
+        } else if (a == "--format") {
+            if (!value(o.Format)) return false;
+            if (o.Format != "csv" && o.Format != "html" && o.Format != "rtf") {
+                error = "--format takes csv, html or rtf";
+                return false;
+            }
+        } else if (a == "--output") {
+            if (!value(o.Output)) return false;
         } else if (a.rfind("--", 0) == 0) {
             error = "unknown option: " + a;
             return false;
@@ -79,6 +92,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         error = "--desc and --port are required";
         return false;
     }
+    if (o.Format.empty() != o.Output.empty()) {
+        error = "--format and --output go together";
+        return false;
+    }
     return true;
 }
 
@@ -86,8 +103,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
 class Session {
 public:
     int Start(const Options& o) {
-        TDescription desc;
-        const std::string error = LoadDescription(o.Desc, Regs, ErrorTexts, desc, ProgramFolder(), &Canal);
+        const std::string error = LoadDescription(o.Desc, Regs, ErrorTexts, Desc, ProgramFolder(), &Canal);
         if (!error.empty()) {
             std::fprintf(stderr, "%s: %s\n", o.Desc.c_str(), error.c_str());
             return kUsageError;
@@ -136,9 +152,28 @@ public:
         return status;
     }
 
+    // Writes the table as the window would export it. False (and a message on
+    // standard error) when the file cannot be written.
+    bool Export(const Options& o) const {
+        const TTableTexts texts = CollectTableTexts(&Regs, &ErrorTexts);
+        const std::string content = o.Format == "csv"  ? ExportCsv(texts, ';')
+                                    : o.Format == "rtf" ? ExportRtf(texts)
+                                                        : ExportHtml(texts, Desc.Caption);
+        std::FILE* f = std::fopen(o.Output.c_str(), "wb");
+        const bool ok = f && std::fwrite(content.data(), 1, content.size(), f) == content.size();
+        const int code = errno;
+        if (f && std::fclose(f) != 0 && ok) {
+            std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), std::strerror(errno));
+            return false;
+        }
+        if (!ok) std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), std::strerror(code));
+        return ok;
+    }
+
     TCanal Canal;
     TRegList Regs;
     TNameValueList ErrorTexts;
+    TDescription Desc;
 
 private:
     THandOverQueue handOver_;
@@ -197,7 +232,9 @@ int Read(const std::vector<std::string>& args) {
         if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), reg->Addr) == wanted.end()) continue;
         s.Queue(row, false);
     }
-    return s.Finish();
+    const int status = s.Finish();
+    if (!o.Format.empty() && !s.Export(o)) return 1;
+    return status;
 }
 
 int Write(const std::vector<std::string>& args) {

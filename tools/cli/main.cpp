@@ -19,6 +19,7 @@ const char* const kUsage =
     "                               read every readable register (or the listed ones)\n"
     "  tunavox-cli write --desc FILE --port NAME [options] ADDR=VALUE...\n"
     "Options: --version 1|2 (default 2), --id N, --gateway, --log\n"
+    "         read also: --format csv|html|rtf --output FILE (the table as the window exports it)\n"
     "Output of read and write: code;name [units];value;error, one line per register.\n"
     "Exit status: 0 all exchanges succeeded, 1 some failed, 2 bad usage, description or port.\n";
 
