@@ -17,14 +17,20 @@ std::string MakeDescription(int registers) {
                       "<DEVICE name=\"Генератор\" serial=\"9600-8-N-1\">\r\n"
                       "  <ERRORS><ERR code=\"0x10\" text=\"ошибка\"/></ERRORS>\r\n"
                       "  <REGISTERS>\r\n";
-    static const char* const kTypes[] = {"Str", "Byte", "Word", "Long", "UByte", "UWord", "ULong", "Float"};
+    static const char* const kTypes[] = {"Str",   "Byte",  "Word",  "Long",
+                                         "UByte", "UWord", "ULong", "Float"};
     for (int i = 0; i < registers; ++i) {
         if (i % 50 == 0) xml += "    <REG header=\"Группа " + std::to_string(i / 50) + "\"/>\r\n";
         xml += "    <REG addr=\"" + std::to_string(i) + "\" type=\"" + kTypes[i % 8] +
-               "\" io=\"RW\" poll=\"" + std::to_string(i % 2) + "\" defValue=\"1\">"
-               "<name>Параметр " + std::to_string(i) + "</name><units>ед.</units>"
+               "\" io=\"RW\" poll=\"" + std::to_string(i % 2) +
+               "\" defValue=\"1\">"
+               "<name>Параметр " +
+               std::to_string(i) +
+               "</name><units>ед.</units>"
                "<desc>Описание параметра</desc>";
-        if (i % 10 == 0) xml += "<values><item value=\"0\" text=\"выкл\"/><item value=\"1\" text=\"вкл\"/></values>";
+        if (i % 10 == 0)
+            xml += "<values><item value=\"0\" text=\"выкл\"/><item value=\"1\" "
+                   "text=\"вкл\"/></values>";
         xml += "</REG>\r\n";
     }
     xml += "  </REGISTERS>\r\n</DEVICE>\r\n";

@@ -29,7 +29,8 @@ struct Rig {
 
     explicit Rig(uint8_t version) {
         const std::string folder = tunavox::ProgramFolder();
-        error = tunavox::LoadDescription(folder + "NastrChP7.xml", regs, errors, desc, folder, &canal);
+        error =
+            tunavox::LoadDescription(folder + "NastrChP7.xml", regs, errors, desc, folder, &canal);
         if (!error.empty()) return;
         tunavox::TSimOptions o;
         o.Version = version;
@@ -63,7 +64,8 @@ void BM_ReadAll(benchmark::State& state) {
             rig.worker->AddAction(std::make_unique<tunavox::TActionReadReg>(
                 &rig.canal, 0, r, i, [&pending](tunavox::TAction*) { --pending; }));
         }
-        while (pending > 0) rig.handOver.Serve(20);
+        while (pending > 0)
+            rig.handOver.Serve(20);
     }
     state.counters["actions"] = actions;
     state.counters["floor_ms"] = actions * 10.0;

@@ -74,7 +74,9 @@ void BM_Exchange(benchmark::State& state) {
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
         if (!canal.Exchange("abc", false, answer, error)) state.SkipWithError(error.c_str());
-        samples.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+        samples.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
+                .count());
     }
     std::sort(samples.begin(), samples.end());
     if (!samples.empty()) {

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (collector.Append(std::string_view(bytes).substr(pos, step))) {
             // An accepted answer always re-frames to what was collected.
             const std::string frame = tunavox::UnstuffFrame(collector.Buffer());
-            if (!tunavox::CheckCRC(frame, 4) || frame.size() != collector.Answer().size() + 5) abort();
+            if (!tunavox::CheckCRC(frame, 4) || frame.size() != collector.Answer().size() + 5)
+                abort();
             break;
         }
     }

@@ -50,7 +50,9 @@ TfSelDevDlg::TfSelDevDlg(const QStringList& captions, QWidget* parent) : QDialog
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TfSelDevDlg::vstListFocusChanged() { bOk_->setEnabled(vstList_->currentRow() >= 0); }
+void TfSelDevDlg::vstListFocusChanged() {
+    bOk_->setEnabled(vstList_->currentRow() >= 0);
+}
 
 bool TfSelDevDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == vstList_ && event->type() == QEvent::KeyPress) {
@@ -63,7 +65,9 @@ bool TfSelDevDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-int TfSelDevDlg::Chosen() const { return result() == QDialog::Accepted ? vstList_->currentRow() : -1; }
+int TfSelDevDlg::Chosen() const {
+    return result() == QDialog::Accepted ? vstList_->currentRow() : -1;
+}
 
 int TfSelDevDlg::Choose(const QStringList& captions, QWidget* parent) {
     TfSelDevDlg dialog(captions, parent);

@@ -16,16 +16,29 @@ int main(int argc, char** argv) {
     tunavox::InitDialogCaption();
     // Reals are read and shown with the system's decimal separator.
     const QString point = QLocale().decimalPoint();
-    tunavox::SetDecimalSeparator(point.isEmpty() ? '.' : point.at(0).toLatin1() ? point.at(0).toLatin1() : '.');
+    tunavox::SetDecimalSeparator(point.isEmpty()          ? '.'
+                                 : point.at(0).toLatin1() ? point.at(0).toLatin1()
+                                                          : '.');
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Setup tool for serial field devices"));
     parser.addHelpOption();
-    QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Add NAME to the port list and select it."), QStringLiteral("NAME"));
-    QCommandLineOption descriptions(QStringLiteral("descriptions"), QStringLiteral("Scan DIR for description files."), QStringLiteral("DIR"));
-    QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("Serve the chosen device from a built-in simulator."));
-    QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Load the description NAME (file name or device name) without asking."), QStringLiteral("NAME"));
-    QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save a picture of the window to FILE after a few seconds."), QStringLiteral("FILE"));
+    QCommandLineOption port(QStringLiteral("port"),
+                            QStringLiteral("Add NAME to the port list and select it."),
+                            QStringLiteral("NAME"));
+    QCommandLineOption descriptions(QStringLiteral("descriptions"),
+                                    QStringLiteral("Scan DIR for description files."),
+                                    QStringLiteral("DIR"));
+    QCommandLineOption demo(QStringLiteral("demo"),
+                            QStringLiteral("Serve the chosen device from a built-in simulator."));
+    QCommandLineOption device(
+        QStringLiteral("device"),
+        QStringLiteral("Load the description NAME (file name or device name) without asking."),
+        QStringLiteral("NAME"));
+    QCommandLineOption screenshot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the window to FILE after a few seconds."),
+        QStringLiteral("FILE"));
     parser.addOptions({port, descriptions, demo, device, screenshot});
     parser.process(app);
 

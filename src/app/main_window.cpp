@@ -23,7 +23,8 @@ template <typename T> T* Named(T* widget, const char* name) {
 
 } // namespace
 
-TfMain::TfMain(const TMainOptions& options, QWidget* parent) : QMainWindow(parent), options_(options) {
+TfMain::TfMain(const TMainOptions& options, QWidget* parent)
+    : QMainWindow(parent), options_(options) {
     BuildForm();
 
     // 1. The status line: a label whose colours the status operations set.
@@ -38,7 +39,8 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent) : QMainWindow(paren
     } else {
         std::string list;
         listed = ListComPorts(list, false);
-        for (const QString& line : QString::fromStdString(list).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+        for (const QString& line :
+             QString::fromStdString(list).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
             ports << line;
     }
     if (listed) {
@@ -60,7 +62,10 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent) : QMainWindow(paren
     BuildCatalogue();
     miDevList->menuAction()->setVisible(catalogue_.size() > 1);
     // 11. Hand-overs from the worker run from this window's event loop.
-    handOver_.OnPosted = [this] { QMetaObject::invokeMethod(this, [this] { ServeHandOver(); }, Qt::QueuedConnection); };
+    handOver_.OnPosted = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
+    };
     worker_ = std::make_unique<TTh>(handOver_);
     // 12.
     if (!catalogue_.empty()) ChooseAtStart();
@@ -78,7 +83,9 @@ TfMain::~TfMain() {
     demo_.reset();
 }
 
-void TfMain::ServeHandOver() { handOver_.ServePending(); }
+void TfMain::ServeHandOver() {
+    handOver_.ServePending();
+}
 
 void TfMain::BuildForm() {
     setObjectName(QStringLiteral("fMain"));
@@ -106,7 +113,8 @@ void TfMain::BuildForm() {
         versions->addAction(a);
     }
     miVer2->setChecked(true);
-    chUseLogs = Named(service->addAction(QStringLiteral("Логировать обмен с устройством")), "chUseLogs");
+    chUseLogs =
+        Named(service->addAction(QStringLiteral("Логировать обмен с устройством")), "chUseLogs");
     chUseLogs->setCheckable(true);
     QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
     N4 = Named(help->addAction(QStringLiteral("О программе")), "N4");
@@ -128,7 +136,8 @@ void TfMain::BuildForm() {
     topRow->addWidget(cbPort);
     bOpen = Named(new QPushButton(QStringLiteral("Открыть"), top), "bOpen");
     topRow->addWidget(bOpen);
-    chOver41G = Named(new QCheckBox(QStringLiteral("Через \"Мирел-41Г\",  \"Мирел-42Г\""), top), "chOver41G");
+    chOver41G = Named(new QCheckBox(QStringLiteral("Через \"Мирел-41Г\",  \"Мирел-42Г\""), top),
+                      "chOver41G");
     topRow->addWidget(chOver41G);
     topRow->addStretch();
     topRow->addWidget(new QLabel(QStringLiteral("ID"), top));
@@ -143,7 +152,8 @@ void TfMain::BuildForm() {
     bottom->setFixedHeight(41);
     auto* bottomRow = new QHBoxLayout(bottom);
     bottomRow->setContentsMargins(8, 4, 8, 4);
-    chPoll = Named(new QCheckBox(QStringLiteral("Непрерывный опрос выбранных параметров"), bottom), "chPoll");
+    chPoll = Named(new QCheckBox(QStringLiteral("Непрерывный опрос выбранных параметров"), bottom),
+                   "chPoll");
     bottomRow->addWidget(chPoll);
     lProgress = Named(new QLabel(bottom), "lProgress");
     QFont fixed(QStringLiteral("Monospace"));
@@ -189,10 +199,13 @@ void TfMain::BuildForm() {
     connect(bWriteAll, &QPushButton::clicked, this, [this] { bWriteAllClick(); });
     connect(chPoll, &QCheckBox::clicked, this, [this] { chPollClick(); });
     connect(eID, &QLineEdit::textChanged, this, [this] { eIDChange(); });
-    connect(StatusTimer, &QTimer::timeout, this, [this] { ShowStatus(QString(), false, normalStatusColor_); });
+    connect(StatusTimer, &QTimer::timeout, this,
+            [this] { ShowStatus(QString(), false, normalStatusColor_); });
     connect(PingTimer, &QTimer::timeout, this, [this] { PingTimerTimer(); });
-    connect(vstList->Model(), &TRegisterModel::RowChecked, this, [this](int row, Qt::CheckState s) { vstListChecked(row, s); });
-    connect(vstList->CheckHeader(), &TCheckHeader::CheckBoxClicked, this, [this] { vstListHeaderClick(); });
+    connect(vstList->Model(), &TRegisterModel::RowChecked, this,
+            [this](int row, Qt::CheckState s) { vstListChecked(row, s); });
+    connect(vstList->CheckHeader(), &TCheckHeader::CheckBoxClicked, this,
+            [this] { vstListHeaderClick(); });
     connect(vstList, &QAbstractItemView::doubleClicked, this, [this] { vstListDblClick(); });
     connect(miVer1, &QAction::toggled, this, [this](bool v1) {
         if (demo_) demo_->SetVersion(v1 ? 0 : 1);
@@ -207,7 +220,8 @@ void TfMain::BuildForm() {
 void TfMain::LoadSettings() {
     QSettings settings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"));
     const QVariant stored = settings.value(QStringLiteral("Port"));
-    const QString port = stored.isValid() && stored.canConvert<QString>() ? stored.toString() : QStringLiteral("COM1");
+    const QString port = stored.isValid() && stored.canConvert<QString>() ? stored.toString()
+                                                                          : QStringLiteral("COM1");
     cbPort->setCurrentIndex(cbPort->findText(port, Qt::MatchFixedString)); // ignores letter case
     if (cbPort->currentIndex() < 0 && cbPort->count() > 0) cbPort->setCurrentIndex(0);
 }
@@ -241,7 +255,8 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
         // A click on the value of the row selected last reopens its editor.
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QModelIndex hit = vstList->indexAt(mouse->position().toPoint());
-        if (hit.isValid() && hit.column() == TRegisterModel::ColValue && hit.row() == LastChangedRow)
+        if (hit.isValid() && hit.column() == TRegisterModel::ColValue &&
+            hit.row() == LastChangedRow)
             vstListChange(hit.row());
     }
     return QMainWindow::eventFilter(watched, event);

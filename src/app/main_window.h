@@ -26,10 +26,10 @@ class TDeviceSimulator;
 
 // What the program was started with beyond its design.
 struct TMainOptions {
-    QString ExtraPort;        // --port: added to the list when missing, and selected
-    QString DescriptionsDir;  // --descriptions: scanned instead of the program's folder
-    bool Demo = false;        // --demo: the simulated device on a pseudo-terminal
-    QString Device;           // --device: the description to load, by file name or caption, without asking
+    QString ExtraPort;       // --port: added to the list when missing, and selected
+    QString DescriptionsDir; // --descriptions: scanned instead of the program's folder
+    bool Demo = false;       // --demo: the simulated device on a pseudo-terminal
+    QString Device; // --device: the description to load, by file name or caption, without asking
     std::optional<QStringList> Ports; // the system's port list, when given (tests)
 };
 

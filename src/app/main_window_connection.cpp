@@ -10,10 +10,13 @@
 
 namespace tunavox {
 
-bool TfMain::PortOpen() const { return canal_->ComPort->IsOpen(); }
+bool TfMain::PortOpen() const {
+    return canal_->ComPort->IsOpen();
+}
 
 bool TfMain::OpenPort(const QString& name) {
-    return tunavox::OpenPort(*canal_, name.toStdString(), miVer1->isChecked() ? 0 : 1, chOver41G->isChecked());
+    return tunavox::OpenPort(*canal_, name.toStdString(), miVer1->isChecked() ? 0 : 1,
+                             chOver41G->isChecked());
 }
 
 void TfMain::bOpenClick() {
@@ -61,9 +64,11 @@ void TfMain::ReadNode(int row, const TAction::Handler& handler) {
         return;
     }
     if (reg->Io == ioWOR)
-        worker_->AddAction(std::make_unique<TActionWriteReg>(canal_.get(), DeviceId, reg, row, handler));
+        worker_->AddAction(
+            std::make_unique<TActionWriteReg>(canal_.get(), DeviceId, reg, row, handler));
     else
-        worker_->AddAction(std::make_unique<TActionReadReg>(canal_.get(), DeviceId, reg, row, handler));
+        worker_->AddAction(
+            std::make_unique<TActionReadReg>(canal_.get(), DeviceId, reg, row, handler));
 }
 
 void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler) {
@@ -71,7 +76,8 @@ void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler) {
     if (!reg || reg->RegType == rtHeader) return;
     if (!force && !reg->IsModified()) return;
     reg->SetBusy(true);
-    worker_->AddAction(std::make_unique<TActionWriteReg>(canal_.get(), DeviceId, reg, row, handler));
+    worker_->AddAction(
+        std::make_unique<TActionWriteReg>(canal_.get(), DeviceId, reg, row, handler));
 }
 
 void TfMain::OnReadDone(TAction* action) {
@@ -103,7 +109,8 @@ void TfMain::OnPollWriteDone(TAction* action) {
 
 void TfMain::PostPollNext() {
     // The next poll step runs after the current event has been handled.
-    QMetaObject::invokeMethod(this, [this] { chPollClick(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { chPollClick(); }, Qt::QueuedConnection);
 }
 
 void TfMain::chPollClick() {
@@ -133,7 +140,9 @@ void TfMain::chPollClick() {
 
 void TfMain::eIDChange() {
     int64_t id = 0;
-    DeviceId = ParseIntegerText(eID->text().toStdString(), id) ? static_cast<int32_t>(static_cast<uint32_t>(id)) : 0;
+    DeviceId = ParseIntegerText(eID->text().toStdString(), id)
+                   ? static_cast<int32_t>(static_cast<uint32_t>(id))
+                   : 0;
 }
 
 void TfMain::PingTimerTimer() {
@@ -147,7 +156,8 @@ void TfMain::ShowStatus(const QString& text, bool autoClear, const QColor& color
     StatusTimer->stop();
     QPalette p = StatusText->palette();
     p.setColor(QPalette::Window, color);
-    if (color == normalStatusColor_) p.setColor(QPalette::WindowText, palette().color(QPalette::WindowText));
+    if (color == normalStatusColor_)
+        p.setColor(QPalette::WindowText, palette().color(QPalette::WindowText));
     StatusText->setPalette(p);
     StatusText->setText(text.isEmpty() ? QString() : QStringLiteral(" ") + text);
     if (autoClear) StatusTimer->start();
@@ -159,7 +169,9 @@ void TfMain::ShowError(const QString& text) {
     StatusText->setPalette(p);
     QString shown = text;
     const std::string raw = text.toStdString();
-    if (raw.size() == 1) shown = QString::fromStdString(DeviceErrorText(static_cast<unsigned char>(raw[0]), errorTexts_.get()));
+    if (raw.size() == 1)
+        shown = QString::fromStdString(
+            DeviceErrorText(static_cast<unsigned char>(raw[0]), errorTexts_.get()));
     ShowStatus(shown, true, QColor(255, 0, 0));
 }
 
@@ -173,7 +185,8 @@ namespace tunavox {
 void TfMain::StartDemo() {
     // A device of the chosen type on a pseudo-terminal, chosen as the port.
     demo_.reset();
-    if (!demoPort_.isEmpty() && cbPort->findText(demoPort_) >= 0) cbPort->removeItem(cbPort->findText(demoPort_));
+    if (!demoPort_.isEmpty() && cbPort->findText(demoPort_) >= 0)
+        cbPort->removeItem(cbPort->findText(demoPort_));
     TSimOptions o;
     o.Version = miVer1->isChecked() ? 0 : 1;
     o.Line = canal_->ComPort->Settings().Line();

@@ -15,7 +15,9 @@
 namespace tunavox {
 
 void TfMain::BuildCatalogue() {
-    std::string folder = options_.DescriptionsDir.isEmpty() ? ProgramFolder() : options_.DescriptionsDir.toStdString();
+    std::string folder = options_.DescriptionsDir.isEmpty()
+                             ? ProgramFolder()
+                             : options_.DescriptionsDir.toStdString();
     if (!folder.empty() && folder.back() != '/') folder += '/';
     catalogue_ = ScanCatalogue(folder);
     auto* group = new QActionGroup(this);
@@ -44,14 +46,16 @@ void TfMain::ChooseAtStart() {
     int named = -1;
     for (size_t i = 0; i < catalogue_.size() && !options_.Device.isEmpty(); ++i) {
         const QString path = QString::fromStdString(catalogue_[i].Path);
-        if (QString::fromStdString(catalogue_[i].Caption) == options_.Device || path.endsWith(QLatin1Char('/') + options_.Device))
+        if (QString::fromStdString(catalogue_[i].Caption) == options_.Device ||
+            path.endsWith(QLatin1Char('/') + options_.Device))
             named = static_cast<int>(i);
     }
     if (named >= 0) {
         entry = named;
     } else if (catalogue_.size() > 1) {
         QStringList captions;
-        for (const TCatalogueEntry& e : catalogue_) captions << QString::fromStdString(e.Caption);
+        for (const TCatalogueEntry& e : catalogue_)
+            captions << QString::fromStdString(e.Caption);
         entry = TfSelDevDlg::Choose(captions, this);
         if (entry < 0) entry = 0;
     }
@@ -66,24 +70,25 @@ void TfMain::DeviceChosen(int entry) {
     vstList->Model()->SetSource(nullptr, nullptr);
 
     TDescription desc;
-    const std::string error =
-        LoadDescription(catalogue_[static_cast<size_t>(entry)].Path, *regs_, *errorTexts_, desc,
-                        ProgramFolder(), canal_.get());
+    const std::string error = LoadDescription(catalogue_[static_cast<size_t>(entry)].Path, *regs_,
+                                              *errorTexts_, desc, ProgramFolder(), canal_.get());
     ApplyDescription(desc);
     if (!error.empty()) {
         ShowWarning(this, QString::fromStdString(error));
         // The program ends; the loop stops at its first message (or ends at once when
         // it is not running yet).
         terminateRequested_ = true;
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
         return;
     }
     TRegisterModel* model = vstList->Model();
     model->SetSource(regs_.get(), errorTexts_.get());
     // The header box starts from the rows' own ticks.
     const int checked = model->CheckedCount();
-    model->SetHeaderState(checked == 0 ? Qt::Unchecked
-                          : checked == model->CheckableCount() ? Qt::Checked : Qt::PartiallyChecked);
+    model->SetHeaderState(checked == 0                         ? Qt::Unchecked
+                          : checked == model->CheckableCount() ? Qt::Checked
+                                                               : Qt::PartiallyChecked);
     vstList->setUpdatesEnabled(true);
     LayOutForDescription();
     ResetConnectionState();
@@ -98,11 +103,13 @@ void TfMain::ApplyDescription(const TDescription& d) {
     if (d.FontColor) vstList->Model()->SetTextColor(FromDescriptionColor(*d.FontColor));
     if (d.LinesColor) vstList->SetGridColor(FromDescriptionColor(*d.LinesColor));
     if (d.SelectionColor) vstList->SetSelectionColor(FromDescriptionColor(*d.SelectionColor));
-    if (d.SelectedTextColor) vstList->SetSelectedTextColor(FromDescriptionColor(*d.SelectedTextColor));
+    if (d.SelectedTextColor)
+        vstList->SetSelectedTextColor(FromDescriptionColor(*d.SelectedTextColor));
     if (!d.BackgroundFile.empty()) {
         QPixmap picture;
         // An unreadable picture is ignored.
-        if (picture.load(QString::fromStdString(d.BackgroundFile), "BMP")) vstList->SetBackground(picture, d.BackgroundStatic);
+        if (picture.load(QString::fromStdString(d.BackgroundFile), "BMP"))
+            vstList->SetBackground(picture, d.BackgroundStatic);
     }
 }
 
@@ -113,15 +120,19 @@ void TfMain::LayOutForDescription() {
     QHeaderView* h = vstList->horizontalHeader();
     const int rows = vstList->Model()->rowCount();
     int visible = 0;
-    for (int r = 0; r < rows; ++r) visible += vstList->isRowHidden(r) ? 0 : 1;
+    for (int r = 0; r < rows; ++r)
+        visible += vstList->isRowHidden(r) ? 0 : 1;
     const int scroll = rows > visible ? vstList->verticalScrollBar()->sizeHint().width() : 0;
-    const int name = vstList->viewport()->width() - h->sectionSize(0) - h->sectionSize(1) - h->sectionSize(3) - scroll;
+    const int name = vstList->viewport()->width() - h->sectionSize(0) - h->sectionSize(1) -
+                     h->sectionSize(3) - scroll;
     if (name > 0 && h->sectionResizeMode(2) != QHeaderView::Stretch) h->resizeSection(2, name);
 
     QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? (QGuiApplication::screens().size() > 1 ? screen->availableGeometry() : screen->geometry())
+    const QRect area = screen ? (QGuiApplication::screens().size() > 1 ? screen->availableGeometry()
+                                                                       : screen->geometry())
                               : QRect(0, 0, 1024, 768);
-    const int wanted = height() + rows * vstList->verticalHeader()->defaultSectionSize() - vstList->viewport()->height();
+    const int wanted = height() + rows * vstList->verticalHeader()->defaultSectionSize() -
+                       vstList->viewport()->height();
     if (wanted < area.height()) resize(width(), std::max(wanted, minimumHeight()));
     move(area.left() + (area.width() - frameGeometry().width()) / 2,
          area.top() + (area.height() - frameGeometry().height()) / 2);
@@ -160,7 +171,9 @@ void TfMain::vstListChecked(int row, Qt::CheckState state) {
     }
     TRegisterModel* m = vstList->Model();
     const int checked = m->CheckedCount();
-    m->SetHeaderState(checked == 0 ? Qt::Unchecked : checked == m->CheckableCount() ? Qt::Checked : Qt::PartiallyChecked);
+    m->SetHeaderState(checked == 0                     ? Qt::Unchecked
+                      : checked == m->CheckableCount() ? Qt::Checked
+                                                       : Qt::PartiallyChecked);
 }
 
 void TfMain::vstListHeaderClick() {

@@ -18,15 +18,17 @@ void TfMain::miExportClick(int tag) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    const QStringList filters = {QStringLiteral("Веб-страницы (*.html *.htm)"), QStringLiteral("Rich Text Format (*.rtf)"),
-                                 QStringLiteral("Текст CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")};
+    const QStringList filters = {
+        QStringLiteral("Веб-страницы (*.html *.htm)"), QStringLiteral("Rich Text Format (*.rtf)"),
+        QStringLiteral("Текст CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")};
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters[tag - 1]);
     dialog.setDefaultSuffix(extension);
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    dialog.selectFile(QString::fromStdString(ExportTimeStamp(local)) + QLatin1Char('.') + extension);
+    dialog.selectFile(QString::fromStdString(ExportTimeStamp(local)) + QLatin1Char('.') +
+                      extension);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     ExportTo(tag, dialog.selectedFiles().first());
 }
@@ -34,7 +36,7 @@ void TfMain::miExportClick(int tag) {
 void TfMain::ExportTo(int tag, const QString& path) {
     // The format follows the menu item alone, whatever the name's extension.
     const TTableTexts texts = CollectTableTexts(regs_.get(), errorTexts_.get());
-    const std::string content = tag == 1 ? ExportHtml(texts, windowTitle().toStdString())
+    const std::string content = tag == 1   ? ExportHtml(texts, windowTitle().toStdString())
                                 : tag == 2 ? ExportRtf(texts)
                                            : ExportCsv(texts, ';');
     QFile file(path);
@@ -42,13 +44,16 @@ void TfMain::ExportTo(int tag, const QString& path) {
         ShowWarning(this, file.errorString());
         return;
     }
-    if (file.write(content.data(), static_cast<qint64>(content.size())) != static_cast<qint64>(content.size()) ||
+    if (file.write(content.data(), static_cast<qint64>(content.size())) !=
+            static_cast<qint64>(content.size()) ||
         !file.flush()) {
         ShowWarning(this, file.errorString());
     }
     file.close();
 }
 
-void TfMain::N4Click() { TAboutBox::Open(this, windowTitle()); }
+void TfMain::N4Click() {
+    TAboutBox::Open(this, windowTitle());
+}
 
 } // namespace tunavox

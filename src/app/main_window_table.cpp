@@ -10,10 +10,13 @@ void TfMain::vstListChange(int row) {
     if (row < 0 || vstList->Searching()) return;
     LastChangedRow = row;
     // The editor opens after the selection change has been handled completely.
-    QMetaObject::invokeMethod(this, [this, row] { EditValue(row); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, row] { EditValue(row); }, Qt::QueuedConnection);
 }
 
-void TfMain::EditValue(int row) { vstList->EditCell(row, TRegisterModel::ColValue); }
+void TfMain::EditValue(int row) {
+    vstList->EditCell(row, TRegisterModel::ColValue);
+}
 
 void TfMain::vstListDblClick() {
     const int row = vstList->currentIndex().row();

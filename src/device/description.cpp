@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include "device/signature.h"
-#include "link/canal.h"
 #include "device/value_codec.h"
+#include "link/canal.h"
 #include "util/cp1251.h"
 #include "util/integer_text.h"
 #include "xml/xml_document.h"
@@ -103,8 +103,7 @@ std::string LoadDescription(const std::string& path, TRegList& regs, TNameValueL
         for (const XmlElement& err : errors.Children("ERR")) {
             const std::string codeText = err.AttrText("code");
             int64_t code = 0;
-            if (!ParseIntegerText(codeText, code))
-                return "Некорректный код ошибки: " + codeText;
+            if (!ParseIntegerText(codeText, code)) return "Некорректный код ошибки: " + codeText;
             errorTexts.Add(DeviceErrorKey(code), err.AttrText("text"));
         }
     }

@@ -13,7 +13,7 @@ namespace tunavox {
 // Optional fields are set only when the description sets them; after a failed load
 // the fields reached before the failure are filled in.
 struct TDescription {
-    std::string Name;    // root name
+    std::string Name; // root name
     std::string Caption; // "Настройка " + name, or "Неизвестное устройство"
     bool AllowOverMode = true;
     std::optional<int32_t> HintTimeout;

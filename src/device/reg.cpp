@@ -19,30 +19,59 @@ int HexValue(char c) {
 bool ParseTypeText(const std::string& t, uint8_t& type) {
     if (t.empty()) return false;
     switch (t[0]) {
-    case 'S': case 's': type = rtStr; return true;
-    case 'B': case 'b': type = rtByte; return true;
-    case 'W': case 'w': type = rtWord; return true;
-    case 'L': case 'l': type = rtLong; return true;
-    case 'F': case 'f': type = rtFloat; return true;
-    case 'H': case 'h': type = rtHeader; return true;
-    case 'U': case 'u':
-        if (t.size() < 2) return false;
-        if (t[1] == 'B') type = rtUByte;
-        else if (t[1] == 'W') type = rtUWord;
-        else if (t[1] == 'L') type = rtULong;
-        else return false;
+    case 'S':
+    case 's':
+        type = rtStr;
         return true;
-    default: return false;
+    case 'B':
+    case 'b':
+        type = rtByte;
+        return true;
+    case 'W':
+    case 'w':
+        type = rtWord;
+        return true;
+    case 'L':
+    case 'l':
+        type = rtLong;
+        return true;
+    case 'F':
+    case 'f':
+        type = rtFloat;
+        return true;
+    case 'H':
+    case 'h':
+        type = rtHeader;
+        return true;
+    case 'U':
+    case 'u':
+        if (t.size() < 2) return false;
+        if (t[1] == 'B')
+            type = rtUByte;
+        else if (t[1] == 'W')
+            type = rtUWord;
+        else if (t[1] == 'L')
+            type = rtULong;
+        else
+            return false;
+        return true;
+    default:
+        return false;
     }
 }
 
 bool ParseIoText(const std::string& t, uint8_t& io) {
     const std::string u = Utf8Upper(t);
-    if (u == "R") io = ioR;
-    else if (u == "W") io = ioW;
-    else if (u == "RW") io = ioRW;
-    else if (u == "WOR") io = ioWOR;
-    else return false;
+    if (u == "R")
+        io = ioR;
+    else if (u == "W")
+        io = ioW;
+    else if (u == "RW")
+        io = ioRW;
+    else if (u == "WOR")
+        io = ioWOR;
+    else
+        return false;
     return true;
 }
 
@@ -65,7 +94,8 @@ bool ParseColorText(const std::string& text, uint32_t& color) {
     return true;
 }
 
-TReg::TReg(TRegList* owner) : Owner(owner), value_(TValue::MakeNull()), devValue_(TValue::MakeNull()) {}
+TReg::TReg(TRegList* owner)
+    : Owner(owner), value_(TValue::MakeNull()), devValue_(TValue::MakeNull()) {}
 
 bool TReg::GetBusy() const {
     std::lock_guard<std::mutex> g(Owner->lock_);

@@ -11,11 +11,13 @@ namespace {
 
 bool IsNameChar(char c) {
     const auto u = static_cast<unsigned char>(c);
-    return u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.' || c == ':';
+    return u >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' || c == ':';
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // Where the sign attribute's value goes in the raw bytes: either the span of an
 // existing value (replace) or an insertion point after the last attribute.
@@ -37,7 +39,8 @@ bool FindSignPlace(std::string_view s, SignPlace& place) {
     size_t pos = 0;
     if (s.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
     for (;;) {
-        while (pos < s.size() && IsSpace(s[pos])) ++pos;
+        while (pos < s.size() && IsSpace(s[pos]))
+            ++pos;
         if (pos >= s.size() || s[pos] != '<') return false;
         if (s.compare(pos, 2, "<?") == 0) {
             if (!SkipUntil(s, pos, "?>")) return false;
@@ -46,9 +49,12 @@ bool FindSignPlace(std::string_view s, SignPlace& place) {
         } else if (s.compare(pos, 9, "<!DOCTYPE") == 0) {
             int bracket = 0;
             for (++pos; pos < s.size(); ++pos) {
-                if (s[pos] == '[') ++bracket;
-                else if (s[pos] == ']') --bracket;
-                else if (s[pos] == '>' && bracket <= 0) break;
+                if (s[pos] == '[')
+                    ++bracket;
+                else if (s[pos] == ']')
+                    --bracket;
+                else if (s[pos] == '>' && bracket <= 0)
+                    break;
             }
             if (pos >= s.size()) return false;
             ++pos;
@@ -57,19 +63,24 @@ bool FindSignPlace(std::string_view s, SignPlace& place) {
         }
     }
     ++pos; // '<'
-    while (pos < s.size() && IsNameChar(s[pos])) ++pos;
+    while (pos < s.size() && IsNameChar(s[pos]))
+        ++pos;
     size_t afterLast = pos;
     for (;;) {
-        while (pos < s.size() && IsSpace(s[pos])) ++pos;
+        while (pos < s.size() && IsSpace(s[pos]))
+            ++pos;
         if (pos >= s.size()) return false;
         if (s[pos] == '>' || s[pos] == '/') break;
         const size_t nameBegin = pos;
-        while (pos < s.size() && IsNameChar(s[pos])) ++pos;
+        while (pos < s.size() && IsNameChar(s[pos]))
+            ++pos;
         const std::string_view name = s.substr(nameBegin, pos - nameBegin);
-        while (pos < s.size() && IsSpace(s[pos])) ++pos;
+        while (pos < s.size() && IsSpace(s[pos]))
+            ++pos;
         if (name.empty() || pos >= s.size() || s[pos] != '=') return false;
         ++pos;
-        while (pos < s.size() && IsSpace(s[pos])) ++pos;
+        while (pos < s.size() && IsSpace(s[pos]))
+            ++pos;
         if (pos >= s.size() || (s[pos] != '"' && s[pos] != '\'')) return false;
         const char quote = s[pos++];
         const size_t close = s.find(quote, pos);

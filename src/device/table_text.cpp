@@ -21,12 +21,14 @@ bool ShowsDeviceError(const TReg& reg) {
 
 std::string ValueText(const TReg& reg, const TNameValueList* errorTexts) {
     const std::string error = reg.GetLastError();
-    if (error.size() == 1 && (error[0] == 1 || error[0] == 4)) return DeviceErrorText(error[0], errorTexts);
+    if (error.size() == 1 && (error[0] == 1 || error[0] == 4))
+        return DeviceErrorText(error[0], errorTexts);
     return reg.DisplayText();
 }
 
 std::string DelimitedField(const std::string& text, char separator) {
-    if (text.find(separator) == std::string::npos && text.find('"') == std::string::npos) return text;
+    if (text.find(separator) == std::string::npos && text.find('"') == std::string::npos)
+        return text;
     std::string out = "\"";
     for (char c : text) {
         if (c == '"') out += '"';

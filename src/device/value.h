@@ -36,8 +36,8 @@ public:
     struct Null {
         bool operator==(const Null&) const = default;
     };
-    using Data = std::variant<Empty, Null, std::string, int8_t, int16_t, int32_t, uint8_t,
-                              uint16_t, uint32_t, double>;
+    using Data = std::variant<Empty, Null, std::string, int8_t, int16_t, int32_t, uint8_t, uint16_t,
+                              uint32_t, double>;
 
     TValue() = default;
     template <typename T> TValue(T v) : data_(std::move(v)) {}

@@ -16,37 +16,66 @@ std::atomic<char> g_separator{'.'};
 
 bool IntegerRange(uint8_t regType, int64_t& lo, int64_t& hi) {
     switch (regType) {
-    case rtByte: lo = INT8_MIN; hi = INT8_MAX; return true;
-    case rtWord: lo = INT16_MIN; hi = INT16_MAX; return true;
-    case rtLong: lo = INT32_MIN; hi = INT32_MAX; return true;
-    case rtUByte: lo = 0; hi = UINT8_MAX; return true;
-    case rtUWord: lo = 0; hi = UINT16_MAX; return true;
-    case rtULong: lo = 0; hi = UINT32_MAX; return true;
-    default: return false;
+    case rtByte:
+        lo = INT8_MIN;
+        hi = INT8_MAX;
+        return true;
+    case rtWord:
+        lo = INT16_MIN;
+        hi = INT16_MAX;
+        return true;
+    case rtLong:
+        lo = INT32_MIN;
+        hi = INT32_MAX;
+        return true;
+    case rtUByte:
+        lo = 0;
+        hi = UINT8_MAX;
+        return true;
+    case rtUWord:
+        lo = 0;
+        hi = UINT16_MAX;
+        return true;
+    case rtULong:
+        lo = 0;
+        hi = UINT32_MAX;
+        return true;
+    default:
+        return false;
     }
 }
 
 int FixedSize(uint8_t regType) {
     switch (regType) {
     case rtByte:
-    case rtUByte: return 1;
+    case rtUByte:
+        return 1;
     case rtWord:
-    case rtUWord: return 2;
+    case rtUWord:
+        return 2;
     case rtLong:
     case rtULong:
-    case rtFloat: return 4;
-    default: return -1;
+    case rtFloat:
+        return 4;
+    default:
+        return -1;
     }
 }
 
 TValue IntegerValue(uint8_t regType, int64_t v) {
     switch (regType) {
-    case rtByte: return TValue(static_cast<int8_t>(v));
-    case rtWord: return TValue(static_cast<int16_t>(v));
-    case rtLong: return TValue(static_cast<int32_t>(v));
-    case rtUByte: return TValue(static_cast<uint8_t>(v));
-    case rtUWord: return TValue(static_cast<uint16_t>(v));
-    default: return TValue(static_cast<uint32_t>(v));
+    case rtByte:
+        return TValue(static_cast<int8_t>(v));
+    case rtWord:
+        return TValue(static_cast<int16_t>(v));
+    case rtLong:
+        return TValue(static_cast<int32_t>(v));
+    case rtUByte:
+        return TValue(static_cast<uint8_t>(v));
+    case rtUWord:
+        return TValue(static_cast<uint16_t>(v));
+    default:
+        return TValue(static_cast<uint32_t>(v));
     }
 }
 
@@ -54,8 +83,10 @@ TValue IntegerValue(uint8_t regType, int64_t v) {
 // digits with at most one separator, optional exponent. No "inf" or "nan".
 bool ParseReal(std::string_view text, char separator, float& out) {
     size_t b = 0, e = text.size();
-    while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
-    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+    while (b < e && (text[b] == ' ' || text[b] == '\t'))
+        ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t'))
+        --e;
     std::string s(text.substr(b, e - b));
     if (!s.empty() && s[0] == '+') s.erase(0, 1);
     bool digits = false;
@@ -85,8 +116,12 @@ std::string WithSeparator(std::string s) {
 
 } // namespace
 
-void SetDecimalSeparator(char separator) { g_separator.store(separator, std::memory_order_relaxed); }
-char DecimalSeparator() { return g_separator.load(std::memory_order_relaxed); }
+void SetDecimalSeparator(char separator) {
+    g_separator.store(separator, std::memory_order_relaxed);
+}
+char DecimalSeparator() {
+    return g_separator.load(std::memory_order_relaxed);
+}
 
 bool TextToValue(std::string_view text, uint8_t regType, TValue& value) {
     value = TValue();
@@ -145,21 +180,35 @@ bool BytesToValue(std::string_view bytes, uint8_t regType, TValue& value) {
     const int size = FixedSize(regType);
     if (size < 0 || bytes.size() != static_cast<size_t>(size)) return false;
     uint32_t raw = 0;
-    for (char c : bytes) raw = (raw << 8) | static_cast<unsigned char>(c);
+    for (char c : bytes)
+        raw = (raw << 8) | static_cast<unsigned char>(c);
     switch (regType) {
-    case rtByte: value = TValue(static_cast<int8_t>(raw)); break;
-    case rtWord: value = TValue(static_cast<int16_t>(raw)); break;
-    case rtLong: value = TValue(static_cast<int32_t>(raw)); break;
-    case rtUByte: value = TValue(static_cast<uint8_t>(raw)); break;
-    case rtUWord: value = TValue(static_cast<uint16_t>(raw)); break;
-    case rtULong: value = TValue(raw); break;
+    case rtByte:
+        value = TValue(static_cast<int8_t>(raw));
+        break;
+    case rtWord:
+        value = TValue(static_cast<int16_t>(raw));
+        break;
+    case rtLong:
+        value = TValue(static_cast<int32_t>(raw));
+        break;
+    case rtUByte:
+        value = TValue(static_cast<uint8_t>(raw));
+        break;
+    case rtUWord:
+        value = TValue(static_cast<uint16_t>(raw));
+        break;
+    case rtULong:
+        value = TValue(raw);
+        break;
     case rtFloat: {
         float f = 0;
         std::memcpy(&f, &raw, sizeof f);
         value = TValue(static_cast<double>(f));
         break;
     }
-    default: return false;
+    default:
+        return false;
     }
     return true;
 }
@@ -177,7 +226,8 @@ bool ValueToBytes(const TValue& value, uint8_t regType, std::string& bytes) {
         double d = 0;
         if (!value.AsDouble(d)) {
             TValue parsed;
-            if (!value.IsString() || !TextToValue(VariantText(value), rtFloat, parsed)) return false;
+            if (!value.IsString() || !TextToValue(VariantText(value), rtFloat, parsed))
+                return false;
             parsed.AsDouble(d);
         }
         const float f = static_cast<float>(d);
@@ -194,12 +244,13 @@ bool ValueToBytes(const TValue& value, uint8_t regType, std::string& bytes) {
         }
         raw = static_cast<uint32_t>(static_cast<uint64_t>(i));
     }
-    for (int k = size - 1; k >= 0; --k) bytes += static_cast<char>((raw >> (8 * k)) & 0xFF);
+    for (int k = size - 1; k >= 0; --k)
+        bytes += static_cast<char>((raw >> (8 * k)) & 0xFF);
     return true;
 }
 
 std::string TypeName(uint8_t regType) {
-    static const char* const kNames[] = {"Str",   "Byte",  "Word",  "Long", "UByte",
+    static const char* const kNames[] = {"Str",   "Byte",  "Word",  "Long",  "UByte",
                                          "UWord", "ULong", "Float", "Header"};
     return regType <= rtHeader ? kNames[regType] : "";
 }
@@ -232,13 +283,20 @@ std::string DeviceErrorText(int code, const TNameValueList* texts) {
     if (texts)
         if (const std::string* text = texts->FindByName(key)) return *text;
     switch (code) {
-    case 1: return "не поддерживается";
-    case 2: return "попытка записи некорректного значения";
-    case 3: return "отказано в записи";
-    case 4: return "отказано в чтении";
-    case 5: return "значение выходит за пределы допустимого диапазона";
-    case 127: return "общая ошибка чтения/записи";
-    default: return "ошибка с кодом " + key;
+    case 1:
+        return "не поддерживается";
+    case 2:
+        return "попытка записи некорректного значения";
+    case 3:
+        return "отказано в записи";
+    case 4:
+        return "отказано в чтении";
+    case 5:
+        return "значение выходит за пределы допустимого диапазона";
+    case 127:
+        return "общая ошибка чтения/записи";
+    default:
+        return "ошибка с кодом " + key;
     }
 }
 
@@ -251,7 +309,8 @@ std::string ErrorTextInWords(const std::string& errorText, const TNameValueList*
 void ReverseBytes(const void* source, void* destination, size_t n) {
     const auto* s = static_cast<const unsigned char*>(source);
     auto* d = static_cast<unsigned char*>(destination);
-    for (size_t i = 0; i < n; ++i) d[i] = s[n - 1 - i];
+    for (size_t i = 0; i < n; ++i)
+        d[i] = s[n - 1 - i];
 }
 
 } // namespace tunavox

@@ -34,7 +34,8 @@ bool TAction::Run() {
 
 void TActionReadReg::Execute() {
     TValue value;
-    ReadRegister(static_cast<uint32_t>(DeviceId), Reg->Addr, Reg->RegType, BoundExchange(Canal), value, error_);
+    ReadRegister(static_cast<uint32_t>(DeviceId), Reg->Addr, Reg->RegType, BoundExchange(Canal),
+                 value, error_);
     if (HasError())
         Reg->SetValue(TValue::MakeNull(), true, error_);
     else
@@ -43,7 +44,8 @@ void TActionReadReg::Execute() {
 
 void TActionWriteReg::Execute() {
     const TValue value = Reg->GetValue();
-    WriteRegister(static_cast<uint32_t>(DeviceId), Reg->Addr, Reg->RegType, value, BoundExchange(Canal), error_);
+    WriteRegister(static_cast<uint32_t>(DeviceId), Reg->Addr, Reg->RegType, value,
+                  BoundExchange(Canal), error_);
     if (HasError())
         Reg->SetLastError(error_);
     else

@@ -4,7 +4,9 @@
 
 namespace tunavox {
 
-TTh::TTh(IHandOver& handOver) : handOver_(handOver) { thread_ = std::thread([this] { Body(); }); }
+TTh::TTh(IHandOver& handOver) : handOver_(handOver) {
+    thread_ = std::thread([this] { Body(); });
+}
 
 TTh::~TTh() {
     terminated_ = true;
@@ -31,7 +33,8 @@ void TTh::Body() {
 
 void TTh::Stop(const std::function<void(int ms)>& serve) {
     terminated_ = true;
-    while (!finished_) serve(5);
+    while (!finished_)
+        serve(5);
     if (thread_.joinable()) thread_.join();
 }
 

@@ -12,11 +12,20 @@ std::string HtmlEscaped(const std::string& s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -30,7 +39,8 @@ std::vector<uint32_t> CodePoints(const std::string& s) {
         int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
         uint32_t cp = extra == 3 ? b & 0x07 : extra == 2 ? b & 0x0F : extra == 1 ? b & 0x1F : b;
         if (i + static_cast<size_t>(extra) >= s.size() + (extra ? 0 : 1)) extra = 0, cp = b;
-        for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
+        for (int k = 1; k <= extra; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
         out.push_back(cp);
         i += static_cast<size_t>(extra) + 1;
     }
@@ -49,7 +59,9 @@ std::string RtfEscaped(const std::string& s) {
             out += ' ';
         } else {
             // \uN takes a signed 16-bit number; characters beyond the BMP as a surrogate pair.
-            auto unit = [&out](uint32_t u) { out += "\\u" + std::to_string(static_cast<int16_t>(u)) + "?"; };
+            auto unit = [&out](uint32_t u) {
+                out += "\\u" + std::to_string(static_cast<int16_t>(u)) + "?";
+            };
             if (cp > 0xFFFF) {
                 cp -= 0x10000;
                 unit(0xD800 + (cp >> 10));
@@ -84,29 +96,35 @@ std::string ExportCsv(const TTableTexts& table, char separator) {
         out += "\r\n";
     };
     line(table.Captions);
-    for (const auto& row : table.Rows) line(row);
+    for (const auto& row : table.Rows)
+        line(row);
     return Utf8ToCp1251(out);
 }
 
 std::string ExportHtml(const TTableTexts& table, const std::string& caption) {
-    std::string out =
-        "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n"
-        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n"
-        "<title>" + HtmlEscaped(caption) + "</title>\r\n"
-        "<style>\r\n"
-        "table { border-collapse: collapse; font-family: Tahoma, Arial, sans-serif; font-size: 10pt; }\r\n"
-        "caption { font-weight: bold; padding: 4px; }\r\n"
-        "th, td { border: 1px solid #A0A0A0; padding: 2px 6px; }\r\n"
-        "th { background: #E8E8E8; }\r\n"
-        "td.c { text-align: center; }\r\n"
-        "</style>\r\n</head>\r\n<body>\r\n<table>\r\n"
-        "<caption>" + HtmlEscaped(caption) + "</caption>\r\n<tr>";
-    for (const std::string& c : table.Captions) out += "<th>" + HtmlEscaped(c) + "</th>";
+    std::string out = "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n"
+                      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\r\n"
+                      "<title>" +
+                      HtmlEscaped(caption) +
+                      "</title>\r\n"
+                      "<style>\r\n"
+                      "table { border-collapse: collapse; font-family: Tahoma, Arial, sans-serif; "
+                      "font-size: 10pt; }\r\n"
+                      "caption { font-weight: bold; padding: 4px; }\r\n"
+                      "th, td { border: 1px solid #A0A0A0; padding: 2px 6px; }\r\n"
+                      "th { background: #E8E8E8; }\r\n"
+                      "td.c { text-align: center; }\r\n"
+                      "</style>\r\n</head>\r\n<body>\r\n<table>\r\n"
+                      "<caption>" +
+                      HtmlEscaped(caption) + "</caption>\r\n<tr>";
+    for (const std::string& c : table.Captions)
+        out += "<th>" + HtmlEscaped(c) + "</th>";
     out += "</tr>\r\n";
     for (const auto& row : table.Rows) {
         out += "<tr>";
         for (size_t i = 0; i < row.size(); ++i)
-            out += std::string(i == 2 ? "<td>" : "<td class=\"c\">") + HtmlEscaped(row[i]) + "</td>";
+            out +=
+                std::string(i == 2 ? "<td>" : "<td class=\"c\">") + HtmlEscaped(row[i]) + "</td>";
         out += "</tr>\r\n";
     }
     out += "</table>\r\n</body>\r\n</html>\r\n";
@@ -115,25 +133,30 @@ std::string ExportHtml(const TTableTexts& table, const std::string& caption) {
 
 std::string ExportRtf(const TTableTexts& table) {
     static const int kRightEdges[] = {450, 1500, 8550, 11550}; // twips: 30, 70, 470, 200 px
-    std::string out = "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fswiss Tahoma;}}\\uc1\\f0\\fs18\r\n";
+    std::string out =
+        "{\\rtf1\\ansi\\ansicpg1251\\deff0{\\fonttbl{\\f0\\fswiss Tahoma;}}\\uc1\\f0\\fs18\r\n";
     auto row = [&](const std::array<std::string, 4>& cells, bool bold) {
         out += "\\trowd\\trgaph60";
         for (int edge : kRightEdges)
-            out += "\\clbrdrt\\brdrs\\clbrdrl\\brdrs\\clbrdrb\\brdrs\\clbrdrr\\brdrs\\cellx" + std::to_string(edge);
+            out += "\\clbrdrt\\brdrs\\clbrdrl\\brdrs\\clbrdrb\\brdrs\\clbrdrr\\brdrs\\cellx" +
+                   std::to_string(edge);
         out += "\r\n";
-        for (const std::string& c : cells) out += std::string("\\pard\\intbl") + (bold ? "\\b " : " ") + RtfEscaped(c) + (bold ? "\\b0" : "") + "\\cell ";
+        for (const std::string& c : cells)
+            out += std::string("\\pard\\intbl") + (bold ? "\\b " : " ") + RtfEscaped(c) +
+                   (bold ? "\\b0" : "") + "\\cell ";
         out += "\\row\r\n";
     };
     row(table.Captions, true);
-    for (const auto& r : table.Rows) row(r, false);
+    for (const auto& r : table.Rows)
+        row(r, false);
     out += "\\pard\\par\r\n}\r\n";
     return out;
 }
 
 std::string ExportTimeStamp(const std::tm& t) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d.%02d.%02d", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900,
-                  t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d.%02d.%02d", t.tm_mday, t.tm_mon + 1,
+                  t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
     return buf;
 }
 

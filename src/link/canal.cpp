@@ -13,7 +13,9 @@ const char* const kNoAnswer = "Устройство не отвечает";
 
 } // namespace
 
-TCanal::TCanal() : ComPort(std::make_unique<TMyComPort>()) { SetTimeout(1000); }
+TCanal::TCanal() : ComPort(std::make_unique<TMyComPort>()) {
+    SetTimeout(1000);
+}
 
 void TCanal::SetTimeout(uint32_t ms) {
     timeout_ = ms;
@@ -38,7 +40,8 @@ bool TCanal::Logging() const {
     return logEnabled_;
 }
 
-bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer, std::string& error) {
+bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer,
+                      std::string& error) {
     error.clear();
     std::string frame = BuildFrame(payload, withId);
     if (protocolVersion_ != 0) frame = StuffFrame(frame);
@@ -72,11 +75,14 @@ bool TCanal::ReceiveV1(std::string& answer, std::string& error) {
         return false;
     }
     if (n < 0 || n < 3 || header[0] != kStx) {
-        error = n < 0 ? ComPort->ErrorText() : n < 3 ? "Неполный ответ" : "Некорректный стартовый байт";
+        error = n < 0   ? ComPort->ErrorText()
+                : n < 3 ? "Неполный ответ"
+                        : "Некорректный стартовый байт";
         if (Logging()) GetLogger()->LogData(header, false);
         return false;
     }
-    int length = (static_cast<unsigned char>(header[1]) << 8) | static_cast<unsigned char>(header[2]);
+    int length =
+        (static_cast<unsigned char>(header[1]) << 8) | static_cast<unsigned char>(header[2]);
     if (length & 0x8000) length &= 0x0FFF;
     const int got = ComPort->Read(answer, length + 2);
     if (Logging()) GetLogger()->LogData(answer, false);

@@ -26,13 +26,33 @@ using Clock = std::chrono::steady_clock;
 
 bool StandardSpeed(uint32_t baud, speed_t& speed) {
     static const std::pair<uint32_t, speed_t> kSpeeds[] = {
-        {0, B0},           {50, B50},         {75, B75},         {110, B110},
-        {134, B134},       {150, B150},       {200, B200},       {300, B300},
-        {600, B600},       {1200, B1200},     {1800, B1800},     {2400, B2400},
-        {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
-        {500000, B500000}, {576000, B576000}, {921600, B921600}, {1000000, B1000000},
-        {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+        {0, B0},
+        {50, B50},
+        {75, B75},
+        {110, B110},
+        {134, B134},
+        {150, B150},
+        {200, B200},
+        {300, B300},
+        {600, B600},
+        {1200, B1200},
+        {1800, B1800},
+        {2400, B2400},
+        {4800, B4800},
+        {9600, B9600},
+        {19200, B19200},
+        {38400, B38400},
+        {57600, B57600},
+        {115200, B115200},
+        {230400, B230400},
+        {460800, B460800},
+        {500000, B500000},
+        {576000, B576000},
+        {921600, B921600},
+        {1000000, B1000000},
+        {1152000, B1152000},
+        {1500000, B1500000},
+        {2000000, B2000000},
     };
     for (const auto& [b, s] : kSpeeds)
         if (b == baud) {
@@ -43,7 +63,8 @@ bool StandardSpeed(uint32_t baud, speed_t& speed) {
 }
 
 int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
@@ -51,7 +72,8 @@ int RemainingMs(Clock::time_point deadline) {
 bool NaturalLess(const std::string& a, const std::string& b) {
     auto split = [](const std::string& s) {
         size_t i = s.size();
-        while (i > 0 && std::isdigit(static_cast<unsigned char>(s[i - 1]))) --i;
+        while (i > 0 && std::isdigit(static_cast<unsigned char>(s[i - 1])))
+            --i;
         const long n = i < s.size() ? std::stol(s.substr(i)) : -1;
         return std::make_pair(s.substr(0, i), n);
     };
@@ -65,27 +87,46 @@ std::string SystemErrorText(int code) {
     const char* text = strerror_r(code, buf, sizeof buf);
     std::string s = text ? text : "";
     if (s.size() > 256) s.resize(256);
-    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.')) s.pop_back();
+    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.'))
+        s.pop_back();
     return s;
 }
 
 bool FillTermios(const TMyDCB& dcb, struct termios& t) {
     const TLineSettings& s = dcb.Line();
     ::cfmakeraw(&t);
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
+    t.c_cflag &=
+        ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
     t.c_cflag |= CLOCAL | CREAD;
     switch (s.ByteSize) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    default: t.c_cflag |= CS8; break;
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    default:
+        t.c_cflag |= CS8;
+        break;
     }
     switch (s.Parity) {
-    case parOdd: t.c_cflag |= PARENB | PARODD; break;
-    case parEven: t.c_cflag |= PARENB; break;
-    case parMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case parSpace: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case parOdd:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case parEven:
+        t.c_cflag |= PARENB;
+        break;
+    case parMark:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case parSpace:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
     if (s.StopBits != sbOne) t.c_cflag |= CSTOPB;
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
@@ -98,7 +139,9 @@ bool FillTermios(const TMyDCB& dcb, struct termios& t) {
     return standard;
 }
 
-TMyComPort::~TMyComPort() { Close(); }
+TMyComPort::~TMyComPort() {
+    Close();
+}
 
 bool TMyComPort::Fail(int code) {
     errorCode_ = code;
@@ -239,8 +282,9 @@ bool TMyComPort::ApplyTimeouts() {
     return true;
 }
 
-bool TMyComPort::SetTimeouts(uint32_t writeMultiplier, uint32_t writeConstant, uint32_t readInterval,
-                             uint32_t readMultiplier, uint32_t readConstant, bool apply) {
+bool TMyComPort::SetTimeouts(uint32_t writeMultiplier, uint32_t writeConstant,
+                             uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
+                             bool apply) {
     {
         std::lock_guard<std::mutex> g(lock_);
         timeouts_ = {readInterval, readMultiplier, readConstant, writeMultiplier, writeConstant};
@@ -257,7 +301,8 @@ bool TMyComPort::SetWaitingTimeouts(uint32_t writeMultiplier, uint32_t writeCons
     return SetTimeouts(writeMultiplier, writeConstant, kMaxDword, kMaxDword, readConstant, apply);
 }
 
-void TMyComPort::SetLine(uint32_t baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits, bool apply) {
+void TMyComPort::SetLine(uint32_t baud, uint8_t dataBits, uint8_t parity, uint8_t stopBits,
+                         bool apply) {
     settings_.SetBaudRate(baud);
     settings_.SetByteSize(dataBits);
     settings_.SetParity(parity);
@@ -283,11 +328,13 @@ int TMyComPort::ReadBuffer(void* buffer, int count) {
     TCommTimeouts t;
     int fd = -1, wake = -1;
     if (!Enter(fd, &t, &wake)) return -1;
-    const bool immediate = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-                           t.ReadTotalTimeoutConstant == 0;
-    const bool firstByte = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword;
+    const bool immediate = t.ReadIntervalTimeout == kMaxDword &&
+                           t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+    const bool firstByte =
+        t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword;
     const uint64_t totalMs = firstByte ? t.ReadTotalTimeoutConstant
-                                       : uint64_t{t.ReadTotalTimeoutMultiplier} * static_cast<uint64_t>(std::max(count, 0)) +
+                                       : uint64_t{t.ReadTotalTimeoutMultiplier} *
+                                                 static_cast<uint64_t>(std::max(count, 0)) +
                                              t.ReadTotalTimeoutConstant;
     const bool unlimited = !immediate && !firstByte && totalMs == 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(totalMs);
@@ -343,8 +390,9 @@ int TMyComPort::Write(const void* buffer, int count, bool wait) {
     TCommTimeouts t;
     int fd = -1, wake = -1;
     if (!Enter(fd, &t, &wake)) return -1;
-    const uint64_t totalMs = uint64_t{t.WriteTotalTimeoutMultiplier} * static_cast<uint64_t>(std::max(count, 0)) +
-                             t.WriteTotalTimeoutConstant;
+    const uint64_t totalMs =
+        uint64_t{t.WriteTotalTimeoutMultiplier} * static_cast<uint64_t>(std::max(count, 0)) +
+        t.WriteTotalTimeoutConstant;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(totalMs);
     const auto* p = static_cast<const char*>(buffer);
     int done = 0, error = 0;
@@ -386,8 +434,8 @@ bool TMyComPort::DrainOutput(int fd, int wake, int count) {
     // Wait for the driver's queue to empty in small steps, so that closing the port
     // is not held up; then let tcdrain see the last bytes through the UART.
     const double charMs = CharTime();
-    const auto limit = Clock::now() + std::chrono::milliseconds(
-                                          1000 + static_cast<long long>(4 * charMs * count));
+    const auto limit =
+        Clock::now() + std::chrono::milliseconds(1000 + static_cast<long long>(4 * charMs * count));
     for (;;) {
         int queued = 0;
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
@@ -413,7 +461,9 @@ bool TMyComPort::Purge() {
     return ok ? true : Fail(code);
 }
 
-double TMyComPort::CharTime() const { return tunavox::CharTime(settings_.Line()); }
+double TMyComPort::CharTime() const {
+    return tunavox::CharTime(settings_.Line());
+}
 
 void TMyComPort::WaitSent(int count) const {
     const auto ms = static_cast<long long>(std::ceil(CharTime() * count));
@@ -450,7 +500,8 @@ bool ListComPorts(std::string& out, bool withNames, const std::string& sysRoot) 
         if (withNames) {
             std::string driver;
             char link[512];
-            const ssize_t n = ::readlink((sysRoot + "/" + name + "/device/driver").c_str(), link, sizeof link - 1);
+            const ssize_t n = ::readlink((sysRoot + "/" + name + "/device/driver").c_str(), link,
+                                         sizeof link - 1);
             if (n > 0) {
                 driver.assign(link, static_cast<size_t>(n));
                 driver = driver.substr(driver.find_last_of('/') + 1);

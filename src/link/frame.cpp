@@ -28,8 +28,8 @@ uint16_t CalcCRC(std::string_view bytes, int start, int count) {
     size_t n = bytes.size() - from;
     if (count > 0 && static_cast<size_t>(count) < n) n = static_cast<size_t>(count);
     for (size_t i = from; i < from + n; ++i)
-        crc = static_cast<uint16_t>(kTable[((crc >> 8) ^ static_cast<unsigned char>(bytes[i])) & 0xFF] ^
-                                    (crc << 8));
+        crc = static_cast<uint16_t>(
+            kTable[((crc >> 8) ^ static_cast<unsigned char>(bytes[i])) & 0xFF] ^ (crc << 8));
     return crc;
 }
 
@@ -67,7 +67,8 @@ std::string StuffFrame(std::string_view frame) {
     if (frame.empty()) return {};
     const std::string escaped = ReplaceAll(frame, "\xE5", "\xE5\xE5");
     if (escaped[0] == kStx)
-        return std::string(1, kStx) + ReplaceAll(std::string_view(escaped).substr(1), "\x02", "\xE5\x1A");
+        return std::string(1, kStx) +
+               ReplaceAll(std::string_view(escaped).substr(1), "\x02", "\xE5\x1A");
     return ReplaceAll(escaped, "\x02", "\xE5\x1A");
 }
 

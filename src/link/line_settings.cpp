@@ -10,8 +10,8 @@ namespace {
 
 bool ParseField(std::string_view field, int32_t& out) {
     // A minus sign cannot occur (the hyphen separates fields), so the number is never negative.
-    return !field.empty() && field.find('-') == std::string_view::npos && ParseInt32Text(field, out) &&
-           out >= 0;
+    return !field.empty() && field.find('-') == std::string_view::npos &&
+           ParseInt32Text(field, out) && out >= 0;
 }
 
 } // namespace
@@ -32,17 +32,34 @@ bool ParseSettingsText(std::string_view text, TLineSettings& settings) {
     for (auto f : fields)
         if (f.empty()) return false;
     int32_t baud = 0, data = 0, stop = 0;
-    if (!ParseField(fields[0], baud) || !ParseField(fields[1], data) || !ParseField(fields[3], stop))
+    if (!ParseField(fields[0], baud) || !ParseField(fields[1], data) ||
+        !ParseField(fields[3], stop))
         return false;
     if (data < 5 || data > 8 || (stop != 1 && stop != 2)) return false;
     uint8_t parity = 0;
     switch (fields[2][0]) {
-    case 'N': case 'n': parity = parNone; break;
-    case 'O': case 'o': parity = parOdd; break;
-    case 'E': case 'e': parity = parEven; break;
-    case 'M': case 'm': parity = parMark; break;
-    case 'S': case 's': parity = parSpace; break;
-    default: return false;
+    case 'N':
+    case 'n':
+        parity = parNone;
+        break;
+    case 'O':
+    case 'o':
+        parity = parOdd;
+        break;
+    case 'E':
+    case 'e':
+        parity = parEven;
+        break;
+    case 'M':
+    case 'm':
+        parity = parMark;
+        break;
+    case 'S':
+    case 's':
+        parity = parSpace;
+        break;
+    default:
+        return false;
     }
     settings.BaudRate = static_cast<uint32_t>(baud);
     settings.ByteSize = static_cast<uint8_t>(data);

@@ -16,7 +16,9 @@ bool OpenPort(TCanal& canal, const std::string& name, uint8_t version, bool gate
     if (gateway) {
         port.SetLine(4800, 7, parEven, sbTwo, false);
         if (port.Open(name, true))
-            port.WriteString(std::string("\x7F\x02\x57\x28\x3F\x40\x3F\x40\x3F\x40\x3A\x45\x03\x03\x51", 15), true);
+            port.WriteString(
+                std::string("\x7F\x02\x57\x28\x3F\x40\x3F\x40\x3F\x40\x3A\x45\x03\x03\x51", 15),
+                true);
     } else {
         port.SetLine(115200, 8, parMark, sbTwo, false);
         if (port.Open(name, true) && port.WriteString("\x18", true) >= 0) {

@@ -24,12 +24,14 @@ LocalTime Now() {
     LocalTime lt;
     localtime_r(&t, &lt.tm);
     lt.ms = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000);
     return lt;
 }
 
 bool HasDriveOrShare(const std::string& p) {
-    if (p.size() >= 2 && p[1] == ':' && ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')))
+    if (p.size() >= 2 && p[1] == ':' &&
+        ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')))
         return true;
     return p.rfind("\\\\", 0) == 0 || p.rfind("//", 0) == 0;
 }
@@ -41,7 +43,9 @@ TCommonLogger::TCommonLogger(const std::string& folder, const std::string& prefi
     SetLogDir(folder);
 }
 
-TCommonLogger::~TCommonLogger() { CloseFile(); }
+TCommonLogger::~TCommonLogger() {
+    CloseFile();
+}
 
 void TCommonLogger::SetActive(bool active) {
     if (active == active_) return;
@@ -118,9 +122,11 @@ std::string TCommonLogger::Stamp() const {
     char buf[64];
     if (fullDate_)
         std::snprintf(buf, sizeof buf, "%.2d.%.2d.%.4d %.2d:%.2d:%.2d.%.3d", t.tm.tm_mday,
-                      t.tm.tm_mon + 1, t.tm.tm_year + 1900, t.tm.tm_hour, t.tm.tm_min, t.tm.tm_sec, t.ms);
+                      t.tm.tm_mon + 1, t.tm.tm_year + 1900, t.tm.tm_hour, t.tm.tm_min, t.tm.tm_sec,
+                      t.ms);
     else
-        std::snprintf(buf, sizeof buf, "%.2d:%.2d:%.2d.%.3d", t.tm.tm_hour, t.tm.tm_min, t.tm.tm_sec, t.ms);
+        std::snprintf(buf, sizeof buf, "%.2d:%.2d:%.2d.%.3d", t.tm.tm_hour, t.tm.tm_min,
+                      t.tm.tm_sec, t.ms);
     return buf;
 }
 
@@ -128,8 +134,10 @@ std::string TCommonLogger::LengthField(size_t count) const {
     if (!showLength_) return {};
     const std::string digits = std::to_string(count);
     std::string field = "[" + digits + "] ";
-    if (digits.size() == 1) field += "  ";
-    else if (digits.size() == 2) field += " ";
+    if (digits.size() == 1)
+        field += "  ";
+    else if (digits.size() == 2)
+        field += " ";
     return field;
 }
 
@@ -139,12 +147,15 @@ void TCommonLogger::LogData(std::string_view bytes, bool outgoing, const std::st
              HexBytes(bytes) + "\r\n");
 }
 
-void TCommonLogger::LogMarked(std::string_view bytes, const std::string& marker, const std::string& tag) {
+void TCommonLogger::LogMarked(std::string_view bytes, const std::string& marker,
+                              const std::string& tag) {
     if (!active_) return;
-    WriteRaw(Stamp() + " " + marker + " " + LengthField(bytes.size()) + tag + HexBytes(bytes) + "\r\n");
+    WriteRaw(Stamp() + " " + marker + " " + LengthField(bytes.size()) + tag + HexBytes(bytes) +
+             "\r\n");
 }
 
-void TCommonLogger::LogBuffer(const void* data, size_t count, bool outgoing, const std::string& tag) {
+void TCommonLogger::LogBuffer(const void* data, size_t count, bool outgoing,
+                              const std::string& tag) {
     LogData(std::string_view(static_cast<const char*>(data), count), outgoing, tag);
 }
 

@@ -31,8 +31,10 @@ public:
     virtual void CloseFile() = 0;
     virtual void WriteRaw(std::string_view text) = 0;
     virtual void LogData(std::string_view bytes, bool outgoing, const std::string& tag = {}) = 0;
-    virtual void LogMarked(std::string_view bytes, const std::string& marker, const std::string& tag = {}) = 0;
-    virtual void LogBuffer(const void* data, size_t count, bool outgoing, const std::string& tag = {}) = 0;
+    virtual void LogMarked(std::string_view bytes, const std::string& marker,
+                           const std::string& tag = {}) = 0;
+    virtual void LogBuffer(const void* data, size_t count, bool outgoing,
+                           const std::string& tag = {}) = 0;
     virtual void LogText(const std::string& text, bool stamped, const std::string& tag = {}) = 0;
     // Formats with "%s" and "%d" taking the arguments in turn and "%%" a percent sign; a
     // format that does not fit its arguments is written as it stands.
@@ -71,8 +73,10 @@ public:
     void CloseFile() override;
     void WriteRaw(std::string_view text) override;
     void LogData(std::string_view bytes, bool outgoing, const std::string& tag = {}) override;
-    void LogMarked(std::string_view bytes, const std::string& marker, const std::string& tag = {}) override;
-    void LogBuffer(const void* data, size_t count, bool outgoing, const std::string& tag = {}) override;
+    void LogMarked(std::string_view bytes, const std::string& marker,
+                   const std::string& tag = {}) override;
+    void LogBuffer(const void* data, size_t count, bool outgoing,
+                   const std::string& tag = {}) override;
     void LogText(const std::string& text, bool stamped, const std::string& tag = {}) override;
     void LogFormat(const std::string& format, const std::vector<std::string>& args, bool stamped,
                    const std::string& tag = {}) override;

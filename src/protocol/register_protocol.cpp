@@ -28,7 +28,8 @@ bool Transact(uint32_t deviceId, uint8_t command, uint16_t address, std::string_
             return false;
         }
         uint32_t id = 0;
-        for (size_t i = 0; i < 4; ++i) id = (id << 8) | static_cast<unsigned char>(answer[i]);
+        for (size_t i = 0; i < 4; ++i)
+            id = (id << 8) | static_cast<unsigned char>(answer[i]);
         if (id != deviceId) {
             error = "Получен ответ не от того устройства";
             return false;
@@ -41,8 +42,8 @@ bool Transact(uint32_t deviceId, uint8_t command, uint16_t address, std::string_
     }
     if (!StatusToError(static_cast<uint8_t>(answer[pos]), error)) return false;
     ++pos;
-    if (pos + 2 > answer.size() ||
-        ((static_cast<unsigned char>(answer[pos]) << 8) | static_cast<unsigned char>(answer[pos + 1])) != address) {
+    if (pos + 2 > answer.size() || ((static_cast<unsigned char>(answer[pos]) << 8) |
+                                    static_cast<unsigned char>(answer[pos + 1])) != address) {
         error = "Адрес регистра в ответе не совпадает с запрошенным";
         return false;
     }
@@ -52,11 +53,13 @@ bool Transact(uint32_t deviceId, uint8_t command, uint16_t address, std::string_
 
 } // namespace
 
-std::string BuildRequest(uint32_t deviceId, uint8_t command, uint16_t address, std::string_view data) {
+std::string BuildRequest(uint32_t deviceId, uint8_t command, uint16_t address,
+                         std::string_view data) {
     std::string p;
     p.reserve(7 + data.size());
     if (deviceId != 0)
-        for (int shift = 24; shift >= 0; shift -= 8) p += static_cast<char>((deviceId >> shift) & 0xFF);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            p += static_cast<char>((deviceId >> shift) & 0xFF);
     p += static_cast<char>(command);
     p += static_cast<char>(address >> 8);
     p += static_cast<char>(address & 0xFF);
@@ -71,7 +74,8 @@ void ReadRegister(uint32_t deviceId, uint16_t address, uint8_t regType, const TE
     if (!Transact(deviceId, kCmdRead, address, {}, exchange, data, error)) return;
     if (!BytesToValue(data, regType, value)) {
         value = TValue::MakeNull();
-        error = "Некорретные данные в поле DATA (" + HexBytes(data) + ") - regType = " + TypeName(regType);
+        error = "Некорретные данные в поле DATA (" + HexBytes(data) +
+                ") - regType = " + TypeName(regType);
     }
 }
 

@@ -9,14 +9,15 @@
 namespace tunavox {
 
 // The channel's exchange: payload and ID flag in; answer payload or error text out.
-using TExchange =
-    std::function<bool(std::string_view payload, bool withId, std::string& answer, std::string& error)>;
+using TExchange = std::function<bool(std::string_view payload, bool withId, std::string& answer,
+                                     std::string& error)>;
 
 constexpr uint8_t kCmdRead = 0x00;
 constexpr uint8_t kCmdWrite = 0x80;
 
 // [device ID, 4 bytes, when not 0] command, address (big-endian), data.
-std::string BuildRequest(uint32_t deviceId, uint8_t command, uint16_t address, std::string_view data);
+std::string BuildRequest(uint32_t deviceId, uint8_t command, uint16_t address,
+                         std::string_view data);
 
 // Reads one register. The value is null on any failure; the error text is empty on
 // success, one character for a device error code, or a message.

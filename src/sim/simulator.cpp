@@ -40,12 +40,18 @@ void MakeRaw(int fd) {
 } // namespace
 
 bool ParseSimFault(const std::string& text, TSimFaults& f) {
-    if (text == "silent") f.Silent = true;
-    else if (text == "badcrc") f.BadCrc = true;
-    else if (text == "noise") f.Noise = true;
-    else if (text == "split") f.Split = true;
-    else if (text == "wrong-addr") f.WrongAddress = true;
-    else if (text == "wrong-id") f.WrongId = true;
+    if (text == "silent")
+        f.Silent = true;
+    else if (text == "badcrc")
+        f.BadCrc = true;
+    else if (text == "noise")
+        f.Noise = true;
+    else if (text == "split")
+        f.Split = true;
+    else if (text == "wrong-addr")
+        f.WrongAddress = true;
+    else if (text == "wrong-id")
+        f.WrongId = true;
     else if (text.rfind("delay=", 0) == 0) {
         int32_t ms = 0;
         if (!ParseInt32Text(text.substr(6), ms) || ms < 0) return false;
@@ -54,7 +60,8 @@ bool ParseSimFault(const std::string& text, TSimFaults& f) {
         const size_t colon = text.find(':');
         int32_t addr = 0, code = 0;
         if (colon == std::string::npos || !ParseInt32Text(text.substr(6, colon - 6), addr) ||
-            !ParseInt32Text(text.substr(colon + 1), code) || addr < 0 || addr > 0xFFFF || code < 1 || code > 127)
+            !ParseInt32Text(text.substr(colon + 1), code) || addr < 0 || addr > 0xFFFF ||
+            code < 1 || code > 127)
             return false;
         f.ErrorCodes[static_cast<uint16_t>(addr)] = static_cast<uint8_t>(code);
     } else {
@@ -74,9 +81,13 @@ TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options)
     }
 }
 
-TDeviceSimulator::~TDeviceSimulator() { Stop(); }
+TDeviceSimulator::~TDeviceSimulator() {
+    Stop();
+}
 
-void TDeviceSimulator::SetVersion(uint8_t version) { version_ = version; }
+void TDeviceSimulator::SetVersion(uint8_t version) {
+    version_ = version;
+}
 
 void TDeviceSimulator::SetFaults(const TSimFaults& faults) {
     std::lock_guard<std::mutex> g(lock_);
@@ -96,7 +107,8 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
     uint32_t id = 0;
     if (withId) {
         if (payload.size() < 4) return std::nullopt;
-        for (int i = 0; i < 4; ++i) id = (id << 8) | static_cast<unsigned char>(payload[static_cast<size_t>(i)]);
+        for (int i = 0; i < 4; ++i)
+            id = (id << 8) | static_cast<unsigned char>(payload[static_cast<size_t>(i)]);
         pos = 4;
     }
     if (options_.DeviceId != 0 && (!withId || id != options_.DeviceId)) return std::nullopt;
@@ -116,19 +128,25 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
     } else if (it == registers_.end() || (command != kCmdRead && command != kCmdWrite)) {
         status = 1;
     } else if (command == kCmdRead) {
-        if (it->second.Io == ioW) status = 4;
-        else if (!ValueToBytes(it->second.Value, it->second.Type, value)) status = 127;
+        if (it->second.Io == ioW)
+            status = 4;
+        else if (!ValueToBytes(it->second.Value, it->second.Type, value))
+            status = 127;
     } else {
         TValue written;
-        if (it->second.Io == ioR) status = 3;
-        else if (!BytesToValue(data, it->second.Type, written)) status = 2;
-        else it->second.Value = written;
+        if (it->second.Io == ioR)
+            status = 3;
+        else if (!BytesToValue(data, it->second.Type, written))
+            status = 2;
+        else
+            it->second.Value = written;
     }
 
     std::string answer;
     if (withId) {
         const uint32_t back = faults.WrongId ? id + 1 : id;
-        for (int shift = 24; shift >= 0; shift -= 8) answer += static_cast<char>((back >> shift) & 0xFF);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            answer += static_cast<char>((back >> shift) & 0xFF);
     }
     if (faults.WrongAddress) ++address;
     answer += static_cast<char>(status);
@@ -154,7 +172,8 @@ std::vector<std::string> TDeviceSimulator::Receive(const std::string& bytes) {
         // CRC wins, and everything before it is dropped. A preamble that happens to
         // hold an STX thus never blocks the request behind it.
         bool taken = false;
-        for (size_t stx = buffer_.find(kStx); stx != std::string::npos; stx = buffer_.find(kStx, stx + 1)) {
+        for (size_t stx = buffer_.find(kStx); stx != std::string::npos;
+             stx = buffer_.find(kStx, stx + 1)) {
             std::string frame = buffer_.substr(stx);
             size_t wireEnd = 0;
             if (stuffed) {
@@ -164,7 +183,9 @@ std::vector<std::string> TDeviceSimulator::Receive(const std::string& bytes) {
                 frame = UnstuffFrame(buffer_.substr(stx, wireEnd - stx));
             }
             if (frame.size() < 5) continue;
-            const size_t length = ((static_cast<unsigned char>(frame[1]) << 8) | static_cast<unsigned char>(frame[2])) & 0x7FFF;
+            const size_t length = ((static_cast<unsigned char>(frame[1]) << 8) |
+                                   static_cast<unsigned char>(frame[2])) &
+                                  0x7FFF;
             if (frame.size() < length + 5) continue;
             if (stuffed && frame.size() != length + 5) continue;
             const std::string whole = frame.substr(0, length + 5);
@@ -252,14 +273,17 @@ void TDeviceSimulator::Serve() {
             faults = options_.Faults;
         }
         for (std::string answer : Receive(std::string(buf, static_cast<size_t>(n)))) {
-            if (faults.DelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(faults.DelayMs));
+            if (faults.DelayMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(faults.DelayMs));
             if (faults.Noise) answer = std::string("\xFF\x00\x55", 3) + answer;
             if (options_.BaudEmulation) {
                 const double ms = CharTime(options_.Line) * static_cast<double>(answer.size());
-                std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long long>(ms * 1000)));
+                std::this_thread::sleep_for(
+                    std::chrono::microseconds(static_cast<long long>(ms * 1000)));
             }
             std::vector<std::string> parts{answer};
-            if (faults.Split && answer.size() > 2) parts = {answer.substr(0, answer.size() / 2), answer.substr(answer.size() / 2)};
+            if (faults.Split && answer.size() > 2)
+                parts = {answer.substr(0, answer.size() / 2), answer.substr(answer.size() / 2)};
             for (size_t i = 0; i < parts.size(); ++i) {
                 if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 size_t done = 0;

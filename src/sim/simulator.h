@@ -15,13 +15,13 @@ namespace tunavox {
 
 // Ways the simulated device can misbehave, for tests and training.
 struct TSimFaults {
-    bool Silent = false;     // never answers
-    bool BadCrc = false;     // answers with a broken CRC
-    bool Noise = false;      // sends junk bytes before each answer
-    bool Split = false;      // sends each answer in two parts with a pause
+    bool Silent = false; // never answers
+    bool BadCrc = false; // answers with a broken CRC
+    bool Noise = false;  // sends junk bytes before each answer
+    bool Split = false;  // sends each answer in two parts with a pause
     bool WrongAddress = false;
     bool WrongId = false;
-    int DelayMs = 0;         // waits before answering
+    int DelayMs = 0;                        // waits before answering
     std::map<uint16_t, uint8_t> ErrorCodes; // address -> device error code
 };
 
@@ -78,8 +78,8 @@ private:
     mutable std::mutex lock_; // guards registers_ and options_.Faults
     std::map<uint16_t, Register> registers_;
     std::string buffer_;
-    int fd_ = -1;       // the side the simulator reads and writes
-    int keepFd_ = -1;   // a pty's device side, held open so the line never hangs up
+    int fd_ = -1;     // the side the simulator reads and writes
+    int keepFd_ = -1; // a pty's device side, held open so the line never hangs up
     int wakeFd_ = -1;
     std::string link_;
     std::thread thread_;

@@ -44,16 +44,16 @@ std::string FormatBuildTime(std::time_t utc) {
     std::tm t{};
     gmtime_r(&shifted, &t);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d +0300", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                  t.tm_hour, t.tm_min);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d +0300", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min);
     return buf;
 }
 
-std::string BuildInformation(std::time_t buildTime, const std::string& commitDate, const std::string& revision,
-                             const std::string& hash) {
+std::string BuildInformation(std::time_t buildTime, const std::string& commitDate,
+                             const std::string& revision, const std::string& hash) {
     const std::string shortHash = hash.size() >= 40 ? hash.substr(28, 12) : hash;
-    return "Build: " + FormatBuildTime(buildTime) + "\r\nCommit: " + commitDate + "\r\nRevision: " + revision +
-           "\r\nHash: " + shortHash;
+    return "Build: " + FormatBuildTime(buildTime) + "\r\nCommit: " + commitDate +
+           "\r\nRevision: " + revision + "\r\nHash: " + shortHash;
 }
 
 void TArrowBox::paintEvent(QPaintEvent*) {
@@ -71,7 +71,9 @@ void TArrowBox::paintEvent(QPaintEvent*) {
     p.drawPolygon(arrow);
 }
 
-void TArrowBox::mousePressEvent(QMouseEvent*) { emit clicked(); }
+void TArrowBox::mousePressEvent(QMouseEvent*) {
+    emit clicked();
+}
 
 TAboutBox::TAboutBox(QWidget* owner, const QString& programName) : QDialog(owner) {
     setObjectName(QStringLiteral("AboutBox"));
@@ -126,7 +128,8 @@ TAboutBox::TAboutBox(QWidget* owner, const QString& programName) : QDialog(owner
     label1->move(8, 128);
     Label3 = new QLabel(Panel1);
     Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setText(QStringLiteral("<a href=\"mailto:%1\">%1</a>").arg(QStringLiteral(TUNAVOX_EMAIL)));
+    Label3->setText(
+        QStringLiteral("<a href=\"mailto:%1\">%1</a>").arg(QStringLiteral(TUNAVOX_EMAIL)));
     Label3->setOpenExternalLinks(true);
     Label3->move(53, 127);
     Label3->setCursor(Qt::PointingHandCursor);
@@ -142,8 +145,9 @@ TAboutBox::TAboutBox(QWidget* owner, const QString& programName) : QDialog(owner
     mCvsInfo->setObjectName(QStringLiteral("mCvsInfo"));
     mCvsInfo->setReadOnly(true);
     mCvsInfo->setGeometry(8, 146, 265, 82);
-    mCvsInfo->setPlainText(QString::fromStdString(BuildInformation(
-        static_cast<std::time_t>(TUNAVOX_BUILD_EPOCH), TUNAVOX_COMMIT_DATE, TUNAVOX_COMMIT_REVISION, TUNAVOX_COMMIT_HASH)));
+    mCvsInfo->setPlainText(QString::fromStdString(
+        BuildInformation(static_cast<std::time_t>(TUNAVOX_BUILD_EPOCH), TUNAVOX_COMMIT_DATE,
+                         TUNAVOX_COMMIT_REVISION, TUNAVOX_COMMIT_HASH)));
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
@@ -182,7 +186,8 @@ TAboutBox* TAboutBox::Open(QWidget* owner, const QString& programName) {
 }
 
 bool TAboutBox::eventFilter(QObject* watched, QEvent* e) {
-    if (watched->objectName() == QLatin1String("ProgramIcon") && e->type() == QEvent::MouseButtonPress) {
+    if (watched->objectName() == QLatin1String("ProgramIcon") &&
+        e->type() == QEvent::MouseButtonPress) {
         // The program's folder in the system's file browser.
         QDesktopServices::openUrl(QUrl::fromLocalFile(QApplication::applicationDirPath()));
         return true;

@@ -16,8 +16,8 @@ QIcon ProgramIcon();
 // computer's time zone.
 std::string FormatBuildTime(std::time_t utc);
 // "Build: ...\r\nCommit: ...\r\nRevision: ...\r\nHash: ..." (last 12 hash digits).
-std::string BuildInformation(std::time_t buildTime, const std::string& commitDate, const std::string& revision,
-                             const std::string& hash);
+std::string BuildInformation(std::time_t buildTime, const std::string& commitDate,
+                             const std::string& revision, const std::string& hash);
 
 // The arrow that shows or hides the build information.
 class TArrowBox : public QWidget {

@@ -32,8 +32,8 @@ int MessageBoxWithCaptions(QWidget* parent, const QString& text, QMessageBox::Ic
     // Standard buttons in their fixed order: Yes, No, OK, Cancel, Abort, Retry, Ignore,
     // Yes to all, No to all, Help.
     static const QMessageBox::StandardButton kOrder[] = {
-        QMessageBox::Yes,   QMessageBox::No,     QMessageBox::Ok,       QMessageBox::Cancel,
-        QMessageBox::Abort, QMessageBox::Retry,  QMessageBox::Ignore,   QMessageBox::YesToAll,
+        QMessageBox::Yes,     QMessageBox::No,    QMessageBox::Ok,     QMessageBox::Cancel,
+        QMessageBox::Abort,   QMessageBox::Retry, QMessageBox::Ignore, QMessageBox::YesToAll,
         QMessageBox::NoToAll, QMessageBox::Help};
     int next = 0;
     for (QMessageBox::StandardButton b : kOrder) {
@@ -45,7 +45,8 @@ int MessageBoxWithCaptions(QWidget* parent, const QString& text, QMessageBox::Ic
 }
 
 void ShowWarning(QWidget* parent, const QString& text) {
-    MessageBoxWithCaptions(parent, text, QMessageBox::Warning, QMessageBox::Ok, {QStringLiteral("OK")});
+    MessageBoxWithCaptions(parent, text, QMessageBox::Warning, QMessageBox::Ok,
+                           {QStringLiteral("OK")});
 }
 
 } // namespace tunavox

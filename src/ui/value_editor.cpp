@@ -6,7 +6,9 @@
 
 namespace tunavox {
 
-TReg* TPropertyEditLink::Register() const { return Table->Model()->Reg(Row); }
+TReg* TPropertyEditLink::Register() const {
+    return Table->Model()->Reg(Row);
+}
 
 QWidget* TPropertyEditLink::Prepare(QWidget* parent, int row, int column) {
     Row = row;
@@ -18,7 +20,8 @@ QWidget* TPropertyEditLink::Prepare(QWidget* parent, int row, int column) {
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
         QStringList items;
-        for (size_t i = 0; i < reg->ValueTexts.Count(); ++i) items << QString::fromStdString(reg->ValueTexts.Value(i));
+        for (size_t i = 0; i < reg->ValueTexts.Count(); ++i)
+            items << QString::fromStdString(reg->ValueTexts.Value(i));
         combo->addItems(items);
         combo->setCurrentIndex(-1);
         combo->setEditText(shown);
@@ -70,12 +73,14 @@ bool TPropertyEditLink::KeyDown(QKeyEvent* event) {
     case Qt::Key_Down: {
         auto* combo = qobject_cast<QComboBox*>(EditControl.data());
         const bool dropped = combo && combo->view() && combo->view()->isVisible();
-        const bool modified = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        const bool modified = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                    Qt::AltModifier | Qt::MetaModifier);
         if (dropped || modified || QApplication::mouseButtons() != Qt::NoButton) return false;
         PostKey(event->key());
         return true;
     }
-    default: return false;
+    default:
+        return false;
     }
 }
 

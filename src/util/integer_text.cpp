@@ -20,7 +20,8 @@ int HexDigit(char c) {
 
 bool ParseParts(std::string_view s, Parsed& p) {
     size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+        ++i;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
         p.negative = s[i] == '-';
         ++i;
@@ -73,8 +74,8 @@ bool ParseInt32Text(std::string_view text, int32_t& out) {
         out = p.negative ? static_cast<int32_t>(0u - bits) : value;
         return true;
     }
-    const int64_t v = p.negative ? -static_cast<int64_t>(p.magnitude)
-                                 : static_cast<int64_t>(p.magnitude);
+    const int64_t v =
+        p.negative ? -static_cast<int64_t>(p.magnitude) : static_cast<int64_t>(p.magnitude);
     if (p.magnitude > 0x80000000ull || v < std::numeric_limits<int32_t>::min() ||
         v > std::numeric_limits<int32_t>::max())
         return false;

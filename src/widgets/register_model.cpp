@@ -13,7 +13,9 @@ QColor FromDescriptionColor(uint32_t c) {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 } // namespace
 
@@ -28,7 +30,8 @@ void TRegisterModel::SetSource(TRegList* regs, const TNameValueList* errorTexts)
     checks_.assign(static_cast<size_t>(n), Qt::Unchecked);
     checkableCount_ = 0;
     // Rows are initialised at once: it is cheap, and every count stays exact.
-    for (int row = 0; row < n; ++row) InitNode(row);
+    for (int row = 0; row < n; ++row)
+        InitNode(row);
     endResetModel();
 }
 
@@ -49,7 +52,9 @@ int TRegisterModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() || !regs_ ? 0 : static_cast<int>(checks_.size());
 }
 
-int TRegisterModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
+int TRegisterModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 4;
+}
 
 QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
     const TReg* reg = Reg(index.row());
@@ -60,10 +65,14 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
         switch (col) {
-        case ColCode: return Q(CodeText(*reg));
-        case ColName: return Q(NameText(*reg));
-        case ColValue: return Q(ValueText(*reg, errorTexts_));
-        default: return QString();
+        case ColCode:
+            return Q(CodeText(*reg));
+        case ColName:
+            return Q(NameText(*reg));
+        case ColValue:
+            return Q(ValueText(*reg, errorTexts_));
+        default:
+            return QString();
         }
     case Qt::CheckStateRole:
         if (col == ColCheck && hasCheck_[static_cast<size_t>(index.row())])
@@ -72,7 +81,8 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
         return reg->Desc.empty() ? QVariant() : QVariant(Q(reg->Desc));
     case Qt::TextAlignmentRole:
-        return static_cast<int>((col == ColName ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
+        return static_cast<int>((col == ColName ? Qt::AlignLeft : Qt::AlignHCenter) |
+                                Qt::AlignVCenter);
     case Qt::ForegroundRole: {
         if (heading) return {};
         if (col == ColValue && ShowsDeviceError(*reg)) return QColor(255, 0, 0);
@@ -91,15 +101,20 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
         if (col == ColValue && reg->IsModified()) font.setBold(styled = true);
         return styled ? QVariant(font) : QVariant();
     }
-    case HeadingRole: return heading;
-    case HeadingTextRole: return heading ? QVariant(Q(reg->Name)) : QVariant();
-    case DeviceErrorRole: return col == ColValue && !heading && ShowsDeviceError(*reg);
-    default: return {};
+    case HeadingRole:
+        return heading;
+    case HeadingTextRole:
+        return heading ? QVariant(Q(reg->Name)) : QVariant();
+    case DeviceErrorRole:
+        return col == ColValue && !heading && ShowsDeviceError(*reg);
+    default:
+        return {};
     }
 }
 
 bool TRegisterModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (role != Qt::CheckStateRole || index.column() != ColCheck || !HasCheckBox(index.row())) return false;
+    if (role != Qt::CheckStateRole || index.column() != ColCheck || !HasCheckBox(index.row()))
+        return false;
     SetCheckState(index.row(), static_cast<Qt::CheckState>(value.toInt()), true);
     return true;
 }
@@ -110,7 +125,8 @@ Qt::ItemFlags TRegisterModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (index.column() == ColCheck && HasCheckBox(index.row())) f |= Qt::ItemIsUserCheckable;
     // Only the value of a register that is not read only may be edited.
-    if (index.column() == ColValue && reg->RegType != rtHeader && reg->Io != ioR) f |= Qt::ItemIsEditable;
+    if (index.column() == ColValue && reg->RegType != rtHeader && reg->Io != ioR)
+        f |= Qt::ItemIsEditable;
     return f;
 }
 
@@ -119,23 +135,28 @@ QVariant TRegisterModel::headerData(int section, Qt::Orientation orientation, in
     static const char* const kCaptions[] = {"", "Код", "Параметр", "Значение"};
     if (section < 0 || section > 3) return {};
     switch (role) {
-    case Qt::DisplayRole: return QString::fromUtf8(kCaptions[section]);
-    case Qt::CheckStateRole: return section == ColCheck ? QVariant(static_cast<int>(headerState_)) : QVariant();
+    case Qt::DisplayRole:
+        return QString::fromUtf8(kCaptions[section]);
+    case Qt::CheckStateRole:
+        return section == ColCheck ? QVariant(static_cast<int>(headerState_)) : QVariant();
     case Qt::AccessibleTextRole:
         // The header check box is painted; screen readers get its meaning here.
         if (section == ColCheck)
-            return headerState_ == Qt::Checked     ? QStringLiteral("Опрос: отмечены все")
+            return headerState_ == Qt::Checked ? QStringLiteral("Опрос: отмечены все")
                    : headerState_ == Qt::Unchecked ? QStringLiteral("Опрос: не отмечено ни одного")
                                                    : QStringLiteral("Опрос: отмечены некоторые");
         return QString::fromUtf8(kCaptions[section]);
     case Qt::TextAlignmentRole:
-        return static_cast<int>((section == ColName ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter);
-    default: return {};
+        return static_cast<int>((section == ColName ? Qt::AlignLeft : Qt::AlignHCenter) |
+                                Qt::AlignVCenter);
+    default:
+        return {};
     }
 }
 
 bool TRegisterModel::HasCheckBox(int row) const {
-    return row >= 0 && static_cast<size_t>(row) < hasCheck_.size() && hasCheck_[static_cast<size_t>(row)];
+    return row >= 0 && static_cast<size_t>(row) < hasCheck_.size() &&
+           hasCheck_[static_cast<size_t>(row)];
 }
 
 Qt::CheckState TRegisterModel::CheckState(int row) const {
@@ -152,7 +173,8 @@ void TRegisterModel::SetCheckState(int row, Qt::CheckState state, bool notify) {
 
 int TRegisterModel::CheckableCount() {
     if (checkableCount_ == 0)
-        for (size_t i = 0; i < hasCheck_.size(); ++i) checkableCount_ += hasCheck_[i] ? 1 : 0;
+        for (size_t i = 0; i < hasCheck_.size(); ++i)
+            checkableCount_ += hasCheck_[i] ? 1 : 0;
     return checkableCount_;
 }
 
@@ -184,7 +206,8 @@ void TRegisterModel::RefreshRow(int row) {
 
 void TRegisterModel::SetTextColor(const QColor& color) {
     textColor_ = color;
-    if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, 3), {Qt::ForegroundRole});
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, 3), {Qt::ForegroundRole});
 }
 
 } // namespace tunavox

@@ -39,18 +39,21 @@ QRect TCheckHeader::CheckBoxRect() const {
 void TCheckHeader::paintEvent(QPaintEvent* event) {
     QHeaderView::paintEvent(event);
     if (!model() || count() == 0 || isSectionHidden(0)) return;
-    const auto state = static_cast<Qt::CheckState>(model()->headerData(0, Qt::Horizontal, Qt::CheckStateRole).toInt());
+    const auto state = static_cast<Qt::CheckState>(
+        model()->headerData(0, Qt::Horizontal, Qt::CheckStateRole).toInt());
     QStyleOptionButton box;
     box.initFrom(this);
     box.rect = CheckBoxRect();
-    box.state = QStyle::State_Enabled |
-                (state == Qt::Checked ? QStyle::State_On : state == Qt::Unchecked ? QStyle::State_Off : QStyle::State_NoChange);
+    box.state = QStyle::State_Enabled | (state == Qt::Checked     ? QStyle::State_On
+                                         : state == Qt::Unchecked ? QStyle::State_Off
+                                                                  : QStyle::State_NoChange);
     QPainter painter(viewport());
     style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, &painter, this);
 }
 
 void TCheckHeader::mousePressEvent(QMouseEvent* event) {
-    if (logicalIndexAt(event->position().toPoint()) == 0 && CheckBoxRect().contains(event->position().toPoint())) {
+    if (logicalIndexAt(event->position().toPoint()) == 0 &&
+        CheckBoxRect().contains(event->position().toPoint())) {
         emit CheckBoxClicked();
         return;
     }
@@ -64,7 +67,8 @@ void TCheckHeader::mouseDoubleClickEvent(QMouseEvent* event) {
 
 TRegisterDelegate::TRegisterDelegate(QTableView* view) : QStyledItemDelegate(view), view_(view) {}
 
-void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
     auto* table = static_cast<TRegisterView*>(view_);
     if (index.data(TRegisterModel::HeadingRole).toBool()) {
         // Each cell of a heading row paints its part of one band across the row.
@@ -87,7 +91,8 @@ void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     initStyleOption(&opt, index);
     // Selected rows take the description's selected-text colour, except a device error.
     QColor text = index.data(Qt::ForegroundRole).value<QColor>();
-    if ((opt.state & QStyle::State_Selected) && !index.data(TRegisterModel::DeviceErrorRole).toBool())
+    if ((opt.state & QStyle::State_Selected) &&
+        !index.data(TRegisterModel::DeviceErrorRole).toBool())
         text = table->SelectedTextColor();
     opt.palette.setColor(QPalette::Text, text);
     opt.palette.setColor(QPalette::HighlightedText, text);
@@ -96,12 +101,14 @@ void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         opt.palette.setColor(QPalette::Window, QColor(0x30, 0x30, 0x48));
         opt.palette.setColor(QPalette::Text, Qt::white);
     }
-    if (const QVariant bg = index.data(Qt::BackgroundRole); bg.isValid() && !(opt.state & QStyle::State_Selected))
+    if (const QVariant bg = index.data(Qt::BackgroundRole);
+        bg.isValid() && !(opt.state & QStyle::State_Selected))
         painter->fillRect(option.rect, bg.value<QColor>());
     QStyledItemDelegate::paint(painter, opt, index);
 }
 
-QWidget* TRegisterDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const {
+QWidget* TRegisterDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                                         const QModelIndex& index) const {
     auto* table = static_cast<TRegisterView*>(view_);
     if (!table->CreateEditLink) return nullptr;
     IEditLink* link = table->CreateEditLink();
@@ -121,24 +128,28 @@ void TRegisterDelegate::setModelData(QWidget*, QAbstractItemModel*, const QModel
     // The editor writes into the register itself when it accepts.
 }
 
-void TRegisterDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void TRegisterDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                             const QModelIndex& index) const {
     // The control reaches the right border of its column.
     QRect r = option.rect;
-    r.setRight(view_->columnViewportPosition(index.column()) + view_->columnWidth(index.column()) - 1);
+    r.setRight(view_->columnViewportPosition(index.column()) + view_->columnWidth(index.column()) -
+               1);
     editor->setGeometry(r);
 }
 
 bool TRegisterDelegate::eventFilter(QObject* object, QEvent* event) {
     auto* table = static_cast<TRegisterView*>(view_);
     if (object == table->openEditor_ && table->openLink_) {
-        if (event->type() == QEvent::KeyPress) return table->openLink_->KeyDown(static_cast<QKeyEvent*>(event));
+        if (event->type() == QEvent::KeyPress)
+            return table->openLink_->KeyDown(static_cast<QKeyEvent*>(event));
         if (event->type() == QEvent::FocusOut) {
             // Leaving the editor any other way than Escape accepts; a text that is not
             // taken keeps it open.
             // A drop-down list or another window taking the focus is no leaving.
             const QWidget* now = QApplication::focusWidget();
             const QWidget* editor = table->openEditor_;
-            if (now && now != editor && !editor->isAncestorOf(now) && now->window() == table->window())
+            if (now && now != editor && !editor->isAncestorOf(now) &&
+                now->window() == table->window())
                 table->AcceptEditing();
             return false;
         }
@@ -183,7 +194,9 @@ TRegisterView::TRegisterView(QWidget* parent) : QTableView(parent) {
     SetSelectionColor(QColor(0xA0, 0xA0, 0xFF));
 }
 
-IEditLink* TRegisterView::OpenLink() const { return openEditor_ ? openLink_ : nullptr; }
+IEditLink* TRegisterView::OpenLink() const {
+    return openEditor_ ? openLink_ : nullptr;
+}
 
 bool TRegisterView::AcceptEditing() {
     if (!openEditor_ || !openLink_) return true;
@@ -247,7 +260,8 @@ void TRegisterView::keyPressEvent(QKeyEvent* event) {
 }
 
 void TRegisterView::mousePressEvent(QMouseEvent* event) {
-    if (openEditor_ && indexAt(event->position().toPoint()) != currentIndex() && !AcceptEditing()) return;
+    if (openEditor_ && indexAt(event->position().toPoint()) != currentIndex() && !AcceptEditing())
+        return;
     QTableView::mousePressEvent(event);
 }
 
@@ -270,9 +284,13 @@ void TRegisterView::SetSelectionColor(const QColor& color) {
     setPalette(p);
 }
 
-QColor TRegisterView::SelectionColor() const { return palette().color(QPalette::Active, QPalette::Highlight); }
+QColor TRegisterView::SelectionColor() const {
+    return palette().color(QPalette::Active, QPalette::Highlight);
+}
 
-QColor TRegisterView::BackgroundColor() const { return palette().color(QPalette::Base); }
+QColor TRegisterView::BackgroundColor() const {
+    return palette().color(QPalette::Base);
+}
 
 void TRegisterView::SetBackground(const QPixmap& picture, bool fixed) {
     background_ = picture;
@@ -283,9 +301,10 @@ void TRegisterView::SetBackground(const QPixmap& picture, bool fixed) {
 void TRegisterView::paintEvent(QPaintEvent* event) {
     if (!background_.isNull()) {
         QPainter p(viewport());
-        const QPoint offset = backgroundFixed_ ? QPoint()
-                                               : QPoint(horizontalScrollBar()->value(),
-                                                        verticalScrollBar()->value() * rowHeight(0));
+        const QPoint offset = backgroundFixed_
+                                  ? QPoint()
+                                  : QPoint(horizontalScrollBar()->value(),
+                                           verticalScrollBar()->value() * rowHeight(0));
         p.drawTiledPixmap(viewport()->rect(), background_, offset);
     }
     QTableView::paintEvent(event);
@@ -299,7 +318,8 @@ bool TRegisterView::viewportEvent(QEvent* event) {
         if (hint.isEmpty()) {
             QToolTip::hideText();
         } else {
-            const QRect row(0, rowViewportPosition(index.row()), viewport()->width(), rowHeight(index.row()));
+            const QRect row(0, rowViewportPosition(index.row()), viewport()->width(),
+                            rowHeight(index.row()));
             QToolTip::showText(help->globalPos(), hint, viewport(), row, hintTime_);
         }
         return true;

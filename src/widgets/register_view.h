@@ -2,9 +2,9 @@
 #include <QHeaderView>
 #include <QPixmap>
 #include <QPointer>
-#include <functional>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <functional>
 
 #include "widgets/register_model.h"
 
@@ -48,11 +48,15 @@ class TRegisterDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     explicit TRegisterDelegate(QTableView* view);
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
-    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
-    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override;
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const override;
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override;
@@ -76,14 +80,20 @@ public:
     // The four selection colours take one value.
     void SetSelectionColor(const QColor& color);
     QColor SelectionColor() const;
-    void SetSelectedTextColor(const QColor& color) { selectedTextColor_ = color; viewport()->update(); }
+    void SetSelectedTextColor(const QColor& color) {
+        selectedTextColor_ = color;
+        viewport()->update();
+    }
     QColor SelectedTextColor() const { return selectedTextColor_; }
     // Switches background painting on; it is never switched off again.
     void SetBackground(const QPixmap& picture, bool fixed);
     bool HasBackground() const { return !background_.isNull(); }
     bool BackgroundFixed() const { return backgroundFixed_; }
     // Ticks are drawn light while polling is off and dark while it runs.
-    void SetDarkTicks(bool dark) { darkTicks_ = dark; viewport()->update(); }
+    void SetDarkTicks(bool dark) {
+        darkTicks_ = dark;
+        viewport()->update();
+    }
     bool DarkTicks() const { return darkTicks_; }
     void SetHintTime(int ms) { hintTime_ = ms; }
     int HintTime() const { return hintTime_; }

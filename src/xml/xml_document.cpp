@@ -25,20 +25,34 @@ bool OnlyLowCodes(const char* text) {
 
 const char* StatusText(pugi::xml_parse_status status) {
     switch (status) {
-    case pugi::status_out_of_memory: return "недостаточно памяти";
-    case pugi::status_unrecognized_tag: return "нераспознанный тег";
-    case pugi::status_bad_pi: return "ошибка в объявлении или инструкции обработки";
-    case pugi::status_bad_comment: return "ошибка в комментарии";
-    case pugi::status_bad_cdata: return "ошибка в секции CDATA";
-    case pugi::status_bad_doctype: return "ошибка в объявлении типа документа";
-    case pugi::status_bad_pcdata: return "ошибка в тексте";
-    case pugi::status_bad_start_element: return "ошибка в открывающем теге";
-    case pugi::status_bad_attribute: return "ошибка в атрибуте";
-    case pugi::status_bad_end_element: return "ошибка в закрывающем теге";
-    case pugi::status_end_element_mismatch: return "закрывающий тег не соответствует открывающему";
-    case pugi::status_append_invalid_root: return "недопустимый корневой узел";
-    case pugi::status_no_document_element: return "нет корневого элемента";
-    default: return "внутренняя ошибка разбора";
+    case pugi::status_out_of_memory:
+        return "недостаточно памяти";
+    case pugi::status_unrecognized_tag:
+        return "нераспознанный тег";
+    case pugi::status_bad_pi:
+        return "ошибка в объявлении или инструкции обработки";
+    case pugi::status_bad_comment:
+        return "ошибка в комментарии";
+    case pugi::status_bad_cdata:
+        return "ошибка в секции CDATA";
+    case pugi::status_bad_doctype:
+        return "ошибка в объявлении типа документа";
+    case pugi::status_bad_pcdata:
+        return "ошибка в тексте";
+    case pugi::status_bad_start_element:
+        return "ошибка в открывающем теге";
+    case pugi::status_bad_attribute:
+        return "ошибка в атрибуте";
+    case pugi::status_bad_end_element:
+        return "ошибка в закрывающем теге";
+    case pugi::status_end_element_mismatch:
+        return "закрывающий тег не соответствует открывающему";
+    case pugi::status_append_invalid_root:
+        return "недопустимый корневой узел";
+    case pugi::status_no_document_element:
+        return "нет корневого элемента";
+    default:
+        return "внутренняя ошибка разбора";
     }
 }
 
@@ -58,11 +72,20 @@ std::string TextContent(pugi::xml_node node) {
 void AppendEscaped(std::string& out, const char* s) {
     for (; *s; ++s) {
         switch (*s) {
-        case '"': out += "&quot;"; break;
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += *s;
+        case '"':
+            out += "&quot;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += *s;
         }
     }
 }
@@ -96,7 +119,8 @@ void WriteElement(std::string& out, pugi::xml_node node, int depth) {
     out += inner;
     const bool multiline = inner.find_first_of("\r\n") != std::string::npos;
     if (multiline) {
-        const bool endsWithBreak = inner.size() >= 2 && inner.compare(inner.size() - 2, 2, "\r\n") == 0;
+        const bool endsWithBreak =
+            inner.size() >= 2 && inner.compare(inner.size() - 2, 2, "\r\n") == 0;
         if (!endsWithBreak) out += "\r\n";
         out.append(static_cast<size_t>(depth), '\t');
     }
@@ -107,8 +131,12 @@ void WriteElement(std::string& out, pugi::xml_node node, int depth) {
 
 void WriteNode(std::string& out, pugi::xml_node node, int depth) {
     switch (node.type()) {
-    case pugi::node_element: WriteElement(out, node, depth); break;
-    case pugi::node_pcdata: AppendEscaped(out, node.value()); break;
+    case pugi::node_element:
+        WriteElement(out, node, depth);
+        break;
+    case pugi::node_pcdata:
+        AppendEscaped(out, node.value());
+        break;
     case pugi::node_cdata:
         out += "<![CDATA[";
         out += node.value();
@@ -139,7 +167,8 @@ void WriteNode(std::string& out, pugi::xml_node node, int depth) {
         out += node.value();
         out += '>';
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -178,10 +207,14 @@ std::string DeclaredEncoding(std::string_view bytes) {
     size_t pos = decl.find("encoding");
     if (pos == std::string_view::npos) return {};
     pos += 8;
-    while (pos < decl.size() && (decl[pos] == ' ' || decl[pos] == '\t' || decl[pos] == '\r' || decl[pos] == '\n')) ++pos;
+    while (pos < decl.size() &&
+           (decl[pos] == ' ' || decl[pos] == '\t' || decl[pos] == '\r' || decl[pos] == '\n'))
+        ++pos;
     if (pos >= decl.size() || decl[pos] != '=') return {};
     ++pos;
-    while (pos < decl.size() && (decl[pos] == ' ' || decl[pos] == '\t' || decl[pos] == '\r' || decl[pos] == '\n')) ++pos;
+    while (pos < decl.size() &&
+           (decl[pos] == ' ' || decl[pos] == '\t' || decl[pos] == '\r' || decl[pos] == '\n'))
+        ++pos;
     if (pos >= decl.size() || (decl[pos] != '"' && decl[pos] != '\'')) return {};
     const char quote = decl[pos++];
     const size_t close = decl.find(quote, pos);
@@ -197,11 +230,10 @@ std::string XmlDocument::LoadFile(const std::string& path) {
 
 std::string XmlDocument::LoadBytes(std::string_view bytes) {
     doc_.reset();
-    constexpr unsigned kOptions = (pugi::parse_default | pugi::parse_declaration |
-                                   pugi::parse_comments | pugi::parse_pi | pugi::parse_doctype |
-                                   pugi::parse_ws_pcdata) &
-                                  ~(pugi::parse_eol | pugi::parse_wconv_attribute |
-                                    pugi::parse_wnorm_attribute);
+    constexpr unsigned kOptions =
+        (pugi::parse_default | pugi::parse_declaration | pugi::parse_comments | pugi::parse_pi |
+         pugi::parse_doctype | pugi::parse_ws_pcdata) &
+        ~(pugi::parse_eol | pugi::parse_wconv_attribute | pugi::parse_wnorm_attribute);
     std::string converted;
     std::string_view input = bytes;
     pugi::xml_encoding encoding = pugi::encoding_utf8;
@@ -226,8 +258,8 @@ std::string XmlDocument::LoadBytes(std::string_view bytes) {
     const pugi::xml_parse_result result =
         doc_.load_buffer(input.data(), input.size(), kOptions, encoding);
     if (!result) {
-        const std::string_view before =
-            input.substr(0, std::min(input.size(), static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0))));
+        const std::string_view before = input.substr(
+            0, std::min(input.size(), static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0))));
         const size_t line = static_cast<size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
         const size_t lineStart = before.rfind('\n');
         const size_t column =
@@ -298,14 +330,18 @@ bool XmlElement::AttrBool(const char* name, bool def, bool& out, std::string& er
     return true;
 }
 
-void XmlElement::RemoveAttribute(const char* name) { node_.remove_attribute(name); }
+void XmlElement::RemoveAttribute(const char* name) {
+    node_.remove_attribute(name);
+}
 
 std::string XmlElement::ChildText(const char* name, std::string_view def) const {
     const pugi::xml_node child = node_.child(name);
     return child ? TextContent(child) : std::string(def);
 }
 
-XmlElement XmlElement::FirstChild(const char* name) const { return XmlElement(node_.child(name)); }
+XmlElement XmlElement::FirstChild(const char* name) const {
+    return XmlElement(node_.child(name));
+}
 
 std::vector<XmlElement> XmlElement::Children(const char* name) const {
     std::vector<XmlElement> out;

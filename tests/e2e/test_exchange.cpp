@@ -24,12 +24,15 @@ std::string AllTypes(const std::string& extra = {}) {
         "    <REG addr=\"4\" type=\"Long\" io=\"RW\" defValue=\"-70000\"><name>l</name></REG>\r\n"
         "    <REG addr=\"5\" type=\"UByte\" io=\"RW\" defValue=\"200\"><name>ub</name></REG>\r\n"
         "    <REG addr=\"6\" type=\"UWord\" io=\"RW\" defValue=\"60000\"><name>uw</name></REG>\r\n"
-        "    <REG addr=\"7\" type=\"ULong\" io=\"RW\" defValue=\"4000000000\"><name>ul</name></REG>\r\n"
-        "    <REG addr=\"8\" type=\"Float\" io=\"RW\" prec=\"3\" defValue=\"-1.25\"><name>f</name></REG>\r\n"
+        "    <REG addr=\"7\" type=\"ULong\" io=\"RW\" "
+        "defValue=\"4000000000\"><name>ul</name></REG>\r\n"
+        "    <REG addr=\"8\" type=\"Float\" io=\"RW\" prec=\"3\" "
+        "defValue=\"-1.25\"><name>f</name></REG>\r\n"
         "    <REG addr=\"0x202\" type=\"UWord\" io=\"R\" defValue=\"2\"><name>r</name></REG>\r\n"
         "    <REG addr=\"0xE5E5\" type=\"UWord\" io=\"W\"><name>wo</name></REG>\r\n" +
             extra,
-        " timeout=\"300\"", "  <ERRORS><ERR code=\"0x10\" text=\"датчик не подключен\"/></ERRORS>\r\n");
+        " timeout=\"300\"",
+        "  <ERRORS><ERR code=\"0x10\" text=\"датчик не подключен\"/></ERRORS>\r\n");
 }
 
 struct Case {
@@ -39,8 +42,8 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {1, "Пуск", "Котельная №2"}, {2, "-5", "127"},      {3, "-300", "-32768"},
-    {4, "-70000", "2147483647"}, {5, "200", "0"},       {6, "60000", "65535"},
+    {1, "Пуск", "Котельная №2"}, {2, "-5", "127"},       {3, "-300", "-32768"},
+    {4, "-70000", "2147483647"}, {5, "200", "0"},        {6, "60000", "65535"},
     {7, "4000000000", "1"},      {8, "-1.250", "3.500"}, {0x202, "2", ""},
 };
 
@@ -74,21 +77,23 @@ TEST_P(Exchange, EveryTypeReadsAndWrites) {
 
 TEST_P(Exchange, DeviceRefusals) {
     const std::string desc = WriteSignedDescription(
-        dir_, "Nastr.xml", AllTypes("    <REG addr=\"0x7777\" type=\"UWord\" io=\"RW\"><name>x</name></REG>\r\n"));
+        dir_, "Nastr.xml",
+        AllTypes("    <REG addr=\"0x7777\" type=\"UWord\" io=\"RW\"><name>x</name></REG>\r\n"));
     const std::string device = WriteSignedDescription(dir_, "NastrDevice.xml", AllTypes());
     TSimOptions o = Options();
     o.Faults.ErrorCodes[6] = 0x10;
     SimRig rig(desc, Version(), o, device);
     EXPECT_EQ(rig.Read(0x7777, Id()), "\x01"); // unknown to the device
     EXPECT_EQ(DeviceErrorText(1, &rig.ErrorTexts), "не поддерживается");
-    EXPECT_EQ(rig.Read(0xE5E5, Id()), "\x04"); // write only
+    EXPECT_EQ(rig.Read(0xE5E5, Id()), "\x04");      // write only
     EXPECT_EQ(rig.Write(0x202, "5", Id()), "\x03"); // read only
     EXPECT_EQ(rig.Read(6, Id()), "\x10");
     EXPECT_EQ(ErrorTextInWords(rig.Reg(6)->GetLastError(), &rig.ErrorTexts), "датчик не подключен");
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndIds, Exchange,
-                         ::testing::Combine(::testing::Values(0, 1), ::testing::Values(0, 0x01020304)),
+                         ::testing::Combine(::testing::Values(0, 1),
+                                            ::testing::Values(0, 0x01020304)),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param) ? "V2" : "V1") +
                                     (std::get<1>(info.param) ? "_Id" : "_NoId");
@@ -154,7 +159,9 @@ TEST(ExchangeFaults, CyrillicTextTravelsAsWindows1251) {
     TRegList regs;
     TNameValueList errors;
     TDescription d;
-    ASSERT_EQ(LoadDescription(WriteSignedDescription(dir, "Nastr.xml", AllTypes()), regs, errors, d, dir.Path()), "");
+    ASSERT_EQ(LoadDescription(WriteSignedDescription(dir, "Nastr.xml", AllTypes()), regs, errors, d,
+                              dir.Path()),
+              "");
     TDeviceSimulator sim(regs, {});
     const std::string bytes = Utf8ToCp1251("Ёлка №1");
     auto answer = sim.Handle(BuildRequest(0, kCmdWrite, 1, bytes), false);

@@ -29,7 +29,8 @@ public:
             std::vector<char*> argv;
             const std::string exe = kBin + "/tunavox-sim";
             argv.push_back(const_cast<char*>(exe.c_str()));
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             execv(exe.c_str(), argv.data());
             _exit(127);
@@ -55,9 +56,13 @@ private:
     std::string firstLine_;
 };
 
-CommandResult Cli(const std::string& args) { return RunCommand(kBin + "/tunavox-cli " + args); }
+CommandResult Cli(const std::string& args) {
+    return RunCommand(kBin + "/tunavox-cli " + args);
+}
 
-size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+size_t Lines(const std::string& text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 } // namespace
 
@@ -68,9 +73,11 @@ TEST(Tools, ReadEveryRegisterInBothVersions) {
         const std::string link = dir.File(std::string("dev") + version);
         SimProcess sim({"--link", link, "--desc", desc, "--version", version});
         ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
-        CommandResult out = Cli("read --desc " + desc + " --port " + link + " --version " + version);
+        CommandResult out =
+            Cli("read --desc " + desc + " --port " + link + " --version " + version);
         EXPECT_EQ(out.status, 0) << out.out;
-        EXPECT_NE(out.out.find("0x200;Выходная частота [Гц];49.95;\n"), std::string::npos) << out.out;
+        EXPECT_NE(out.out.find("0x200;Выходная частота [Гц];49.95;\n"), std::string::npos)
+            << out.out;
         EXPECT_NE(out.out.find("0x206;Состояние;Работа;\n"), std::string::npos);
         EXPECT_NE(out.out.find("0x100;Модель;ЧП-7/11кВт;\n"), std::string::npos);
         EXPECT_NE(out.out.find("0xFFFD;Счётчик обмена;0;\n"), std::string::npos);
@@ -91,7 +98,7 @@ TEST(Tools, WriteThenReadBack) {
     CommandResult r = Cli("read" + common + "0x20 0x03 0x32");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_EQ(r.out, "0x03;Название объекта;\"Котельная; №2\";\n0x20;Режим работы;авто;\n"
-                      "0x32;Период архивации [с];;параметр заблокирован ключом\n");
+                     "0x32;Период архивации [с];;параметр заблокирован ключом\n");
     // Another device ID gets no answer.
     CommandResult other = Cli("read --desc " + desc + " --port " + link + " --id 41 0x20");
     EXPECT_EQ(other.status, 1);
@@ -128,13 +135,17 @@ TEST(Tools, ReadExportsTheTable) {
     CommandResult csv = Cli(common + " --format csv --output " + dir.File("t.csv"));
     EXPECT_EQ(csv.status, 0) << csv.out;
     const std::string bytes = ReadBytes(dir.File("t.csv"));
-    EXPECT_EQ(bytes.rfind(tunavox::Utf8ToCp1251(";Код;Параметр;Значение\r\n;;Общие сведения;\r\n"), 0), 0u);
-    EXPECT_NE(bytes.find(tunavox::Utf8ToCp1251(";0x10;Температура подачи [°C];72.5\r\n")), std::string::npos);
+    EXPECT_EQ(
+        bytes.rfind(tunavox::Utf8ToCp1251(";Код;Параметр;Значение\r\n;;Общие сведения;\r\n"), 0),
+        0u);
+    EXPECT_NE(bytes.find(tunavox::Utf8ToCp1251(";0x10;Температура подачи [°C];72.5\r\n")),
+              std::string::npos);
     // Heading and service rows are exported too, as the window does.
     EXPECT_NE(bytes.find(tunavox::Utf8ToCp1251(";;Сервис;")), std::string::npos);
     CommandResult html = Cli(common + " 0x10 --format html --output " + dir.File("t.html"));
     EXPECT_EQ(html.status, 0);
-    EXPECT_NE(ReadBytes(dir.File("t.html")).find("<caption>Настройка БУК-2 (контроллер котельной)</caption>"),
+    EXPECT_NE(ReadBytes(dir.File("t.html"))
+                  .find("<caption>Настройка БУК-2 (контроллер котельной)</caption>"),
               std::string::npos);
     CommandResult bad = Cli(common + " 0x10 --format csv --output " + dir.File("no/such/t.csv"));
     EXPECT_EQ(bad.status, 1);

@@ -1,9 +1,9 @@
 // Runs every window test class in one offscreen application, with its own
 // settings store so the user's is never touched.
 #include <QApplication>
-#include <cstring>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
 
 #include "device/value_codec.h"
 
@@ -24,13 +24,12 @@ int main(int argc, char** argv) {
     struct Suite {
         const char* name;
         int (*run)(int, char**);
-    } suites[] = {{"MainWindowTest", RunMainWindowTests},
-                  {"RegisterTableTest", RunRegisterTableTests},
-                  {"ConnectionTest", RunConnectionTests},
-                  {"EditorTest", RunEditorTests},
-                  {"ExportAboutTest", RunExportAboutTests},
-                  {"ScreenshotTest", RunScreenshotTests}};
-    const char* only = argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
+    } suites[] = {
+        {"MainWindowTest", RunMainWindowTests},   {"RegisterTableTest", RunRegisterTableTests},
+        {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
+        {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests}};
+    const char* only =
+        argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;
     for (const Suite& s : suites) {
         if (only && std::strcmp(only, s.name) != 0) continue;

@@ -32,13 +32,15 @@ void OnNextModal(const std::function<void(QWidget*)>& action, int ms, const char
 }
 
 void CaptureMessageBox(QString* text, QString* caption) {
-    OnNextModal([text, caption](QWidget* w) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box) return;
-        if (text) *text = box->text();
-        if (caption) *caption = box->windowTitle();
-        box->accept();
-    }, 5000, "QMessageBox");
+    OnNextModal(
+        [text, caption](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box) return;
+            if (text) *text = box->text();
+            if (caption) *caption = box->windowTitle();
+            box->accept();
+        },
+        5000, "QMessageBox");
 }
 
 void ClearSettings() {

@@ -18,7 +18,8 @@ void CopySamples(const TempDir& dir, const QStringList& names);
 
 // Runs action on the next modal widget that opens (within ms), from the event loop;
 // with a class name, on the next modal widget of that class.
-void OnNextModal(const std::function<void(QWidget*)>& action, int ms = 5000, const char* className = nullptr);
+void OnNextModal(const std::function<void(QWidget*)>& action, int ms = 5000,
+                 const char* className = nullptr);
 
 // Answers the next message box with OK and returns its text through *text.
 void CaptureMessageBox(QString* text, QString* caption = nullptr);

@@ -47,10 +47,13 @@ struct Bench {
     }
     int Row(uint16_t addr) const {
         for (int r = 0; r < w->Regs().Count(); ++r)
-            if (w->Regs().Items(r)->Addr == addr && w->Regs().Items(r)->RegType != rtHeader) return r;
+            if (w->Regs().Items(r)->Addr == addr && w->Regs().Items(r)->RegType != rtHeader)
+                return r;
         return -1;
     }
-    QString Value(uint16_t addr) const { return w->vstList->Model()->index(Row(addr), 3).data().toString(); }
+    QString Value(uint16_t addr) const {
+        return w->vstList->Model()->index(Row(addr), 3).data().toString();
+    }
     void Open() {
         w->PollOnConnect = false;
         w->bOpen->click();
@@ -103,7 +106,7 @@ private slots:
         QCOMPARE(b.Value(0x10), QStringLiteral("72.5"));
         QCOMPARE(b.Value(0x20), QStringLiteral("выкл"));
         QCOMPARE(b.Value(0x03), QStringLiteral("Котельная №1"));
-        QCOMPARE(b.Value(0x23), QString()); // write only: left alone
+        QCOMPARE(b.Value(0x23), QString());                 // write only: left alone
         QVERIFY(b.w->Regs().Items(0)->GetValue().IsNull()); // heading
         QCOMPARE(b.w->StatusText->text(), QString());
     }
@@ -131,7 +134,8 @@ private slots:
         edit->selectAll();
         QTest::keyClicks(edit, QStringLiteral("80"));
         QTest::keyClick(edit, Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"),
+                                  5000);
         QCOMPARE(b.sim->Value(0x21), TValue(int16_t{80}));
         QVERIFY(!b.w->Regs().Items(row)->IsModified());
         QVERIFY(!b.w->Regs().Items(row)->GetBusy());
@@ -149,9 +153,13 @@ private slots:
         Bench b(f);
         b.Open();
         const int row = b.Row(0x21);
-        b.w->ReadNode(row, [&](TAction* a) { b.w->vstList->Model()->RefreshRow(a->Node); b.w->ShowError(QString::fromStdString(a->Error())); });
+        b.w->ReadNode(row, [&](TAction* a) {
+            b.w->vstList->Model()->RefreshRow(a->Node);
+            b.w->ShowError(QString::fromStdString(a->Error()));
+        });
         QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("отказано в чтении"), 5000);
-        QCOMPARE(b.w->vstList->Model()->index(row, 3).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+        QCOMPARE(b.w->vstList->Model()->index(row, 3).data(Qt::ForegroundRole).value<QColor>(),
+                 QColor(255, 0, 0));
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" отказано в чтении"));
         QCOMPARE(b.w->StatusText->palette().color(QPalette::Window), QColor(255, 0, 0));
         QCOMPARE(b.w->StatusText->palette().color(QPalette::WindowText), QColor(Qt::white));
@@ -165,7 +173,8 @@ private slots:
         b.w->Canal().SetTimeout(200);
         b.w->vstList->setCurrentIndex(b.w->vstList->Model()->index(b.Row(0x21), 1));
         b.w->vstListDblClick();
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Устройство не отвечает"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(),
+                                  QStringLiteral(" Устройство не отвечает"), 5000);
         QCOMPARE(b.w->StatusText->palette().color(QPalette::Window), QColor(255, 0, 0));
         QCOMPARE(b.Value(0x21), QString()); // never read: stays empty
         QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QString(), 5500);
@@ -175,9 +184,11 @@ private slots:
         Bench b;
         TRegisterModel* m = b.w->vstList->Model();
         // Tick exactly three rows: one of them WOR.
-        for (int r = 0; r < m->rowCount(); ++r) m->SetCheckState(r, Qt::Unchecked, false);
+        for (int r = 0; r < m->rowCount(); ++r)
+            m->SetCheckState(r, Qt::Unchecked, false);
         const int a = b.Row(0x02), c = b.Row(0x24), d = b.Row(0x32);
-        for (int r : {a, c, d}) m->SetCheckState(r, Qt::Checked, false);
+        for (int r : {a, c, d})
+            m->SetCheckState(r, Qt::Checked, false);
         b.sim->SetVersion(1);
         b.Open();
         std::vector<int> visited;
@@ -215,7 +226,8 @@ private slots:
     void pollingWithoutTickedRowsStopsAtOnce() {
         Bench b;
         TRegisterModel* m = b.w->vstList->Model();
-        for (int r = 0; r < m->rowCount(); ++r) m->SetCheckState(r, Qt::Unchecked, false);
+        for (int r = 0; r < m->rowCount(); ++r)
+            m->SetCheckState(r, Qt::Unchecked, false);
         b.Open();
         b.w->chPoll->click();
         QVERIFY(!b.w->chPoll->isChecked());
@@ -254,8 +266,8 @@ private slots:
         struct Case {
             const char* text;
             int32_t id;
-        } cases[] = {{"", 0}, {"12", 12}, {"12a", 0}, {"$1F", 31}, {"x1F", 31}, {"0x1F", 31}, {"  7", 7}, {"7 ", 0},
-                     {"-1", -1}, {"4294967297", 1}};
+        } cases[] = {{"", 0},      {"12", 12}, {"12a", 0}, {"$1F", 31}, {"x1F", 31},
+                     {"0x1F", 31}, {"  7", 7}, {"7 ", 0},  {"-1", -1},  {"4294967297", 1}};
         for (const Case& c : cases) {
             b.w->eID->setText(QString::fromLatin1(c.text));
             QCOMPARE(b.w->DeviceId, c.id);
@@ -286,7 +298,8 @@ private slots:
             QVERIFY(OpenPort(canal, pty.SlavePath(), 1, gateway));
             device.join();
             if (gateway) {
-                QCOMPARE(HexBytes(seen), std::string("7F 02 57 28 3F 40 3F 40 3F 40 3A 45 03 03 51"));
+                QCOMPARE(HexBytes(seen),
+                         std::string("7F 02 57 28 3F 40 3F 40 3F 40 3A 45 03 03 51"));
                 QCOMPARE(speeds.front(), speed_t{B4800});
                 QVERIFY(flags.front() & CSTOPB);
             } else {

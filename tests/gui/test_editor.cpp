@@ -14,7 +14,8 @@ namespace {
 std::string EditorDescription() {
     return Description(
         "    <REG addr=\"1\" type=\"Byte\" io=\"RW\" defValue=\"1\"><name>Режим</name>"
-        "<values><item value=\"0\" text=\"выкл\"/><item value=\"1\" text=\"вкл\"/></values></REG>\r\n"
+        "<values><item value=\"0\" text=\"выкл\"/><item value=\"1\" "
+        "text=\"вкл\"/></values></REG>\r\n"
         "    <REG addr=\"2\" type=\"Word\" io=\"RW\"><name>Уставка</name></REG>\r\n"
         "    <REG addr=\"3\" type=\"Str\" io=\"RW\"><name>Объект</name></REG>\r\n"
         "    <REG addr=\"4\" type=\"Str\" io=\"RW\" pass=\"1\"><name>Пароль</name></REG>\r\n"

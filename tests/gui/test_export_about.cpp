@@ -30,18 +30,20 @@ struct Loaded {
 
 // Answers the save dialog with a file name; reports the proposed name and filter.
 void AnswerSaveDialog(const QString& path, QString* proposed, QString* filter) {
-    OnNextModal([=](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog) return;
-        if (filter) *filter = dialog->selectedNameFilter();
-        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        if (!name) return;
-        if (proposed) *proposed = name->text();
-        // Typed as a user would: a folder and a name, maybe without an extension.
-        dialog->setDirectory(QFileInfo(path).absolutePath());
-        name->setText(QFileInfo(path).fileName());
-        static_cast<QDialog*>(dialog)->accept();
-    }, 5000, "QFileDialog");
+    OnNextModal(
+        [=](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (!dialog) return;
+            if (filter) *filter = dialog->selectedNameFilter();
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (!name) return;
+            if (proposed) *proposed = name->text();
+            // Typed as a user would: a folder and a name, maybe without an extension.
+            dialog->setDirectory(QFileInfo(path).absolutePath());
+            name->setText(QFileInfo(path).fileName());
+            static_cast<QDialog*>(dialog)->accept();
+        },
+        5000, "QFileDialog");
 }
 
 } // namespace
@@ -57,7 +59,10 @@ private slots:
         const QString csv = QString::fromStdString(l.dir.File("report"));
         AnswerSaveDialog(csv, &proposed, &filter);
         l.w->miExportCsv->trigger();
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d\\.\\d\\d\\.\\d\\d\\.csv$")).match(proposed).hasMatch());
+        QVERIFY(QRegularExpression(
+                    QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d\\.\\d\\d\\.\\d\\d\\.csv$"))
+                    .match(proposed)
+                    .hasMatch());
         QCOMPARE(filter, QStringLiteral("Текст CSV (*.csv)"));
         const std::string bytes = ReadBytes(l.dir.File("report.csv"));
         QVERIFY(bytes.rfind(Utf8ToCp1251(";Код;Параметр;Значение\r\n"), 0) == 0);
@@ -69,7 +74,8 @@ private slots:
         l.w->miExportHtml->trigger();
         QCOMPARE(filter, QStringLiteral("Веб-страницы (*.html *.htm)"));
         const std::string html = ReadBytes(l.dir.File("report.rtf"));
-        QVERIFY(html.find("<caption>Настройка БУК-2 (контроллер котельной)</caption>") != std::string::npos);
+        QVERIFY(html.find("<caption>Настройка БУК-2 (контроллер котельной)</caption>") !=
+                std::string::npos);
 
         AnswerSaveDialog(QString::fromStdString(l.dir.File("r.rtf")), nullptr, nullptr);
         l.w->miExportRtf->trigger();
@@ -80,7 +86,8 @@ private slots:
         Loaded l;
         // /dev/full opens but takes no bytes; a folder cannot be opened as a file. Both
         // fail whoever we are (root writes into read-only folders).
-        for (const QString& path : {QStringLiteral("/dev/full"), QString::fromStdString(l.dir.Path())}) {
+        for (const QString& path :
+             {QStringLiteral("/dev/full"), QString::fromStdString(l.dir.Path())}) {
             QString text;
             CaptureMessageBox(&text);
             l.w->ExportTo(3, path);
@@ -136,13 +143,17 @@ private slots:
 
     void buildTimeFormat() {
         // 2026-12-07 17:44:10 UTC shown at +0300.
-        QCOMPARE(QString::fromStdString(FormatBuildTime(1796665450)), QStringLiteral("2026-12-07 20:44 +0300"));
+        QCOMPARE(QString::fromStdString(FormatBuildTime(1796665450)),
+                 QStringLiteral("2026-12-07 20:44 +0300"));
         const std::string info = BuildInformation(1796665450, "2026-12-01 10:00 +0300", "42",
                                                   "0123456789abcdef0123456789abcdef01234567");
-        QCOMPARE(QString::fromStdString(info), QStringLiteral("Build: 2026-12-07 20:44 +0300\r\nCommit: 2026-12-01 10:00 +0300\r\n"
-                                                              "Revision: 42\r\nHash: cdef01234567"));
-        QCOMPARE(QString::fromStdString(BuildInformation(0, "", "", "")),
-                 QStringLiteral("Build: 1970-01-01 03:00 +0300\r\nCommit: \r\nRevision: \r\nHash: "));
+        QCOMPARE(
+            QString::fromStdString(info),
+            QStringLiteral("Build: 2026-12-07 20:44 +0300\r\nCommit: 2026-12-01 10:00 +0300\r\n"
+                           "Revision: 42\r\nHash: cdef01234567"));
+        QCOMPARE(
+            QString::fromStdString(BuildInformation(0, "", "", "")),
+            QStringLiteral("Build: 1970-01-01 03:00 +0300\r\nCommit: \r\nRevision: \r\nHash: "));
     }
 };
 

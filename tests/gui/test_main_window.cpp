@@ -81,7 +81,8 @@ private slots:
             auto* dlg = qobject_cast<TfSelDevDlg*>(modal);
             if (!dlg) return;
             caption = dlg->windowTitle();
-            for (int i = 0; i < dlg->List()->count(); ++i) listed << dlg->List()->item(i)->text();
+            for (int i = 0; i < dlg->List()->count(); ++i)
+                listed << dlg->List()->item(i)->text();
             focused = dlg->List()->currentRow();
             okEnabled = dlg->OkButton()->isEnabled();
             dlg->reject(); // closed without a choice
@@ -91,11 +92,13 @@ private slots:
         o.Ports = QStringList{};
         TfMain w(o);
         QCOMPARE(caption, QStringLiteral("Выбор устройства"));
-        QCOMPARE(listed, (QStringList{QString::fromStdString(order[0].Caption), QString::fromStdString(order[1].Caption)}));
+        QCOMPARE(listed, (QStringList{QString::fromStdString(order[0].Caption),
+                                      QString::fromStdString(order[1].Caption)}));
         QCOMPARE(focused, 0);
         QVERIFY(okEnabled);
         QCOMPARE(w.CheckedEntry(), 0);
-        QCOMPARE(w.windowTitle(), QStringLiteral("Настройка ") + QString::fromStdString(order[0].Caption));
+        QCOMPARE(w.windowTitle(),
+                 QStringLiteral("Настройка ") + QString::fromStdString(order[0].Caption));
         QVERIFY(w.miDevList->menuAction()->isVisible());
         QCOMPARE(w.miDevList->actions().size(), 2);
 
@@ -117,7 +120,8 @@ private slots:
         QVERIFY(expected != firstCheckable);
         // Checking every row of the new table makes the header box checked.
         for (int r = 0; r < w.Regs().Count(); ++r)
-            if (w.vstList->Model()->HasCheckBox(r)) w.vstList->Model()->SetCheckState(r, Qt::Checked, true);
+            if (w.vstList->Model()->HasCheckBox(r))
+                w.vstList->Model()->SetCheckState(r, Qt::Checked, true);
         QCOMPARE(w.vstList->Model()->HeaderState(), Qt::Checked);
         // Choosing the checked entry again does nothing.
         w.vstList->Model()->SetCheckState(w.PingNode, Qt::Unchecked, false);
@@ -128,7 +132,8 @@ private slots:
     void nameless() {
         TempDir dir;
         WriteSignedDescription(dir, "Nastr_BU.xml",
-                               "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D serial=\"9600-8-N-1\"><REGISTERS/></D>");
+                               "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D "
+                               "serial=\"9600-8-N-1\"><REGISTERS/></D>");
         const auto entries = ScanCatalogue(dir.Path() + "/");
         QCOMPARE(entries.size(), size_t{1});
         QCOMPARE(entries[0].Caption, std::string("Nastr_BU"));
@@ -164,21 +169,26 @@ private slots:
         TempDir dir;
         TMainOptions o;
         o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{QStringLiteral("ttyS0"), QStringLiteral("COM1"), QStringLiteral("ttyUSB0")};
+        o.Ports =
+            QStringList{QStringLiteral("ttyS0"), QStringLiteral("COM1"), QStringLiteral("ttyUSB0")};
         {
             TfMain w(o); // nothing stored: COM1
             QCOMPARE(w.cbPort->currentText(), QStringLiteral("COM1"));
         }
-        QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox")).setValue(QStringLiteral("Port"), QStringLiteral("TTYUSB0"));
+        QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"))
+            .setValue(QStringLiteral("Port"), QStringLiteral("TTYUSB0"));
         {
             TfMain w(o); // other letter case
             QCOMPARE(w.cbPort->currentText(), QStringLiteral("ttyUSB0"));
             w.cbPort->setCurrentIndex(0);
             w.close(); // stores the selection
         }
-        QCOMPARE(QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox")).value(QStringLiteral("Port")).toString(),
+        QCOMPARE(QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"))
+                     .value(QStringLiteral("Port"))
+                     .toString(),
                  QStringLiteral("ttyS0"));
-        QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox")).setValue(QStringLiteral("Port"), QStringLiteral("ttyACM7"));
+        QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"))
+            .setValue(QStringLiteral("Port"), QStringLiteral("ttyACM7"));
         {
             TfMain w(o); // no longer listed: the first one
             QCOMPARE(w.cbPort->currentIndex(), 0);
@@ -189,7 +199,10 @@ private slots:
             QCOMPARE(w.cbPort->currentIndex(), -1);
             w.close();
         }
-        QCOMPARE(QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox")).value(QStringLiteral("Port")).toString(), QString());
+        QCOMPARE(QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"))
+                     .value(QStringLiteral("Port"))
+                     .toString(),
+                 QString());
         // --port adds a name that is not listed, and takes precedence.
         o.Ports = QStringList{QStringLiteral("COM1")};
         o.ExtraPort = QStringLiteral("/tmp/dev1");
@@ -205,7 +218,8 @@ private slots:
             auto* box = qobject_cast<QMessageBox*>(wgt);
             caption = box->windowTitle();
             text = box->text();
-            for (QAbstractButton* b : box->buttons()) buttons << b->text();
+            for (QAbstractButton* b : box->buttons())
+                buttons << b->text();
             box->accept();
         });
         ShowWarning(nullptr, QStringLiteral("Очень длинный текст"));
@@ -217,11 +231,12 @@ private slots:
         buttons.clear();
         OnNextModal([&](QWidget* wgt) {
             auto* box = qobject_cast<QMessageBox*>(wgt);
-            buttons << box->button(QMessageBox::Yes)->text() << box->button(QMessageBox::No)->text();
+            buttons << box->button(QMessageBox::Yes)->text()
+                    << box->button(QMessageBox::No)->text();
             box->accept();
         });
-        MessageBoxWithCaptions(nullptr, QStringLiteral("?"), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
-                               {QStringLiteral("Да")});
+        MessageBoxWithCaptions(nullptr, QStringLiteral("?"), QMessageBox::Question,
+                               QMessageBox::Yes | QMessageBox::No, {QStringLiteral("Да")});
         QCOMPARE(buttons.at(0), QStringLiteral("Да"));
         QVERIFY(buttons.at(1) != QStringLiteral("Да"));
     }

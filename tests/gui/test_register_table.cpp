@@ -15,11 +15,14 @@ namespace {
 std::string TableDescription() {
     return Description(
         "    <REG header=\"Группа\" font=\"#00FF00\" bg=\"#FF0000\"/>\r\n"
-        "    <REG addr=\"0\" type=\"UWord\" io=\"R\" poll=\"1\"><name>Скорость</name><units>бод</units>"
+        "    <REG addr=\"0\" type=\"UWord\" io=\"R\" "
+        "poll=\"1\"><name>Скорость</name><units>бод</units>"
         "<desc>Скорость обмена</desc></REG>\r\n"
         "    <REG addr=\"0x1F4\" type=\"Byte\" io=\"RW\" font=\"#0000FF\" bg=\"#FFFFE0\">"
-        "<units>мм</units><values><item value=\"0\" text=\"выкл\"/><item value=\"1\" text=\"вкл\"/></values></REG>\r\n"
-        "    <REG addr=\"4096\" type=\"Float\" io=\"WOR\" prec=\"2\" defValue=\"1.5\"><name>Уставка</name></REG>\r\n"
+        "<units>мм</units><values><item value=\"0\" text=\"выкл\"/><item value=\"1\" "
+        "text=\"вкл\"/></values></REG>\r\n"
+        "    <REG addr=\"4096\" type=\"Float\" io=\"WOR\" prec=\"2\" "
+        "defValue=\"1.5\"><name>Уставка</name></REG>\r\n"
         "    <REG addr=\"0xAB\" type=\"Word\" io=\"W\"><name>Команда</name></REG>\r\n"
         "    <REG addr=\"5\" type=\"Str\" io=\"RW\" admin=\"1\"><name>Сервис</name></REG>\r\n",
         "", "  <INTERFACE font=\"#101010\" selFont=\"#FFFF00\"/>\r\n");
@@ -48,7 +51,8 @@ private slots:
 
     void modelPassesTheTester() {
         Window t;
-        QAbstractItemModelTester tester(t.M(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(t.M(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         t.M()->SetSource(&t.w->Regs(), &t.w->DeviceErrorTexts());
         t.M()->RefreshRow(1);
         t.M()->SetCheckState(1, Qt::Unchecked, true);
@@ -58,9 +62,12 @@ private slots:
     void cellTexts() {
         Window t;
         QCOMPARE(t.M()->columnCount(), 4);
-        QCOMPARE(t.M()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Код"));
-        QCOMPARE(t.M()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Параметр"));
-        QCOMPARE(t.M()->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Значение"));
+        QCOMPARE(t.M()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Код"));
+        QCOMPARE(t.M()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Параметр"));
+        QCOMPARE(t.M()->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Значение"));
         QCOMPARE(t.Text(1, 1), QStringLiteral("0x00"));
         QCOMPARE(t.Text(2, 1), QStringLiteral("0x1F4"));
         QCOMPARE(t.Text(3, 1), QStringLiteral("0x1000"));
@@ -73,7 +80,8 @@ private slots:
         // A WOR register shows its default at once.
         QCOMPARE(t.Text(3, 3), QStringLiteral("1.50"));
         QCOMPARE(t.Text(1, 3), QString());
-        QCOMPARE(t.M()->index(1, 2).data(Qt::ToolTipRole).toString(), QStringLiteral("Скорость обмена"));
+        QCOMPARE(t.M()->index(1, 2).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("Скорость обмена"));
         QCOMPARE(t.w->vstList->horizontalHeader()->sectionSize(0), 30);
         QCOMPARE(t.w->vstList->horizontalHeader()->sectionSize(1), 70);
         QCOMPARE(t.w->vstList->horizontalHeader()->sectionSize(3), 200);
@@ -82,12 +90,17 @@ private slots:
 
     void coloursAndStyles() {
         Window t;
-        auto fg = [&](int r, int c) { return t.M()->index(r, c).data(Qt::ForegroundRole).value<QColor>(); };
-        auto font = [&](int r, int c) { return t.M()->index(r, c).data(Qt::FontRole).value<QFont>(); };
+        auto fg = [&](int r, int c) {
+            return t.M()->index(r, c).data(Qt::ForegroundRole).value<QColor>();
+        };
+        auto font = [&](int r, int c) {
+            return t.M()->index(r, c).data(Qt::FontRole).value<QFont>();
+        };
         QCOMPARE(fg(1, 2), QColor(0x10, 0x10, 0x10)); // the table's text colour
         QCOMPARE(fg(2, 2), QColor(0, 0, 0xFF));       // its own colour
-        QCOMPARE(t.M()->index(2, 1).data(Qt::BackgroundRole).value<QColor>(), QColor(0xFF, 0xFF, 0xE0));
-        QVERIFY(font(1, 2).italic());  // read only
+        QCOMPARE(t.M()->index(2, 1).data(Qt::BackgroundRole).value<QColor>(),
+                 QColor(0xFF, 0xFF, 0xE0));
+        QVERIFY(font(1, 2).italic()); // read only
         QVERIFY(!font(2, 2).italic());
         QVERIFY(!t.M()->index(2, 3).data(Qt::FontRole).isValid());
         TReg* reg = t.w->Regs().Items(2);
@@ -111,7 +124,8 @@ private slots:
         const QModelIndex h = t.M()->index(0, 2);
         QVERIFY(h.data(TRegisterModel::HeadingRole).toBool());
         QCOMPARE(h.data().toString(), QStringLiteral("Группа"));
-        QCOMPARE(t.M()->index(0, 0).data(TRegisterModel::HeadingTextRole).toString(), QStringLiteral("Группа"));
+        QCOMPARE(t.M()->index(0, 0).data(TRegisterModel::HeadingTextRole).toString(),
+                 QStringLiteral("Группа"));
         QVERIFY(!t.M()->index(0, 0).data(Qt::CheckStateRole).isValid());
         QVERIFY(!(t.M()->flags(t.M()->index(0, 3)) & Qt::ItemIsEditable));
         QVERIFY(!t.M()->index(0, 2).data(Qt::BackgroundRole).isValid()); // its own bg is ignored
@@ -121,7 +135,8 @@ private slots:
         const QImage image = t.w->vstList->viewport()->grab().toImage();
         const int y = t.w->vstList->rowViewportPosition(0) + 3;
         QCOMPARE(QColor(image.pixel(5, y)), t.w->vstList->GridColor());
-        QCOMPARE(QColor(image.pixel(t.w->vstList->viewport()->width() - 25, y)), t.w->vstList->GridColor());
+        QCOMPARE(QColor(image.pixel(t.w->vstList->viewport()->width() - 25, y)),
+                 t.w->vstList->GridColor());
         // Reading it is never asked for: double click on a heading does nothing.
         t.w->vstList->setCurrentIndex(t.M()->index(0, 1));
         t.w->vstListDblClick();
@@ -133,8 +148,8 @@ private slots:
         TRegisterModel* m = t.M();
         QVERIFY(!m->HasCheckBox(0)); // heading
         QVERIFY(m->HasCheckBox(1));
-        QVERIFY(!m->HasCheckBox(4)); // write only
-        QCOMPARE(m->CheckableCount(), 4); // rows 1, 2, 3 and the service row 5
+        QVERIFY(!m->HasCheckBox(4));             // write only
+        QCOMPARE(m->CheckableCount(), 4);        // rows 1, 2, 3 and the service row 5
         QCOMPARE(m->CheckState(1), Qt::Checked); // poll="1"
         QCOMPARE(m->HeaderState(), Qt::PartiallyChecked);
         // Three rows checked out of four: mixed; all four: checked.
@@ -149,16 +164,21 @@ private slots:
         // The header box unchecks every row and leaves polling alone.
         t.w->vstListHeaderClick();
         QCOMPARE(m->HeaderState(), Qt::Unchecked);
-        for (int r : {1, 2, 3, 5}) QCOMPARE(m->CheckState(r), Qt::Unchecked);
+        for (int r : {1, 2, 3, 5})
+            QCOMPARE(m->CheckState(r), Qt::Unchecked);
         QVERIFY(t.w->chPoll->isChecked());
         t.w->vstListHeaderClick();
-        for (int r : {1, 2, 3, 5}) QCOMPARE(m->CheckState(r), Qt::Checked);
+        for (int r : {1, 2, 3, 5})
+            QCOMPARE(m->CheckState(r), Qt::Checked);
         // Unchecking every row leaves polling on and the header unchecked.
-        for (int r : {1, 2, 3, 5}) m->setData(m->index(r, 0), Qt::Unchecked, Qt::CheckStateRole);
+        for (int r : {1, 2, 3, 5})
+            m->setData(m->index(r, 0), Qt::Unchecked, Qt::CheckStateRole);
         QCOMPARE(m->HeaderState(), Qt::Unchecked);
         QVERIFY(t.w->chPoll->isChecked());
         // Screen readers learn the header box's state from the model.
-        QVERIFY(m->headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString().contains(QStringLiteral("Опрос")));
+        QVERIFY(m->headerData(0, Qt::Horizontal, Qt::AccessibleTextRole)
+                    .toString()
+                    .contains(QStringLiteral("Опрос")));
     }
 
     void serviceModeWithF7() {

@@ -22,7 +22,9 @@ private slots:
         TRegList simRegs;
         TNameValueList errors;
         TDescription desc;
-        QCOMPARE(LoadDescription(dir.File("NastrBUK2.xml"), simRegs, errors, desc, dir.Path() + "/"), std::string());
+        QCOMPARE(
+            LoadDescription(dir.File("NastrBUK2.xml"), simRegs, errors, desc, dir.Path() + "/"),
+            std::string());
         TSimOptions o;
         o.Faults.ErrorCodes[0x14] = 4; // one register the device refuses to read
         TDeviceSimulator sim(simRegs, o);
@@ -41,7 +43,8 @@ private slots:
         // Open, poll the ticked rows plus the refused one, and read the rest once.
         w.vstList->Model()->SetCheckState(w.vstList->Model()->rowCount() - 1, Qt::Unchecked, false);
         for (int r = 0; r < w.Regs().Count(); ++r)
-            if (w.Regs().Items(r)->Addr == 0x14) w.vstList->Model()->SetCheckState(r, Qt::Checked, true);
+            if (w.Regs().Items(r)->Addr == 0x14)
+                w.vstList->Model()->SetCheckState(r, Qt::Checked, true);
         w.bOpen->click();
         w.bReadAllClick();
         QTest::qWait(1500);

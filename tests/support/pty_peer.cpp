@@ -30,14 +30,17 @@ std::string PtyPair::ReadExactly(size_t count, int ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (out.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now()).count();
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
         if (left <= 0) break;
         struct pollfd p = {master_, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
         char buf[256];
         const ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
-        if (n > 0) out.append(buf, static_cast<size_t>(n));
-        else if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+        if (n > 0)
+            out.append(buf, static_cast<size_t>(n));
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
     }
     return out;
 }
@@ -72,7 +75,8 @@ ScriptedPeer::ScriptedPeer(PtyPair& pty, size_t requestSize, std::vector<Answer>
             if (request.empty()) return;
             requests_.push_back(request);
             for (const Chunk& c : answer) {
-                if (c.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
+                if (c.delayMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(c.delayMs));
                 pty_.Write(c.bytes);
             }
         }

@@ -65,8 +65,9 @@ std::string SimRig::Read(uint16_t address, int32_t deviceId) {
         error = a->Error();
         done = true;
     };
-    return Run(std::make_unique<TActionReadReg>(&Canal, deviceId, Reg(address), Row(address), handler), &done,
-               &error);
+    return Run(
+        std::make_unique<TActionReadReg>(&Canal, deviceId, Reg(address), Row(address), handler),
+        &done, &error);
 }
 
 std::string SimRig::Write(uint16_t address, const std::string& text, int32_t deviceId) {
@@ -77,8 +78,9 @@ std::string SimRig::Write(uint16_t address, const std::string& text, int32_t dev
         error = a->Error();
         done = true;
     };
-    return Run(std::make_unique<TActionWriteReg>(&Canal, deviceId, Reg(address), Row(address), handler), &done,
-               &error);
+    return Run(
+        std::make_unique<TActionWriteReg>(&Canal, deviceId, Reg(address), Row(address), handler),
+        &done, &error);
 }
 
 } // namespace tunavox::test

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/wait.h>
 
 #include "device/signature.h"
 #include "util/cp1251.h"
@@ -49,7 +49,8 @@ std::string WriteSignedDescription(const TempDir& dir, const std::string& name,
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string s;
-    for (int b : values) s += static_cast<char>(b);
+    for (int b : values)
+        s += static_cast<char>(b);
     return s;
 }
 
@@ -59,7 +60,8 @@ CommandResult RunCommand(const std::string& command) {
     if (!p) return r;
     char buf[4096];
     size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
     const int st = pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;

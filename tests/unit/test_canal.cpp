@@ -16,7 +16,6 @@ using namespace tunavox::test;
 
 namespace {
 
-
 const std::string kPayload = "abc";
 const size_t kRequestSize = 8; // 02 00 03 61 62 63 51 4A, the same in both versions
 
@@ -42,7 +41,9 @@ protected:
         return r;
     }
 
-    std::string Stuffed(const std::string& frame) const { return GetParam() ? StuffFrame(frame) : frame; }
+    std::string Stuffed(const std::string& frame) const {
+        return GetParam() ? StuffFrame(frame) : frame;
+    }
 
     PtyPair pty_;
     TCanal canal_;
@@ -189,8 +190,8 @@ TEST_P(CanalTest, ExchangeLogLines) {
     text = std::regex_replace(text, std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d)"), "T");
     const std::string request = "T >> 02 00 03 61 62 63 51 4A\r\n";
     if (GetParam()) {
-        EXPECT_EQ(text, "\r\n" + request + "T ## 7F\r\nT << " + HexBytes(good) + "\r\n" +
-                            "\r\n" + request + "T << \r\n");
+        EXPECT_EQ(text, "\r\n" + request + "T ## 7F\r\nT << " + HexBytes(good) + "\r\n" + "\r\n" +
+                            request + "T << \r\n");
     } else {
         // Version 1.0 reads the header first: 7F is no STX, and the attempt is repeated.
         EXPECT_EQ(text, "\r\n" + request + "T << 7F 02 00\r\n" + "\r\n" + request + "T << " +
@@ -242,9 +243,10 @@ TEST(Canal, DescriptionSetsLineAndTimeout) {
     TRegList regs;
     TNameValueList errors;
     TDescription desc;
-    const std::string path = WriteSignedDescription(
-        dir, "Nastr.xml",
-        "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D serial=\"19200-7-M-2\" timeout=\"1500\"><REGISTERS/></D>");
+    const std::string path =
+        WriteSignedDescription(dir, "Nastr.xml",
+                               "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D "
+                               "serial=\"19200-7-M-2\" timeout=\"1500\"><REGISTERS/></D>");
     ASSERT_EQ(LoadDescription(path, regs, errors, desc, dir.Path() + "/", &canal), "");
     EXPECT_EQ(canal.Timeout(), 1500u);
     EXPECT_EQ(canal.ComPort->Settings().Line(), (TLineSettings{19200, 7, parMark, sbTwo}));

@@ -1,7 +1,6 @@
 // tunavox-cli sign and verify, run as a user would run them.
 #include <gtest/gtest.h>
 
-
 #include "test_support.h"
 
 using namespace tunavox::test;
@@ -15,8 +14,8 @@ CommandResult Cli(const std::string& args) {
 } // namespace
 
 TEST(Cli, VerifyReportsEachFile) {
-    const std::string samples = std::string(TUNAVOX_BIN_DIR) + "/NastrBUK2.xml " +
-                                TUNAVOX_BIN_DIR + "/NastrChP7.xml";
+    const std::string samples =
+        std::string(TUNAVOX_BIN_DIR) + "/NastrBUK2.xml " + TUNAVOX_BIN_DIR + "/NastrChP7.xml";
     CommandResult ok = Cli("verify " + samples);
     EXPECT_EQ(ok.status, 0) << ok.out;
     EXPECT_EQ(ok.out, std::string(TUNAVOX_BIN_DIR) + "/NastrBUK2.xml: OK\n" + TUNAVOX_BIN_DIR +
@@ -28,7 +27,8 @@ TEST(Cli, VerifyReportsEachFile) {
     WriteBytes(dir.File("NastrBad.xml"), bytes);
     CommandResult bad = Cli("verify " + samples + " " + dir.File("NastrBad.xml"));
     EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.out.find(dir.File("NastrBad.xml") + ": Файл данных поврежден\n"), std::string::npos);
+    EXPECT_NE(bad.out.find(dir.File("NastrBad.xml") + ": Файл данных поврежден\n"),
+              std::string::npos);
 
     CommandResult missing = Cli("verify " + dir.File("none.xml"));
     EXPECT_EQ(missing.status, 1);

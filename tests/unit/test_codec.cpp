@@ -37,19 +37,32 @@ struct IntCase {
 
 TEST_F(CodecTest, IntegerTextsRespectTheTypeRange) {
     const IntCase cases[] = {
-        {"0x7F", rtByte, true, 127},       {"0x80", rtByte, false, 0},
-        {"0x80", rtUByte, true, 128},      {"-1", rtUWord, false, 0},
-        {"-128", rtByte, true, -128},      {"-129", rtByte, false, 0},
-        {"255", rtUByte, true, 255},       {"256", rtUByte, false, 0},
-        {"-32768", rtWord, true, -32768},  {"32768", rtWord, false, 0},
-        {"65535", rtUWord, true, 65535},   {"$FFFF", rtUWord, true, 65535},
-        {"x10", rtUWord, true, 16},        {"X10", rtUWord, true, 16},
-        {"0X1f", rtUWord, true, 31},       {"  42", rtLong, true, 42},
-        {"42 ", rtLong, false, 0},         {"+7", rtLong, true, 7},
-        {"-2147483648", rtLong, true, INT32_MIN}, {"2147483648", rtLong, false, 0},
-        {"4294967295", rtULong, true, 4294967295LL}, {"4294967296", rtULong, false, 0},
-        {"", rtWord, false, 0},            {"12a", rtWord, false, 0},
-        {"0x", rtWord, false, 0},          {"1.5", rtWord, false, 0},
+        {"0x7F", rtByte, true, 127},
+        {"0x80", rtByte, false, 0},
+        {"0x80", rtUByte, true, 128},
+        {"-1", rtUWord, false, 0},
+        {"-128", rtByte, true, -128},
+        {"-129", rtByte, false, 0},
+        {"255", rtUByte, true, 255},
+        {"256", rtUByte, false, 0},
+        {"-32768", rtWord, true, -32768},
+        {"32768", rtWord, false, 0},
+        {"65535", rtUWord, true, 65535},
+        {"$FFFF", rtUWord, true, 65535},
+        {"x10", rtUWord, true, 16},
+        {"X10", rtUWord, true, 16},
+        {"0X1f", rtUWord, true, 31},
+        {"  42", rtLong, true, 42},
+        {"42 ", rtLong, false, 0},
+        {"+7", rtLong, true, 7},
+        {"-2147483648", rtLong, true, INT32_MIN},
+        {"2147483648", rtLong, false, 0},
+        {"4294967295", rtULong, true, 4294967295LL},
+        {"4294967296", rtULong, false, 0},
+        {"", rtWord, false, 0},
+        {"12a", rtWord, false, 0},
+        {"0x", rtWord, false, 0},
+        {"1.5", rtWord, false, 0},
         {"99999999999999999999", rtULong, false, 0},
     };
     for (const IntCase& c : cases) {
@@ -215,7 +228,9 @@ TEST(Text, Windows1251AndCase) {
     EXPECT_EQ(Utf8ToCp1251("Ёё №"), "\xA8\xB8 \xB9");
     EXPECT_EQ(Cp1251ToUtf8("\xA8\xB8 \xB9"), "Ёё №");
     EXPECT_EQ(Utf8ToCp1251("中"), "?");
-    EXPECT_EQ(Utf8ToCp1251("a\xFF" "b"), "a?b");
+    EXPECT_EQ(Utf8ToCp1251("a\xFF"
+                           "b"),
+              "a?b");
     for (int b = 0; b < 256; ++b) {
         const std::string one(1, static_cast<char>(b));
         EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(one)), one) << b;

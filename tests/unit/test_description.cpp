@@ -37,7 +37,8 @@ std::string Reg(const std::string& attrs, const std::string& children = "<name>x
 
 TEST(Description, SamplesLoadCompletely) {
     Loaded l;
-    Load(std::string(TUNAVOX_DEVICES_DIR) + "/NastrBUK2.xml", l, std::string(TUNAVOX_DEVICES_DIR) + "/");
+    Load(std::string(TUNAVOX_DEVICES_DIR) + "/NastrBUK2.xml", l,
+         std::string(TUNAVOX_DEVICES_DIR) + "/");
     ASSERT_EQ(l.error, "");
     EXPECT_EQ(l.desc.Caption, "Настройка БУК-2 (контроллер котельной)");
     EXPECT_EQ(l.desc.HintTimeout, 4000);
@@ -72,8 +73,10 @@ TEST(Description, SamplesLoadCompletely) {
         if (r->RegType != rtHeader) access[r->Io] = true;
     }
     // Together the samples exercise every type, access kind and feature.
-    for (bool t : types) EXPECT_TRUE(t);
-    for (bool a : access) EXPECT_TRUE(a);
+    for (bool t : types)
+        EXPECT_TRUE(t);
+    for (bool a : access)
+        EXPECT_TRUE(a);
     EXPECT_TRUE(pass && admin && fffd && named);
 }
 
@@ -165,7 +168,8 @@ TEST(Description, TypeAndAccessTexts) {
 TEST(Description, AFailingRegisterEmptiesTheList) {
     TempDir dir;
     std::string regs;
-    for (int i = 0; i < 9; ++i) regs += Reg("addr=\"" + std::to_string(i) + "\" type=\"Word\" io=\"R\"");
+    for (int i = 0; i < 9; ++i)
+        regs += Reg("addr=\"" + std::to_string(i) + "\" type=\"Word\" io=\"R\"");
     regs += Reg("addr=\"9\" type=\"Word\" io=\"R\" font=\"#12345\"");
     Loaded l;
     LoadText(dir, l, regs);
@@ -194,8 +198,9 @@ TEST(Description, RootSettings) {
     EXPECT_FALSE(l.desc.HasInterface);
 
     Loaded unnamed;
-    const std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D serial=\"4800-7-E-2\">"
-                            "<REGISTERS pollOnConnect=\"true\"/></D>";
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D serial=\"4800-7-E-2\">"
+        "<REGISTERS pollOnConnect=\"true\"/></D>";
     Load(WriteSignedDescription(dir, "n.xml", xml), unnamed);
     ASSERT_EQ(unnamed.error, "");
     EXPECT_EQ(unnamed.desc.Caption, "Неизвестное устройство");
@@ -259,8 +264,9 @@ TEST(Description, InterfaceColours) {
     // A bad colour stops the ones after it, silently; the rest of the file loads.
     WriteBytes(dir.File("pic.BMP"), "BM");
     Loaded bad;
-    LoadText(dir, bad, Reg("type=\"Word\" io=\"R\""), "",
-             "<INTERFACE font=\"#010203\" selBG=\"blue\"><BACKGROUND file=\"pic.BMP\"/></INTERFACE>");
+    LoadText(
+        dir, bad, Reg("type=\"Word\" io=\"R\""), "",
+        "<INTERFACE font=\"#010203\" selBG=\"blue\"><BACKGROUND file=\"pic.BMP\"/></INTERFACE>");
     ASSERT_EQ(bad.error, "");
     EXPECT_EQ(bad.desc.FontColor, 0x030201u);
     EXPECT_EQ(bad.desc.LinesColor, 0xA0A0A0u);
@@ -306,9 +312,12 @@ TEST(Description, HostileFilesFailCleanly) {
     TempDir dir;
     const std::string big = dir.File("big.xml");
     {
-        std::string bytes = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D serial=\"9600-8-N-1\" sign=\"0\"><REGISTERS>";
-        const std::string reg = "<REG addr=\"1\" type=\"Word\" io=\"R\"><name>Регистр</name></REG>\r\n";
-        while (bytes.size() < 50u * 1024 * 1024) bytes += reg;
+        std::string bytes = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D "
+                            "serial=\"9600-8-N-1\" sign=\"0\"><REGISTERS>";
+        const std::string reg =
+            "<REG addr=\"1\" type=\"Word\" io=\"R\"><name>Регистр</name></REG>\r\n";
+        while (bytes.size() < 50u * 1024 * 1024)
+            bytes += reg;
         bytes += "</REGISTERS></D>";
         WriteBytes(big, bytes);
     }
@@ -317,7 +326,9 @@ TEST(Description, HostileFilesFailCleanly) {
     EXPECT_EQ(l.error, "Файл данных поврежден");
     EXPECT_EQ(l.regs.Count(), 0);
 
-    WriteBytes(dir.File("bin.xml"), std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10));
+    WriteBytes(dir.File("bin.xml"), std::string("\x7F"
+                                                "ELF\x02\x01\x01\0\0\0",
+                                                10));
     Loaded b;
     Load(dir.File("bin.xml"), b);
     EXPECT_EQ(b.error.rfind("Ошибка XML", 0), 0u);

@@ -44,7 +44,8 @@ TEST(Engine, StrictFifoAndTwoReadAllsBackToBack) {
     std::vector<int> expected;
     for (int pass = 0; pass < 2; ++pass)
         for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-            rig.Worker->AddAction(std::make_unique<TActionReadReg>(&rig.Canal, 0, rig.Regs.Items(*it), *it, handler));
+            rig.Worker->AddAction(
+                std::make_unique<TActionReadReg>(&rig.Canal, 0, rig.Regs.Items(*it), *it, handler));
             expected.push_back(*it);
         }
     ASSERT_TRUE(rig.ServeUntil([&] { return done.size() == expected.size(); }, 20000));
@@ -106,8 +107,8 @@ TEST(Engine, TerminationFinishesTheRunningActionOnly) {
     {
         SimRig rig(kBuk, 1, options);
         for (uint16_t addr : {0x21, 0x22, 0x02})
-            rig.Worker->AddAction(std::make_unique<CountedRead>(&rig.Canal, 0, rig.Reg(addr), rig.Row(addr),
-                                                                [&](TAction* a) {
+            rig.Worker->AddAction(std::make_unique<CountedRead>(&rig.Canal, 0, rig.Reg(addr),
+                                                                rig.Row(addr), [&](TAction* a) {
                                                                     EXPECT_EQ(a->Error(), "");
                                                                     ++handled;
                                                                 }));

@@ -38,27 +38,29 @@ TTableTexts SmallTable() {
 
 int Count(const std::string& s, const std::string& what) {
     int n = 0;
-    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + what.size())) ++n;
+    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + what.size()))
+        ++n;
     return n;
 }
 
 } // namespace
 
 TEST(Export, CsvByteForByte) {
-    const std::string expected = Utf8ToCp1251(
-        ";Код;Параметр;Значение\r\n"
-        ";;Группа;\r\n"
-        ";0x0C;Скорость [бод];9600\r\n"
-        ";0x0D;\"Режим \"\"А\"\"\";\"вкл; авто\"\r\n"
-        ";0xFFFD;Скрытый;отказано в чтении\r\n");
+    const std::string expected = Utf8ToCp1251(";Код;Параметр;Значение\r\n"
+                                              ";;Группа;\r\n"
+                                              ";0x0C;Скорость [бод];9600\r\n"
+                                              ";0x0D;\"Режим \"\"А\"\"\";\"вкл; авто\"\r\n"
+                                              ";0xFFFD;Скрытый;отказано в чтении\r\n");
     EXPECT_EQ(ExportCsv(SmallTable()), expected);
     // Without a description: the header line alone.
-    EXPECT_EQ(ExportCsv(CollectTableTexts(nullptr, nullptr)), Utf8ToCp1251(";Код;Параметр;Значение\r\n"));
+    EXPECT_EQ(ExportCsv(CollectTableTexts(nullptr, nullptr)),
+              Utf8ToCp1251(";Код;Параметр;Значение\r\n"));
 }
 
 TEST(Export, HtmlStructure) {
     const std::string html = ExportHtml(SmallTable(), "Настройка <БУК>");
-    EXPECT_NE(html.find("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"), std::string::npos);
+    EXPECT_NE(html.find("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"),
+              std::string::npos);
     EXPECT_NE(html.find("<caption>Настройка &lt;БУК&gt;</caption>"), std::string::npos);
     EXPECT_NE(html.find("<style>"), std::string::npos);
     EXPECT_EQ(Count(html, "<table>"), 1);
@@ -86,7 +88,8 @@ TEST(Export, RtfStructure) {
     EXPECT_EQ(minDepth, 0);
     EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
     EXPECT_EQ(Count(rtf, "\\row"), 5);
-    for (unsigned char c : rtf) EXPECT_LT(c, 0x80); // all non-ASCII went into escapes
+    for (unsigned char c : rtf)
+        EXPECT_LT(c, 0x80);                                     // all non-ASCII went into escapes
     EXPECT_NE(rtf.find("\\u1057?\\u1082?"), std::string::npos); // "Ск"
     EXPECT_NE(rtf.find("0xFFFD"), std::string::npos);
     EXPECT_EQ(Count(ExportRtf(CollectTableTexts(nullptr, nullptr)), "\\row"), 1);

@@ -11,21 +11,15 @@
 using namespace tunavox;
 using tunavox::test::Bytes;
 
-namespace {
-
-
-} // namespace
+namespace {} // namespace
 
 TEST(Crc, KnownAnswers) {
     struct Case {
         std::string data;
         uint16_t crc;
     } cases[] = {
-        {"123456789", 0x29B1},
-        {"abc", 0x514A},
-        {"", 0xFFFF},
-        {Bytes({0xE5, 0x02}), 0xD20A},
-        {Bytes({0x00}), 0xE1F0},
+        {"123456789", 0x29B1},         {"abc", 0x514A},         {"", 0xFFFF},
+        {Bytes({0xE5, 0x02}), 0xD20A}, {Bytes({0x00}), 0xE1F0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CalcCRC(c.data), c.crc) << HexBytes(c.data);
@@ -43,7 +37,7 @@ TEST(Crc, RangesAndChecks) {
     EXPECT_TRUE(CheckCRC("abc" + Bytes({0x51, 0x4A}), 1));
     EXPECT_TRUE(CheckCRC(Bytes({2, 0, 3}) + "abc" + Bytes({0x51, 0x4A}), 4));
     EXPECT_FALSE(CheckCRC("abc" + Bytes({0x4A, 0x51}), 1));
-    EXPECT_FALSE(CheckCRC(Bytes({0xFF, 0xFF}), 1)); // two bytes or fewer never pass
+    EXPECT_FALSE(CheckCRC(Bytes({0xFF, 0xFF}), 1));         // two bytes or fewer never pass
     EXPECT_TRUE(CheckCRC(Bytes({2, 0, 0, 0xFF, 0xFF}), 4)); // empty payload
 }
 
@@ -73,8 +67,8 @@ TEST(Frame, StuffingRoundTrips) {
     EXPECT_EQ(HexBytes(UnstuffFrame(Bytes({0xE5, 0x41, 0xE5}))), "E5 41 E5");
     EXPECT_EQ(ReplaceAll("aaaa", "aa", "b"), "bb");
     EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
-    for (const std::string& payload :
-         {Bytes({0xE5, 0xE5}), Bytes({0xE5, 0x1A}), Bytes({0x02, 0x02, 0xE5}), Bytes({0x1A, 0xE5, 0x02})}) {
+    for (const std::string& payload : {Bytes({0xE5, 0xE5}), Bytes({0xE5, 0x1A}),
+                                       Bytes({0x02, 0x02, 0xE5}), Bytes({0x1A, 0xE5, 0x02})}) {
         const std::string frame = BuildFrame(payload, false);
         const std::string wire = StuffFrame(frame);
         EXPECT_EQ(wire.find('\x02', 1), std::string::npos) << HexBytes(wire);
@@ -83,7 +77,8 @@ TEST(Frame, StuffingRoundTrips) {
     std::mt19937 rng(7);
     for (int round = 0; round < 500; ++round) {
         std::string payload(rng() % 40, '\0');
-        for (char& c : payload) c = static_cast<char>(rng() % 4 == 0 ? 0xE5 : rng() % 4 == 0 ? 0x02 : rng());
+        for (char& c : payload)
+            c = static_cast<char>(rng() % 4 == 0 ? 0xE5 : rng() % 4 == 0 ? 0x02 : rng());
         const std::string frame = BuildFrame(payload, rng() % 2);
         ASSERT_EQ(UnstuffFrame(StuffFrame(frame)), frame);
     }

@@ -28,9 +28,9 @@ TEST(LineSettings, AcceptedTexts) {
 }
 
 TEST(LineSettings, RejectedTextsChangeNothing) {
-    for (const char* text : {"9600-8-N", "9600--N-1", "9600-9-N-1", "9600-8-X-1", "9600-8-N-3",
-                             "", "-8-N-1", "9600-8-N-1.5", "96OO-8-N-1", "9600-4-N-1",
-                             "9600 -8-N-1", "99999999999-8-N-1", "0xFFFFFFFF-8-N-1"}) {
+    for (const char* text : {"9600-8-N", "9600--N-1", "9600-9-N-1", "9600-8-X-1", "9600-8-N-3", "",
+                             "-8-N-1", "9600-8-N-1.5", "96OO-8-N-1", "9600-4-N-1", "9600 -8-N-1",
+                             "99999999999-8-N-1", "0xFFFFFFFF-8-N-1"}) {
         TLineSettings s{19200, 7, parEven, sbTwo};
         EXPECT_FALSE(ParseSettingsText(text, s)) << text;
         EXPECT_EQ(s, (TLineSettings{19200, 7, parEven, sbTwo})) << text;

@@ -15,7 +15,8 @@ namespace {
 std::vector<std::string> Files(const std::string& dir) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) out.push_back(e.path().string());
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        out.push_back(e.path().string());
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -32,7 +33,10 @@ TEST(Logger, LineFormats) {
     TempDir dir;
     TCommonLogger log(dir.Path() + "/sub/Logs", "dbg_", true);
     log.LogText("", true);
-    log.LogData(std::string("\x02\x00\x03" "abc", 6), true);
+    log.LogData(std::string("\x02\x00\x03"
+                            "abc",
+                            6),
+                true);
     log.LogData("", false);
     log.LogMarked("\xFF\x10", "##");
     log.LogMarked("\x01", "??", "tag:");
@@ -64,7 +68,8 @@ TEST(Logger, LineFormats) {
                             "T >> [3]   61 62 63\r\n"
                             "T << [12]  61 61 61 61 61 61 61 61 61 61 61 61\r\n"
                             "T дата\r\n");
-    EXPECT_TRUE(std::regex_search(text, std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.\d{3} дата)")));
+    EXPECT_TRUE(
+        std::regex_search(text, std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.\d{3} дата)")));
 }
 
 TEST(Logger, InactiveWritesNothingAndSwitchingOffCloses) {

@@ -12,7 +12,6 @@ using tunavox::test::Bytes;
 
 namespace {
 
-
 // An exchange that records the request and plays one canned answer.
 struct FakeLine {
     bool ok = true;
@@ -36,7 +35,8 @@ struct FakeLine {
 } // namespace
 
 TEST(Protocol, WorkedRequests) {
-    EXPECT_EQ(HexBytes(BuildFrame(BuildRequest(0, kCmdRead, 0x10, ""), false)), "02 00 03 00 00 10 DE AD");
+    EXPECT_EQ(HexBytes(BuildFrame(BuildRequest(0, kCmdRead, 0x10, ""), false)),
+              "02 00 03 00 00 10 DE AD");
     EXPECT_EQ(HexBytes(BuildFrame(BuildRequest(5, kCmdRead, 0x10, ""), true)),
               "02 80 07 00 00 00 05 00 00 10 5F BA");
     std::string data;
@@ -59,16 +59,20 @@ TEST(Protocol, ReadChecksInOrder) {
         {0, Bytes({0x81, 0x00, 0x10}), rtUWord, "\x01"},
         {0, Bytes({0x00, 0x00}), rtUWord, "Получен пустой пакет"},
         {0, "", rtUWord, "Получен пустой пакет"},
-        {0, Bytes({0x00, 0x00, 0x11, 0x12, 0x34}), rtUWord, "Адрес регистра в ответе не совпадает с запрошенным"},
+        {0, Bytes({0x00, 0x00, 0x11, 0x12, 0x34}), rtUWord,
+         "Адрес регистра в ответе не совпадает с запрошенным"},
         {0, Bytes({0x00, 0x00, 0x10, 0x01, 0x02, 0x03}), rtWord,
          "Некорретные данные в поле DATA (01 02 03) - regType = Word"},
-        {0, Bytes({0x00, 0x00, 0x10}), rtLong, "Некорретные данные в поле DATA () - regType = Long"},
+        {0, Bytes({0x00, 0x00, 0x10}), rtLong,
+         "Некорретные данные в поле DATA () - regType = Long"},
         {0, Bytes({0x00, 0x00, 0x10}), rtStr, ""},
         {0x01020304, Bytes({1, 2, 3, 4, 0, 0, 0x10, 7}), rtUByte, ""},
-        {0x01020304, Bytes({4, 3, 2, 1, 0, 0, 0x10, 7}), rtUByte, "Получен ответ не от того устройства"},
+        {0x01020304, Bytes({4, 3, 2, 1, 0, 0, 0x10, 7}), rtUByte,
+         "Получен ответ не от того устройства"},
         {0x01020304, Bytes({1, 2, 3}), rtUByte, "Получен пустой пакет"},
         {0x01020304, Bytes({1, 2, 3, 4}), rtUByte, "Получен пустой пакет"},
-        {0x01020304, Bytes({1, 2, 3, 4, 0, 0}), rtUByte, "Адрес регистра в ответе не совпадает с запрошенным"},
+        {0x01020304, Bytes({1, 2, 3, 4, 0, 0}), rtUByte,
+         "Адрес регистра в ответе не совпадает с запрошенным"},
         {0x01020304, Bytes({1, 2, 3, 4, 5}), rtUByte, "\x05"},
     };
     for (const Case& c : cases) {

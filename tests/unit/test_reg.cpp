@@ -142,7 +142,8 @@ TEST(Reg, BothThreadsShareOneLock) {
     TReg* r = MakeReg(list, rtLong);
     constexpr int kRounds = 20000;
     std::thread worker([&] {
-        for (int i = 0; i < kRounds; ++i) r->SetValue(TValue(int32_t{i}), true, "");
+        for (int i = 0; i < kRounds; ++i)
+            r->SetValue(TValue(int32_t{i}), true, "");
     });
     int64_t last = -1;
     for (int i = 0; i < kRounds; ++i) {

@@ -69,7 +69,8 @@ TEST(Signature, ContentChangesBreakIt) {
     const std::string corrupt = "Файл данных поврежден";
     EXPECT_EQ(Verify(Variant(dir, s, "timeout=\"1000\"", "timeout=\"1001\"")), corrupt);
     EXPECT_EQ(Verify(Variant(dir, s, "Гистерезис", "Гистерезиз")), corrupt);
-    EXPECT_EQ(Verify(Variant(dir, s, "type=\"Word\" io=\"RW\"", "io=\"RW\" type=\"Word\"")), corrupt);
+    EXPECT_EQ(Verify(Variant(dir, s, "type=\"Word\" io=\"RW\"", "io=\"RW\" type=\"Word\"")),
+              corrupt);
     EXPECT_EQ(Verify(Variant(dir, s, "<REGISTERS", "<!-- note --><REGISTERS")), corrupt);
     EXPECT_EQ(Verify(Variant(dir, s, "<name>Гистерезис</name>", "<name> Гистерезис</name>")),
               corrupt);
@@ -100,15 +101,14 @@ TEST(Signature, OtherFailures) {
 
 TEST(Signature, SignRoundTripsAndKeepsOtherBytes) {
     TempDir dir;
-    const std::string body =
-        "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
-        "<!-- Описание для проверки -->\r\n"
-        "<DEVICE name='Проба &#1071;' serial=\"9600-8-N-1\">\r\n"
-        "  <REGISTERS>\r\n"
-        "    <REG addr=\"1\" type=\"Str\" io=\"R\"><name>Две\r\nстроки</name>"
-        "<desc>&#x41;&amp;&lt;</desc></REG>\r\n"
-        "  </REGISTERS>\r\n"
-        "</DEVICE>\r\n";
+    const std::string body = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
+                             "<!-- Описание для проверки -->\r\n"
+                             "<DEVICE name='Проба &#1071;' serial=\"9600-8-N-1\">\r\n"
+                             "  <REGISTERS>\r\n"
+                             "    <REG addr=\"1\" type=\"Str\" io=\"R\"><name>Две\r\nстроки</name>"
+                             "<desc>&#x41;&amp;&lt;</desc></REG>\r\n"
+                             "  </REGISTERS>\r\n"
+                             "</DEVICE>\r\n";
     const std::string path = dir.File("Nastr.xml");
     WriteBytes(path, Utf8ToCp1251(body));
     ASSERT_EQ(SignDescriptionFile(path), "");

@@ -9,8 +9,12 @@ TEST(TableText, CodesNamesAndValues) {
     TRegList list;
     TReg* r = list.Add();
     r->RegType = rtUWord;
-    for (const auto& [addr, text] : std::vector<std::pair<uint16_t, std::string>>{
-             {0x00, "0x00"}, {0x05, "0x05"}, {0xAB, "0xAB"}, {0x1F4, "0x1F4"}, {0x1000, "0x1000"}}) {
+    for (const auto& [addr, text] :
+         std::vector<std::pair<uint16_t, std::string>>{{0x00, "0x00"},
+                                                       {0x05, "0x05"},
+                                                       {0xAB, "0xAB"},
+                                                       {0x1F4, "0x1F4"},
+                                                       {0x1000, "0x1000"}}) {
         r->Addr = addr;
         EXPECT_EQ(CodeText(*r), text);
     }

@@ -21,14 +21,13 @@ std::string Canonical(const std::string& xml) {
 } // namespace
 
 TEST(XmlCanonical, ElementsOnTheirOwnLinesWhateverTheLayout) {
-    const std::string expected =
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-        "\r\n<root a=\"1\" b=\"x&amp;y&quot;'\">"
-        "\r\n\t<REGISTERS>"
-        "\r\n\t\t<REG addr=\"1\"/>"
-        "\r\n\t\t<REG addr=\"2\">te&lt;xt</REG>"
-        "\r\n\t</REGISTERS><!-- c -->"
-        "\r\n</root>";
+    const std::string expected = "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+                                 "\r\n<root a=\"1\" b=\"x&amp;y&quot;'\">"
+                                 "\r\n\t<REGISTERS>"
+                                 "\r\n\t\t<REG addr=\"1\"/>"
+                                 "\r\n\t\t<REG addr=\"2\">te&lt;xt</REG>"
+                                 "\r\n\t</REGISTERS><!-- c -->"
+                                 "\r\n</root>";
     EXPECT_EQ(Canonical("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
                         "<root a='1' b=\"x&amp;y&quot;&apos;\">\n"
                         "  <REGISTERS>\n    <REG addr=\"1\"/>\n"
@@ -104,7 +103,8 @@ TEST(XmlReader, ReadingOperations) {
 
 TEST(XmlReader, EncodingsAreDecodedByDeclaration) {
     XmlDocument doc;
-    ASSERT_EQ(doc.LoadBytes("<?xml version=\"1.0\" encoding=\"windows-1251\"?><r n=\"\xCF\xF3\xEC\xEF\"/>"),
+    ASSERT_EQ(doc.LoadBytes(
+                  "<?xml version=\"1.0\" encoding=\"windows-1251\"?><r n=\"\xCF\xF3\xEC\xEF\"/>"),
               "");
     EXPECT_EQ(doc.Root().AttrText("n"), "Пумп");
     ASSERT_EQ(doc.LoadBytes("<?xml version=\"1.0\" encoding=\"UTF-8\"?><r n=\"Пумп\"/>"), "");
@@ -137,7 +137,8 @@ TEST(XmlReader, BadInputGivesAMessage) {
     std::mt19937 rng(12345);
     for (int round = 0; round < 50; ++round) {
         std::string junk(4096, '\0');
-        for (char& c : junk) c = static_cast<char>(rng());
+        for (char& c : junk)
+            c = static_cast<char>(rng());
         (void)doc.LoadBytes(junk); // must not crash; a message or a document
     }
 }
@@ -145,12 +146,16 @@ TEST(XmlReader, BadInputGivesAMessage) {
 TEST(XmlReader, DeepNestingIsRefused) {
     XmlDocument doc;
     std::string deep;
-    for (int i = 0; i < 200000; ++i) deep += "<a>";
-    for (int i = 0; i < 200000; ++i) deep += "</a>";
+    for (int i = 0; i < 200000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 200000; ++i)
+        deep += "</a>";
     EXPECT_EQ(doc.LoadBytes(deep), "Ошибка XML: слишком глубокая вложенность элементов");
     std::string fine;
-    for (int i = 0; i < 100; ++i) fine += "<a>";
-    for (int i = 0; i < 100; ++i) fine += "</a>";
+    for (int i = 0; i < 100; ++i)
+        fine += "<a>";
+    for (int i = 0; i < 100; ++i)
+        fine += "</a>";
     EXPECT_EQ(doc.LoadBytes(fine), "");
     EXPECT_NE(doc.CanonicalText().find("\r\n" + std::string(99, '\t') + "<a/>"), std::string::npos);
 }

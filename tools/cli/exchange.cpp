@@ -103,7 +103,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
 class Session {
 public:
     int Start(const Options& o) {
-        const std::string error = LoadDescription(o.Desc, Regs, ErrorTexts, Desc, ProgramFolder(), &Canal);
+        const std::string error =
+            LoadDescription(o.Desc, Regs, ErrorTexts, Desc, ProgramFolder(), &Canal);
         if (!error.empty()) {
             std::fprintf(stderr, "%s: %s\n", o.Desc.c_str(), error.c_str());
             return kUsageError;
@@ -132,7 +133,8 @@ public:
         };
         ++outstanding_;
         if (write || reg->Io == ioWOR)
-            worker_->AddAction(std::make_unique<TActionWriteReg>(&Canal, deviceId_, reg, row, done));
+            worker_->AddAction(
+                std::make_unique<TActionWriteReg>(&Canal, deviceId_, reg, row, done));
         else
             worker_->AddAction(std::make_unique<TActionReadReg>(&Canal, deviceId_, reg, row, done));
     }
@@ -140,12 +142,15 @@ public:
     // Serves hand-overs until every queued action has completed, then prints one line
     // per row in table order. Returns 1 when any exchange failed.
     int Finish() {
-        while (outstanding_ > 0) handOver_.Serve(50);
+        while (outstanding_ > 0)
+            handOver_.Serve(50);
         int status = 0;
         for (const auto& [row, error] : results_) {
             const TReg& reg = *Regs.Items(row);
-            const std::string words = error.empty() ? std::string() : ErrorTextInWords(error, &ErrorTexts);
-            std::printf("%s;%s;%s;%s\n", DelimitedField(CodeText(reg)).c_str(), DelimitedField(NameText(reg)).c_str(),
+            const std::string words =
+                error.empty() ? std::string() : ErrorTextInWords(error, &ErrorTexts);
+            std::printf("%s;%s;%s;%s\n", DelimitedField(CodeText(reg)).c_str(),
+                        DelimitedField(NameText(reg)).c_str(),
                         DelimitedField(reg.DisplayText()).c_str(), DelimitedField(words).c_str());
             if (!error.empty()) status = 1;
         }
@@ -156,7 +161,7 @@ public:
     // standard error) when the file cannot be written.
     bool Export(const Options& o) const {
         const TTableTexts texts = CollectTableTexts(&Regs, &ErrorTexts);
-        const std::string content = o.Format == "csv"  ? ExportCsv(texts, ';')
+        const std::string content = o.Format == "csv"   ? ExportCsv(texts, ';')
                                     : o.Format == "rtf" ? ExportRtf(texts)
                                                         : ExportHtml(texts, Desc.Caption);
         std::FILE* f = std::fopen(o.Output.c_str(), "wb");
@@ -224,12 +229,14 @@ int Read(const std::vector<std::string>& args) {
     Session s;
     if (const int status = s.Start(o)) return status;
     for (uint16_t address : wanted)
-        if (FindRow(s.Regs, address) < 0) return Fail("no register at address " + DeviceErrorKey(address));
+        if (FindRow(s.Regs, address) < 0)
+            return Fail("no register at address " + DeviceErrorKey(address));
     for (int row = 0; row < s.Regs.Count(); ++row) {
         const TReg* reg = s.Regs.Items(row);
         // What "Считать все" reads: no headings, nothing write-only.
         if (reg->RegType == rtHeader || reg->Io == ioW) continue;
-        if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), reg->Addr) == wanted.end()) continue;
+        if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), reg->Addr) == wanted.end())
+            continue;
         s.Queue(row, false);
     }
     const int status = s.Finish();
@@ -257,7 +264,8 @@ int Write(const std::vector<std::string>& args) {
             return Fail("the value does not fit the register's type: " + a);
         rows.push_back(row);
     }
-    for (int row : rows) s.Queue(row, true);
+    for (int row : rows)
+        s.Queue(row, true);
     return s.Finish();
 }
 

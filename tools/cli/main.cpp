@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "device/description.h"
-#include "exchange.h"
 #include "device/signature.h"
+#include "exchange.h"
 #include "util/program_folder.h"
 
 namespace {

@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
         } else if (a == "--baud-emulation") {
             options.BaudEmulation = true;
         } else if (a == "--fault") {
-            if (!value(v) || !tunavox::ParseSimFault(v, options.Faults)) return Usage("unknown fault: " + v);
+            if (!value(v) || !tunavox::ParseSimFault(v, options.Faults))
+                return Usage("unknown fault: " + v);
         } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -64,12 +65,14 @@ int main(int argc, char** argv) {
             return Usage("unknown option: " + a);
         }
     }
-    if (desc.empty() || link.empty() == port.empty()) return Usage("give --desc and one of --link or --port");
+    if (desc.empty() || link.empty() == port.empty())
+        return Usage("give --desc and one of --link or --port");
 
     tunavox::TRegList regs;
     tunavox::TNameValueList errors;
     tunavox::TDescription d;
-    const std::string error = tunavox::LoadDescription(desc, regs, errors, d, tunavox::ProgramFolder());
+    const std::string error =
+        tunavox::LoadDescription(desc, regs, errors, d, tunavox::ProgramFolder());
     if (!error.empty()) {
         std::fprintf(stderr, "%s: %s\n", desc.c_str(), error.c_str());
         return 2;
