@@ -8,38 +8,13 @@
 
 #include "device/description.h"
 #include "device/signature.h"
-#include "util/cp1251.h"
+#include "generated_description.h"
 
 namespace {
 
-std::string MakeDescription(int registers) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
-                      "<DEVICE name=\"Генератор\" serial=\"9600-8-N-1\">\r\n"
-                      "  <ERRORS><ERR code=\"0x10\" text=\"ошибка\"/></ERRORS>\r\n"
-                      "  <REGISTERS>\r\n";
-    static const char* const kTypes[] = {"Str",   "Byte",  "Word",  "Long",
-                                         "UByte", "UWord", "ULong", "Float"};
-    for (int i = 0; i < registers; ++i) {
-        if (i % 50 == 0) xml += "    <REG header=\"Группа " + std::to_string(i / 50) + "\"/>\r\n";
-        xml += "    <REG addr=\"" + std::to_string(i) + "\" type=\"" + kTypes[i % 8] +
-               "\" io=\"RW\" poll=\"" + std::to_string(i % 2) +
-               "\" defValue=\"1\">"
-               "<name>Параметр " +
-               std::to_string(i) +
-               "</name><units>ед.</units>"
-               "<desc>Описание параметра</desc>";
-        if (i % 10 == 0)
-            xml += "<values><item value=\"0\" text=\"выкл\"/><item value=\"1\" "
-                   "text=\"вкл\"/></values>";
-        xml += "</REG>\r\n";
-    }
-    xml += "  </REGISTERS>\r\n</DEVICE>\r\n";
-    return tunavox::Utf8ToCp1251(xml);
-}
-
 void BM_LoadDescription10k(benchmark::State& state) {
     const std::string path = "/tmp/tunavox-bench-" + std::to_string(getpid()) + ".xml";
-    const std::string bytes = MakeDescription(10000);
+    const std::string bytes = tunavox::bench::GeneratedDescription(10000);
     FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);

@@ -4,30 +4,14 @@
 
 #include "device/table_text.h"
 #include "util/cp1251.h"
+#include "xml/xml_document.h"
 
 namespace tunavox {
 namespace {
 
 std::string HtmlEscaped(const std::string& s) {
     std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
+    AppendEscaped(out, s);
     return out;
 }
 

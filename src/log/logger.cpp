@@ -181,10 +181,10 @@ void TCommonLogger::LogFormat(const std::string& format, const std::vector<std::
             out += format[i];
             continue;
         }
-        const char spec = i + 1 < format.size() ? format[i + 1] : '\0';
-        if (spec == '%') {
+        const char conversion = i + 1 < format.size() ? format[i + 1] : '\0';
+        if (conversion == '%') {
             out += '%';
-        } else if ((spec == 's' || spec == 'd') && next < args.size()) {
+        } else if ((conversion == 's' || conversion == 'd') && next < args.size()) {
             out += args[next++];
         } else {
             fits = false;

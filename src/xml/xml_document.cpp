@@ -69,27 +69,6 @@ std::string TextContent(pugi::xml_node node) {
     return out;
 }
 
-void AppendEscaped(std::string& out, const char* s) {
-    for (; *s; ++s) {
-        switch (*s) {
-        case '"':
-            out += "&quot;";
-            break;
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += *s;
-        }
-    }
-}
-
 void AppendAttributes(std::string& out, pugi::xml_node node) {
     for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
         out += ' ';
@@ -198,6 +177,27 @@ bool Normalise(pugi::xml_document& doc) {
 }
 
 } // namespace
+
+void AppendEscaped(std::string& out, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+        case '"':
+            out += "&quot;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
 
 std::string DeclaredEncoding(std::string_view bytes) {
     if (bytes.substr(0, 5) != "<?xml") return {};

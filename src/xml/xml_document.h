@@ -65,6 +65,10 @@ private:
     pugi::xml_document doc_;
 };
 
+// Appends text with the double quote, "&", "<" and ">" written as references; every
+// other character, line breaks and the apostrophe included, unchanged.
+void AppendEscaped(std::string& out, std::string_view text);
+
 // Finds the encoding named in the XML declaration at the start of the bytes; empty
 // when there is no declaration or it names none.
 std::string DeclaredEncoding(std::string_view bytes);

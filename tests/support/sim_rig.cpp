@@ -52,35 +52,30 @@ bool SimRig::ServeUntil(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-std::string SimRig::Run(std::unique_ptr<TAction> action, bool* done, std::string* error) {
-    Worker->AddAction(std::move(action));
-    EXPECT_TRUE(ServeUntil([done] { return *done; }, 10000));
-    return *error;
-}
-
-std::string SimRig::Read(uint16_t address, int32_t deviceId) {
+std::string SimRig::Run(bool write, uint16_t address, int32_t deviceId) {
     bool done = false;
     std::string error;
     auto handler = [&](TAction* a) {
         error = a->Error();
         done = true;
     };
-    return Run(
-        std::make_unique<TActionReadReg>(&Canal, deviceId, Reg(address), Row(address), handler),
-        &done, &error);
+    if (write)
+        Worker->AddAction(std::make_unique<TActionWriteReg>(&Canal, deviceId, Reg(address),
+                                                            Row(address), handler));
+    else
+        Worker->AddAction(std::make_unique<TActionReadReg>(&Canal, deviceId, Reg(address),
+                                                           Row(address), handler));
+    EXPECT_TRUE(ServeUntil([&done] { return done; }, 10000));
+    return error;
+}
+
+std::string SimRig::Read(uint16_t address, int32_t deviceId) {
+    return Run(false, address, deviceId);
 }
 
 std::string SimRig::Write(uint16_t address, const std::string& text, int32_t deviceId) {
     EXPECT_TRUE(Reg(address)->SetValueFromText(text, false)) << text;
-    bool done = false;
-    std::string error;
-    auto handler = [&](TAction* a) {
-        error = a->Error();
-        done = true;
-    };
-    return Run(
-        std::make_unique<TActionWriteReg>(&Canal, deviceId, Reg(address), Row(address), handler),
-        &done, &error);
+    return Run(true, address, deviceId);
 }
 
 } // namespace tunavox::test

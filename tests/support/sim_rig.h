@@ -41,7 +41,7 @@ public:
     std::string DevicePath;
 
 private:
-    std::string Run(std::unique_ptr<TAction> action, bool* done, std::string* error);
+    std::string Run(bool write, uint16_t address, int32_t deviceId);
 };
 
 } // namespace tunavox::test
