@@ -72,6 +72,8 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
 }
 
 TfMain::~TfMain() {
+    // No more previews: the children go away below.
+    qApp->removeEventFilter(this);
     // The worker first, serving its hand-overs meanwhile: a running action finishes
     // with its handler; queued ones are freed unrun.
     if (worker_) worker_->Stop([this](int ms) { handOver_.Serve(ms); });
@@ -251,7 +253,7 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
             if (vstListKeyEnter()) return true;
         }
     }
-    if (watched == vstList->viewport() && event->type() == QEvent::MouseButtonPress) {
+    if (event->type() == QEvent::MouseButtonPress && watched == vstList->viewport()) {
         // A click on the value of the row selected last reopens its editor.
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QModelIndex hit = vstList->indexAt(mouse->position().toPoint());
