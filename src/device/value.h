@@ -49,7 +49,6 @@ public:
     bool IsNull() const { return std::holds_alternative<Null>(data_); }
     bool IsString() const { return std::holds_alternative<std::string>(data_); }
     bool IsReal() const { return std::holds_alternative<double>(data_); }
-    bool IsInteger() const { return !IsEmpty() && !IsNull() && !IsString() && !IsReal(); }
     const Data& Get() const { return data_; }
 
     // Integer kinds as a 64-bit number; false for every other kind.

@@ -7,6 +7,13 @@
 
 namespace tunavox::test {
 
+TMainOptions OptionsFor(const TempDir& dir) {
+    TMainOptions o;
+    o.DescriptionsDir = QString::fromStdString(dir.Path());
+    o.Ports = QStringList{};
+    return o;
+}
+
 void CopySamples(const TempDir& dir, const QStringList& names) {
     for (const QString& name : names) {
         const QString from = QStringLiteral(TUNAVOX_BIN_DIR) + QLatin1Char('/') + name;

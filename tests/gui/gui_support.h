@@ -13,6 +13,9 @@
 
 namespace tunavox::test {
 
+// Start options for a window on the description files of dir, with no serial ports.
+TMainOptions OptionsFor(const TempDir& dir);
+
 // Copies the named sample descriptions (from the build's bin folder) into dir.
 void CopySamples(const TempDir& dir, const QStringList& names);
 

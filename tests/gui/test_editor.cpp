@@ -28,9 +28,7 @@ struct Editing {
     std::unique_ptr<TfMain> w;
     Editing() {
         WriteSignedDescription(dir, "NastrE.xml", EditorDescription());
-        TMainOptions o;
-        o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{};
+        TMainOptions o = OptionsFor(dir);
         w = std::make_unique<TfMain>(o);
         w->show();
         if (!QTest::qWaitForWindowExposed(w.get())) qWarning("window not exposed");

@@ -21,9 +21,7 @@ struct Loaded {
     std::unique_ptr<TfMain> w;
     Loaded() {
         CopySamples(dir, {QStringLiteral("NastrBUK2.xml")});
-        TMainOptions o;
-        o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{};
+        TMainOptions o = OptionsFor(dir);
         w = std::make_unique<TfMain>(o);
     }
 };

@@ -18,9 +18,7 @@ private slots:
 
     void designValues() {
         TempDir dir;
-        TMainOptions o;
-        o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{};
+        TMainOptions o = OptionsFor(dir);
         TfMain w(o);
         QCOMPARE(w.windowTitle(), QStringLiteral("Тунавокс"));
         QCOMPARE(w.minimumSize(), QSize(640, 300));
@@ -47,9 +45,7 @@ private slots:
     void oneDescriptionLoadsWithoutAsking() {
         TempDir dir;
         CopySamples(dir, {QStringLiteral("NastrBUK2.xml")});
-        TMainOptions o;
-        o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{};
+        TMainOptions o = OptionsFor(dir);
         TfMain w(o);
         QVERIFY(!w.miDevList->menuAction()->isVisible());
         QCOMPARE(w.windowTitle(), QStringLiteral("Настройка БУК-2 (контроллер котельной)"));
@@ -87,9 +83,7 @@ private slots:
             okEnabled = dlg->OkButton()->isEnabled();
             dlg->reject(); // closed without a choice
         });
-        TMainOptions o;
-        o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{};
+        TMainOptions o = OptionsFor(dir);
         TfMain w(o);
         QCOMPARE(caption, QStringLiteral("Выбор устройства"));
         QCOMPARE(listed, (QStringList{QString::fromStdString(order[0].Caption),
@@ -137,9 +131,7 @@ private slots:
         const auto entries = ScanCatalogue(dir.Path() + "/");
         QCOMPARE(entries.size(), size_t{1});
         QCOMPARE(entries[0].Caption, std::string("Nastr_BU"));
-        TMainOptions o;
-        o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{};
+        TMainOptions o = OptionsFor(dir);
         TfMain w(o);
         QCOMPARE(w.windowTitle(), QStringLiteral("Неизвестное устройство"));
         QVERIFY(!w.PingTimer->isActive()); // no rows, no keep-alive
@@ -154,9 +146,7 @@ private slots:
         WriteBytes(path, bytes);
         QString text, caption;
         CaptureMessageBox(&text, &caption);
-        TMainOptions o;
-        o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{};
+        TMainOptions o = OptionsFor(dir);
         TfMain w(o);
         QCOMPARE(text, QStringLiteral("Файл данных поврежден"));
         QCOMPARE(caption, DialogCaption());

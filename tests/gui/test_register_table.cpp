@@ -33,9 +33,7 @@ struct Window {
     std::unique_ptr<TfMain> w;
     Window() {
         WriteSignedDescription(dir, "NastrT.xml", TableDescription());
-        TMainOptions o;
-        o.DescriptionsDir = QString::fromStdString(dir.Path());
-        o.Ports = QStringList{};
+        TMainOptions o = OptionsFor(dir);
         w = std::make_unique<TfMain>(o);
     }
     TRegisterModel* M() const { return w->vstList->Model(); }
