@@ -47,11 +47,11 @@ void ApplyInterface(const XmlElement& ui, TDescription& out, const std::string& 
     const size_t slash = path.rfind('/');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return;
     if (!SameTextIgnoreCase(path.substr(dot), ".BMP") || !IsRegularFile(path)) return;
+    // A "static" that is no truth value keeps the picture, scrolling with the rows.
     bool fixed = false;
     std::string ignored;
-    if (!bg.AttrBool("static", false, fixed, ignored)) return;
     out.BackgroundFile = path;
-    out.BackgroundStatic = fixed;
+    out.BackgroundStatic = bg.AttrBool("static", false, fixed, ignored) && fixed;
 }
 
 } // namespace

@@ -99,9 +99,27 @@ bool FindSignPlace(std::string_view s, SignPlace& place) {
 } // namespace
 
 std::string Md5Hex(std::string_view bytes) {
+    TMd5 md5;
+    md5.Update(bytes);
+    return md5.Hex();
+}
+
+TMd5::TMd5() : ctx_(EVP_MD_CTX_new()) {
+    if (ctx_) EVP_DigestInit_ex(ctx_, EVP_md5(), nullptr);
+}
+
+TMd5::~TMd5() {
+    EVP_MD_CTX_free(ctx_);
+}
+
+void TMd5::Update(std::string_view bytes) {
+    if (ctx_) EVP_DigestUpdate(ctx_, bytes.data(), bytes.size());
+}
+
+std::string TMd5::Hex() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_md5(), nullptr);
+    if (!ctx_ || EVP_DigestFinal_ex(ctx_, digest, &size) != 1) return {};
     static const char* const kHex = "0123456789ABCDEF";
     std::string out;
     for (unsigned int i = 0; i < size; ++i) {
@@ -112,7 +130,11 @@ std::string Md5Hex(std::string_view bytes) {
 }
 
 std::string DocumentDigest(const XmlDocument& doc) {
-    return Md5Hex(Utf8ToCp1251(doc.CanonicalText()));
+    // The canonical text of a hostile file can be a thousand times its size: it is
+    // converted and hashed piece by piece.
+    TMd5 md5;
+    doc.WriteCanonical([&md5](std::string_view piece) { md5.Update(Utf8ToCp1251(piece)); });
+    return md5.Hex();
 }
 
 std::string VerifyDescription(const std::string& path, XmlDocument& doc) {

@@ -4,10 +4,26 @@
 
 #include "xml/xml_document.h"
 
+struct evp_md_ctx_st;
+
 namespace tunavox {
 
 // 32 upper-case hex digits of the MD5 digest of the bytes.
 std::string Md5Hex(std::string_view bytes);
+
+// An MD5 digest fed in pieces; Hex ends it.
+class TMd5 {
+public:
+    TMd5();
+    ~TMd5();
+    TMd5(const TMd5&) = delete;
+    TMd5& operator=(const TMd5&) = delete;
+    void Update(std::string_view bytes);
+    std::string Hex();
+
+private:
+    ::evp_md_ctx_st* ctx_;
+};
 
 // Digest of a document as signed: MD5 of its canonical text in Windows-1251. The
 // document must not carry its sign attribute any more.

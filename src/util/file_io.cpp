@@ -1,7 +1,9 @@
 #include "util/file_io.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,19 +11,27 @@
 
 namespace tunavox {
 
-bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& error) {
+bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& error,
+                   size_t maxBytes) {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a FIFO must not wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "это не обычный файл";
         ::close(fd);
-        error = std::strerror(EISDIR);
         return false;
     }
+    const auto tooLarge = [&] {
+        error = "файл больше " + std::to_string(maxBytes >> 20) + " МБ";
+        ::close(fd);
+        return false;
+    };
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) return tooLarge();
     if (st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
     char buf[65536];
     for (;;) {
@@ -33,13 +43,28 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
             return false;
         }
         if (n == 0) break;
+        // The file may grow while it is read.
+        if (bytes.size() + static_cast<size_t>(n) > maxBytes) return tooLarge();
         bytes.append(buf, static_cast<size_t>(n));
     }
     ::close(fd);
     return true;
 }
 
-bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::string& error) {
+bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes,
+                      std::string& error) {
+    // Through a symbolic link the file it points to is replaced, not the link.
+    std::string path = linkOrPath;
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real) {
+            error = std::strerror(errno);
+            return false;
+        }
+        path = real;
+        std::free(real);
+    }
     const std::string tmp = path + ".tmp~";
     struct stat st {};
     const bool had = ::stat(path.c_str(), &st) == 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "util/cp1251.h"
 #include "util/file_io.h"
@@ -69,86 +70,163 @@ std::string TextContent(pugi::xml_node node) {
     return out;
 }
 
-void AppendAttributes(std::string& out, pugi::xml_node node) {
+// Writes canonical text in pieces to a sink. Pieces end on whole UTF-8 characters,
+// so a sink may convert each on its own.
+class CanonicalWriter {
+public:
+    explicit CanonicalWriter(const XmlDocument::TextSink& sink) : sink_(sink) {}
+    ~CanonicalWriter() { Flush(true); }
+
+    void Put(char c) { buf_ += c; }
+    void Put(std::string_view s) {
+        buf_.append(s);
+        if (buf_.size() >= kChunk) Flush(false);
+    }
+    void PutEscaped(std::string_view s) {
+        AppendEscaped(buf_, s);
+        if (buf_.size() >= kChunk) Flush(false);
+    }
+    void Indent(int depth) { buf_.append(static_cast<size_t>(depth), '\t'); }
+
+    void Flush(bool all) {
+        size_t cut = buf_.size();
+        if (!all) {
+            // Keep a trailing incomplete character for the next piece.
+            size_t lead = cut;
+            while (lead > 0 && cut - lead < 4 &&
+                   (static_cast<unsigned char>(buf_[lead - 1]) & 0xC0) == 0x80)
+                --lead;
+            if (lead > 0 && static_cast<unsigned char>(buf_[lead - 1]) >= 0xC0) cut = lead - 1;
+        }
+        if (cut == 0) return;
+        sink_(std::string_view(buf_.data(), cut));
+        buf_.erase(0, cut);
+    }
+
+private:
+    static constexpr size_t kChunk = 1 << 16;
+    const XmlDocument::TextSink& sink_;
+    std::string buf_;
+};
+
+bool HasBreak(const char* text) {
+    return std::strpbrk(text, "\r\n") != nullptr;
+}
+
+// Whether the element's content, as written, holds a line break: any child element
+// starts on a new line, other children break where their text does.
+bool ContentHasBreak(pugi::xml_node node) {
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (child.type() == pugi::node_element || HasBreak(child.value())) return true;
+        if (child.type() == pugi::node_pi && HasBreak(child.name())) return true;
+    }
+    return false;
+}
+
+// Whether the content, as written, ends with CR LF: only text can.
+bool ContentEndsWithBreak(pugi::xml_node node) {
+    const pugi::xml_node last = node.last_child();
+    if (!last || last.type() != pugi::node_pcdata) return false;
+    const std::string_view text = last.value();
+    return text.size() >= 2 && text.substr(text.size() - 2) == "\r\n";
+}
+
+void WriteAttributes(CanonicalWriter& out, pugi::xml_node node) {
     for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-        out += ' ';
-        out += a.name();
-        out += "=\"";
-        AppendEscaped(out, a.value());
-        out += '"';
+        out.Put(' ');
+        out.Put(a.name());
+        out.Put("=\"");
+        out.PutEscaped(a.value());
+        out.Put('"');
     }
 }
 
-void WriteNode(std::string& out, pugi::xml_node node, int depth);
+void WriteNode(CanonicalWriter& out, pugi::xml_node node, int depth);
 
-void WriteElement(std::string& out, pugi::xml_node node, int depth) {
-    out += "\r\n";
-    out.append(static_cast<size_t>(depth), '\t');
-    out += '<';
-    out += node.name();
-    AppendAttributes(out, node);
+void WriteElement(CanonicalWriter& out, pugi::xml_node node, int depth) {
+    out.Put("\r\n");
+    out.Indent(depth);
+    out.Put('<');
+    out.Put(node.name());
+    WriteAttributes(out, node);
     if (!node.first_child()) {
-        out += "/>";
+        out.Put("/>");
         return;
     }
-    std::string inner;
+    out.Put('>');
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
-        WriteNode(inner, child, depth + 1);
-    out += '>';
-    out += inner;
-    const bool multiline = inner.find_first_of("\r\n") != std::string::npos;
-    if (multiline) {
-        const bool endsWithBreak =
-            inner.size() >= 2 && inner.compare(inner.size() - 2, 2, "\r\n") == 0;
-        if (!endsWithBreak) out += "\r\n";
-        out.append(static_cast<size_t>(depth), '\t');
+        WriteNode(out, child, depth + 1);
+    if (ContentHasBreak(node)) {
+        if (!ContentEndsWithBreak(node)) out.Put("\r\n");
+        out.Indent(depth);
     }
-    out += "</";
-    out += node.name();
-    out += '>';
+    out.Put("</");
+    out.Put(node.name());
+    out.Put('>');
 }
 
-void WriteNode(std::string& out, pugi::xml_node node, int depth) {
+void WriteNode(CanonicalWriter& out, pugi::xml_node node, int depth) {
     switch (node.type()) {
     case pugi::node_element:
         WriteElement(out, node, depth);
         break;
     case pugi::node_pcdata:
-        AppendEscaped(out, node.value());
+        out.PutEscaped(node.value());
         break;
     case pugi::node_cdata:
-        out += "<![CDATA[";
-        out += node.value();
-        out += "]]>";
+        out.Put("<![CDATA[");
+        out.Put(node.value());
+        out.Put("]]>");
         break;
     case pugi::node_comment:
-        out += "<!--";
-        out += node.value();
-        out += "-->";
+        out.Put("<!--");
+        out.Put(node.value());
+        out.Put("-->");
         break;
     case pugi::node_declaration:
-        out += "<?";
-        out += node.name();
-        AppendAttributes(out, node);
-        out += "?>";
+        out.Put("<?");
+        out.Put(node.name());
+        WriteAttributes(out, node);
+        out.Put("?>");
         break;
     case pugi::node_pi:
-        out += "<?";
-        out += node.name();
+        out.Put("<?");
+        out.Put(node.name());
         if (*node.value()) {
-            out += ' ';
-            out += node.value();
+            out.Put(' ');
+            out.Put(node.value());
         }
-        out += "?>";
+        out.Put("?>");
         break;
     case pugi::node_doctype:
-        out += "<!DOCTYPE ";
-        out += node.value();
-        out += '>';
+        out.Put("<!DOCTYPE ");
+        out.Put(node.value());
+        out.Put('>');
         break;
     default:
         break;
     }
+}
+
+// The first element that carries an attribute name twice, or none.
+pugi::xml_node FindDuplicateAttribute(const pugi::xml_document& doc) {
+    std::unordered_set<std::string_view> names;
+    for (pugi::xml_node node = doc.first_child(); node;) {
+        if (node.type() == pugi::node_element && node.first_attribute()) {
+            names.clear();
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+                if (!names.insert(a.name()).second) return node;
+        }
+        // Depth first, without recursion.
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && !node.next_sibling())
+            node = node.parent();
+        if (node) node = node.next_sibling();
+    }
+    return {};
 }
 
 // Removes character data made only of low codes, and measures the nesting depth.
@@ -255,19 +333,39 @@ std::string XmlDocument::LoadBytes(std::string_view bytes) {
             return "Неподдерживаемая кодировка файла: " + DeclaredEncoding(bytes);
         }
     }
-    const pugi::xml_parse_result result =
-        doc_.load_buffer(input.data(), input.size(), kOptions, encoding);
-    if (!result) {
+    const auto failAt = [&](ptrdiff_t offset, const char* what) {
         const std::string_view before = input.substr(
-            0, std::min(input.size(), static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0))));
+            0, std::min(input.size(), static_cast<size_t>(std::max<ptrdiff_t>(offset, 0))));
         const size_t line = static_cast<size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
         const size_t lineStart = before.rfind('\n');
         const size_t column =
             Utf8Length(before.substr(lineStart == std::string_view::npos ? 0 : lineStart + 1)) + 1;
         doc_.reset();
         return "Ошибка XML в строке " + std::to_string(line) + ", позиция " +
-               std::to_string(column) + ": " + StatusText(result.status);
+               std::to_string(column) + ": " + what;
+    };
+    // The parser takes a NUL for the end of the text; XML allows it nowhere.
+    if (encoding != pugi::encoding_auto) {
+        const size_t nul = input.find('\0');
+        if (nul != std::string_view::npos)
+            return failAt(static_cast<ptrdiff_t>(nul), "недопустимый символ с кодом 0");
     }
+    // Each tag costs the parsed tree about 64 bytes whatever its length in the file:
+    // their number is bounded before the tree is built.
+    size_t tags = 0;
+    for (const char* p = input.data(), *end = p + input.size();
+         (p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p))));
+         ++p)
+        if (++tags > kMaxTags) {
+            doc_.reset();
+            return "Ошибка XML: в документе больше " + std::to_string(kMaxTags) + " тегов";
+        }
+    const pugi::xml_parse_result result =
+        doc_.load_buffer(input.data(), input.size(), kOptions, encoding);
+    if (!result) return failAt(result.offset, StatusText(result.status));
+    if (const pugi::xml_node twice = FindDuplicateAttribute(doc_))
+        return failAt(encoding == pugi::encoding_auto ? -1 : twice.offset_debug(),
+                      "атрибут повторяется");
     int roots = 0;
     for (pugi::xml_node node = doc_.first_child(); node; node = node.next_sibling())
         if (node.type() == pugi::node_element) ++roots;
@@ -282,11 +380,16 @@ std::string XmlDocument::LoadBytes(std::string_view bytes) {
     return {};
 }
 
-std::string XmlDocument::CanonicalText() const {
-    std::string out;
+void XmlDocument::WriteCanonical(const TextSink& sink) const {
+    CanonicalWriter out(sink);
     for (pugi::xml_node node = doc_.first_child(); node; node = node.next_sibling())
         WriteNode(out, node, 0);
-    return out;
+}
+
+std::string XmlDocument::CanonicalText() const {
+    std::string text;
+    WriteCanonical([&text](std::string_view piece) { text.append(piece); });
+    return text;
 }
 
 bool XmlElement::HasAttribute(const char* name) const {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,9 @@ class XmlDocument {
 public:
     // Documents nested deeper than this are refused rather than walked.
     static constexpr int kMaxDepth = 512;
+    // Documents with more tags than this are refused before they are parsed (about
+    // ten times the tags of a description with 10,000 registers).
+    static constexpr size_t kMaxTags = 1000000;
 
     // Parses a file, decoding it by its declared encoding (windows-1251, utf-8,
     // iso-8859-1, or UTF-16 with a byte order mark; none declared means utf-8).
@@ -60,6 +64,9 @@ public:
     // The canonical text of the document (UTF-8): every element on a line of its own,
     // indented by tabs to its depth, attributes in file order and double-quoted.
     std::string CanonicalText() const;
+    // The same text handed over in pieces of whole characters, never held whole.
+    using TextSink = std::function<void(std::string_view)>;
+    void WriteCanonical(const TextSink& sink) const;
 
 private:
     pugi::xml_document doc_;

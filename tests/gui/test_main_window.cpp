@@ -2,6 +2,8 @@
 #include <QListWidget>
 #include <QSettings>
 #include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/device_dialog.h"
 #include "device/catalogue.h"
@@ -128,9 +130,20 @@ private slots:
         WriteSignedDescription(dir, "Nastr_BU.xml",
                                "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D "
                                "serial=\"9600-8-N-1\"><REGISTERS/></D>");
-        const auto entries = ScanCatalogue(dir.Path() + "/");
+        auto entries = ScanCatalogue(dir.Path() + "/");
         QCOMPARE(entries.size(), size_t{1});
         QCOMPARE(entries[0].Caption, std::string("Nastr_BU"));
+        // A FIFO and a link to an endless device are listed by name, never waited on or read.
+        QCOMPARE(::mkfifo(dir.File("NastrFifo.xml").c_str(), 0600), 0);
+        QCOMPARE(::symlink("/dev/zero", dir.File("NastrZero.xml").c_str()), 0);
+        entries = ScanCatalogue(dir.Path() + "/");
+        QStringList captions;
+        for (const TCatalogueEntry& e : entries)
+            captions << QString::fromStdString(e.Caption);
+        captions.sort();
+        QCOMPARE(captions, QStringList({"NastrFifo", "NastrZero", "Nastr_BU"}));
+        ::unlink(dir.File("NastrFifo.xml").c_str());
+        ::unlink(dir.File("NastrZero.xml").c_str());
         TMainOptions o = OptionsFor(dir);
         TfMain w(o);
         QCOMPARE(w.windowTitle(), QStringLiteral("Неизвестное устройство"));

@@ -292,7 +292,7 @@ TEST(Description, BackgroundFiles) {
         {"file=\"fon.png\"", "", false},
         {"file=\"absent.bmp\"", "", false},
         {"file=\"\"", "", false},
-        {"file=\"fon.bmp\" static=\"maybe\"", "", false},
+        {"file=\"fon.bmp\" static=\"maybe\"", dir.File("fon.bmp"), false},
         {"file=\"C:\\fon.bmp\"", "", false},
     };
     for (const Case& c : cases) {
@@ -315,7 +315,8 @@ TEST(Description, HostileFilesFailCleanly) {
         std::string bytes = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D "
                             "serial=\"9600-8-N-1\" sign=\"0\"><REGISTERS>";
         const std::string reg =
-            "<REG addr=\"1\" type=\"Word\" io=\"R\"><name>Регистр</name></REG>\r\n";
+            "<REG addr=\"1\" type=\"Word\" io=\"R\"><name>" + std::string(2000, 'R') +
+            "</name></REG>\r\n";
         while (bytes.size() < 50u * 1024 * 1024)
             bytes += reg;
         bytes += "</REGISTERS></D>";

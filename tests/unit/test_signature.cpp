@@ -4,6 +4,10 @@
 #include "device/signature.h"
 #include "test_support.h"
 #include "util/cp1251.h"
+#include "util/file_io.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -144,4 +148,80 @@ TEST(Signature, SignWorksOnUtf8AndEmptyRoots) {
     const std::string out = ReadBytes(path);
     EXPECT_EQ(out.find("<r sign=\""), 38u);
     EXPECT_EQ(Verify(path), "");
+}
+
+TEST(Signature, StreamedDigestEqualsTheDigestOfTheWholeText) {
+    // Long Cyrillic texts make the pieces end in the middle of two-byte characters.
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?><r a=\"Щ\">";
+    for (int i = 0; i < 4000; ++i)
+        xml += "<REG n=\"" + std::to_string(i) + "\">Жёлтый щит\r\nЪ</REG><e/>";
+    xml += "</r>";
+    XmlDocument doc;
+    ASSERT_EQ(doc.LoadBytes(xml), "");
+    const std::string whole = doc.CanonicalText();
+    ASSERT_GT(whole.size(), 3u * (1u << 16));
+    EXPECT_EQ(DocumentDigest(doc), Md5Hex(Utf8ToCp1251(whole)));
+}
+
+TEST(Signature, OnlyBoundedRegularFilesAreRead) {
+    TempDir dir;
+    const std::string unreadable = "Не удалось прочитать файл: ";
+    // A FIFO is neither waited on nor read; a link to an endless device is not read.
+    ASSERT_EQ(::mkfifo(dir.File("NastrFifo.xml").c_str(), 0600), 0);
+    EXPECT_EQ(Verify(dir.File("NastrFifo.xml")).rfind(unreadable, 0), 0u);
+    ASSERT_EQ(::symlink("/dev/zero", dir.File("NastrZero.xml").c_str()), 0);
+    EXPECT_EQ(Verify(dir.File("NastrZero.xml")).rfind(unreadable, 0), 0u);
+    EXPECT_NE(SignDescriptionFile(dir.File("NastrZero.xml")), "");
+    // Above the bound a file is refused before it is parsed.
+    std::string big(kMaxReadBytes + 1, ' ');
+    big.replace(0, 3, "<r>");
+    big.replace(big.size() - 4, 4, "</r>");
+    WriteBytes(dir.File("big.xml"), big);
+    EXPECT_EQ(Verify(dir.File("big.xml")), unreadable + "файл больше 64 МБ");
+
+    // Half a million empty elements deep inside: judged piece by piece, without
+    // building the canonical text (about 250 MB) whole. Four times as many are refused
+    // before parsing.
+    const auto deep = [](int count) {
+        std::string xml = "<r sign=\"0\"><INTERFACE>";
+        for (int i = 0; i < 500; ++i)
+            xml += "<a>";
+        for (int i = 0; i < count; ++i)
+            xml += "<b/>";
+        for (int i = 0; i < 500; ++i)
+            xml += "</a>";
+        return xml + "</INTERFACE></r>";
+    };
+    WriteBytes(dir.File("deep.xml"), deep(500000));
+    EXPECT_EQ(Verify(dir.File("deep.xml")), "Файл данных поврежден");
+    WriteBytes(dir.File("deeper.xml"), deep(2000000));
+    EXPECT_EQ(Verify(dir.File("deeper.xml")), "Ошибка XML: в документе больше 1000000 тегов");
+}
+
+TEST(Signature, MalformedXmlIsRefused) {
+    struct Case {
+        std::string bytes;
+        std::string error;
+    } cases[] = {
+        {"<r a=\"1\" b=\"2\" a=\"3\"/>", "Ошибка XML в строке 1, позиция 2: атрибут повторяется"},
+        {"<r>\n<x k=\"1\" k=\"1\"/></r>", "Ошибка XML в строке 2, позиция 2: атрибут повторяется"},
+        {std::string("<r/>\0\0", 6), "Ошибка XML в строке 1, позиция 5: недопустимый символ с кодом 0"},
+        {std::string("<r>a\0b</r>", 10), "Ошибка XML в строке 1, позиция 5: недопустимый символ с кодом 0"},
+    };
+    for (const Case& c : cases) {
+        XmlDocument doc;
+        EXPECT_EQ(doc.LoadBytes(c.bytes), c.error) << c.bytes;
+    }
+}
+
+TEST(Signature, SignThroughALinkSignsTheFileItPointsTo) {
+    TempDir dir;
+    const std::string real = dir.File("real.xml");
+    WriteBytes(real, "<?xml version=\"1.0\" encoding=\"utf-8\"?><r/>");
+    ASSERT_EQ(::symlink(real.c_str(), dir.File("NastrLink.xml").c_str()), 0);
+    ASSERT_EQ(SignDescriptionFile(dir.File("NastrLink.xml")), "");
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.File("NastrLink.xml").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(Verify(real), "");
 }
