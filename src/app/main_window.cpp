@@ -75,7 +75,9 @@ TfMain::~TfMain() {
     // No more previews: the children go away below.
     qApp->removeEventFilter(this);
     // The worker first, serving its hand-overs meanwhile: a running action finishes
-    // with its handler; queued ones are freed unrun.
+    // with its handler; queued ones are freed unrun. The port is closed before, so an
+    // exchange waiting on a silent line ends at once with the port's error.
+    canal_->ComPort->Close();
     if (worker_) worker_->Stop([this](int ms) { handOver_.Serve(ms); });
     worker_.reset();
     vstList->Model()->SetSource(nullptr, nullptr);

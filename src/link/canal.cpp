@@ -18,10 +18,15 @@ TCanal::TCanal() : ComPort(std::make_unique<TMyComPort>()) {
 }
 
 void TCanal::SetTimeout(uint32_t ms) {
+    // A negative time-out (as the description's signed value), or one beyond the
+    // limit, waits the limit: no exchange may wait without end.
+    if (ms > kMaxTimeout) ms = kMaxTimeout;
     timeout_ = ms;
-    if (protocolVersion_ == 0)
+    if (protocolVersion_ == 0 && ms > 0)
         ComPort->SetTimeouts(1, ms, 0, 0, ms, false);
     else
+        // 0 ms: a read returns at once with what has arrived (all-zero read time-outs
+        // would mean "no limit" to the port).
         ComPort->SetPollingTimeouts(1, ms, false);
 }
 
@@ -108,20 +113,21 @@ bool TCanal::ReceiveV2(std::string& answer, std::string& error) {
     char chunk[100];
     for (;;) {
         const int n = ComPort->ReadBuffer(chunk, sizeof chunk);
-        if (n < 0 && ComPort->ErrorCode() == kPortClosedError) {
-            // Closed under us: waiting out the time-out would only delay the same outcome.
+        if (n < 0) {
+            // Closed under us, or a dead line (the far end gone): every further read
+            // fails at once, so waiting out the time-out would only spin.
             error = ComPort->ErrorText();
             return false;
         }
         const auto now = std::chrono::steady_clock::now();
-        const int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         if (n > 0) {
             found = collector.Append(std::string_view(chunk, static_cast<size_t>(n)));
-            if (!found && left > 0) ComPort->WaitReadable(std::min(left, 1));
+            if (!found && left > 0) ComPort->WaitReadable(1);
         } else if (left > 0) {
             // Instead of sleeping blindly, wake as soon as bytes arrive.
-            ComPort->WaitReadable(std::min(left, 10));
+            ComPort->WaitReadable(static_cast<int>(std::min(left, 10LL)));
         }
         if (found || std::chrono::steady_clock::now() >= deadline) break;
     }

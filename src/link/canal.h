@@ -23,6 +23,9 @@ public:
     // error holds the reason ("Устройство не отвечает", the port's text, ...).
     bool Exchange(std::string_view payload, bool withId, std::string& answer, std::string& error);
 
+    // Longest answer time-out, ms; larger (and negative) values are taken as this.
+    static constexpr uint32_t kMaxTimeout = 60000;
+
     // Answer time-out in ms; stores the matching port time-outs for the next opening.
     void SetTimeout(uint32_t ms);
     // 0: protocol 1.0, anything else: 2.0.

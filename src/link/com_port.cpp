@@ -195,16 +195,19 @@ bool TMyComPort::Open(const std::string& name, bool setup) {
         ::close(fd);
         return Fail(ENOTTY);
     }
-    // TIOCEXCL keeps other users out; the advisory lock also keeps out a second
-    // copy of this program running with the rights to override TIOCEXCL.
-    ::ioctl(fd, TIOCEXCL);
+    // The advisory lock keeps out a second copy of this program, even one with the
+    // rights to override TIOCEXCL; TIOCEXCL keeps out other users. The flag belongs
+    // to the line, not to this descriptor: it is set only once the line is ours and
+    // cleared before closing, or the next opening by a normal user fails as busy.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return Fail(EBUSY);
     }
+    ::ioctl(fd, TIOCEXCL);
     const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake < 0) {
         const int e = errno;
+        ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return Fail(e);
     }
@@ -234,6 +237,7 @@ bool TMyComPort::Close() {
     }
     idle_.wait(lk, [this] { return users_ == 0; });
     ::tcflush(fd_, TCIOFLUSH);
+    ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     ::close(wakeFd_);
     fd_ = -1;
@@ -352,9 +356,11 @@ int TMyComPort::ReadBuffer(void* buffer, int count) {
             error = errno;
             break;
         }
-        if (immediate || (firstByte && got > 0)) break;
-        const int wait = unlimited ? -1 : RemainingMs(deadline);
-        if (!unlimited && wait == 0) break;
+        // Nothing there now. Even a read that returns at once looks for a hang-up, so
+        // a dead line fails instead of reading as silence for ever.
+        const bool stopNow = immediate || (firstByte && got > 0);
+        const int wait = stopNow ? 0 : unlimited ? -1 : RemainingMs(deadline);
+        if (!stopNow && !unlimited && wait == 0) break;
         struct pollfd fds[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
         if (::poll(fds, 2, wait) < 0 && errno != EINTR) {
             error = errno;
@@ -364,10 +370,17 @@ int TMyComPort::ReadBuffer(void* buffer, int count) {
             error = kPortClosedError;
             break;
         }
-        if ((fds[0].revents & (POLLHUP | POLLERR)) && !(fds[0].revents & POLLIN)) {
-            error = EIO; // the other side hung up
+        if (fds[0].revents & (POLLHUP | POLLERR)) {
+            // The other side hung up: what is still queued is read, then the read fails.
+            const ssize_t rest = ::read(fd, p + got, static_cast<size_t>(count - got));
+            if (rest > 0) {
+                got += static_cast<int>(rest);
+                continue;
+            }
+            if (got == 0) error = EIO;
             break;
         }
+        if (stopNow) break;
     }
     Leave();
     if (error != 0) {

@@ -28,7 +28,11 @@ std::string StuffFrame(std::string_view frame);
 // Reverses StuffFrame; an E5 before any other byte, or as the last byte, is copied.
 std::string UnstuffFrame(std::string_view wire);
 
+// Longest payload a frame can carry: bit 15 of the length field is the ID flag.
+constexpr size_t kMaxPayload = 0x7FFF;
+
 // STX, length (bit 15 set when the payload starts with a device ID), payload, CRC.
+// The payload must not be longer than kMaxPayload.
 std::string BuildFrame(std::string_view payload, bool withId);
 
 // Bytes as upper-case hex pairs separated by blanks: "02 00 03".

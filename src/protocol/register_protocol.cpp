@@ -6,6 +6,8 @@
 namespace tunavox {
 namespace {
 
+const char* const kBadValue = "Ошибка при формировании запроса: некорректное значение параметра";
+
 // Exchanges a request and checks ID, status and address. On success data holds the
 // bytes after the address.
 bool Transact(uint32_t deviceId, uint8_t command, uint16_t address, std::string_view payloadData,
@@ -14,6 +16,11 @@ bool Transact(uint32_t deviceId, uint8_t command, uint16_t address, std::string_
     const std::string request = BuildRequest(deviceId, command, address, payloadData);
     std::string answer;
     error.clear();
+    if (request.size() > kMaxPayload) {
+        // Its length would run into the ID flag: nothing is sent.
+        error = kBadValue;
+        return false;
+    }
     if (!exchange(request, withId, answer, error)) return false;
     if (answer.size() < 3) {
         error = "Получен пустой пакет";
@@ -83,7 +90,7 @@ void WriteRegister(uint32_t deviceId, uint16_t address, uint8_t regType, const T
                    const TExchange& exchange, std::string& error) {
     std::string bytes;
     if (!ValueToBytes(value, regType, bytes)) {
-        error = "Ошибка при формировании запроса: некорректное значение параметра";
+        error = kBadValue;
         return;
     }
     std::string data;

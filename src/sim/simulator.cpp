@@ -1,12 +1,15 @@
 #include "sim/simulator.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -152,7 +155,13 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
     answer += static_cast<char>(status);
     answer += static_cast<char>(address >> 8);
     answer += static_cast<char>(address & 0xFF);
-    if (status == 0 && command == kCmdRead) answer += value;
+    // A value too long for a frame is refused rather than sent with a broken length.
+    if (status == 0 && command == kCmdRead) {
+        if (answer.size() + value.size() <= kMaxPayload)
+            answer += value;
+        else
+            answer[answer.size() - 3] = static_cast<char>(127);
+    }
     return answer;
 }
 
@@ -165,45 +174,116 @@ std::string TDeviceSimulator::Frame(const std::string& payload, bool withId) con
 
 std::vector<std::string> TDeviceSimulator::Receive(const std::string& bytes) {
     std::vector<std::string> out;
-    const bool stuffed = version_ != 0;
     buffer_ += bytes;
+    if (version_ != 0)
+        ReceiveStuffed(out);
+    else
+        ReceivePlain(out);
+    if (buffer_.size() > kMaxBuffer) {
+        const size_t drop = buffer_.size() - kMaxBuffer;
+        buffer_.erase(0, drop);
+        base_ += drop;
+    }
+    return out;
+}
+
+void TDeviceSimulator::Answer(const std::string& frame, std::vector<std::string>& out) {
+    ++requests_;
+    const size_t length =
+        ((static_cast<unsigned char>(frame[1]) << 8) | static_cast<unsigned char>(frame[2])) &
+        0x7FFF;
+    const bool withId = (static_cast<unsigned char>(frame[1]) & 0x80) != 0;
+    if (auto answer = Handle(frame.substr(3, length), withId)) {
+        std::lock_guard<std::mutex> g(lock_);
+        out.push_back(Frame(*answer, withId));
+    }
+}
+
+void TDeviceSimulator::ReceivePlain(std::vector<std::string>& out) {
+    // Every STX may start a request; the first one (in position) that becomes a whole
+    // frame with a valid CRC wins, and everything before its end is dropped. So a
+    // preamble that happens to hold an STX never blocks the request behind it. Each
+    // candidate is looked at once, when its last byte has come: the scan is linear.
     for (;;) {
-        // Try every STX in turn: the first one that starts a whole frame with a valid
-        // CRC wins, and everything before it is dropped. A preamble that happens to
-        // hold an STX thus never blocks the request behind it.
+        const uint64_t end = base_ + buffer_.size();
+        scan_ = std::max(scan_, base_);
+        for (; scan_ + 3 <= end; ++scan_) {
+            const char* p = buffer_.data() + (scan_ - base_);
+            if (*p != kStx) continue;
+            const size_t length =
+                ((static_cast<unsigned char>(p[1]) << 8) | static_cast<unsigned char>(p[2])) &
+                0x7FFF;
+            pending_.push({scan_ + length + 5, scan_});
+        }
+        std::vector<uint64_t> ready;
+        while (!pending_.empty() && pending_.top().first <= end) {
+            if (pending_.top().second >= base_) ready.push_back(pending_.top().second);
+            pending_.pop();
+        }
+        std::sort(ready.begin(), ready.end());
         bool taken = false;
-        for (size_t stx = buffer_.find(kStx); stx != std::string::npos;
-             stx = buffer_.find(kStx, stx + 1)) {
-            std::string frame = buffer_.substr(stx);
-            size_t wireEnd = 0;
-            if (stuffed) {
-                // Stuffed: the frame ends before the next STX.
-                const size_t next = buffer_.find(kStx, stx + 1);
-                wireEnd = next == std::string::npos ? buffer_.size() : next;
-                frame = UnstuffFrame(buffer_.substr(stx, wireEnd - stx));
+        for (const uint64_t pos : ready) {
+            if (taken) {
+                // Still whole; looked at again after the frame just taken, if it lies beyond.
+                if (pos >= base_) {
+                    const char* p = buffer_.data() + (pos - base_);
+                    const size_t length = ((static_cast<unsigned char>(p[1]) << 8) |
+                                           static_cast<unsigned char>(p[2])) &
+                                          0x7FFF;
+                    pending_.push({pos + length + 5, pos});
+                }
+                continue;
             }
-            if (frame.size() < 5) continue;
+            const std::string_view rest(buffer_.data() + (pos - base_), end - pos);
+            const size_t length =
+                ((static_cast<unsigned char>(rest[1]) << 8) | static_cast<unsigned char>(rest[2])) &
+                0x7FFF;
+            const std::string frame(rest.substr(0, length + 5));
+            if (!CheckCRC(frame, 4)) continue;
+            buffer_.erase(0, pos + length + 5 - base_);
+            base_ = pos + length + 5;
+            Answer(frame, out);
+            taken = true;
+        }
+        if (!taken) return;
+    }
+}
+
+void TDeviceSimulator::ReceiveStuffed(std::vector<std::string>& out) {
+    // Stuffing leaves STX only at the start of a frame: a frame is what lies between
+    // one STX and the next, and anything before an STX that did not make a frame can
+    // never become one.
+    for (;;) {
+        const size_t stx = buffer_.find(kStx);
+        if (stx == std::string::npos) {
+            base_ += buffer_.size();
+            buffer_.clear();
+            return;
+        }
+        buffer_.erase(0, stx);
+        base_ += stx;
+        const size_t next = buffer_.find(kStx, 1);
+        const size_t wireEnd = next == std::string::npos ? buffer_.size() : next;
+        const std::string frame = UnstuffFrame(std::string_view(buffer_).substr(0, wireEnd));
+        bool whole = false;
+        if (frame.size() >= 5) {
             const size_t length = ((static_cast<unsigned char>(frame[1]) << 8) |
                                    static_cast<unsigned char>(frame[2])) &
                                   0x7FFF;
-            if (frame.size() < length + 5) continue;
-            if (stuffed && frame.size() != length + 5) continue;
-            const std::string whole = frame.substr(0, length + 5);
-            if (!CheckCRC(whole, 4)) continue;
-            const bool withId = (static_cast<unsigned char>(frame[1]) & 0x80) != 0;
-            buffer_.erase(0, stuffed ? wireEnd : stx + length + 5);
-            ++requests_;
-            if (auto answer = Handle(whole.substr(3, length), withId)) {
-                std::lock_guard<std::mutex> g(lock_);
-                out.push_back(Frame(*answer, withId));
-            }
-            taken = true;
-            break;
+            whole = frame.size() == length + 5 && CheckCRC(frame, 4);
         }
-        if (!taken) break;
+        if (whole) Answer(frame, out);
+        if (!whole && next == std::string::npos) {
+            // Still arriving, unless it is already longer than any frame can be.
+            if (wireEnd > 2 * (kMaxPayload + 5)) {
+                base_ += buffer_.size();
+                buffer_.clear();
+            }
+            return;
+        }
+        buffer_.erase(0, wireEnd);
+        base_ += wireEnd;
     }
-    if (buffer_.size() > kMaxBuffer) buffer_.erase(0, buffer_.size() - kMaxBuffer);
-    return out;
 }
 
 std::string TDeviceSimulator::StartPty(const std::string& link, std::string& error) {
@@ -218,7 +298,21 @@ std::string TDeviceSimulator::StartPty(const std::string& link, std::string& err
     keepFd_ = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (keepFd_ >= 0) MakeRaw(keepFd_);
     if (!link.empty()) {
-        unlink(link.c_str());
+        // Only a link to a pseudo-terminal (left by an earlier run) may be replaced.
+        struct stat st {};
+        if (lstat(link.c_str(), &st) == 0) {
+            char target[256] = {};
+            const bool ours = S_ISLNK(st.st_mode) &&
+                              readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+                              std::string_view(target).rfind("/dev/pts/", 0) == 0;
+            if (!ours || unlink(link.c_str()) != 0) {
+                error = "путь " + link + " уже существует и не является ссылкой на псевдотерминал";
+                close(master);
+                if (keepFd_ >= 0) close(keepFd_);
+                keepFd_ = -1;
+                return {};
+            }
+        }
         if (symlink(slave.c_str(), link.c_str()) != 0) {
             error = "не удалось создать ссылку " + link + ": " + std::strerror(errno);
             close(master);
@@ -227,7 +321,10 @@ std::string TDeviceSimulator::StartPty(const std::string& link, std::string& err
             return {};
         }
         link_ = link;
+        linkTarget_ = slave;
     }
+    // Writes to the line never block: a client that does not read cannot stall us.
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     fd_ = master;
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_ = std::thread([this] { Serve(); });
@@ -255,6 +352,35 @@ bool TDeviceSimulator::StartPort(const std::string& device, std::string& error) 
     return true;
 }
 
+bool TDeviceSimulator::Pause(int ms) {
+    if (ms <= 0) return !stop_;
+    struct pollfd w = {wakeFd_, POLLIN, 0};
+    return poll(&w, 1, ms) == 0 && !stop_;
+}
+
+bool TDeviceSimulator::Send(const std::string& bytes) {
+    // Bounded: what the client does not take within the limit is dropped.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t w = write(fd_, bytes.data() + done, bytes.size() - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno != EAGAIN) return !stop_;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) return !stop_;
+        struct pollfd fds[2] = {{fd_, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
+        poll(fds, 2, static_cast<int>(left));
+        if (fds[1].revents) return false;
+    }
+    return !stop_;
+}
+
 void TDeviceSimulator::Serve() {
     char buf[512];
     while (!stop_) {
@@ -262,7 +388,7 @@ void TDeviceSimulator::Serve() {
         if (poll(fds, 2, 500) <= 0) continue;
         if (fds[1].revents) break;
         if (!(fds[0].revents & POLLIN)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!Pause(10)) break;
             continue;
         }
         const ssize_t n = read(fd_, buf, sizeof buf);
@@ -273,8 +399,7 @@ void TDeviceSimulator::Serve() {
             faults = options_.Faults;
         }
         for (std::string answer : Receive(std::string(buf, static_cast<size_t>(n)))) {
-            if (faults.DelayMs > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(faults.DelayMs));
+            if (!Pause(faults.DelayMs)) return;
             if (faults.Noise) answer = std::string("\xFF\x00\x55", 3) + answer;
             if (options_.BaudEmulation) {
                 const double ms = CharTime(options_.Line) * static_cast<double>(answer.size());
@@ -285,13 +410,8 @@ void TDeviceSimulator::Serve() {
             if (faults.Split && answer.size() > 2)
                 parts = {answer.substr(0, answer.size() / 2), answer.substr(answer.size() / 2)};
             for (size_t i = 0; i < parts.size(); ++i) {
-                if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                size_t done = 0;
-                while (done < parts[i].size()) {
-                    const ssize_t w = write(fd_, parts[i].data() + done, parts[i].size() - done);
-                    if (w <= 0) break;
-                    done += static_cast<size_t>(w);
-                }
+                if (i > 0 && !Pause(20)) return;
+                if (!Send(parts[i])) return;
             }
         }
     }
@@ -311,7 +431,10 @@ void TDeviceSimulator::Stop() {
             *fd = -1;
         }
     if (!link_.empty()) {
-        unlink(link_.c_str());
+        // Removed only while it is still the link made here.
+        char target[256] = {};
+        if (readlink(link_.c_str(), target, sizeof target - 1) > 0 && target == linkTarget_)
+            unlink(link_.c_str());
         link_.clear();
     }
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <queue>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,16 +73,34 @@ private:
     };
     void Serve();
     std::string Frame(const std::string& payload, bool withId) const;
+    void ReceivePlain(std::vector<std::string>& out);
+    void ReceiveStuffed(std::vector<std::string>& out);
+    // Counts one request frame and queues its answer's wire bytes, if any.
+    void Answer(const std::string& frame, std::vector<std::string>& out);
+    // Sleeps ms unless stopped meanwhile; false when stopped.
+    bool Pause(int ms);
+    // Writes to the line within kWriteLimitMs; false when stopped.
+    bool Send(const std::string& bytes);
+
+    static constexpr int kWriteLimitMs = 2000;
 
     TSimOptions options_;
     std::atomic<uint8_t> version_;
     mutable std::mutex lock_; // guards registers_ and options_.Faults
     std::map<uint16_t, Register> registers_;
     std::string buffer_;
+    uint64_t base_ = 0; // stream position of buffer_[0]
+    uint64_t scan_ = 0; // next stream position to look at for an STX (protocol 1.0)
+    // Candidate frames of protocol 1.0: (stream position of their end, of their STX),
+    // nearest end first.
+    std::priority_queue<std::pair<uint64_t, uint64_t>, std::vector<std::pair<uint64_t, uint64_t>>,
+                        std::greater<>>
+        pending_;
     int fd_ = -1;     // the side the simulator reads and writes
     int keepFd_ = -1; // a pty's device side, held open so the line never hangs up
     int wakeFd_ = -1;
     std::string link_;
+    std::string linkTarget_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<size_t> requests_{0};

@@ -173,3 +173,37 @@ TEST(ExchangeFaults, CyrillicTextTravelsAsWindows1251) {
     EXPECT_EQ(answer->substr(3), bytes);
     EXPECT_EQ(HexBytes(answer->substr(3, 2)), "A8 EB");
 }
+
+TEST(Simulator, FindsRequestsBehindJunkAndNeverSendsWhatCannotBeFramed) {
+    TempDir dir;
+    TRegList regs;
+    TNameValueList errors;
+    TDescription d;
+    ASSERT_EQ(LoadDescription(WriteSignedDescription(dir, "Nastr.xml", AllTypes()), regs, errors,
+                              d, dir.Path() + "/"),
+              "");
+    const std::string read3 = BuildFrame(BuildRequest(0, kCmdRead, 3, {}), false);
+    for (uint8_t version : {0, 1}) {
+        TSimOptions o;
+        o.Version = version;
+        TDeviceSimulator sim(regs, o);
+        // 200 KB of STX bytes in line-sized pieces, each looked at once, then a request.
+        const std::string junk(512, kStx);
+        size_t answers = 0;
+        for (int i = 0; i < 400; ++i)
+            answers += sim.Receive(junk).size();
+        EXPECT_EQ(answers, 0u);
+        EXPECT_EQ(sim.Receive(version ? StuffFrame(read3) : read3).size(), 1u) << int(version);
+        EXPECT_EQ(sim.RequestCount(), 1u);
+    }
+
+    // A text too long for an answer frame is refused with code 127, not sent.
+    TDeviceSimulator sim(regs, {});
+    const std::string longText(40000, 'x');
+    auto answer = sim.Handle(BuildRequest(0, kCmdWrite, 1, longText), false);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(HexBytes(*answer), "00 00 01");
+    answer = sim.Handle(BuildRequest(0, kCmdRead, 1, {}), false);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(HexBytes(*answer), "7F 00 01");
+}

@@ -3,10 +3,15 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "test_support.h"
+#include "link/frame.h"
+#include "protocol/register_protocol.h"
 #include "util/cp1251.h"
 
 using namespace tunavox::test;
@@ -43,11 +48,23 @@ public:
         if (f) fclose(f);
     }
     ~SimProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
+        if (pid_ > 0 && !Terminate(10000)) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
         }
+    }
+    // SIGTERM, then waits up to ms for the process to end; false when it did not.
+    bool Terminate(int ms) {
+        if (pid_ <= 0) return true;
+        kill(pid_, SIGTERM);
+        for (int waited = 0; waited <= ms; waited += 10) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return true;
+            }
+            usleep(10000);
+        }
+        return false;
     }
     const std::string& FirstLine() const { return firstLine_; }
 
@@ -152,4 +169,75 @@ TEST(Tools, ReadExportsTheTable) {
     EXPECT_NE(bad.out.find("No such file or directory"), std::string::npos);
     EXPECT_EQ(Cli(common + " --format pdf --output x").status, 2);
     EXPECT_EQ(Cli(common + " --format csv").status, 2);
+}
+
+TEST(Tools, TheSimulatorIsHarmless) {
+    TempDir dir;
+    const std::string desc = kBin + "/NastrChP7.xml";
+    // A path that is not a link to a pseudo-terminal is never replaced.
+    const std::string taken = dir.File("notes.txt");
+    WriteBytes(taken, "keep me");
+    CommandResult refused = RunCommand(kBin + "/tunavox-sim --desc " + desc + " --link " + taken);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("уже существует"), std::string::npos) << refused.out;
+    EXPECT_EQ(ReadBytes(taken), "keep me");
+    // A stale link left by a killed run is taken over.
+    const std::string link = dir.File("dev");
+    ASSERT_EQ(symlink("/dev/pts/9999", link.c_str()), 0);
+
+    // A client that sends and never reads cannot make it deaf to SIGTERM.
+    SimProcess sim({"--link", link, "--desc", desc});
+    ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
+    const int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    struct termios t {};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    std::string requests;
+    for (int i = 0; i < 4000; ++i)
+        requests += tunavox::StuffFrame(
+            tunavox::BuildFrame(tunavox::BuildRequest(0, tunavox::kCmdRead, 0x302, {}), false));
+    for (size_t done = 0, tries = 0; done < requests.size() && tries < 2000; ++tries) {
+        const ssize_t n = write(fd, requests.data() + done, requests.size() - done);
+        if (n > 0) done += static_cast<size_t>(n);
+        else usleep(1000);
+    }
+    EXPECT_TRUE(sim.Terminate(10000)) << "still running after SIGTERM";
+    close(fd);
+    // It removed its own link on the way out.
+    struct stat st {};
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+TEST(Tools, StopSignalsEndABlockedExchange) {
+    TempDir dir;
+    const std::string desc = WriteSignedDescription(
+        dir, "NastrSlow.xml",
+        Description("<REG addr=\"1\" type=\"UWord\" io=\"RW\"><name>a</name></REG>"
+                    "<REG addr=\"2\" type=\"UWord\" io=\"RW\"><name>b</name></REG>",
+                    " timeout=\"60000\""));
+    const std::string link = dir.File("dev");
+    SimProcess sim({"--link", link, "--desc", desc, "--fault", "silent"});
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const std::string out = dir.File("out.txt");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            freopen(out.c_str(), "w", stdout);
+            const std::string exe = kBin + "/tunavox-cli";
+            execl(exe.c_str(), exe.c_str(), "read", "--desc", desc.c_str(), "--port",
+                  link.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        usleep(500000); // the first request is out and waits for its minute
+        kill(pid, signal);
+        int status = -1;
+        for (int waited = 0; waited < 20000 && waitpid(pid, &status, WNOHANG) != pid;
+             waited += 10)
+            usleep(10000);
+        if (!WIFEXITED(status)) kill(pid, SIGKILL);
+        ASSERT_TRUE(WIFEXITED(status)) << "still running after signal " << signal;
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_EQ(ReadBytes(out), "0x01;a;;COM-порт закрыт\n0x02;b;;COM-порт закрыт\n");
+    }
 }

@@ -1,5 +1,6 @@
 // Connection control against the simulated device: opening, reading, writing,
 // polling, the keep-alive, the status line and shutdown during an exchange.
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <termios.h>
@@ -337,6 +338,24 @@ private slots:
         b.w->close();
         b.w.reset(); // stops the worker, serving its hand-over
         QVERIFY(handled);
+    }
+
+    void closingTheWindowEndsABlockedExchange() {
+        // A silent device and the longest time-out: closing must not wait it out.
+        TSimFaults f;
+        f.Silent = true;
+        Bench b(f);
+        b.w->Canal().SetTimeout(TCanal::kMaxTimeout);
+        b.Open();
+        QString error;
+        b.w->ReadNode(b.Row(0x21), [&](TAction* a) { error = QString::fromStdString(a->Error()); });
+        QTRY_VERIFY_WITH_TIMEOUT(b.sim->RequestCount() >= 1, 5000);
+        QElapsedTimer t;
+        t.start();
+        b.w->close();
+        b.w.reset();
+        QCOMPARE(error, QStringLiteral("COM-порт закрыт")); // its handler still ran
+        QVERIFY2(t.elapsed() < 20000, "shutdown waited for the time-out");
     }
 };
 

@@ -22,7 +22,12 @@ PtyPair::PtyPair() {
 }
 
 PtyPair::~PtyPair() {
+    HangUp();
+}
+
+void PtyPair::HangUp() {
     if (master_ >= 0) ::close(master_);
+    master_ = -1;
 }
 
 std::string PtyPair::ReadExactly(size_t count, int ms) {

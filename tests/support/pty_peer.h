@@ -23,6 +23,8 @@ public:
     // Reads whatever arrives until nothing more comes for quietMs.
     std::string ReadQuiet(int quietMs);
     void Write(const std::string& bytes);
+    // Closes the master side: the line is dead for whoever holds the slave.
+    void HangUp();
 
 private:
     int master_ = -1;

@@ -219,6 +219,36 @@ TEST_P(CanalTest, ClosingThePortEndsAnExchange) {
     EXPECT_EQ(error, "COM-порт закрыт");
 }
 
+TEST_P(CanalTest, NoTimeOutWaitsWithoutEnd) {
+    using Clock = std::chrono::steady_clock;
+    std::string answer, error;
+    // 0 ms: a silent device is given up at once.
+    canal_.SetTimeout(0);
+    ASSERT_TRUE(canal_.ComPort->ApplyTimeouts());
+    auto t0 = Clock::now();
+    EXPECT_FALSE(canal_.Exchange(kPayload, false, answer, error));
+    EXPECT_EQ(error, "Устройство не отвечает");
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2000));
+    // Negative and absurd values wait the longest time-out, never for ever.
+    for (const uint32_t ms : {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u}) {
+        canal_.SetTimeout(ms);
+        EXPECT_EQ(canal_.Timeout(), TCanal::kMaxTimeout) << ms;
+        EXPECT_EQ(canal_.ComPort->Timeouts().WriteTotalTimeoutConstant, TCanal::kMaxTimeout);
+    }
+    // A line whose far end vanished mid-exchange fails at once with the port's text.
+    canal_.SetTimeout(5000);
+    ASSERT_TRUE(canal_.ComPort->ApplyTimeouts());
+    bool ok = true;
+    t0 = Clock::now();
+    std::thread worker([&] { ok = canal_.Exchange(kPayload, false, answer, error); });
+    EXPECT_EQ(pty_.ReadExactly(kRequestSize, 2000).size(), kRequestSize);
+    pty_.HangUp();
+    worker.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, SystemErrorText(EIO));
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(3000));
+}
+
 TEST(Canal, Defaults) {
     TCanal canal;
     EXPECT_EQ(canal.Timeout(), 1000u);

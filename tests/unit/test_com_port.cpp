@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 
@@ -38,7 +40,18 @@ TEST(ComPort, OpensByNameAndExclusively) {
     EXPECT_NE(second.ErrorCode(), 0);
     EXPECT_NE(second.ErrorText(), "");
 
+    // The line's exclusive flag is ours while open (a refused second opening leaves
+    // it alone) and cleared with closing, or a normal user could not open it again.
+    const auto exclusive = [&] {
+        const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int flag = -1;
+        ::ioctl(fd, TIOCGEXCL, &flag);
+        ::close(fd);
+        return flag;
+    };
+    EXPECT_EQ(exclusive(), 1);
     EXPECT_TRUE(port.Close());
+    EXPECT_EQ(exclusive(), 0);
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(port.Close()); // closing a closed port does nothing and succeeds
     ASSERT_TRUE(second.Open(pty.SlavePath(), false));

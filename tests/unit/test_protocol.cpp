@@ -128,5 +128,20 @@ TEST(Protocol, Writes) {
     EXPECT_EQ(error, "Ошибка при формировании запроса: некорректное значение параметра");
     WriteRegister(0, 0x10, rtHeader, TValue(uint8_t{1}), unused.Exchange(), error);
     EXPECT_EQ(error, "Ошибка при формировании запроса: некорректное значение параметра");
+    // So is a payload whose length would run into the ID flag of the length field:
+    // 3 bytes of command and address (and 4 of ID) plus the text.
+    const struct {
+        uint32_t id;
+        size_t text;
+        bool sent;
+    } sizes[] = {{0, kMaxPayload - 3, true}, {0, kMaxPayload - 2, false},
+                 {7, kMaxPayload - 7, true}, {7, kMaxPayload - 6, false}, {0, 100000, false}};
+    for (const auto& c : sizes) {
+        line.answer = c.id ? Bytes({0, 0, 0, 7, 0x00, 0x00, 0x10}) : Bytes({0x00, 0x00, 0x10});
+        line.request.clear();
+        WriteRegister(c.id, 0x10, rtStr, TValue(std::string(c.text, 'x')), line.Exchange(), error);
+        EXPECT_EQ(error.empty(), c.sent) << c.text;
+        EXPECT_EQ(line.request.size(), c.sent ? c.text + 3 + (c.id ? 4 : 0) : 0u) << c.text;
+    }
     EXPECT_EQ(unused.calls, 0);
 }

@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -32,6 +33,22 @@ struct Options {
 };
 
 constexpr int kUsageError = 2;
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void OnStopSignal(int) {
+    g_stopRequested = 1;
+}
+
+// SIGINT and SIGTERM end the command promptly: the port is closed, so the exchange
+// in progress and everything queued fail at once, and the lines are still printed.
+void CatchStopSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "tunavox-cli: %s\n", message.c_str());
@@ -103,6 +120,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
 class Session {
 public:
     int Start(const Options& o) {
+        CatchStopSignals();
         const std::string error =
             LoadDescription(o.Desc, Regs, ErrorTexts, Desc, ProgramFolder(), &Canal);
         if (!error.empty()) {
@@ -142,8 +160,10 @@ public:
     // Serves hand-overs until every queued action has completed, then prints one line
     // per row in table order. Returns 1 when any exchange failed.
     int Finish() {
-        while (outstanding_ > 0)
+        while (outstanding_ > 0) {
             handOver_.Serve(50);
+            if (g_stopRequested && Canal.ComPort->IsOpen()) Canal.ComPort->Close();
+        }
         int status = 0;
         for (const auto& [row, error] : results_) {
             const TReg& reg = *Regs.Items(row);
