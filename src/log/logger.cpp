@@ -106,7 +106,7 @@ void TCommonLogger::CloseFile() {
 }
 
 void TCommonLogger::WriteRaw(std::string_view text) {
-    if (fd_ < 0 || (maxFileSize_ > 0 && written_ >= maxFileSize_))
+    if (fd_ < 0 || (maxFileSize_ > 0 && written_ >= static_cast<uint64_t>(maxFileSize_)))
         if (!NewFile()) return;
     size_t done = 0;
     while (done < text.size()) {
@@ -114,7 +114,7 @@ void TCommonLogger::WriteRaw(std::string_view text) {
         if (n <= 0) break; // lost, silently; still counted below
         done += static_cast<size_t>(n);
     }
-    written_ += static_cast<int32_t>(text.size());
+    written_ += text.size();
 }
 
 std::string TCommonLogger::Stamp() const {

@@ -95,7 +95,7 @@ private:
     bool active_;
     bool fullDate_ = false;
     int32_t maxFileSize_ = 0;
-    int32_t written_ = 0;
+    uint64_t written_ = 0; // past 2 GiB too
     std::string fileName_;
     std::string extension_ = ".txt";
     bool showLength_ = false;

@@ -1,6 +1,8 @@
 // The exchange logger: line formats, file names, folders, size limit, failures.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <filesystem>
 #include <regex>
 
@@ -103,6 +105,21 @@ TEST(Logger, SizeLimitStartsAgain) {
     EXPECT_EQ(opened[1], dir.File("fixed.txt"));
     log.CloseFile();
     EXPECT_EQ(ReadBytes(dir.File("fixed.txt")).size(), 180u);
+}
+
+TEST(Logger, SizeCountPassesTwoGigabytes) {
+    TempDir dir;
+    TCommonLogger log(dir.Path(), "p_", true);
+    log.SetFileName("/dev/null");
+    log.SetMaxFileSize(std::numeric_limits<int32_t>::max());
+    int opened = 0;
+    log.OnFileOpened = [&](TCommonLogger&, const std::string&) { ++opened; };
+    const std::string line((1 << 20) - 2, 'x');
+    for (int i = 0; i < 2048; ++i) // 2 GiB, one byte past the limit
+        log.LogText(line, false);
+    EXPECT_EQ(opened, 1);
+    log.LogText(line, false); // the limit was reached: the next line starts a new file
+    EXPECT_EQ(opened, 2);
 }
 
 TEST(Logger, FoldersAndFailures) {
