@@ -31,12 +31,15 @@ add_library(tunavox_gui STATIC
   ui/message_box.cpp ui/message_box.h
   ui/value_editor.cpp ui/value_editor.h
   ui/about_box.cpp ui/about_box.h
+  ui/translation.cpp ui/translation.h
   app/device_dialog.cpp app/device_dialog.h
   app/main_window.cpp app/main_window.h
   app/main_window_device.cpp
   app/main_window_connection.cpp
   app/main_window_table.cpp
   app/main_window_export.cpp
+  app/main_window_find.cpp
+  widgets/port_box.h
 )
 set_target_properties(tunavox_gui PROPERTIES AUTOMOC ON)
 target_include_directories(tunavox_gui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)

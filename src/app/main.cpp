@@ -9,10 +9,12 @@
 #include "device/value_codec.h"
 #include "ui/about_box.h"
 #include "ui/message_box.h"
+#include "ui/translation.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(tunavox::ProgramIcon());
+    tunavox::InstallQtRussian(app);
     tunavox::InitDialogCaption();
     // Reals are read and shown with the system's decimal separator.
     const QString point = QLocale().decimalPoint();

@@ -32,18 +32,18 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     // 2.
     SpinIndex = 0;
     // 3. The port list; kept as designed (empty) when it cannot be read.
-    QStringList ports;
-    bool listed = true;
-    if (options_.Ports) {
-        ports = *options_.Ports;
-    } else {
+    PortLister = [this](QStringList& ports) {
+        if (options_.Ports) {
+            ports = *options_.Ports;
+            return true;
+        }
         std::string list;
-        listed = ListComPorts(list, false);
-        for (const QString& line :
-             QString::fromStdString(list).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
-            ports << line;
-    }
-    if (listed) {
+        if (!ListComPorts(list, false)) return false;
+        ports = QString::fromStdString(list).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        return true;
+    };
+    QStringList ports;
+    if (PortLister(ports)) {
         cbPort->clear();
         cbPort->addItems(ports);
     }
@@ -134,7 +134,7 @@ void TfMain::BuildForm() {
     auto* topRow = new QHBoxLayout(top);
     topRow->setContentsMargins(8, 4, 8, 4);
     topRow->addWidget(new QLabel(QStringLiteral("COM-порт"), top));
-    cbPort = Named(new QComboBox(top), "cbPort");
+    cbPort = Named(new TPortBox(top), "cbPort");
     cbPort->setEditable(false);
     cbPort->setMinimumWidth(110);
     topRow->addWidget(cbPort);
@@ -148,6 +148,13 @@ void TfMain::BuildForm() {
     eID = Named(new QLineEdit(top), "eID");
     eID->setFixedWidth(100);
     topRow->addWidget(eID);
+
+    // The search field (Ctrl+F), hidden until asked for.
+    eFind = Named(new QLineEdit(central), "eFind");
+    eFind->setPlaceholderText(QStringLiteral("Поиск по коду и названию параметра"));
+    eFind->setAccessibleName(QStringLiteral("Поиск"));
+    eFind->setClearButtonEnabled(true);
+    eFind->hide();
 
     vstList = new TRegisterView(central);
 
@@ -176,6 +183,7 @@ void TfMain::BuildForm() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(top);
+    layout->addWidget(eFind);
     layout->addWidget(vstList, 1);
     layout->addWidget(bottom);
     setCentralWidget(central);
@@ -201,7 +209,11 @@ void TfMain::BuildForm() {
     connect(bOpen, &QPushButton::clicked, this, [this] { bOpenClick(); });
     connect(bReadAll, &QPushButton::clicked, this, [this] { bReadAllClick(); });
     connect(bWriteAll, &QPushButton::clicked, this, [this] { bWriteAllClick(); });
-    connect(chPoll, &QCheckBox::clicked, this, [this] { chPollClick(); });
+    // The poll step follows the box's state whoever changes it: mouse, keyboard,
+    // accessibility or the program itself, once per change.
+    connect(chPoll, &QCheckBox::toggled, this, [this] { chPollClick(); });
+    connect(cbPort, &TPortBox::AboutToShowPopup, this, [this] { RefreshPorts(); });
+    connect(eFind, &QLineEdit::textChanged, this, [this] { ApplyRowVisibility(); });
     connect(eID, &QLineEdit::textChanged, this, [this] { eIDChange(); });
     connect(StatusTimer, &QTimer::timeout, this,
             [this] { ShowStatus(QString(), false, normalStatusColor_); });
@@ -241,6 +253,29 @@ void TfMain::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
+void TfMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The table has its real size now: fit the window to the loaded description.
+    if (layoutPending_) LayOutForDescription();
+}
+
+void TfMain::RefreshPorts() {
+    QStringList ports;
+    if (!PortLister(ports)) return;
+    if (!demoPort_.isEmpty() && !ports.contains(demoPort_)) ports.prepend(demoPort_);
+    if (!options_.ExtraPort.isEmpty() && !ports.contains(options_.ExtraPort))
+        ports << options_.ExtraPort;
+    QStringList shown;
+    for (int i = 0; i < cbPort->count(); ++i)
+        shown << cbPort->itemText(i);
+    if (ports == shown) return;
+    const QString selected = cbPort->currentText();
+    cbPort->clear();
+    cbPort->addItems(ports);
+    const int kept = cbPort->findText(selected);
+    cbPort->setCurrentIndex(kept >= 0 ? kept : (cbPort->count() > 0 ? 0 : -1));
+}
+
 bool TfMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -249,6 +284,27 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
         // key is taken here, so it does not travel on to the parents and count twice.
         if (key->key() == Qt::Key_F7 && widget && widget->window() == this) {
             ToggleServiceMode();
+            return true;
+        }
+        if (widget && widget->window() == this && key->matches(QKeySequence::Find)) {
+            ShowFind();
+            return true;
+        }
+        if (watched == eFind && key->key() == Qt::Key_Escape) {
+            HideFind();
+            return true;
+        }
+        if (watched == eFind && key->key() == Qt::Key_Down) {
+            vstList->setFocus();
+            return true;
+        }
+        if (watched == vstList && key->matches(QKeySequence::Copy)) {
+            CopySelectedRows();
+            return true;
+        }
+        if (watched == vstList && key->key() == Qt::Key_Space &&
+            key->modifiers() == Qt::NoModifier) {
+            ToggleCurrentCheck();
             return true;
         }
         if (watched == vstList && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "device/description.h"
 #include "engine/worker.h"
 #include "link/canal.h"
+#include "widgets/port_box.h"
 #include "widgets/register_view.h"
 
 namespace tunavox {
@@ -44,7 +46,7 @@ public:
     bool TerminateRequested() const { return terminateRequested_; }
 
     // Controls (also reachable by objectName).
-    QComboBox* cbPort;
+    TPortBox* cbPort;
     QPushButton* bOpen;
     QCheckBox* chOver41G;
     QLineEdit* eID;
@@ -116,6 +118,25 @@ public:
     bool vstListKeyEnter();
     void ToggleServiceMode();
     void EditValue(int row);
+    // Space on the table: ticks or unticks the current row's box, as a click does.
+    void ToggleCurrentCheck();
+
+    // Finding and copying rows.
+    QLineEdit* eFind;
+    // Ctrl+F: shows the search field and puts the focus there.
+    void ShowFind();
+    // Escape: hides the search field and shows every row again.
+    void HideFind();
+    // Shows the rows that service mode and the search text leave visible.
+    void ApplyRowVisibility();
+    // Ctrl+C: the selected rows' four columns as tab-separated text, as shown.
+    QString SelectedRowsText() const;
+    void CopySelectedRows();
+
+    // Reads the port list again, keeping the selected port while it is listed.
+    void RefreshPorts();
+    // The system's port list (replaced in tests); false when it cannot be read.
+    std::function<bool(QStringList&)> PortLister;
 
     // Export and About.
     void miExportClick(int tag);
@@ -125,6 +146,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -154,6 +176,7 @@ private:
     std::vector<QAction*> catalogueActions_;
     int checkedEntry_ = -1;
     bool terminateRequested_ = false;
+    bool layoutPending_ = false;
     QColor normalStatusColor_;
 };
 

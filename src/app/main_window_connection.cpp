@@ -33,8 +33,11 @@ void TfMain::bOpenClick() {
     }
     bOpen->setText(QStringLiteral("Закрыть"));
     if (!PollOnConnect && !chPoll->isChecked()) return;
-    chPoll->setChecked(true);
-    chPollClick();
+    // Checking the box runs the poll step through its handler.
+    if (chPoll->isChecked())
+        chPollClick();
+    else
+        chPoll->setChecked(true);
 }
 
 void TfMain::UpdateOpenState() {
@@ -120,8 +123,7 @@ void TfMain::chPollClick() {
         vstList->SetDarkTicks(true);
         PollNode = m->NextCheckedRow(PollNode);
         if (PollNode < 0) {
-            chPoll->setChecked(false);
-            chPollClick();
+            chPoll->setChecked(false); // runs the unchecked branch through its handler
             return;
         }
         static const char kSpinner[] = "|/-\\";

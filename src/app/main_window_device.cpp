@@ -74,7 +74,8 @@ void TfMain::DeviceChosen(int entry) {
                                               *errorTexts_, desc, ProgramFolder(), canal_.get());
     ApplyDescription(desc);
     if (!error.empty()) {
-        ShowWarning(this, QString::fromStdString(error));
+        // At start-up the window is not shown yet: the box stands on its own, centred.
+        ShowWarning(isVisible() ? this : nullptr, QString::fromStdString(error));
         // The program ends; the loop stops at its first message (or ends at once when
         // it is not running yet).
         terminateRequested_ = true;
@@ -114,7 +115,13 @@ void TfMain::ApplyDescription(const TDescription& d) {
 }
 
 void TfMain::LayOutForDescription() {
-    // Before the window is first shown its layout has not placed the table yet.
+    // Before the window is first shown the table has not been given its real size
+    // yet: the fitting waits for the first showing.
+    if (!isVisible()) {
+        layoutPending_ = true;
+        return;
+    }
+    layoutPending_ = false;
     if (layout()) layout()->activate();
     // The name column takes what the other three leave (and a scroll bar, if any).
     QHeaderView* h = vstList->horizontalHeader();
@@ -159,16 +166,12 @@ void TfMain::ResetConnectionState() {
 
 void TfMain::ToggleServiceMode() {
     ServiceMode = !ServiceMode;
-    for (int r = 0; r < vstList->Model()->rowCount(); ++r)
-        vstList->setRowHidden(r, !ServiceMode && regs_->Items(r)->Admin);
+    ApplyRowVisibility();
 }
 
 void TfMain::vstListChecked(int row, Qt::CheckState state) {
     (void)row;
-    if (state != Qt::Unchecked && !chPoll->isChecked()) {
-        chPoll->setChecked(true);
-        chPollClick();
-    }
+    if (state != Qt::Unchecked && !chPoll->isChecked()) chPoll->setChecked(true);
     TRegisterModel* m = vstList->Model();
     const int checked = m->CheckedCount();
     m->SetHeaderState(checked == 0                     ? Qt::Unchecked

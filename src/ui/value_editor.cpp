@@ -6,6 +6,23 @@
 
 namespace tunavox {
 
+int TPasswordStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                              QStyleHintReturn* returnData) const {
+    if (hint == SH_LineEdit_PasswordCharacter) return '*';
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+}
+
+bool TPickFilter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            picked_();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 TReg* TPropertyEditLink::Register() const {
     return Table->Model()->Reg(Row);
 }
@@ -23,13 +40,27 @@ QWidget* TPropertyEditLink::Prepare(QWidget* parent, int row, int column) {
         for (size_t i = 0; i < reg->ValueTexts.Count(); ++i)
             items << QString::fromStdString(reg->ValueTexts.Value(i));
         combo->addItems(items);
-        combo->setCurrentIndex(-1);
+        // The list opens at the current value; a text that names no item stays as typed.
+        combo->setCurrentIndex(static_cast<int>(items.indexOf(shown)));
         combo->setEditText(shown);
         combo->setFrame(false);
+        // Enter on an item of the open list takes it and writes, as Enter in the box.
+        combo->view()->installEventFilter(new TPickFilter(combo, [this, combo] {
+            const QModelIndex current = combo->view()->currentIndex();
+            if (current.isValid()) combo->setCurrentIndex(current.row());
+            combo->hidePopup();
+            Table->AcceptEditing();
+            PostKey(Qt::Key_Return);
+        }));
         EditControl = combo;
     } else {
         auto* edit = new QLineEdit(parent);
-        if (reg->RegType == rtStr && reg->Pass) edit->setEchoMode(QLineEdit::Password);
+        if (reg->RegType == rtStr && reg->Pass) {
+            edit->setEchoMode(QLineEdit::Password);
+            auto* stars = new TPasswordStyle;
+            stars->setParent(edit);
+            edit->setStyle(stars);
+        }
         edit->setText(shown);
         edit->setMaxLength(1023);
         edit->setFrame(false);

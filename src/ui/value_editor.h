@@ -2,11 +2,33 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProxyStyle>
+#include <functional>
 
 #include "device/reg.h"
 #include "widgets/register_view.h"
 
 namespace tunavox {
+
+// Masks a password with asterisks, whatever the style's own mask character.
+class TPasswordStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override;
+};
+
+// Calls picked when Enter is pressed in the watched list.
+class TPickFilter : public QObject {
+public:
+    TPickFilter(QObject* parent, std::function<void()> picked)
+        : QObject(parent), picked_(std::move(picked)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::function<void()> picked_;
+};
 
 // The in-place value editor: an edit box (masked for a password Str register) or,
 // for a register with named values, an editable combo box. It changes only the

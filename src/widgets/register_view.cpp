@@ -96,15 +96,40 @@ void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         text = table->SelectedTextColor();
     opt.palette.setColor(QPalette::Text, text);
     opt.palette.setColor(QPalette::HighlightedText, text);
-    if (index.column() == TRegisterModel::ColCheck && table->DarkTicks()) {
-        opt.palette.setColor(QPalette::Base, QColor(0x30, 0x30, 0x48));
-        opt.palette.setColor(QPalette::Window, QColor(0x30, 0x30, 0x48));
-        opt.palette.setColor(QPalette::Text, Qt::white);
-    }
+    const bool box = index.column() == TRegisterModel::ColCheck &&
+                     (opt.features & QStyleOptionViewItem::HasCheckIndicator);
+    if (box) opt.features &= ~QStyleOptionViewItem::HasCheckIndicator; // drawn below
     if (const QVariant bg = index.data(Qt::BackgroundRole);
         bg.isValid() && !(opt.state & QStyle::State_Selected))
         painter->fillRect(option.rect, bg.value<QColor>());
     QStyledItemDelegate::paint(painter, opt, index);
+    if (box) PaintTick(painter, option.rect, opt.checkState, table->DarkTicks());
+}
+
+void TRegisterDelegate::PaintTick(QPainter* painter, const QRect& cell, Qt::CheckState state,
+                                  bool dark) {
+    // Light: a black tick in a white box. Dark (while polling): a white tick on a navy
+    // fill, an empty box stays light, so ticked and unticked rows differ at a glance.
+    const int size = 13;
+    const QRect r(cell.center().x() - size / 2, cell.center().y() - size / 2, size, size);
+    const bool on = state != Qt::Unchecked;
+    const QColor navy(0x1C, 0x2A, 0x6E);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(QPen(dark ? navy : QColor(0x40, 0x40, 0x40), 1));
+    painter->setBrush(dark && on ? navy : QColor(Qt::white));
+    painter->drawRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5));
+    const QColor mark = dark ? QColor(Qt::white) : QColor(Qt::black);
+    if (state == Qt::Checked) {
+        painter->setPen(QPen(mark, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const QPointF tick[] = {{r.left() + 3.0, r.top() + 6.5},
+                                {r.left() + 5.5, r.top() + 9.5},
+                                {r.left() + 10.0, r.top() + 3.5}};
+        painter->drawPolyline(tick, 3);
+    } else if (on) {
+        painter->fillRect(r.adjusted(3, 3, -3, -3), mark);
+    }
+    painter->restore();
 }
 
 QWidget* TRegisterDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
@@ -177,7 +202,8 @@ TRegisterView::TRegisterView(QWidget* parent) : QTableView(parent) {
     header_->setFont(headerFont);
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Shift and Ctrl add rows to the selection (for copying); plain moves select one.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setWordWrap(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     header_->setMinimumSectionSize(10);

@@ -52,6 +52,8 @@ public:
                const QModelIndex& index) const override;
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
+    // The polling check box of a cell, in the light or the dark style.
+    static void PaintTick(QPainter* painter, const QRect& cell, Qt::CheckState state, bool dark);
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;

@@ -13,6 +13,7 @@ int RunConnectionTests(int argc, char** argv);
 int RunEditorTests(int argc, char** argv);
 int RunExportAboutTests(int argc, char** argv);
 int RunScreenshotTests(int argc, char** argv);
+int RunFirstUseTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -27,7 +28,8 @@ int main(int argc, char** argv) {
     } suites[] = {
         {"MainWindowTest", RunMainWindowTests},   {"RegisterTableTest", RunRegisterTableTests},
         {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
-        {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests}};
+        {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
+        {"FirstUseTest", RunFirstUseTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "sim/simulator.h"
 #include "test_support.h"
 
 namespace tunavox::test {
@@ -29,5 +30,51 @@ void CaptureMessageBox(QString* text, QString* caption = nullptr);
 
 // Forgets the stored settings (each test starts from an empty store).
 void ClearSettings();
+
+// The window on the BUK-2 sample with the simulated device as its port.
+struct Bench {
+    TempDir dir;
+    TRegList simRegs;
+    std::unique_ptr<TDeviceSimulator> sim;
+    std::unique_ptr<TfMain> w;
+    QString port;
+
+    explicit Bench(TSimFaults faults = {}, uint8_t version = 1) {
+        CopySamples(dir, {QStringLiteral("NastrBUK2.xml")});
+        TNameValueList errors;
+        TDescription desc;
+        LoadDescription(dir.File("NastrBUK2.xml"), simRegs, errors, desc, dir.Path() + "/");
+        TSimOptions o;
+        o.Version = version;
+        o.Faults = faults;
+        sim = std::make_unique<TDeviceSimulator>(simRegs, o);
+        std::string error;
+        port = QString::fromStdString(sim->StartPty("", error));
+        TMainOptions mo;
+        mo.DescriptionsDir = QString::fromStdString(dir.Path());
+        mo.Ports = QStringList{QStringLiteral("ttyS0")};
+        mo.ExtraPort = port;
+        w = std::make_unique<TfMain>(mo);
+        if (version == 0) w->miVer1->setChecked(true);
+    }
+    ~Bench() {
+        w.reset();
+        sim->Stop();
+    }
+    int Row(uint16_t addr) const {
+        for (int r = 0; r < w->Regs().Count(); ++r)
+            if (w->Regs().Items(r)->Addr == addr && w->Regs().Items(r)->RegType != rtHeader)
+                return r;
+        return -1;
+    }
+    QString Value(uint16_t addr) const {
+        return w->vstList->Model()->index(Row(addr), 3).data().toString();
+    }
+    void Open() {
+        w->PollOnConnect = false;
+        w->bOpen->click();
+    }
+};
+
 
 } // namespace tunavox::test

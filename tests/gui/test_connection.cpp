@@ -14,54 +14,6 @@
 using namespace tunavox;
 using namespace tunavox::test;
 
-namespace {
-
-// The window on the BUK-2 sample with the simulated device as its port.
-struct Bench {
-    TempDir dir;
-    TRegList simRegs;
-    std::unique_ptr<TDeviceSimulator> sim;
-    std::unique_ptr<TfMain> w;
-    QString port;
-
-    explicit Bench(TSimFaults faults = {}, uint8_t version = 1) {
-        CopySamples(dir, {QStringLiteral("NastrBUK2.xml")});
-        TNameValueList errors;
-        TDescription desc;
-        LoadDescription(dir.File("NastrBUK2.xml"), simRegs, errors, desc, dir.Path() + "/");
-        TSimOptions o;
-        o.Version = version;
-        o.Faults = faults;
-        sim = std::make_unique<TDeviceSimulator>(simRegs, o);
-        std::string error;
-        port = QString::fromStdString(sim->StartPty("", error));
-        TMainOptions mo;
-        mo.DescriptionsDir = QString::fromStdString(dir.Path());
-        mo.Ports = QStringList{QStringLiteral("ttyS0")};
-        mo.ExtraPort = port;
-        w = std::make_unique<TfMain>(mo);
-        if (version == 0) w->miVer1->setChecked(true);
-    }
-    ~Bench() {
-        w.reset();
-        sim->Stop();
-    }
-    int Row(uint16_t addr) const {
-        for (int r = 0; r < w->Regs().Count(); ++r)
-            if (w->Regs().Items(r)->Addr == addr && w->Regs().Items(r)->RegType != rtHeader)
-                return r;
-        return -1;
-    }
-    QString Value(uint16_t addr) const {
-        return w->vstList->Model()->index(Row(addr), 3).data().toString();
-    }
-    void Open() {
-        w->PollOnConnect = false;
-        w->bOpen->click();
-    }
-};
-
-} // namespace
 
 class ConnectionTest : public QObject {
     Q_OBJECT
@@ -254,12 +206,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!ping->GetValue().IsNull(), 5000);
         QCOMPARE(b.w->StatusText->text(), QString()); // silent
         ping->SetValue(TValue::MakeNull(), true, "");
+        // Polling another row: the keep-alive stays away from the line.
+        TRegisterModel* m = b.w->vstList->Model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
+        m->SetCheckState(b.Row(0x21), Qt::Checked, false);
         b.w->chPoll->setChecked(true);
-        const size_t before = b.sim->RequestCount();
+        QVERIFY(b.w->chPoll->isChecked());
         b.w->PingTimerTimer();
         QTest::qWait(300);
         QVERIFY(ping->GetValue().IsNull());
-        QCOMPARE(b.sim->RequestCount(), before);
+        QCOMPARE(b.w->PollNode, b.Row(0x21));
     }
 
     void deviceIdText() {

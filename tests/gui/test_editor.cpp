@@ -83,6 +83,22 @@ private slots:
         QCOMPARE(e.Reg(0)->GetValue(), TValue(int8_t{1}));
     }
 
+    void theListOpensAtTheValueAndOneEnterTakesAnItem() {
+        Editing e;
+        auto* combo = qobject_cast<QComboBox*>(e.Select(0));
+        QVERIFY(combo);
+        QCOMPARE(combo->currentIndex(), 1); // "вкл", the current value
+        combo->showPopup();
+        QTRY_VERIFY(combo->view()->isVisible());
+        QCOMPARE(combo->view()->currentIndex().row(), 1);
+        QTest::keyClick(combo->view(), Qt::Key_Up);
+        QTest::keyClick(combo->view(), Qt::Key_Return); // one Enter: taken and written
+        QTRY_VERIFY(e.w->vstList->OpenEditor() == nullptr);
+        QCOMPARE(e.Reg(0)->GetValue(), TValue(int8_t{0}));
+        QTRY_COMPARE(e.w->StatusText->text(), QStringLiteral(" COM-порт закрыт"));
+        QTRY_VERIFY(!e.Reg(0)->GetBusy());
+    }
+
     void aLetterKeepsTheEditorOpen() {
         Editing e;
         auto* edit = qobject_cast<QLineEdit*>(e.Select(1));
@@ -122,6 +138,9 @@ private slots:
         QVERIFY(edit);
         QCOMPARE(edit->echoMode(), QLineEdit::Password);
         QCOMPARE(edit->text(), QStringLiteral("***"));
+        QCOMPARE(edit->displayText(), QStringLiteral("***")); // asterisks, not bullets
+        edit->setText(QStringLiteral("секрет"));
+        QCOMPARE(edit->displayText(), QStringLiteral("******"));
         QTest::keyClick(edit, Qt::Key_Escape);
         // Another type with Pass: a plain edit box holding asterisks, which do not convert.
         edit = qobject_cast<QLineEdit*>(e.Select(5));

@@ -1,0 +1,285 @@
+// What a new user meets first: the window's size at start, the poll box whoever
+// toggles it, ticks, Space on a row, Qt's own texts in Russian, a failed start-up,
+// the port list, finding and copying rows.
+#include <QAccessible>
+#include <QClipboard>
+#include <QScreen>
+#include <QTest>
+
+#include "gui_support.h"
+#include "ui/translation.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+namespace {
+
+// Sixteen rows in two groups, one of them a service row.
+std::string SixteenRows() {
+    std::string regs = "    <REG header=\"Первая группа\"/>\r\n";
+    for (int i = 1; i <= 14; ++i) {
+        if (i == 8) regs += "    <REG header=\"Вторая группа\"/>\r\n";
+        regs += "    <REG addr=\"" + std::to_string(i) + "\" type=\"UWord\" io=\"" +
+                (i % 2 ? "R" : "RW") + "\"" + (i == 14 ? " admin=\"1\"" : "") + "><name>" +
+                (i < 8 ? "Скорость " : "Давление ") + std::to_string(i) +
+                "</name><units>ед.</units></REG>\r\n";
+    }
+    return Description(regs);
+}
+
+int EntryOf(const TfMain& w, const std::string& file) {
+    for (size_t i = 0; i < w.Catalogue().size(); ++i)
+        if (w.Catalogue()[i].Path.size() >= file.size() &&
+            w.Catalogue()[i].Path.compare(w.Catalogue()[i].Path.size() - file.size(), file.size(),
+                                          file) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// Pixels of a grabbed cell by brightness.
+struct Tones {
+    int light = 0, dark = 0;
+};
+Tones CountTones(const QImage& image) {
+    Tones t;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int v = qGray(image.pixel(x, y));
+            t.light += v > 200;
+            t.dark += v < 90;
+        }
+    return t;
+}
+
+} // namespace
+
+class FirstUseTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ClearSettings(); }
+
+    void heightAtStartIsTheHeightOfALaterLoad() {
+        TempDir dir;
+        WriteSignedDescription(dir, "NastrA.xml", SixteenRows());
+        CopySamples(dir, {QStringLiteral("NastrBUK2.xml")});
+        TMainOptions o = OptionsFor(dir);
+        o.Device = QStringLiteral("NastrA.xml");
+        TfMain w(o);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int atStart = w.height();
+        // Every row fits, with no blank band below them.
+        const int rows = 16; // the hidden service row is counted too
+        QVERIFY2(w.vstList->viewport()->height() >= rows * 21 - 21 &&
+                     w.vstList->viewport()->height() < rows * 21 + 21,
+                 qPrintable(QString::number(w.vstList->viewport()->height())));
+        w.DeviceChosen(EntryOf(w, "NastrBUK2.xml"));
+        w.DeviceChosen(EntryOf(w, "NastrA.xml"));
+        QCOMPARE(w.height(), atStart);
+    }
+
+    void pollingFollowsTheBoxWhoeverTogglesIt() {
+        Bench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        b.Open();
+        TRegisterModel* m = b.w->vstList->Model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
+        const int row = b.Row(0x21);
+        m->SetCheckState(row, Qt::Checked, false);
+        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(b.w->chPoll);
+        QVERIFY(box && box->actionInterface());
+        const auto toggle = [&] {
+            box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        };
+        // The same three ways on and off: accessibility, keyboard, mouse.
+        const std::function<void()> ways[] = {
+            toggle, [&] { QTest::keyClick(b.w->chPoll, Qt::Key_Space); },
+            [&] { QTest::mouseClick(b.w->chPoll, Qt::LeftButton); }};
+        for (const auto& way : ways) {
+            const size_t before = b.sim->RequestCount();
+            way();
+            QVERIFY(b.w->chPoll->isChecked());
+            QCOMPARE(b.w->PollNode, row);
+            QVERIFY(b.w->vstList->DarkTicks());
+            QTRY_VERIFY_WITH_TIMEOUT(b.sim->RequestCount() > before + 2, 5000); // it goes on
+            way();
+            QVERIFY(!b.w->chPoll->isChecked());
+            QCOMPARE(b.w->PollNode, -1);
+            QVERIFY(!b.w->vstList->DarkTicks());
+            QTRY_COMPARE_WITH_TIMEOUT(b.w->QueuedActions(), size_t{0}, 5000);
+        }
+        // The keep-alive goes on again once polling is off.
+        b.w->Regs().Items(b.w->PingNode)->SetValue(TValue::MakeNull(), true, "");
+        b.w->PingTimerTimer();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Regs().Items(b.w->PingNode)->GetValue().IsNull(), 5000);
+    }
+
+    void ticksStandOutInBothStyles() {
+        Bench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        TRegisterModel* m = b.w->vstList->Model();
+        int on = -1, off = -1;
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (m->HasCheckBox(r) && !b.w->vstList->isRowHidden(r)) {
+                if (on < 0) on = r;
+                else if (off < 0) off = r;
+            }
+        QVERIFY(on >= 0 && off >= 0);
+        m->SetCheckState(on, Qt::Checked, false);
+        m->SetCheckState(off, Qt::Unchecked, false);
+        const auto cell = [&](int row) {
+            const QRect r = b.w->vstList->visualRect(m->index(row, 0));
+            return b.w->vstList->viewport()->grab(r).toImage();
+        };
+        for (const bool dark : {false, true}) {
+            b.w->vstList->SetDarkTicks(dark);
+            const Tones ticked = CountTones(cell(on)), empty = CountTones(cell(off));
+            // Dark: a white tick on a dark fill; an empty box has no dark fill.
+            // Light: a black tick in a white box.
+            QVERIFY2(ticked.dark > empty.dark + 20, dark ? "dark" : "light");
+            if (dark) {
+                QVERIFY(ticked.light > 3);
+                const QImage img = cell(on);
+                const QPoint c = img.rect().center();
+                int whiteNearCentre = 0;
+                for (int y = c.y() - 5; y <= c.y() + 5; ++y)
+                    for (int x = c.x() - 5; x <= c.x() + 5; ++x)
+                        whiteNearCentre += qGray(img.pixel(x, y)) > 200;
+                QVERIFY(whiteNearCentre > 3); // the tick itself is light
+            }
+        }
+    }
+
+    void spaceOnARowTicksItAsAClick() {
+        Bench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        b.Open();
+        TRegisterModel* m = b.w->vstList->Model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
+        m->SetHeaderState(Qt::Unchecked);
+        int row = -1; // a read-only row: no editor takes the focus
+        for (int r = 0; r < m->rowCount() && row < 0; ++r)
+            if (m->HasCheckBox(r) && m->Reg(r)->Io == ioR && !b.w->vstList->isRowHidden(r)) row = r;
+        QVERIFY(row >= 0);
+        b.w->vstList->setCurrentIndex(m->index(row, 1));
+        b.w->vstList->setFocus();
+        QTest::qWait(50);
+        QTest::keyClick(b.w->vstList, Qt::Key_Space);
+        QCOMPARE(m->CheckState(row), Qt::Checked);
+        QVERIFY(b.w->chPoll->isChecked()); // polling started
+        QCOMPARE(b.w->PollNode, row);
+        QCOMPARE(m->HeaderState(), Qt::PartiallyChecked);
+        QTest::keyClick(b.w->vstList, Qt::Key_Space);
+        QCOMPARE(m->CheckState(row), Qt::Unchecked);
+        QCOMPARE(m->HeaderState(), Qt::Unchecked);
+    }
+
+    void aFailedStartUpLoadIsCentredOnTheScreen() {
+        TempDir dir;
+        WriteBytes(dir.File("NastrBad.xml"), "<D/>");
+        QRect box;
+        OnNextModal(
+            [&box](QWidget* w) {
+                box = w->frameGeometry();
+                static_cast<QDialog*>(w)->accept();
+            },
+            5000, "QMessageBox");
+        TMainOptions o = OptionsFor(dir);
+        TfMain w(o);
+        QVERIFY(w.TerminateRequested());
+        QVERIFY(box.isValid());
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2((box.center() - screen.center()).manhattanLength() < 80,
+                 qPrintable(QStringLiteral("%1,%2").arg(box.center().x()).arg(box.center().y())));
+    }
+
+    void thePortListIsReadWhenItOpens() {
+        TempDir dir;
+        TMainOptions o = OptionsFor(dir);
+        o.Ports = QStringList{QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0")};
+        TfMain w(o);
+        QStringList system = {QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0")};
+        w.PortLister = [&system](QStringList& out) {
+            out = system;
+            return true;
+        };
+        w.cbPort->setCurrentIndex(1);
+        w.show();
+        system << QStringLiteral("ttyUSB1"); // plugged in after start
+        w.cbPort->showPopup();
+        w.cbPort->hidePopup();
+        QCOMPARE(w.cbPort->count(), 3);
+        QCOMPARE(w.cbPort->currentText(), QStringLiteral("ttyUSB0"));
+        system = {QStringLiteral("ttyS0"), QStringLiteral("ttyUSB1")}; // unplugged
+        w.cbPort->showPopup();
+        w.cbPort->hidePopup();
+        QCOMPARE(w.cbPort->count(), 2);
+        QCOMPARE(w.cbPort->currentText(), QStringLiteral("ttyS0"));
+    }
+
+    void findingAndCopyingRows() {
+        TempDir dir;
+        WriteSignedDescription(dir, "NastrA.xml", SixteenRows());
+        TfMain w(OptionsFor(dir));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto shown = [&w] {
+            QStringList codes;
+            for (int r = 0; r < w.vstList->Model()->rowCount(); ++r)
+                if (!w.vstList->isRowHidden(r))
+                    codes << w.vstList->Model()->index(r, r == 0 || r == 8 ? 2 : 1).data().toString();
+            return codes.join(QLatin1Char(' '));
+        };
+        const QString all = shown();
+        QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(w.eFind->isVisible());
+        QCOMPARE(QApplication::focusWidget(), w.eFind);
+        QTest::keyClicks(w.eFind, QStringLiteral("0X03"));
+        QCOMPARE(shown(), QStringLiteral("Первая группа 0x03"));
+        w.eFind->setText(QStringLiteral("ДАВЛ"));
+        QCOMPARE(shown(), QStringLiteral("Вторая группа 0x08 0x09 0x0A 0x0B 0x0C 0x0D"));
+        w.eFind->setText(QStringLiteral("нет такого"));
+        QCOMPARE(shown(), QString());
+        w.ToggleServiceMode(); // service rows join the search
+        w.eFind->setText(QStringLiteral("14"));
+        QCOMPARE(shown(), QStringLiteral("Вторая группа 0x0E"));
+        w.ToggleServiceMode();
+        QCOMPARE(shown(), QString());
+        QTest::keyClick(w.eFind, Qt::Key_Escape);
+        QVERIFY(!w.eFind->isVisible());
+        QCOMPARE(shown(), all);
+
+        // Ctrl+C: the selected rows as the table shows them.
+        w.vstList->Model()->SetCheckState(1, Qt::Checked, false);
+        w.vstList->selectionModel()->select(
+            w.vstList->Model()->index(0, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        w.vstList->selectionModel()->select(w.vstList->Model()->index(1, 0),
+                                            QItemSelectionModel::Select |
+                                                QItemSelectionModel::Rows);
+        w.vstList->setFocus();
+        QTest::keyClick(w.vstList, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QStringLiteral("\t\tПервая группа\t\n✓\t0x01\tСкорость 1 [ед.]\t\n"));
+    }
+
+    // Last: the translation stays installed for the rest of the run.
+    void qtTextsAreRussian() {
+        QVERIFY(InstallQtRussian(*qApp));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "File &name:"),
+                 QStringLiteral("&Имя файла:"));
+    }
+};
+
+int RunFirstUseTests(int argc, char** argv) {
+    FirstUseTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_first_use.moc"
