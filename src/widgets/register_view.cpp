@@ -102,8 +102,14 @@ void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     if (const QVariant bg = index.data(Qt::BackgroundRole);
         bg.isValid() && !(opt.state & QStyle::State_Selected))
         painter->fillRect(option.rect, bg.value<QColor>());
-    QStyledItemDelegate::paint(painter, opt, index);
-    if (box) PaintTick(painter, option.rect, opt.checkState, table->DarkTicks());
+    if (!box) {
+        QStyledItemDelegate::paint(painter, opt, index);
+        return;
+    }
+    // Without the style's own indicator (paint() would put it back).
+    QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+    PaintTick(painter, option.rect, opt.checkState, table->DarkTicks());
 }
 
 void TRegisterDelegate::PaintTick(QPainter* painter, const QRect& cell, Qt::CheckState state,
