@@ -39,6 +39,8 @@ add_library(tunavox_gui STATIC
   app/main_window_table.cpp
   app/main_window_export.cpp
   app/main_window_find.cpp
+  app/main_window_params.cpp
+  ui/compare_dialog.cpp ui/compare_dialog.h
   widgets/port_box.h
 )
 set_target_properties(tunavox_gui PROPERTIES AUTOMOC ON)

@@ -99,6 +99,9 @@ void TfMain::BuildForm() {
 
     // Menu.
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+    miSaveParams = Named(file->addAction(QStringLiteral("Сохранить параметры…")), "miSaveParams");
+    miCompareParams = Named(file->addAction(QStringLiteral("Сравнить с файлом параметров…")),
+                            "miCompareParams");
     QMenu* exportMenu = file->addMenu(QStringLiteral("Экспорт в"));
     miExportHtml = exportMenu->addAction(QStringLiteral("HTML"));
     miExportRtf = exportMenu->addAction(QStringLiteral("RTF"));
@@ -202,6 +205,8 @@ void TfMain::BuildForm() {
     // Wiring.
     connect(N2, &QAction::triggered, this, &QWidget::close);
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
+    connect(miSaveParams, &QAction::triggered, this, [this] { miSaveParamsClick(); });
+    connect(miCompareParams, &QAction::triggered, this, [this] { miCompareParamsClick(); });
     connect(miExportHtml, &QAction::triggered, this, [this] { miExportClick(1); });
     connect(miExportRtf, &QAction::triggered, this, [this] { miExportClick(2); });
     connect(miExportCsv, &QAction::triggered, this, [this] { miExportClick(3); });

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -19,12 +20,17 @@
 #include "device/description.h"
 #include "engine/worker.h"
 #include "link/canal.h"
+#include "paramset/param_runner.h"
+#include "ui/compare_dialog.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
+
+class QProgressDialog;
 
 namespace tunavox {
 
 class TDeviceSimulator;
+
 
 // What the program was started with beyond its design.
 struct TMainOptions {
@@ -138,6 +144,20 @@ public:
     // The system's port list (replaced in tests); false when it cannot be read.
     std::function<bool(QStringList&)> PortLister;
 
+    // Parameter sets: "Сохранить параметры…", "Сравнить с файлом параметров…".
+    QAction* miSaveParams;
+    QAction* miCompareParams;
+    void miSaveParamsClick();
+    void miCompareParamsClick();
+    // Reads every readable register on the worker and writes the set to path.
+    void SaveParameters(const QString& path);
+    // Reads the set, compares it with the device and opens the comparison dialog.
+    void CompareWithFile(const QString& path);
+    // Writes the rows chosen in the comparison dialog, each read back.
+    void RestoreSelected();
+    TParamRunner* ParamRunner() const { return paramRunner_.get(); }
+    TCompareDialog* CompareDialog() const { return compareDialog_; }
+
     // Export and About.
     void miExportClick(int tag);
     // Writes the export of the menu item with that tag to path; failures go to the message box.
@@ -162,6 +182,9 @@ private:
     void OnPollReadDone(TAction* action);
     void OnPollWriteDone(TAction* action);
     void PostPollNext();
+    bool ParamSetAllowed();
+    TParamRunner& NewParamRunner();
+    QProgressDialog* ParamProgress(const QString& label);
     void ServeHandOver();
 
     TMainOptions options_;
@@ -177,6 +200,9 @@ private:
     int checkedEntry_ = -1;
     bool terminateRequested_ = false;
     bool layoutPending_ = false;
+    TDescription desc_; // the loaded description's header
+    std::unique_ptr<TParamRunner> paramRunner_;
+    QPointer<TCompareDialog> compareDialog_;
     QColor normalStatusColor_;
 };
 

@@ -73,6 +73,7 @@ void TfMain::DeviceChosen(int entry) {
     const std::string error = LoadDescription(catalogue_[static_cast<size_t>(entry)].Path, *regs_,
                                               *errorTexts_, desc, ProgramFolder(), canal_.get());
     ApplyDescription(desc);
+    desc_ = desc;
     if (!error.empty()) {
         // At start-up the window is not shown yet: the box stands on its own, centred.
         ShowWarning(isVisible() ? this : nullptr, QString::fromStdString(error));

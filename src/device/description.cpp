@@ -72,9 +72,10 @@ std::string ResolveBackgroundPath(const std::string& file, const std::string& pr
 std::string LoadDescription(const std::string& path, TRegList& regs, TNameValueList& errorTexts,
                             TDescription& out, const std::string& programFolder, TCanal* canal) {
     XmlDocument doc;
-    std::string error = VerifyDescription(path, doc);
+    std::string error = VerifyDescription(path, doc, &out.Sign);
     if (!error.empty()) return error;
     const XmlElement root = doc.Root();
+    out.FileName = path.substr(path.find_last_of('/') + 1);
 
     out.Name = root.AttrText("name");
     out.Caption = out.Name.empty() ? "Неизвестное устройство" : "Настройка " + out.Name;

@@ -14,6 +14,8 @@ namespace tunavox {
 // the fields reached before the failure are filled in.
 struct TDescription {
     std::string Name; // root name
+    std::string FileName; // the file's name without its folder
+    std::string Sign;     // the root's sign attribute (the digest it was verified against)
     std::string Caption; // "Настройка " + name, or "Неизвестное устройство"
     bool AllowOverMode = true;
     std::optional<int32_t> HintTimeout;

@@ -137,7 +137,7 @@ std::string DocumentDigest(const XmlDocument& doc) {
     return md5.Hex();
 }
 
-std::string VerifyDescription(const std::string& path, XmlDocument& doc) {
+std::string VerifyDescription(const std::string& path, XmlDocument& doc, std::string* signOut) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return "Файл не найден";
     std::string error = doc.LoadFile(path);
@@ -149,6 +149,7 @@ std::string VerifyDescription(const std::string& path, XmlDocument& doc) {
         doc.Clear();
         return "Файл данных поврежден";
     }
+    if (signOut) *signOut = sign;
     return {};
 }
 

@@ -32,7 +32,9 @@ std::string DocumentDigest(const XmlDocument& doc);
 // Opens a description and checks its sign attribute. On success the document is
 // left open with sign removed from the root and the result is empty; otherwise the
 // result is "Файл не найден", the XML reader's message or "Файл данных поврежден".
-std::string VerifyDescription(const std::string& path, XmlDocument& doc);
+// With sign, the verified digest is stored there.
+std::string VerifyDescription(const std::string& path, XmlDocument& doc,
+                              std::string* sign = nullptr);
 
 // Computes the digest of a description file and writes it into the root's sign
 // attribute in place (replacing it, or appending it as the root's last attribute),

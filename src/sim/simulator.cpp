@@ -67,6 +67,10 @@ bool ParseSimFault(const std::string& text, TSimFaults& f) {
             code < 1 || code > 127)
             return false;
         f.ErrorCodes[static_cast<uint16_t>(addr)] = static_cast<uint8_t>(code);
+    } else if (text.rfind("keep=", 0) == 0) {
+        int32_t addr = 0;
+        if (!ParseInt32Text(text.substr(5), addr) || addr < 0 || addr > 0xFFFF) return false;
+        f.KeepValue.insert(static_cast<uint16_t>(addr));
     } else {
         return false;
     }
@@ -141,7 +145,7 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
             status = 3;
         else if (!BytesToValue(data, it->second.Type, written))
             status = 2;
-        else
+        else if (!faults.KeepValue.count(address))
             it->second.Value = written;
     }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <queue>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@ struct TSimFaults {
     bool WrongId = false;
     int DelayMs = 0;                        // waits before answering
     std::map<uint16_t, uint8_t> ErrorCodes; // address -> device error code
+    std::set<uint16_t> KeepValue;           // writes are acknowledged but not stored
 };
 
 struct TSimOptions {
@@ -107,7 +109,7 @@ private:
 };
 
 // Parses one --fault switch: silent, badcrc, noise, split, wrong-addr, wrong-id,
-// delay=MS, error=ADDR:CODE. False for anything else.
+// delay=MS, error=ADDR:CODE, keep=ADDR. False for anything else.
 bool ParseSimFault(const std::string& text, TSimFaults& faults);
 
 } // namespace tunavox

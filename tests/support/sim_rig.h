@@ -40,7 +40,7 @@ public:
     std::unique_ptr<TTh> Worker;
     std::string DevicePath;
 
-private:
+    // Queues a read or a write of the register's current value and waits for it.
     std::string Run(bool write, uint16_t address, int32_t deviceId);
 };
 

@@ -6,6 +6,7 @@
 #include "device/description.h"
 #include "device/signature.h"
 #include "exchange.h"
+#include "paramset_commands.h"
 #include "util/program_folder.h"
 
 namespace {
@@ -18,10 +19,18 @@ const char* const kUsage =
     "  tunavox-cli read  --desc FILE --port NAME [options] [ADDR...]\n"
     "                               read every readable register (or the listed ones)\n"
     "  tunavox-cli write --desc FILE --port NAME [options] ADDR=VALUE...\n"
+    "  tunavox-cli backup  --desc FILE --port NAME [options] --output SET\n"
+    "                               save every readable setting to a parameter set\n"
+    "  tunavox-cli compare --desc FILE --port NAME [options] SET\n"
+    "                               code;name [units];value in file;value in device;state\n"
+    "  tunavox-cli restore --desc FILE --port NAME [options] SET [--all] [ADDR...]\n"
+    "                               write the differing RW rows (all, or the listed ones),\n"
+    "                               each read back and checked\n"
     "Options: --version 1|2 (default 2), --id N, --gateway, --log\n"
     "         read also: --format csv|html|rtf --output FILE (the table as the window exports it)\n"
     "Output of read and write: code;name [units];value;error, one line per register.\n"
-    "Exit status: 0 all exchanges succeeded, 1 some failed, 2 bad usage, description or port.\n";
+    "Exit status: 0 all exchanges succeeded (compare: every row the same), 1 some failed\n"
+    "(or differ), 2 bad usage, description, port or file.\n";
 
 int Usage(const char* message = nullptr) {
     if (message) std::fprintf(stderr, "tunavox-cli: %s\n", message);
@@ -70,5 +79,8 @@ int main(int argc, char** argv) {
     if (command == "ports") return tunavox::cli::Ports();
     if (command == "read") return tunavox::cli::Read(args);
     if (command == "write") return tunavox::cli::Write(args);
+    if (command == "backup") return tunavox::cli::Backup(args);
+    if (command == "compare") return tunavox::cli::Compare(args);
+    if (command == "restore") return tunavox::cli::Restore(args);
     return Usage(("unknown command: " + command).c_str());
 }

@@ -19,7 +19,8 @@ const char* const kUsage =
     "  --id N            answer only requests that carry this device ID\n"
     "  --baud-emulation  pace answers as a real line at the description's baud rate\n"
     "  --fault F         silent, badcrc, noise, split, wrong-addr, wrong-id, delay=MS,\n"
-    "                    error=ADDR:CODE (device error CODE on register ADDR); repeatable\n"
+    "                    error=ADDR:CODE (device error CODE on register ADDR),\n"
+    "                    keep=ADDR (acknowledge writes of ADDR but keep its value); repeatable\n"
     "The first line of output is the device path to open.\n";
 
 int Usage(const std::string& message) {

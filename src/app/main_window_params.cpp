@@ -1,0 +1,189 @@
+// The main window: parameter sets (save, compare, restore) on the worker.
+#include <QFileDialog>
+#include <QProgressDialog>
+#include <chrono>
+
+#include "app/main_window.h"
+#include "device/value_codec.h"
+#include "ui/compare_dialog.h"
+#include "ui/message_box.h"
+#include "util/time_text.h"
+
+namespace tunavox {
+namespace {
+
+const QColor kRed(255, 0, 0);
+
+} // namespace
+
+bool TfMain::ParamSetAllowed() {
+    if (paramRunner_ && paramRunner_->Running()) return false;
+    if (PortOpen()) return true;
+    ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
+    return false;
+}
+
+TParamRunner& TfMain::NewParamRunner() {
+    TRunnerContext c;
+    c.Canal = canal_.get();
+    c.Regs = regs_.get();
+    c.ErrorTexts = errorTexts_.get();
+    c.DeviceId = DeviceId;
+    c.Queue = [this](std::unique_ptr<TAction> a) { worker_->AddAction(std::move(a)); };
+    paramRunner_ = std::make_unique<TParamRunner>(std::move(c));
+    paramRunner_->OnRow = [this](int row) { vstList->Model()->RefreshRow(row); };
+    return *paramRunner_;
+}
+
+QProgressDialog* TfMain::ParamProgress(const QString& label) {
+    auto* progress = new QProgressDialog(label, QStringLiteral("Отмена"), 0, 1, this);
+    progress->setObjectName(QStringLiteral("ParamProgress"));
+    progress->setWindowTitle(windowTitle());
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    TParamRunner* runner = paramRunner_.get();
+    connect(progress, &QProgressDialog::canceled, this, [runner] { runner->Cancel(); });
+    runner->OnProgress = [progress](int done, int total) {
+        progress->setMaximum(std::max(total, 1));
+        progress->setValue(done);
+    };
+    progress->show();
+    return progress;
+}
+
+void TfMain::miSaveParamsClick() {
+    if (!ParamSetAllowed()) return;
+    QString name = QString::fromStdString(desc_.Name.empty() ? "Параметры" : desc_.Name) +
+                   QLatin1Char('_') +
+                   QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
+    for (QChar& c : name)
+        if (QStringLiteral("\\/:*?\"<>| ").contains(c)) c = QLatin1Char('_');
+    QFileDialog dialog(this, QStringLiteral("Сохранить параметры"));
+    dialog.setObjectName(QStringLiteral("SaveParamsDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setNameFilters({QStringLiteral("Файлы параметров (*.params)"),
+                           QStringLiteral("Все файлы (*.*)")});
+    dialog.setDefaultSuffix(QStringLiteral("params"));
+    dialog.selectFile(name + QStringLiteral(".params"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    SaveParameters(dialog.selectedFiles().first());
+}
+
+void TfMain::SaveParameters(const QString& path) {
+    if (!ParamSetAllowed()) return;
+    TParamRunner& runner = NewParamRunner();
+    QProgressDialog* progress = ParamProgress(QStringLiteral("Сохранение параметров…"));
+    runner.OnFinished = [this, &runner, progress, path] {
+        progress->close();
+        if (runner.Cancelled()) {
+            ShowError(QStringLiteral("Сохранение параметров отменено, файл не записан"));
+            return;
+        }
+        TParamSet& set = runner.Set;
+        set.Device = desc_.Name;
+        set.DescriptionFile = desc_.FileName;
+        set.Sign = desc_.Sign;
+        set.DeviceId = static_cast<uint32_t>(DeviceId);
+        set.Protocol = miVer1->isChecked() ? 0 : 1;
+        set.Saved = LocalTimeText(std::chrono::system_clock::now(), false);
+        set.Program = ProgramVersion();
+        std::string error;
+        if (!WriteParamSetFile(path.toStdString(), set, error)) {
+            ShowWarning(this, QString::fromStdString(error));
+            return;
+        }
+        const int failed = set.FailedCount();
+        const QString text = QStringLiteral("Параметры сохранены: %1")
+                                 .arg(static_cast<int>(set.Entries.size()) - failed);
+        if (failed == 0)
+            ShowStatus(text, true, normalStatusColor_);
+        else
+            ShowError(text + QStringLiteral(", ошибок чтения: %1").arg(failed));
+    };
+    runner.StartBackup();
+}
+
+void TfMain::miCompareParamsClick() {
+    if (!ParamSetAllowed()) return;
+    QFileDialog dialog(this, QStringLiteral("Сравнить с файлом параметров"));
+    dialog.setObjectName(QStringLiteral("OpenParamsDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setNameFilters({QStringLiteral("Файлы параметров (*.params)"),
+                           QStringLiteral("Все файлы (*.*)")});
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    CompareWithFile(dialog.selectedFiles().first());
+}
+
+void TfMain::CompareWithFile(const QString& path) {
+    if (!ParamSetAllowed()) return;
+    auto set = std::make_shared<TParamSet>();
+    std::string error;
+    if (!ReadParamSetFile(path.toStdString(), *set, error)) {
+        ShowWarning(this, QString::fromStdString(error));
+        return;
+    }
+    TParamRunner& runner = NewParamRunner();
+    QProgressDialog* progress = ParamProgress(QStringLiteral("Чтение параметров устройства…"));
+    runner.OnFinished = [this, &runner, progress, set] {
+        progress->close();
+        QStringList warnings;
+        for (const std::string& w : CompareWarnings(*set, desc_.Name, desc_.Sign,
+                                                     static_cast<uint32_t>(DeviceId)))
+            warnings << QString::fromStdString(w);
+        if (runner.Cancelled()) warnings << QStringLiteral("Чтение прервано: не все значения считаны");
+        auto* dialog = new TCompareDialog(runner, *set, warnings, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        compareDialog_ = dialog;
+        connect(dialog, &TCompareDialog::RestoreRequested, this, [this] { RestoreSelected(); });
+        connect(dialog, &TCompareDialog::CancelRequested, this, [&runner] { runner.Cancel(); });
+        dialog->show();
+    };
+    runner.StartCompare(*set);
+}
+
+void TfMain::RestoreSelected() {
+    TParamRunner* runner = paramRunner_.get();
+    TCompareDialog* dialog = compareDialog_;
+    if (!runner || runner->Running() || !dialog) return;
+    if (!PortOpen()) {
+        ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
+        return;
+    }
+    dialog->SetBusy(true);
+    runner->OnProgress = [dialog](int done, int total) { dialog->SetProgress(done, total); };
+    runner->OnFinished = [this, runner, dialog] {
+        dialog->SetBusy(false);
+        dialog->Refresh();
+        const int total = static_cast<int>(std::count_if(
+            runner->Rows.begin(), runner->Rows.end(),
+            [](const TCompareRow& r) { return r.Selected && r.Restorable; }));
+        const QString text = QStringLiteral("Записано и подтверждено: %1 из %2")
+                                 .arg(runner->Confirmed())
+                                 .arg(total);
+        QStringList failures;
+        for (const TRestoreOutcome& o : runner->Restored)
+            if (!o.Error.empty()) {
+                const TCompareRow& row = runner->Rows[o.Index];
+                failures << QStringLiteral("%1 %2: %3")
+                                .arg(QString::fromStdString(DeviceErrorKey(row.File.Addr)),
+                                     QString::fromStdString(row.Name),
+                                     QString::fromStdString(o.Error));
+            }
+        if (runner->Confirmed() == total && !runner->Cancelled()) {
+            ShowStatus(text, true, normalStatusColor_);
+            return;
+        }
+        ShowError(text);
+        if (runner->Cancelled()) failures << QStringLiteral("Запись прервана: не все строки записаны");
+        ShowWarning(dialog, text + QStringLiteral("\n\n") + failures.join(QLatin1Char('\n')));
+    };
+    runner->StartRestore();
+}
+
+} // namespace tunavox

@@ -1,0 +1,199 @@
+#include "paramset/param_runner.h"
+
+#include <algorithm>
+
+#include "device/table_text.h"
+#include "device/value_codec.h"
+
+namespace tunavox {
+
+std::string CompareStateText(const TCompareRow& row) {
+    switch (row.State) {
+    case TCompareState::Same: return "совпадает";
+    case TCompareState::Differs: return "различается";
+    case TCompareState::ReadFailed: return row.Error;
+    case TCompareState::NotInDescription: return "нет в описании";
+    case TCompareState::TypeMismatch: return "тип не совпадает";
+    case TCompareState::NoValueInFile: return "нет значения в файле";
+    case TCompareState::NotReadable: return "не читается";
+    }
+    return {};
+}
+
+std::vector<std::string> CompareWarnings(const TParamSet& set, const std::string& deviceName,
+                                         const std::string& sign, uint32_t deviceId) {
+    std::vector<std::string> out;
+    if (set.Device != deviceName)
+        out.push_back("Файл сохранён для другого устройства: " + set.Device);
+    else if (set.Sign != sign)
+        out.push_back("Файл сохранён с другой версией описания: " + set.DescriptionFile);
+    if (set.DeviceId != deviceId)
+        out.push_back("Файл сохранён для ID " + std::to_string(set.DeviceId) + ", сейчас ID " +
+                      std::to_string(deviceId));
+    return out;
+}
+
+TParamRunner::TParamRunner(TRunnerContext context) : ctx_(std::move(context)) {}
+
+TParamRunner::~TParamRunner() = default;
+
+int TParamRunner::Confirmed() const {
+    return static_cast<int>(std::count_if(Restored.begin(), Restored.end(),
+                                          [](const TRestoreOutcome& o) { return o.Error.empty(); }));
+}
+
+void TParamRunner::StartBackup() {
+    Set.Entries.clear();
+    std::vector<size_t> rows;
+    for (int r = 0; r < ctx_.Regs->Count(); ++r) {
+        const TReg* reg = ctx_.Regs->Items(r);
+        // W cannot be read, and a read of WOR writes it: neither is saved.
+        if (reg->RegType != rtHeader && (reg->Io == ioR || reg->Io == ioRW))
+            rows.push_back(static_cast<size_t>(r));
+    }
+    Begin(Kind::Backup, std::move(rows));
+}
+
+void TParamRunner::StartCompare(const TParamSet& file) {
+    Rows.clear();
+    for (const TParamEntry& e : file.Entries) {
+        TCompareRow row;
+        row.File = e;
+        row.Name = e.Name;
+        for (int r = 0; r < ctx_.Regs->Count() && row.Row < 0; ++r) {
+            const TReg* reg = ctx_.Regs->Items(r);
+            if (reg->RegType != rtHeader && reg->Addr == e.Addr) row.Row = r;
+        }
+        if (row.Row >= 0) {
+            const TReg* reg = ctx_.Regs->Items(row.Row);
+            row.Name = NameText(*reg);
+            row.State = reg->RegType != e.Type          ? TCompareState::TypeMismatch
+                        : reg->Io == ioW || reg->Io == ioWOR ? TCompareState::NotReadable
+                        : e.Failed                      ? TCompareState::NoValueInFile
+                                                        : TCompareState::ReadFailed;
+            row.Restorable = row.State == TCompareState::ReadFailed && reg->Io == ioRW;
+            if (row.State == TCompareState::ReadFailed) row.Error = "не считано";
+        }
+        Rows.push_back(std::move(row));
+    }
+    // Table order; registers the description does not have come last, in file order.
+    std::stable_sort(Rows.begin(), Rows.end(), [](const TCompareRow& a, const TCompareRow& b) {
+        return static_cast<unsigned>(a.Row) < static_cast<unsigned>(b.Row);
+    });
+    std::vector<size_t> steps;
+    for (size_t i = 0; i < Rows.size(); ++i)
+        if (Rows[i].State == TCompareState::ReadFailed) steps.push_back(i);
+    Begin(Kind::Compare, std::move(steps));
+}
+
+void TParamRunner::StartRestore() {
+    Restored.clear();
+    std::vector<size_t> steps;
+    for (size_t i = 0; i < Rows.size(); ++i)
+        if (Rows[i].Selected && Rows[i].Restorable) steps.push_back(i);
+    Begin(Kind::Restore, std::move(steps));
+}
+
+void TParamRunner::Begin(Kind kind, std::vector<size_t> steps) {
+    kind_ = kind;
+    steps_ = std::move(steps);
+    done_ = 0;
+    cancelled_ = false;
+    running_ = true;
+    Next();
+}
+
+void TParamRunner::Next() {
+    if (OnProgress) OnProgress(done_, Total());
+    if (cancelled_ || done_ >= Total()) {
+        running_ = false;
+        if (OnFinished) OnFinished();
+        return;
+    }
+    const size_t step = steps_[static_cast<size_t>(done_)];
+    std::weak_ptr<char> alive = alive_;
+    if (kind_ == Kind::Backup) {
+        Read(static_cast<int>(step), [this, step](TAction* a) {
+            const TReg& reg = *ctx_.Regs->Items(static_cast<int>(step));
+            TParamEntry e;
+            e.Addr = reg.Addr;
+            e.Type = reg.RegType;
+            e.Name = NameText(reg);
+            e.Failed = a->HasError();
+            e.Value = e.Failed ? TValue::MakeNull() : reg.GetValue();
+            e.Shown = e.Failed ? ErrorTextInWords(a->Error(), ctx_.ErrorTexts)
+                               : ValueText(reg, ctx_.ErrorTexts);
+            Set.Entries.push_back(std::move(e));
+            StepDone();
+        });
+    } else if (kind_ == Kind::Compare) {
+        TCompareRow& row = Rows[step];
+        Read(row.Row, [this, &row](TAction* a) {
+            const TReg& reg = *ctx_.Regs->Items(row.Row);
+            row.DeviceText = ValueText(reg, ctx_.ErrorTexts);
+            if (a->HasError()) {
+                row.Error = ErrorTextInWords(a->Error(), ctx_.ErrorTexts);
+            } else {
+                row.State = SameValue(reg, row.File.Value, reg.GetValue()) ? TCompareState::Same
+                                                                           : TCompareState::Differs;
+                row.Restorable = reg.Io == ioRW;
+                row.Selected = row.Restorable && row.State == TCompareState::Differs;
+            }
+            StepDone();
+        });
+    } else {
+        TCompareRow& row = Rows[step];
+        TReg* reg = ctx_.Regs->Items(row.Row);
+        reg->SetBusy(true);
+        reg->SetValue(row.File.Value, false, std::string());
+        ctx_.Queue(std::make_unique<TActionWriteReg>(
+            ctx_.Canal, ctx_.DeviceId, reg, row.Row, [this, alive, step](TAction* w) {
+                w->Reg->SetBusy(false);
+                if (alive.expired()) return;
+                if (w->HasError()) {
+                    Restored.push_back({step, ErrorTextInWords(w->Error(), ctx_.ErrorTexts)});
+                    StepDone();
+                    return;
+                }
+                // Read back: the device must hold what was written.
+                Read(Rows[step].Row, [this, step](TAction* r) {
+                    TCompareRow& done = Rows[step];
+                    const TReg& back = *ctx_.Regs->Items(done.Row);
+                    done.DeviceText = ValueText(back, ctx_.ErrorTexts);
+                    std::string error;
+                    if (r->HasError())
+                        error = ErrorTextInWords(r->Error(), ctx_.ErrorTexts);
+                    else if (!SameValue(back, done.File.Value, back.GetValue()))
+                        error = "значение не подтверждено";
+                    else
+                        done.State = TCompareState::Same;
+                    Restored.push_back({step, error});
+                    StepDone();
+                });
+            }));
+    }
+}
+
+void TParamRunner::Read(int row, std::function<void(TAction*)> done) {
+    std::weak_ptr<char> alive = alive_;
+    ctx_.Queue(std::make_unique<TActionReadReg>(
+        ctx_.Canal, ctx_.DeviceId, ctx_.Regs->Items(row), row,
+        [this, alive, done = std::move(done)](TAction* a) {
+            if (alive.expired()) return;
+            if (OnRow) OnRow(a->Node);
+            done(a);
+        }));
+}
+
+void TParamRunner::StepDone() {
+    ++done_;
+    Next();
+}
+
+bool TParamRunner::SameValue(const TReg& reg, const TValue& a, const TValue& b) const {
+    // Reals as the table shows them, with the register's digits.
+    if (reg.RegType == rtFloat) return FloatText(reg.Prec, a) == FloatText(reg.Prec, b);
+    return a == b;
+}
+
+} // namespace tunavox

@@ -1,0 +1,114 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/name_value_list.h"
+#include "device/reg.h"
+#include "engine/action.h"
+#include "paramset/param_set.h"
+
+namespace tunavox {
+
+// What a runner works with: the loaded registers, and a way to hand actions to the
+// worker that the window (or the command line) already runs.
+struct TRunnerContext {
+    TCanal* Canal = nullptr;
+    TRegList* Regs = nullptr;
+    const TNameValueList* ErrorTexts = nullptr;
+    int32_t DeviceId = 0;
+    std::function<void(std::unique_ptr<TAction>)> Queue;
+};
+
+enum class TCompareState {
+    Same,             // "совпадает"
+    Differs,          // "различается"
+    ReadFailed,       // the read's error text
+    NotInDescription, // "нет в описании"
+    TypeMismatch,     // "тип не совпадает"
+    NoValueInFile,    // "нет значения в файле": its read had failed when it was saved
+    NotReadable,      // "не читается": write-only in the loaded description
+};
+
+// One register of a file compared with the device.
+struct TCompareRow {
+    TParamEntry File;
+    int Row = -1; // table row, -1 when the description has no such register
+    std::string Name; // name with units: the description's, else the file's
+    TCompareState State = TCompareState::NotInDescription;
+    std::string DeviceText; // the device's value as the table shows it
+    std::string Error;      // the read's error in words
+    bool Restorable = false; // an RW register with a value in the file
+    bool Selected = false;   // chosen for restoring; at first every restorable difference
+};
+
+// The state column's text.
+std::string CompareStateText(const TCompareRow& row);
+
+// Where a set and the loaded description or device part ways; empty when they agree.
+std::vector<std::string> CompareWarnings(const TParamSet& set, const std::string& deviceName,
+                                         const std::string& sign, uint32_t deviceId);
+
+// One restored register: empty Error when written and read back with the same value.
+struct TRestoreOutcome {
+    size_t Index = 0; // into Rows
+    std::string Error;
+};
+
+// Saves, compares and restores a parameter set through ordinary read and write
+// actions. One action is outstanding at a time and each step is started by the
+// previous step's completion handler on the main thread, so polling and the
+// keep-alive interleave and the caller never waits. Cancel stops after the register
+// in progress.
+class TParamRunner {
+public:
+    explicit TParamRunner(TRunnerContext context);
+    ~TParamRunner();
+    TParamRunner(const TParamRunner&) = delete;
+    TParamRunner& operator=(const TParamRunner&) = delete;
+
+    // Reads every register reading may touch (not Header; R or RW) into Set, whose
+    // header fields the caller fills in.
+    void StartBackup();
+    // Reads the device's value of every register of file that the description has.
+    void StartCompare(const TParamSet& file);
+    // Writes the selected rows of Rows in table order, each read back and checked.
+    void StartRestore();
+    void Cancel() { cancelled_ = true; }
+
+    bool Running() const { return running_; }
+    bool Cancelled() const { return cancelled_; }
+    int Done() const { return done_; }
+    int Total() const { return static_cast<int>(steps_.size()); }
+
+    // Called on the main thread after each register, and once at the end.
+    std::function<void(int done, int total)> OnProgress;
+    std::function<void()> OnFinished;
+    // Called on the main thread after each action on a table row (to redraw it).
+    std::function<void(int row)> OnRow;
+
+    TParamSet Set;
+    std::vector<TCompareRow> Rows;
+    std::vector<TRestoreOutcome> Restored;
+    int Confirmed() const;
+
+private:
+    enum class Kind { Backup, Compare, Restore };
+    void Begin(Kind kind, std::vector<size_t> steps);
+    void Next();
+    void Read(int row, std::function<void(TAction*)> done);
+    void StepDone();
+    bool SameValue(const TReg& reg, const TValue& a, const TValue& b) const;
+
+    TRunnerContext ctx_;
+    std::shared_ptr<char> alive_ = std::make_shared<char>(0);
+    Kind kind_ = Kind::Backup;
+    std::vector<size_t> steps_; // table rows (backup) or indices into Rows
+    int done_ = 0;
+    bool running_ = false;
+    bool cancelled_ = false;
+};
+
+} // namespace tunavox

@@ -1,0 +1,315 @@
+#include "paramset/param_set.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "device/value_codec.h"
+#include "util/file_io.h"
+
+namespace tunavox {
+namespace {
+
+constexpr std::string_view kFormatLine = "format: tunavox-params 1";
+constexpr std::string_view kEndLine = "end";
+
+uint8_t TypeCode(std::string_view name) {
+    for (uint8_t t = rtStr; t < rtHeader; ++t)
+        if (TypeName(t) == name) return t;
+    return rtHeader; // none
+}
+
+// A double-quoted text with \\ \" \n \r \t and \xHH for other control bytes, so that
+// any text stays on one line and reads back exactly.
+std::string Quoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                static const char* const kHex = "0123456789ABCDEF";
+                out += "\\x";
+                out += kHex[static_cast<unsigned char>(c) >> 4];
+                out += kHex[c & 0xF];
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool Unquoted(std::string_view text, std::string& out) {
+    out.clear();
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
+    for (size_t i = 1; i + 1 < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') return false;
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (++i + 1 > text.size() - 1) return false;
+        switch (text[i]) {
+        case '\\': out += '\\'; break;
+        case '"': out += '"'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'x': {
+            if (i + 3 > text.size() - 1) return false;
+            const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
+            if (hi < 0 || lo < 0) return false;
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+template <typename T> bool ParseNumber(std::string_view text, T& out) {
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, out);
+    return r.ec == std::errc() && r.ptr == end && !text.empty();
+}
+
+std::vector<std::string_view> SplitTabs(std::string_view line, size_t most) {
+    std::vector<std::string_view> fields;
+    while (fields.size() + 1 < most) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string_view::npos) break;
+        fields.push_back(line.substr(0, tab));
+        line.remove_prefix(tab + 1);
+    }
+    fields.push_back(line);
+    return fields;
+}
+
+// Header values stay on their line.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+} // namespace
+
+int TParamSet::FailedCount() const {
+    int n = 0;
+    for (const TParamEntry& e : Entries)
+        n += e.Failed ? 1 : 0;
+    return n;
+}
+
+std::string ProgramVersion() {
+    return TUNAVOX_CORE_VERSION;
+}
+
+bool ValueFieldText(const TValue& value, uint8_t type, std::string& out) {
+    if (type == rtStr) {
+        if (!value.IsString()) return false;
+        out = Quoted(std::get<std::string>(value.Get()));
+        return true;
+    }
+    if (type == rtFloat) {
+        double d = 0;
+        if (!value.AsDouble(d)) return false;
+        const float f = static_cast<float>(d);
+        uint32_t bits = 0;
+        std::memcpy(&bits, &f, sizeof bits);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "0x%08X", bits);
+        out = buf;
+        return true;
+    }
+    // Integers: the value must fit the type, which the codec's bytes check.
+    std::string bytes;
+    if (!ValueToBytes(value, type, bytes)) return false;
+    out = VariantText(value);
+    return true;
+}
+
+bool ParseValueField(std::string_view text, uint8_t type, TValue& out) {
+    if (type == rtStr) {
+        std::string s;
+        if (!Unquoted(text, s)) return false;
+        out = TValue(std::move(s));
+        return true;
+    }
+    if (type == rtFloat) {
+        if (text.size() != 10 || text.substr(0, 2) != "0x") return false;
+        uint32_t bits = 0;
+        for (const char c : text.substr(2)) {
+            const int d = HexDigit(c);
+            if (d < 0) return false;
+            bits = bits * 16 + static_cast<uint32_t>(d);
+        }
+        float f = 0;
+        std::memcpy(&f, &bits, sizeof f);
+        out = TValue(static_cast<double>(f));
+        return true;
+    }
+    int64_t n = 0;
+    if (!ParseNumber(text, n)) return false;
+    TValue v;
+    if (!TextToValue(std::to_string(n), type, v)) return false;
+    out = v;
+    return true;
+}
+
+std::string FormatParamSet(const TParamSet& set) {
+    std::string out;
+    out += kFormatLine;
+    out += "\ndevice: " + OneLine(set.Device);
+    out += "\ndescription: " + OneLine(set.DescriptionFile);
+    out += "\nsign: " + OneLine(set.Sign);
+    out += "\nid: " + std::to_string(set.DeviceId);
+    out += std::string("\nprotocol: ") + (set.Protocol == 0 ? "1.0" : "2.0");
+    out += "\nsaved: " + OneLine(set.Saved);
+    out += "\nprogram: " + OneLine(set.Program);
+    out += "\nregisters: " + std::to_string(set.Entries.size());
+    out += "\nfailed: " + std::to_string(set.FailedCount());
+    out += "\n# code\ttype\tvalue\tshown\tname [units]\n";
+    for (const TParamEntry& e : set.Entries) {
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%04X", e.Addr);
+        std::string value = "-";
+        if (!e.Failed && !ValueFieldText(e.Value, e.Type, value)) value = "-";
+        const std::string name = OneLine(e.Name);
+        out += std::string(code) + "\t" + TypeName(e.Type) + "\t" + value + "\t" + Quoted(e.Shown) +
+               "\t" + name + "\n";
+    }
+    out += kEndLine;
+    out += "\n";
+    return out;
+}
+
+bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error) {
+    set = {};
+    TParamSet parsed;
+    size_t lineNo = 0;
+    const auto fail = [&](const std::string& what) {
+        error = "Ошибка в файле параметров, строка " + std::to_string(lineNo) + ": " + what;
+        return false;
+    };
+    enum { Format, Header, Registers, Done } stage = Format;
+    size_t expected = 0;
+    bool haveCount = false;
+    while (!text.empty()) {
+        ++lineNo;
+        const size_t nl = text.find('\n');
+        if (nl == std::string_view::npos) return fail("файл оборван (нет конца строки)");
+        std::string_view line = text.substr(0, nl);
+        text.remove_prefix(nl + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (stage == Done) {
+            if (!line.empty()) return fail("текст после строки «end»");
+            continue;
+        }
+        if (line.empty() || line.front() == '#') continue;
+        if (stage == Format) {
+            if (line != kFormatLine) return fail("это не файл параметров");
+            stage = Header;
+            continue;
+        }
+        if (line == kEndLine) {
+            if (!haveCount) return fail("нет строки «registers»");
+            if (parsed.Entries.size() != expected)
+                return fail("записей " + std::to_string(parsed.Entries.size()) + " вместо " +
+                            std::to_string(expected));
+            stage = Done;
+            continue;
+        }
+        if (stage == Header && line.substr(0, 2) != "0x") {
+            const size_t colon = line.find(": ");
+            const std::string_view key = line.substr(0, colon);
+            const std::string_view value =
+                colon == std::string_view::npos ? std::string_view() : line.substr(colon + 2);
+            if (colon == std::string_view::npos && line.back() == ':') {
+                // "key:" with an empty value
+            } else if (colon == std::string_view::npos) {
+                return fail("ожидалось «ключ: значение»");
+            }
+            const std::string_view k =
+                colon == std::string_view::npos ? line.substr(0, line.size() - 1) : key;
+            if (k == "device") parsed.Device = value;
+            else if (k == "description") parsed.DescriptionFile = value;
+            else if (k == "sign") parsed.Sign = value;
+            else if (k == "saved") parsed.Saved = value;
+            else if (k == "program") parsed.Program = value;
+            else if (k == "id") {
+                if (!ParseNumber(value, parsed.DeviceId)) return fail("некорректный ID");
+            } else if (k == "protocol") {
+                if (value != "1.0" && value != "2.0") return fail("некорректная версия протокола");
+                parsed.Protocol = value == "1.0" ? 0 : 1;
+            } else if (k == "registers") {
+                if (!ParseNumber(value, expected) || expected > 65536)
+                    return fail("некорректное число регистров");
+                haveCount = true;
+            } else if (k != "failed") {
+                return fail("неизвестный ключ «" + std::string(k) + "»");
+            }
+            continue;
+        }
+        stage = Registers;
+        const std::vector<std::string_view> f = SplitTabs(line, 5);
+        if (f.size() < 5) return fail("ожидалось пять полей, разделённых табуляцией");
+        TParamEntry e;
+        uint32_t addr = 0;
+        if (f[0].size() < 3 || f[0].substr(0, 2) != "0x") return fail("некорректный код регистра");
+        for (const char c : f[0].substr(2)) {
+            const int d = HexDigit(c);
+            if (d < 0 || addr > 0xFFF) return fail("некорректный код регистра");
+            addr = addr * 16 + static_cast<uint32_t>(d);
+        }
+        e.Addr = static_cast<uint16_t>(addr);
+        e.Type = TypeCode(f[1]);
+        if (e.Type == rtHeader) return fail("неизвестный тип «" + std::string(f[1]) + "»");
+        if (!Unquoted(f[3], e.Shown)) return fail("некорректный текст значения");
+        e.Name = f[4];
+        if (f[2] == "-") {
+            e.Failed = true;
+            e.Value = TValue::MakeNull();
+        } else if (!ParseValueField(f[2], e.Type, e.Value)) {
+            return fail("значение «" + std::string(f[2]) + "» не подходит к типу " +
+                        std::string(f[1]));
+        }
+        if (parsed.Entries.size() >= expected) return fail("записей больше, чем указано");
+        parsed.Entries.push_back(std::move(e));
+    }
+    if (stage == Format) return fail("это не файл параметров");
+    if (stage != Done) return fail("файл оборван (нет строки «end»)");
+    set = std::move(parsed);
+    error.clear();
+    return true;
+}
+
+bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error) {
+    return ReplaceFileBytes(path, FormatParamSet(set), error);
+}
+
+bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error) {
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes, error)) {
+        error = "Не удалось прочитать файл: " + error;
+        return false;
+    }
+    return ParseParamSet(bytes, set, error);
+}
+
+} // namespace tunavox

@@ -1,0 +1,54 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/value.h"
+
+namespace tunavox {
+
+// One register of a parameter set: its value as read, or the read's error.
+struct TParamEntry {
+    uint16_t Addr = 0;
+    uint8_t Type = rtStr;
+    bool Failed = false;
+    TValue Value;      // null when Failed
+    std::string Shown; // the value as the table showed it, or the error in words
+    std::string Name;  // name with units, for the reader only
+};
+
+// A device's settings saved to a file, with what they were saved from.
+struct TParamSet {
+    std::string Device;          // the description's device name
+    std::string DescriptionFile; // its file name
+    std::string Sign;            // its signature digest
+    uint32_t DeviceId = 0;
+    uint8_t Protocol = 1; // 0: 1.0, else 2.0
+    std::string Saved;    // local date and time of the backup
+    std::string Program;  // program version
+    std::vector<TParamEntry> Entries;
+
+    int FailedCount() const;
+};
+
+// The program version written into sets.
+std::string ProgramVersion();
+
+// The file's text (UTF-8, LF line ends).
+std::string FormatParamSet(const TParamSet& set);
+// Parses a whole file; any malformed, truncated or foreign text is refused with a
+// message naming the line, and set is left empty.
+bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error);
+
+// Writes atomically: a temporary file is renamed over path once complete and flushed.
+bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error);
+bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error);
+
+// The value's text in a set file: integers in decimal, Float as the hex bits of its
+// single-precision value, Str quoted with escapes. False when the value does not fit
+// the type.
+bool ValueFieldText(const TValue& value, uint8_t type, std::string& out);
+bool ParseValueField(std::string_view text, uint8_t type, TValue& out);
+
+} // namespace tunavox

@@ -1,0 +1,200 @@
+#include "session.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "device/table_text.h"
+#include "device/value_codec.h"
+#include "export/table_export.h"
+#include "link/open_port.h"
+#include "util/integer_text.h"
+#include "util/program_folder.h"
+
+namespace tunavox::cli {
+namespace {
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void OnStopSignal(int) {
+    g_stopRequested = 1;
+}
+
+// SIGINT and SIGTERM end the command promptly: the port is closed, so the exchange
+// in progress and everything queued fail at once, and the lines are still printed.
+void CatchStopSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+} // namespace
+
+bool StopRequested() {
+    return g_stopRequested != 0;
+}
+
+void Session::ServeUntil(const std::function<bool()>& done) {
+    while (!done()) {
+        handOver_.Serve(50);
+        if (g_stopRequested && Canal.ComPort->IsOpen()) Canal.ComPort->Close();
+    }
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "tunavox-cli: %s\n", message.c_str());
+    return kUsageError;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error,
+                  bool pairedOutput) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--desc") {
+            if (!value(o.Desc)) return false;
+        } else if (a == "--port") {
+            if (!value(o.Port)) return false;
+        } else if (a == "--version") {
+            if (!value(v)) return false;
+            if (v != "1" && v != "2") {
+                error = "--version takes 1 or 2";
+                return false;
+            }
+            o.Version = v == "1" ? 0 : 1;
+        } else if (a == "--id") {
+            int64_t id = 0;
+            if (!value(v)) return false;
+            if (!ParseIntegerText(v, id)) {
+                error = "--id takes a number";
+                return false;
+            }
+            o.DeviceId = static_cast<uint32_t>(id); // the low 32 bits, as the window's ID box
+        } else if (a == "--gateway") {
+            o.Gateway = true;
+        } else if (a == "--log") {
+            o.Log = true;
+        } else if (a == "--format") {
+            if (!value(o.Format)) return false;
+            if (o.Format != "csv" && o.Format != "html" && o.Format != "rtf") {
+                error = "--format takes csv, html or rtf";
+                return false;
+            }
+        } else if (a == "--all") {
+            o.All = true;
+        } else if (a == "--output") {
+            if (!value(o.Output)) return false;
+        } else if (a.rfind("--", 0) == 0) {
+            error = "unknown option: " + a;
+            return false;
+        } else {
+            o.Rest.push_back(a);
+        }
+    }
+    if (o.Desc.empty() || o.Port.empty()) {
+        error = "--desc and --port are required";
+        return false;
+    }
+    if (pairedOutput && o.Format.empty() != o.Output.empty()) {
+        error = "--format and --output go together";
+        return false;
+    }
+    return true;
+}
+
+bool ParseAddress(const std::string& text, uint16_t& address) {
+    int64_t v = 0;
+    if (!ParseIntegerText(text, v) || v < 0 || v > 0xFFFF) return false;
+    address = static_cast<uint16_t>(v);
+    return true;
+}
+
+// The first register row with that address, or -1.
+int FindRow(const TRegList& regs, uint16_t address) {
+    for (int i = 0; i < regs.Count(); ++i)
+        if (regs.Items(i)->RegType != rtHeader && regs.Items(i)->Addr == address) return i;
+    return -1;
+}
+
+
+int Session::Start(const Options& o) {
+    CatchStopSignals();
+    const std::string error =
+        LoadDescription(o.Desc, Regs, ErrorTexts, Desc, ProgramFolder(), &Canal);
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", o.Desc.c_str(), error.c_str());
+        return kUsageError;
+    }
+    Canal.SetLogging(o.Log);
+    if (!OpenPort(Canal, o.Port, o.Version, o.Gateway)) {
+        std::fprintf(stderr, "%s: %s\n", o.Port.c_str(), Canal.ComPort->ErrorText().c_str());
+        return kUsageError;
+    }
+    deviceId_ = static_cast<int32_t>(o.DeviceId);
+    worker_ = std::make_unique<TTh>(handOver_);
+    return 0;
+}
+
+Session::~Session() {
+    if (worker_) worker_->Stop([this](int ms) { handOver_.Serve(ms); });
+    Canal.ComPort->Close();
+}
+
+
+void Session::Queue(int row, bool write) {
+    TReg* reg = Regs.Items(row);
+    auto done = [this](TAction* a) {
+        results_[a->Node] = a->Error();
+        --outstanding_;
+    };
+    ++outstanding_;
+    if (write || reg->Io == ioWOR)
+        worker_->AddAction(
+            std::make_unique<TActionWriteReg>(&Canal, deviceId_, reg, row, done));
+    else
+        worker_->AddAction(std::make_unique<TActionReadReg>(&Canal, deviceId_, reg, row, done));
+}
+
+int Session::Finish() {
+    ServeUntil([this] { return outstanding_ <= 0; });
+    int status = 0;
+    for (const auto& [row, error] : results_) {
+        const TReg& reg = *Regs.Items(row);
+        const std::string words =
+            error.empty() ? std::string() : ErrorTextInWords(error, &ErrorTexts);
+        std::printf("%s;%s;%s;%s\n", DelimitedField(CodeText(reg)).c_str(),
+                    DelimitedField(NameText(reg)).c_str(),
+                    DelimitedField(reg.DisplayText()).c_str(), DelimitedField(words).c_str());
+        if (!error.empty()) status = 1;
+    }
+    return status;
+}
+
+bool Session::Export(const Options& o) const {
+    const TTableTexts texts = CollectTableTexts(&Regs, &ErrorTexts);
+    const std::string content = o.Format == "csv"   ? ExportCsv(texts, ';')
+                                : o.Format == "rtf" ? ExportRtf(texts)
+                                                    : ExportHtml(texts, Desc.Caption);
+    std::FILE* f = std::fopen(o.Output.c_str(), "wb");
+    const bool ok = f && std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    const int code = errno;
+    if (f && std::fclose(f) != 0 && ok) {
+        std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (!ok) std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), std::strerror(code));
+    return ok;
+}
+
+} // namespace tunavox::cli

@@ -1,0 +1,82 @@
+#pragma once
+// What the exchange commands of tunavox-cli share: their options, and a session of a
+// loaded description, an open port and a running worker served by a plain loop.
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/description.h"
+#include "engine/worker.h"
+#include "link/canal.h"
+
+namespace tunavox::cli {
+
+struct Options {
+    std::string Desc;
+    std::string Port;
+    uint8_t Version = 1; // 2.0, as the program starts
+    uint32_t DeviceId = 0;
+    bool Gateway = false;
+    bool Log = false;
+    std::string Format; // csv, html or rtf: export the table after reading
+    std::string Output;
+    bool All = false; // restore: every RW row of the file
+    std::vector<std::string> Rest;
+};
+
+constexpr int kUsageError = 2;
+
+// Prints "tunavox-cli: message" on standard error; returns kUsageError.
+int Fail(const std::string& message);
+
+// Reads the common options; ADDR and other plain words go to Rest. With
+// paired output, --format and --output must come together (read's export).
+bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error,
+                  bool pairedOutput = true);
+
+bool ParseAddress(const std::string& text, uint16_t& address);
+// The first register row with that address, or -1.
+int FindRow(const TRegList& regs, uint16_t address);
+
+// True once SIGINT or SIGTERM came (caught from Session::Start on).
+bool StopRequested();
+
+// A loaded description with an open port and a running worker.
+class Session {
+public:
+    // Loads the description and opens the port; 0, or kUsageError with the message
+    // printed.
+    int Start(const Options& o);
+    ~Session();
+
+    int32_t DeviceId() const { return deviceId_; }
+    void AddAction(std::unique_ptr<TAction> action) { worker_->AddAction(std::move(action)); }
+    // Serves hand-overs until done() holds. A stop signal closes the port, so what
+    // is running and queued fails at once and done() comes soon.
+    void ServeUntil(const std::function<bool()>& done);
+
+    // Queues a read (a write for "WOR") or a write of row and remembers its outcome.
+    void Queue(int row, bool write);
+    // Serves hand-overs until every queued action has completed, then prints one line
+    // per row in table order. Returns 1 when any exchange failed.
+    int Finish();
+    // Writes the table as the window would export it. False (and a message on
+    // standard error) when the file cannot be written.
+    bool Export(const Options& o) const;
+
+    TCanal Canal;
+    TRegList Regs;
+    TNameValueList ErrorTexts;
+    TDescription Desc;
+
+private:
+    THandOverQueue handOver_;
+    std::unique_ptr<TTh> worker_;
+    int32_t deviceId_ = 0;
+    int outstanding_ = 0;
+    std::map<int, std::string> results_;
+};
+
+} // namespace tunavox::cli
