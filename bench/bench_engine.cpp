@@ -8,43 +8,11 @@
 #include <ctime>
 #include <thread>
 
-#include "device/description.h"
-#include "engine/worker.h"
-#include "link/canal.h"
-#include "link/open_port.h"
-#include "sim/simulator.h"
-#include "util/program_folder.h"
+#include "bench_rig.h"
 
 namespace {
 
-struct Rig {
-    tunavox::TRegList regs;
-    tunavox::TNameValueList errors;
-    tunavox::TDescription desc;
-    tunavox::TCanal canal;
-    tunavox::THandOverQueue handOver;
-    std::unique_ptr<tunavox::TDeviceSimulator> sim;
-    std::unique_ptr<tunavox::TTh> worker;
-    std::string error;
-
-    explicit Rig(uint8_t version) {
-        const std::string folder = tunavox::ProgramFolder();
-        error =
-            tunavox::LoadDescription(folder + "NastrChP7.xml", regs, errors, desc, folder, &canal);
-        if (!error.empty()) return;
-        tunavox::TSimOptions o;
-        o.Version = version;
-        sim = std::make_unique<tunavox::TDeviceSimulator>(regs, o);
-        const std::string path = sim->StartPty("", error);
-        if (path.empty()) return;
-        if (!tunavox::OpenPort(canal, path, version, false)) error = canal.ComPort->ErrorText();
-        worker = std::make_unique<tunavox::TTh>(handOver);
-    }
-    ~Rig() {
-        if (worker) worker->Stop([this](int ms) { handOver.Serve(ms); });
-        canal.ComPort->Close();
-    }
-};
+using tunavox::bench::Rig;
 
 void BM_ReadAll(benchmark::State& state) {
     Rig rig(static_cast<uint8_t>(state.range(0)));

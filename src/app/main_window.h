@@ -185,6 +185,7 @@ private:
     bool ParamSetAllowed();
     TParamRunner& NewParamRunner();
     QProgressDialog* ParamProgress(const QString& label);
+    void CloseParamProgress(QProgressDialog* progress);
     void ServeHandOver();
 
     TMainOptions options_;

@@ -39,7 +39,9 @@ QProgressDialog* TfMain::ParamProgress(const QString& label) {
     auto* progress = new QProgressDialog(label, QStringLiteral("Отмена"), 0, 1, this);
     progress->setObjectName(QStringLiteral("ParamProgress"));
     progress->setWindowTitle(windowTitle());
-    progress->setWindowModality(Qt::WindowModal);
+    // Not modal: a modal progress dialog runs the event loop inside setValue, which
+    // would hand the next completion to the runner while it is still in the last one.
+    progress->setWindowModality(Qt::NonModal);
     progress->setMinimumDuration(0);
     progress->setAutoClose(false);
     progress->setAutoReset(false);
@@ -52,6 +54,12 @@ QProgressDialog* TfMain::ParamProgress(const QString& label) {
     };
     progress->show();
     return progress;
+}
+
+void TfMain::CloseParamProgress(QProgressDialog* progress) {
+    // Closing a progress dialog says "canceled": not once the work is over.
+    QObject::disconnect(progress, &QProgressDialog::canceled, nullptr, nullptr);
+    progress->close();
 }
 
 void TfMain::miSaveParamsClick() {
@@ -78,7 +86,7 @@ void TfMain::SaveParameters(const QString& path) {
     TParamRunner& runner = NewParamRunner();
     QProgressDialog* progress = ParamProgress(QStringLiteral("Сохранение параметров…"));
     runner.OnFinished = [this, &runner, progress, path] {
-        progress->close();
+        CloseParamProgress(progress);
         if (runner.Cancelled()) {
             ShowError(QStringLiteral("Сохранение параметров отменено, файл не записан"));
             return;
@@ -131,7 +139,7 @@ void TfMain::CompareWithFile(const QString& path) {
     TParamRunner& runner = NewParamRunner();
     QProgressDialog* progress = ParamProgress(QStringLiteral("Чтение параметров устройства…"));
     runner.OnFinished = [this, &runner, progress, set] {
-        progress->close();
+        CloseParamProgress(progress);
         QStringList warnings;
         for (const std::string& w : CompareWarnings(*set, desc_.Name, desc_.Sign,
                                                      static_cast<uint32_t>(DeviceId)))

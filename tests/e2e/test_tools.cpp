@@ -241,3 +241,58 @@ TEST(Tools, StopSignalsEndABlockedExchange) {
         EXPECT_EQ(ReadBytes(out), "0x01;a;;COM-порт закрыт\n0x02;b;;COM-порт закрыт\n");
     }
 }
+
+TEST(Tools, ParameterSetsFromTheCommandLine) {
+    TempDir dir;
+    const std::string desc = kBin + "/NastrChP7.xml";
+    const std::string link = dir.File("dev");
+    SimProcess sim({"--link", link, "--desc", desc, "--fault", "keep=0x305"});
+    const std::string common = " --desc " + desc + " --port " + link + " ";
+    const std::string set = dir.File("set.params");
+    CommandResult backup = Cli("backup" + common + "--output " + set);
+    EXPECT_EQ(backup.status, 0) << backup.out;
+    EXPECT_NE(backup.out.find("Параметры сохранены: 32, ошибок чтения: 0"), std::string::npos);
+    CommandResult same = Cli("compare" + common + set);
+    EXPECT_EQ(same.status, 0) << same.out;
+    EXPECT_EQ(Lines(same.out), 32u);
+    EXPECT_NE(same.out.find("0x302;Заданная частота [Гц];50.00;50.00;совпадает\n"),
+              std::string::npos);
+
+    ASSERT_EQ(Cli("write" + common + "0x302=45,5 0x303=7").status, 0);
+    CommandResult differs = Cli("compare" + common + set);
+    EXPECT_EQ(differs.status, 1);
+    EXPECT_NE(differs.out.find("0x302;Заданная частота [Гц];50.00;45.50;различается\n"),
+              std::string::npos);
+    // Only the listed address; then the rest.
+    CommandResult one = Cli("restore" + common + set + " 0x303");
+    EXPECT_EQ(one.status, 0) << one.out;
+    // (standard error, folded in here, ends with the count)
+    EXPECT_NE(one.out.find("\n0x303;Время разгона [с];10.0;\n"), std::string::npos);
+    EXPECT_NE(one.out.find("Записано и подтверждено: 1 из 1"), std::string::npos);
+    CommandResult rest = Cli("restore" + common + set);
+    EXPECT_EQ(rest.status, 0) << rest.out;
+    EXPECT_NE(rest.out.find("\n0x302;Заданная частота [Гц];50.00;\n"), std::string::npos);
+    EXPECT_EQ(Lines(rest.out), 2u);
+    EXPECT_EQ(Cli("compare" + common + set).status, 0);
+    // The device acknowledges 0x305 but keeps its value: never reported as done.
+    std::string text = ReadBytes(set);
+    const std::string stop = "0x0305\tUByte\t0\t\"Торможение\"";
+    ASSERT_NE(text.find(stop), std::string::npos);
+    std::string edited = text;
+    edited.replace(edited.find(stop), stop.size(), "0x0305\tUByte\t1\t\"Выбег\"");
+    WriteBytes(dir.File("edited.params"), edited);
+    CommandResult all = Cli("restore" + common + dir.File("edited.params") + " --all");
+    EXPECT_EQ(all.status, 1);
+    EXPECT_NE(all.out.find("0x305;Способ останова;Выбег;значение не подтверждено\n"),
+              std::string::npos)
+        << all.out;
+    // Read-only rows cannot be restored; bad files and usage are trouble.
+    EXPECT_EQ(Cli("restore" + common + set + " 0x100").status, 2);
+    WriteBytes(dir.File("cut.params"), text.substr(0, text.size() / 2));
+    CommandResult cut = Cli("compare" + common + dir.File("cut.params"));
+    EXPECT_EQ(cut.status, 2);
+    EXPECT_NE(cut.out.find("Ошибка в файле параметров, строка"), std::string::npos);
+    EXPECT_EQ(Cli("restore" + common + dir.File("cut.params") + " --all").status, 2);
+    EXPECT_EQ(Cli("backup" + common).status, 2);
+    EXPECT_EQ(Cli("backup" + common + "--output " + dir.File("no/such/dir.params")).status, 2);
+}

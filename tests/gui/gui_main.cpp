@@ -14,6 +14,7 @@ int RunEditorTests(int argc, char** argv);
 int RunExportAboutTests(int argc, char** argv);
 int RunScreenshotTests(int argc, char** argv);
 int RunFirstUseTests(int argc, char** argv);
+int RunParamSetsTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
         {"MainWindowTest", RunMainWindowTests},   {"RegisterTableTest", RunRegisterTableTests},
         {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
         {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
-        {"FirstUseTest", RunFirstUseTests}};
+        {"ParamSetsTest", RunParamSetsTests}, {"FirstUseTest", RunFirstUseTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;
