@@ -61,7 +61,13 @@ void BM_ParamSet(benchmark::State& state) {
     state.counters["actions"] = actions;
     state.counters["floor_ms"] = actions * 10.0;
 }
-BENCHMARK(BM_ParamSet)->Arg(0)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ParamSet)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 

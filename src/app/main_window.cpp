@@ -100,8 +100,8 @@ void TfMain::BuildForm() {
     // Menu.
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
     miSaveParams = Named(file->addAction(QStringLiteral("Сохранить параметры…")), "miSaveParams");
-    miCompareParams = Named(file->addAction(QStringLiteral("Сравнить с файлом параметров…")),
-                            "miCompareParams");
+    miCompareParams =
+        Named(file->addAction(QStringLiteral("Сравнить с файлом параметров…")), "miCompareParams");
     QMenu* exportMenu = file->addMenu(QStringLiteral("Экспорт в"));
     miExportHtml = exportMenu->addAction(QStringLiteral("HTML"));
     miExportRtf = exportMenu->addAction(QStringLiteral("RTF"));

@@ -31,7 +31,6 @@ namespace tunavox {
 
 class TDeviceSimulator;
 
-
 // What the program was started with beyond its design.
 struct TMainOptions {
     QString ExtraPort;       // --port: added to the list when missing, and selected

@@ -70,10 +70,11 @@ QString TfMain::SelectedRowsText() const {
         if (vstList->isRowHidden(r)) continue;
         QStringList cells;
         if (m->index(r, 0).data(TRegisterModel::HeadingRole).toBool()) {
-            cells << QString() << QString() << m->index(r, 0).data(TRegisterModel::HeadingTextRole).toString() << QString();
+            cells << QString() << QString()
+                  << m->index(r, 0).data(TRegisterModel::HeadingTextRole).toString() << QString();
         } else {
             cells << (m->HasCheckBox(r) && m->CheckState(r) != Qt::Unchecked ? QStringLiteral("✓")
-                                                                              : QString());
+                                                                             : QString());
             for (int c = TRegisterModel::ColCode; c <= TRegisterModel::ColValue; ++c)
                 cells << m->index(r, c).data().toString();
         }

@@ -73,8 +73,8 @@ void TfMain::miSaveParamsClick() {
     dialog.setObjectName(QStringLiteral("SaveParamsDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setNameFilters({QStringLiteral("Файлы параметров (*.params)"),
-                           QStringLiteral("Все файлы (*.*)")});
+    dialog.setNameFilters(
+        {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
     dialog.setDefaultSuffix(QStringLiteral("params"));
     dialog.selectFile(name + QStringLiteral(".params"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
@@ -122,8 +122,8 @@ void TfMain::miCompareParamsClick() {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setNameFilters({QStringLiteral("Файлы параметров (*.params)"),
-                           QStringLiteral("Все файлы (*.*)")});
+    dialog.setNameFilters(
+        {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     CompareWithFile(dialog.selectedFiles().first());
 }
@@ -141,10 +141,11 @@ void TfMain::CompareWithFile(const QString& path) {
     runner.OnFinished = [this, &runner, progress, set] {
         CloseParamProgress(progress);
         QStringList warnings;
-        for (const std::string& w : CompareWarnings(*set, desc_.Name, desc_.Sign,
-                                                     static_cast<uint32_t>(DeviceId)))
+        for (const std::string& w :
+             CompareWarnings(*set, desc_.Name, desc_.Sign, static_cast<uint32_t>(DeviceId)))
             warnings << QString::fromStdString(w);
-        if (runner.Cancelled()) warnings << QStringLiteral("Чтение прервано: не все значения считаны");
+        if (runner.Cancelled())
+            warnings << QStringLiteral("Чтение прервано: не все значения считаны");
         auto* dialog = new TCompareDialog(runner, *set, warnings, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         compareDialog_ = dialog;
@@ -168,12 +169,11 @@ void TfMain::RestoreSelected() {
     runner->OnFinished = [this, runner, dialog] {
         dialog->SetBusy(false);
         dialog->Refresh();
-        const int total = static_cast<int>(std::count_if(
-            runner->Rows.begin(), runner->Rows.end(),
-            [](const TCompareRow& r) { return r.Selected && r.Restorable; }));
-        const QString text = QStringLiteral("Записано и подтверждено: %1 из %2")
-                                 .arg(runner->Confirmed())
-                                 .arg(total);
+        const int total = static_cast<int>(
+            std::count_if(runner->Rows.begin(), runner->Rows.end(),
+                          [](const TCompareRow& r) { return r.Selected && r.Restorable; }));
+        const QString text =
+            QStringLiteral("Записано и подтверждено: %1 из %2").arg(runner->Confirmed()).arg(total);
         QStringList failures;
         for (const TRestoreOutcome& o : runner->Restored)
             if (!o.Error.empty()) {
@@ -188,7 +188,8 @@ void TfMain::RestoreSelected() {
             return;
         }
         ShowError(text);
-        if (runner->Cancelled()) failures << QStringLiteral("Запись прервана: не все строки записаны");
+        if (runner->Cancelled())
+            failures << QStringLiteral("Запись прервана: не все строки записаны");
         ShowWarning(dialog, text + QStringLiteral("\n\n") + failures.join(QLatin1Char('\n')));
     };
     runner->StartRestore();

@@ -13,7 +13,7 @@ namespace tunavox {
 // Optional fields are set only when the description sets them; after a failed load
 // the fields reached before the failure are filled in.
 struct TDescription {
-    std::string Name; // root name
+    std::string Name;     // root name
     std::string FileName; // the file's name without its folder
     std::string Sign;     // the root's sign attribute (the digest it was verified against)
     std::string Caption; // "Настройка " + name, or "Неизвестное устройство"

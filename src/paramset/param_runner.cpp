@@ -9,13 +9,20 @@ namespace tunavox {
 
 std::string CompareStateText(const TCompareRow& row) {
     switch (row.State) {
-    case TCompareState::Same: return "совпадает";
-    case TCompareState::Differs: return "различается";
-    case TCompareState::ReadFailed: return row.Error;
-    case TCompareState::NotInDescription: return "нет в описании";
-    case TCompareState::TypeMismatch: return "тип не совпадает";
-    case TCompareState::NoValueInFile: return "нет значения в файле";
-    case TCompareState::NotReadable: return "не читается";
+    case TCompareState::Same:
+        return "совпадает";
+    case TCompareState::Differs:
+        return "различается";
+    case TCompareState::ReadFailed:
+        return row.Error;
+    case TCompareState::NotInDescription:
+        return "нет в описании";
+    case TCompareState::TypeMismatch:
+        return "тип не совпадает";
+    case TCompareState::NoValueInFile:
+        return "нет значения в файле";
+    case TCompareState::NotReadable:
+        return "не читается";
     }
     return {};
 }
@@ -38,8 +45,9 @@ TParamRunner::TParamRunner(TRunnerContext context) : ctx_(std::move(context)) {}
 TParamRunner::~TParamRunner() = default;
 
 int TParamRunner::Confirmed() const {
-    return static_cast<int>(std::count_if(Restored.begin(), Restored.end(),
-                                          [](const TRestoreOutcome& o) { return o.Error.empty(); }));
+    return static_cast<int>(
+        std::count_if(Restored.begin(), Restored.end(),
+                      [](const TRestoreOutcome& o) { return o.Error.empty(); }));
 }
 
 void TParamRunner::StartBackup() {
@@ -67,10 +75,10 @@ void TParamRunner::StartCompare(const TParamSet& file) {
         if (row.Row >= 0) {
             const TReg* reg = ctx_.Regs->Items(row.Row);
             row.Name = NameText(*reg);
-            row.State = reg->RegType != e.Type          ? TCompareState::TypeMismatch
+            row.State = reg->RegType != e.Type               ? TCompareState::TypeMismatch
                         : reg->Io == ioW || reg->Io == ioWOR ? TCompareState::NotReadable
-                        : e.Failed                      ? TCompareState::NoValueInFile
-                                                        : TCompareState::ReadFailed;
+                        : e.Failed                           ? TCompareState::NoValueInFile
+                                                             : TCompareState::ReadFailed;
             row.Restorable = row.State == TCompareState::ReadFailed && reg->Io == ioRW;
             if (row.State == TCompareState::ReadFailed) row.Error = "не считано";
         }
@@ -176,13 +184,13 @@ void TParamRunner::Next() {
 
 void TParamRunner::Read(int row, std::function<void(TAction*)> done) {
     std::weak_ptr<char> alive = alive_;
-    ctx_.Queue(std::make_unique<TActionReadReg>(
-        ctx_.Canal, ctx_.DeviceId, ctx_.Regs->Items(row), row,
-        [this, alive, done = std::move(done)](TAction* a) {
-            if (alive.expired()) return;
-            if (OnRow) OnRow(a->Node);
-            done(a);
-        }));
+    ctx_.Queue(std::make_unique<TActionReadReg>(ctx_.Canal, ctx_.DeviceId, ctx_.Regs->Items(row),
+                                                row,
+                                                [this, alive, done = std::move(done)](TAction* a) {
+                                                    if (alive.expired()) return;
+                                                    if (OnRow) OnRow(a->Node);
+                                                    done(a);
+                                                }));
 }
 
 void TParamRunner::StepDone() {

@@ -28,18 +28,18 @@ enum class TCompareState {
     ReadFailed,       // the read's error text
     NotInDescription, // "нет в описании"
     TypeMismatch,     // "тип не совпадает"
-    NoValueInFile,    // "нет значения в файле": its read had failed when it was saved
-    NotReadable,      // "не читается": write-only in the loaded description
+    NoValueInFile, // "нет значения в файле": its read had failed when it was saved
+    NotReadable,   // "не читается": write-only in the loaded description
 };
 
 // One register of a file compared with the device.
 struct TCompareRow {
     TParamEntry File;
-    int Row = -1; // table row, -1 when the description has no such register
+    int Row = -1;     // table row, -1 when the description has no such register
     std::string Name; // name with units: the description's, else the file's
     TCompareState State = TCompareState::NotInDescription;
-    std::string DeviceText; // the device's value as the table shows it
-    std::string Error;      // the read's error in words
+    std::string DeviceText;  // the device's value as the table shows it
+    std::string Error;       // the read's error in words
     bool Restorable = false; // an RW register with a value in the file
     bool Selected = false;   // chosen for restoring; at first every restorable difference
 };

@@ -24,11 +24,21 @@ std::string Quoted(std::string_view text) {
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
                 static const char* const kHex = "0123456789ABCDEF";
@@ -62,11 +72,21 @@ bool Unquoted(std::string_view text, std::string& out) {
         }
         if (++i + 1 > text.size() - 1) return false;
         switch (text[i]) {
-        case '\\': out += '\\'; break;
-        case '"': out += '"'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '\\':
+            out += '\\';
+            break;
+        case '"':
+            out += '"';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
         case 'x': {
             if (i + 3 > text.size() - 1) return false;
             const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
@@ -247,11 +267,16 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error) {
             }
             const std::string_view k =
                 colon == std::string_view::npos ? line.substr(0, line.size() - 1) : key;
-            if (k == "device") parsed.Device = value;
-            else if (k == "description") parsed.DescriptionFile = value;
-            else if (k == "sign") parsed.Sign = value;
-            else if (k == "saved") parsed.Saved = value;
-            else if (k == "program") parsed.Program = value;
+            if (k == "device")
+                parsed.Device = value;
+            else if (k == "description")
+                parsed.DescriptionFile = value;
+            else if (k == "sign")
+                parsed.Sign = value;
+            else if (k == "saved")
+                parsed.Saved = value;
+            else if (k == "program")
+                parsed.Program = value;
             else if (k == "id") {
                 if (!ParseNumber(value, parsed.DeviceId)) return fail("некорректный ID");
             } else if (k == "protocol") {

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
+#include <string_view>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -364,7 +364,8 @@ bool TDeviceSimulator::Pause(int ms) {
 
 bool TDeviceSimulator::Send(const std::string& bytes) {
     // Bounded: what the client does not take within the limit is dropped.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t w = write(fd_, bytes.data() + done, bytes.size() - done);

@@ -103,29 +103,28 @@ void TCompareDialog::Refresh() {
             check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         }
         Table->setItem(r, 0, check);
-        const QString texts[] = {Q(DeviceErrorKey(row.File.Addr)),
-                                 Q(row.Name),
-                                 Q(row.File.Shown),
-                                 Q(row.DeviceText),
-                                 Q(CompareStateText(row))};
+        const QString texts[] = {Q(DeviceErrorKey(row.File.Addr)), Q(row.Name), Q(row.File.Shown),
+                                 Q(row.DeviceText), Q(CompareStateText(row))};
         for (int c = 0; c < 5; ++c) {
             auto* item = new QTableWidgetItem(texts[c]);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-            if (c != 1) item->setTextAlignment(c == 0 ? Qt::AlignCenter : Qt::AlignVCenter | Qt::AlignLeft);
+            if (c != 1)
+                item->setTextAlignment(c == 0 ? Qt::AlignCenter : Qt::AlignVCenter | Qt::AlignLeft);
             Table->setItem(r, c + 1, item);
         }
         if (row.State != TCompareState::Same)
-            Table->item(r, 5)->setForeground(row.State == TCompareState::Differs ? QColor(0x10, 0x30, 0xC0)
-                                                                                : QColor(0xC0, 0, 0));
+            Table->item(r, 5)->setForeground(row.State == TCompareState::Differs
+                                                 ? QColor(0x10, 0x30, 0xC0)
+                                                 : QColor(0xC0, 0, 0));
     }
     ApplyFilter();
 }
 
 void TCompareDialog::ApplyFilter() {
     for (int r = 0; r < Table->rowCount(); ++r)
-        Table->setRowHidden(r, chOnlyDiffs->isChecked() &&
-                                   runner_.Rows[static_cast<size_t>(r)].State ==
-                                       TCompareState::Same);
+        Table->setRowHidden(r,
+                            chOnlyDiffs->isChecked() &&
+                                runner_.Rows[static_cast<size_t>(r)].State == TCompareState::Same);
 }
 
 void TCompareDialog::TakeSelection() {

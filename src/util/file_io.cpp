@@ -51,8 +51,7 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
     return true;
 }
 
-bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes,
-                      std::string& error) {
+bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes, std::string& error) {
     // Through a symbolic link the file it points to is replaced, not the link.
     std::string path = linkOrPath;
     struct stat link {};

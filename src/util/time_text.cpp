@@ -7,15 +7,16 @@ namespace tunavox {
 
 std::string LocalTimeText(std::chrono::system_clock::time_point t, bool millis) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&seconds, &local);
     char buf[48];
-    int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                          local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                          local.tm_sec);
+    int n =
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     if (millis) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            t.time_since_epoch()) .count() % 1000;
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() %
+            1000;
         std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ".%03d",
                       static_cast<int>(ms < 0 ? ms + 1000 : ms));
     }

@@ -353,9 +353,8 @@ std::string XmlDocument::LoadBytes(std::string_view bytes) {
     // Each tag costs the parsed tree about 64 bytes whatever its length in the file:
     // their number is bounded before the tree is built.
     size_t tags = 0;
-    for (const char* p = input.data(), *end = p + input.size();
-         (p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p))));
-         ++p)
+    for (const char *p = input.data(), *end = p + input.size();
+         (p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)))); ++p)
         if (++tags > kMaxTags) {
             doc_.reset();
             return "Ошибка XML: в документе больше " + std::to_string(kMaxTags) + " тегов";

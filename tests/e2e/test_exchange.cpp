@@ -179,8 +179,8 @@ TEST(Simulator, FindsRequestsBehindJunkAndNeverSendsWhatCannotBeFramed) {
     TRegList regs;
     TNameValueList errors;
     TDescription d;
-    ASSERT_EQ(LoadDescription(WriteSignedDescription(dir, "Nastr.xml", AllTypes()), regs, errors,
-                              d, dir.Path() + "/"),
+    ASSERT_EQ(LoadDescription(WriteSignedDescription(dir, "Nastr.xml", AllTypes()), regs, errors, d,
+                              dir.Path() + "/"),
               "");
     const std::string read3 = BuildFrame(BuildRequest(0, kCmdRead, 3, {}), false);
     for (uint8_t version : {0, 1}) {

@@ -52,15 +52,6 @@ const Values kAwkward[] = {
     {9, TValue(static_cast<double>(1e-38f))},
 };
 
-uint32_t Bits(const TValue& v) {
-    double d = 0;
-    v.AsDouble(d);
-    const float f = static_cast<float>(d);
-    uint32_t b = 0;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-}
-
 // A rig with a runner on its worker.
 struct Bench {
     SimRig rig;
@@ -121,7 +112,7 @@ TEST_P(ParamSetRoundTrip, SaveChangeCompareRestore) {
         const TParamEntry& e = file.Entries[i];
         ASSERT_EQ(e.Addr, kAwkward[i].addr);
         if (e.Type == rtFloat)
-            EXPECT_EQ(Bits(e.Value), Bits(kAwkward[i].value)) << e.Addr;
+            EXPECT_EQ(FloatBitsOf(e.Value), FloatBitsOf(kAwkward[i].value)) << e.Addr;
         else
             EXPECT_EQ(e.Value, kAwkward[i].value) << e.Addr;
     }
@@ -144,7 +135,7 @@ TEST_P(ParamSetRoundTrip, SaveChangeCompareRestore) {
     ASSERT_EQ(b.runner.Restored.size(), 2u);
     EXPECT_EQ(b.runner.Confirmed(), 2);
     EXPECT_EQ(b.rig.Sim->Value(1), kAwkward[0].value);
-    EXPECT_EQ(Bits(b.rig.Sim->Value(9)), Bits(kAwkward[8].value));
+    EXPECT_EQ(FloatBitsOf(b.rig.Sim->Value(9)), FloatBitsOf(kAwkward[8].value));
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndIds, ParamSetRoundTrip,

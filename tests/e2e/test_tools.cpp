@@ -9,9 +9,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "test_support.h"
 #include "link/frame.h"
 #include "protocol/register_protocol.h"
+#include "test_support.h"
 #include "util/cp1251.h"
 
 using namespace tunavox::test;
@@ -200,8 +200,10 @@ TEST(Tools, TheSimulatorIsHarmless) {
             tunavox::BuildFrame(tunavox::BuildRequest(0, tunavox::kCmdRead, 0x302, {}), false));
     for (size_t done = 0, tries = 0; done < requests.size() && tries < 2000; ++tries) {
         const ssize_t n = write(fd, requests.data() + done, requests.size() - done);
-        if (n > 0) done += static_cast<size_t>(n);
-        else usleep(1000);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else
+            usleep(1000);
     }
     EXPECT_TRUE(sim.Terminate(10000)) << "still running after SIGTERM";
     close(fd);
@@ -225,15 +227,14 @@ TEST(Tools, StopSignalsEndABlockedExchange) {
         if (pid == 0) {
             freopen(out.c_str(), "w", stdout);
             const std::string exe = kBin + "/tunavox-cli";
-            execl(exe.c_str(), exe.c_str(), "read", "--desc", desc.c_str(), "--port",
-                  link.c_str(), static_cast<char*>(nullptr));
+            execl(exe.c_str(), exe.c_str(), "read", "--desc", desc.c_str(), "--port", link.c_str(),
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         usleep(500000); // the first request is out and waits for its minute
         kill(pid, signal);
         int status = -1;
-        for (int waited = 0; waited < 20000 && waitpid(pid, &status, WNOHANG) != pid;
-             waited += 10)
+        for (int waited = 0; waited < 20000 && waitpid(pid, &status, WNOHANG) != pid; waited += 10)
             usleep(10000);
         if (!WIFEXITED(status)) kill(pid, SIGKILL);
         ASSERT_TRUE(WIFEXITED(status)) << "still running after signal " << signal;

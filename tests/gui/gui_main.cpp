@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         {"MainWindowTest", RunMainWindowTests},   {"RegisterTableTest", RunRegisterTableTests},
         {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
         {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
-        {"ParamSetsTest", RunParamSetsTests}, {"FirstUseTest", RunFirstUseTests}};
+        {"ParamSetsTest", RunParamSetsTests},     {"FirstUseTest", RunFirstUseTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

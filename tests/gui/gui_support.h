@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -70,11 +71,23 @@ struct Bench {
     QString Value(uint16_t addr) const {
         return w->vstList->Model()->index(Row(addr), 3).data().toString();
     }
+    // Shows the window and opens the port; false when the window never appeared.
+    bool ShowAndOpen() {
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get())) return false;
+        Open();
+        return w->PortOpen();
+    }
+    // Unticks every row without the click's effects.
+    void UntickAll() {
+        TRegisterModel* m = w->vstList->Model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
+    }
     void Open() {
         w->PollOnConnect = false;
         w->bOpen->click();
     }
 };
-
 
 } // namespace tunavox::test

@@ -14,7 +14,6 @@
 using namespace tunavox;
 using namespace tunavox::test;
 
-
 class ConnectionTest : public QObject {
     Q_OBJECT
 private slots:
@@ -207,9 +206,8 @@ private slots:
         QCOMPARE(b.w->StatusText->text(), QString()); // silent
         ping->SetValue(TValue::MakeNull(), true, "");
         // Polling another row: the keep-alive stays away from the line.
+        b.UntickAll();
         TRegisterModel* m = b.w->vstList->Model();
-        for (int r = 0; r < m->rowCount(); ++r)
-            if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
         m->SetCheckState(b.Row(0x21), Qt::Checked, false);
         b.w->chPoll->setChecked(true);
         QVERIFY(b.w->chPoll->isChecked());

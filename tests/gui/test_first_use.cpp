@@ -80,12 +80,9 @@ private slots:
 
     void pollingFollowsTheBoxWhoeverTogglesIt() {
         Bench b;
-        b.w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
-        b.Open();
+        QVERIFY(b.ShowAndOpen());
+        b.UntickAll();
         TRegisterModel* m = b.w->vstList->Model();
-        for (int r = 0; r < m->rowCount(); ++r)
-            if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
         const int row = b.Row(0x21);
         m->SetCheckState(row, Qt::Checked, false);
         QAccessibleInterface* box = QAccessible::queryAccessibleInterface(b.w->chPoll);
@@ -124,8 +121,10 @@ private slots:
         int on = -1, off = -1;
         for (int r = 0; r < m->rowCount(); ++r)
             if (m->HasCheckBox(r) && !b.w->vstList->isRowHidden(r)) {
-                if (on < 0) on = r;
-                else if (off < 0) off = r;
+                if (on < 0)
+                    on = r;
+                else if (off < 0)
+                    off = r;
             }
         QVERIFY(on >= 0 && off >= 0);
         m->SetCheckState(on, Qt::Checked, false);
@@ -155,12 +154,9 @@ private slots:
 
     void spaceOnARowTicksItAsAClick() {
         Bench b;
-        b.w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
-        b.Open();
+        QVERIFY(b.ShowAndOpen());
+        b.UntickAll();
         TRegisterModel* m = b.w->vstList->Model();
-        for (int r = 0; r < m->rowCount(); ++r)
-            if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
         m->SetHeaderState(Qt::Unchecked);
         int row = -1; // a read-only row: no editor takes the focus
         for (int r = 0; r < m->rowCount() && row < 0; ++r)
@@ -232,7 +228,8 @@ private slots:
             QStringList codes;
             for (int r = 0; r < w.vstList->Model()->rowCount(); ++r)
                 if (!w.vstList->isRowHidden(r))
-                    codes << w.vstList->Model()->index(r, r == 0 || r == 8 ? 2 : 1).data().toString();
+                    codes
+                        << w.vstList->Model()->index(r, r == 0 || r == 8 ? 2 : 1).data().toString();
             return codes.join(QLatin1Char(' '));
         };
         const QString all = shown();
@@ -256,9 +253,9 @@ private slots:
 
         // Ctrl+C: the selected rows as the table shows them.
         w.vstList->Model()->SetCheckState(1, Qt::Checked, false);
-        w.vstList->selectionModel()->select(
-            w.vstList->Model()->index(0, 0),
-            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        w.vstList->selectionModel()->select(w.vstList->Model()->index(0, 0),
+                                            QItemSelectionModel::ClearAndSelect |
+                                                QItemSelectionModel::Rows);
         w.vstList->selectionModel()->select(w.vstList->Model()->index(1, 0),
                                             QItemSelectionModel::Select |
                                                 QItemSelectionModel::Rows);

@@ -35,20 +35,20 @@ private slots:
         QCOMPARE(b.w->miSaveParams->text(), QStringLiteral("Сохранить параметры…"));
         QCOMPARE(b.w->miCompareParams->text(), QStringLiteral("Сравнить с файлом параметров…"));
         b.w->miSaveParams->trigger();
-        QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Для работы с параметрами откройте COM-порт"));
+        QCOMPARE(b.w->StatusText->text(),
+                 QStringLiteral(" Для работы с параметрами откройте COM-порт"));
         QVERIFY(!b.w->ParamRunner());
     }
 
     void saveCompareAndRestore() {
         Bench b;
-        b.w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
-        b.Open();
+        QVERIFY(b.ShowAndOpen());
         const QString path = QString::fromStdString(b.dir.File("buk.params"));
         b.w->SaveParameters(path);
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
         QVERIFY2(b.w->StatusText->text().startsWith(QStringLiteral(" Параметры сохранены: ")),
-                 qPrintable(b.w->StatusText->text() + QString::number(b.w->ParamRunner()->Done()) + "/" + QString::number(b.w->ParamRunner()->Total())));
+                 qPrintable(b.w->StatusText->text() + QString::number(b.w->ParamRunner()->Done()) +
+                            "/" + QString::number(b.w->ParamRunner()->Total())));
         TParamSet set;
         std::string error;
         QVERIFY2(ReadParamSetFile(path.toStdString(), set, error), error.c_str());
@@ -64,7 +64,8 @@ private slots:
         QStringList headers;
         for (int c = 0; c < d->Table->columnCount(); ++c)
             headers << d->Table->horizontalHeaderItem(c)->text();
-        QCOMPARE(headers, QStringList({"", "Код", "Параметр", "В файле", "В устройстве", "Состояние"}));
+        QCOMPARE(headers,
+                 QStringList({"", "Код", "Параметр", "В файле", "В устройстве", "Состояние"}));
         QVERIFY(d->chOnlyDiffs->isChecked());
         QStringList shown;
         for (int r = 0; r < d->Table->rowCount(); ++r)
@@ -96,9 +97,7 @@ private slots:
 
     void aFailedRestoreIsListed() {
         Bench b;
-        b.w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
-        b.Open();
+        QVERIFY(b.ShowAndOpen());
         const QString path = QString::fromStdString(b.dir.File("buk.params"));
         b.w->SaveParameters(path);
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
@@ -112,7 +111,8 @@ private slots:
         CaptureMessageBox(&text);
         QTest::mouseClick(b.w->CompareDialog()->bWrite, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 20000);
-        QVERIFY2(text.startsWith(QStringLiteral("Записано и подтверждено: 0 из 1")), qPrintable(text));
+        QVERIFY2(text.startsWith(QStringLiteral("Записано и подтверждено: 0 из 1")),
+                 qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("0x21 ")) &&
                      text.contains(QStringLiteral("значение не подтверждено")),
                  qPrintable(text));

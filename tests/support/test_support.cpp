@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <cstring>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -73,6 +75,21 @@ std::string Description(const std::string& registers, const std::string& rootAtt
            "<DEVICE name=\"Тест\" serial=\"9600-8-N-1\"" +
            rootAttrs + ">\r\n" + more + "  <REGISTERS>\r\n" + registers +
            "  </REGISTERS>\r\n</DEVICE>\r\n";
+}
+
+uint32_t FloatBitsOf(const TValue& value) {
+    double d = 0;
+    value.AsDouble(d);
+    const float f = static_cast<float>(d);
+    uint32_t bits = 0;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+TValue FromFloatBits(uint32_t bits) {
+    float f = 0;
+    std::memcpy(&f, &bits, sizeof f);
+    return TValue(static_cast<double>(f));
 }
 
 } // namespace tunavox::test

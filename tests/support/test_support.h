@@ -1,7 +1,10 @@
 #pragma once
 // Helpers shared by the core tests: temporary folders and signed description files.
+#include <cstdint>
 #include <initializer_list>
 #include <string>
+
+#include "device/value.h"
 
 namespace tunavox::test {
 
@@ -28,6 +31,10 @@ std::string ReadBytes(const std::string& path);
 // declares that encoding, then signed. Returns the file's path.
 std::string WriteSignedDescription(const TempDir& dir, const std::string& name,
                                    const std::string& utf8Xml);
+
+// The single-precision bits of a real value, and a real value from such bits.
+uint32_t FloatBitsOf(const TValue& value);
+TValue FromFloatBits(uint32_t bits);
 
 // Bytes from a list of values: Bytes({0x02, 0x00}).
 std::string Bytes(std::initializer_list<int> values);

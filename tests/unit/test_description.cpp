@@ -314,9 +314,8 @@ TEST(Description, HostileFilesFailCleanly) {
     {
         std::string bytes = "<?xml version=\"1.0\" encoding=\"windows-1251\"?><D "
                             "serial=\"9600-8-N-1\" sign=\"0\"><REGISTERS>";
-        const std::string reg =
-            "<REG addr=\"1\" type=\"Word\" io=\"R\"><name>" + std::string(2000, 'R') +
-            "</name></REG>\r\n";
+        const std::string reg = "<REG addr=\"1\" type=\"Word\" io=\"R\"><name>" +
+                                std::string(2000, 'R') + "</name></REG>\r\n";
         while (bytes.size() < 50u * 1024 * 1024)
             bytes += reg;
         bytes += "</REGISTERS></D>";

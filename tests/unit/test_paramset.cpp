@@ -13,21 +13,6 @@ using namespace tunavox::test;
 
 namespace {
 
-TValue FloatBits(uint32_t bits) {
-    float f = 0;
-    std::memcpy(&f, &bits, sizeof f);
-    return TValue(static_cast<double>(f));
-}
-
-uint32_t BitsOf(const TValue& v) {
-    double d = 0;
-    v.AsDouble(d);
-    const float f = static_cast<float>(d);
-    uint32_t bits = 0;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
-
 TParamSet Sample() {
     TParamSet s;
     s.Device = "Котёл; \"БУК-2\"";
@@ -50,9 +35,9 @@ TParamSet Sample() {
         {rtULong, TValue(uint32_t{4294967295u})},
         {rtFloat, TValue(static_cast<double>(0.1f))},
         {rtFloat, TValue(static_cast<double>(1e-38f))},
-        {rtFloat, FloatBits(0x80000000u)}, // -0
-        {rtFloat, FloatBits(0x00000001u)}, // the smallest subnormal
-        {rtFloat, FloatBits(0x7F7FFFFFu)},
+        {rtFloat, FromFloatBits(0x80000000u)}, // -0
+        {rtFloat, FromFloatBits(0x00000001u)}, // the smallest subnormal
+        {rtFloat, FromFloatBits(0x7F7FFFFFu)},
     };
     uint16_t addr = 1;
     for (const auto& [type, value] : values)
@@ -86,7 +71,7 @@ TEST(ParamSet, RoundTripIsExact) {
         EXPECT_EQ(b.Shown, a.Shown);
         EXPECT_EQ(b.Name, a.Name);
         if (a.Type == rtFloat)
-            EXPECT_EQ(BitsOf(b.Value), BitsOf(a.Value)) << i;
+            EXPECT_EQ(FloatBitsOf(b.Value), FloatBitsOf(a.Value)) << i;
         else
             EXPECT_EQ(b.Value, a.Value) << i;
     }

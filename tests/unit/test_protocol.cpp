@@ -134,8 +134,11 @@ TEST(Protocol, Writes) {
         uint32_t id;
         size_t text;
         bool sent;
-    } sizes[] = {{0, kMaxPayload - 3, true}, {0, kMaxPayload - 2, false},
-                 {7, kMaxPayload - 7, true}, {7, kMaxPayload - 6, false}, {0, 100000, false}};
+    } sizes[] = {{0, kMaxPayload - 3, true},
+                 {0, kMaxPayload - 2, false},
+                 {7, kMaxPayload - 7, true},
+                 {7, kMaxPayload - 6, false},
+                 {0, 100000, false}};
     for (const auto& c : sizes) {
         line.answer = c.id ? Bytes({0, 0, 0, 7, 0x00, 0x00, 0x10}) : Bytes({0x00, 0x00, 0x10});
         line.request.clear();

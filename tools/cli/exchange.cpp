@@ -1,7 +1,7 @@
 #include "exchange.h"
 
-#include <algorithm>
 #include "session.h"
+#include <algorithm>
 
 #include <cerrno>
 #include <csignal>

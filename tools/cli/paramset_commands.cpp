@@ -139,13 +139,13 @@ int Restore(const std::vector<std::string>& args) {
     if (const int status = CompareWithDevice(o, s, set, runner, owned)) return status;
     if (runner->Cancelled()) return 1;
     for (const uint16_t address : listed) {
-        const auto it = std::find_if(runner->Rows.begin(), runner->Rows.end(),
-                                     [address](const TCompareRow& r) { return r.File.Addr == address; });
+        const auto it =
+            std::find_if(runner->Rows.begin(), runner->Rows.end(),
+                         [address](const TCompareRow& r) { return r.File.Addr == address; });
         if (it == runner->Rows.end())
             return Fail("the file has no register " + DeviceErrorKey(address));
         if (!it->Restorable)
-            return Fail(DeviceErrorKey(address) + " cannot be restored: " +
-                        CompareStateText(*it));
+            return Fail(DeviceErrorKey(address) + " cannot be restored: " + CompareStateText(*it));
     }
     for (TCompareRow& row : runner->Rows) {
         if (!listed.empty())

@@ -127,7 +127,6 @@ int FindRow(const TRegList& regs, uint16_t address) {
     return -1;
 }
 
-
 int Session::Start(const Options& o) {
     CatchStopSignals();
     const std::string error =
@@ -151,7 +150,6 @@ Session::~Session() {
     Canal.ComPort->Close();
 }
 
-
 void Session::Queue(int row, bool write) {
     TReg* reg = Regs.Items(row);
     auto done = [this](TAction* a) {
@@ -160,8 +158,7 @@ void Session::Queue(int row, bool write) {
     };
     ++outstanding_;
     if (write || reg->Io == ioWOR)
-        worker_->AddAction(
-            std::make_unique<TActionWriteReg>(&Canal, deviceId_, reg, row, done));
+        worker_->AddAction(std::make_unique<TActionWriteReg>(&Canal, deviceId_, reg, row, done));
     else
         worker_->AddAction(std::make_unique<TActionReadReg>(&Canal, deviceId_, reg, row, done));
 }
