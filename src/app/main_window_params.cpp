@@ -10,12 +10,6 @@
 #include "util/time_text.h"
 
 namespace tunavox {
-namespace {
-
-const QColor kRed(255, 0, 0);
-
-} // namespace
-
 bool TfMain::ParamSetAllowed() {
     if (paramRunner_ && paramRunner_->Running()) return false;
     if (PortOpen()) return true;

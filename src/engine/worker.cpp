@@ -4,7 +4,8 @@
 
 namespace tunavox {
 
-TTh::TTh(IHandOver& handOver) : handOver_(handOver) {
+TTh::TTh(IHandOver& handOver, Observer observer)
+    : handOver_(handOver), observer_(std::move(observer)) {
     thread_ = std::thread([this] { Body(); });
 }
 
@@ -23,6 +24,7 @@ void TTh::Body() {
             continue;
         }
         current->Run();
+        if (observer_) observer_(*current);
         if (current->OnDone) {
             TAction* a = current.get();
             handOver_.Run([a] { a->OnDone(a); });

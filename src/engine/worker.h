@@ -14,7 +14,10 @@ namespace tunavox {
 // the main thread's completion handler.
 class TTh {
 public:
-    explicit TTh(IHandOver& handOver);
+    // Sees every action on the worker right after it ran (exchange statistics); it must
+    // not block.
+    using Observer = std::function<void(const TAction&)>;
+    explicit TTh(IHandOver& handOver, Observer observer = {});
     // Requests termination and joins. Call Stop first when hand-overs may be pending.
     ~TTh();
     TTh(const TTh&) = delete;
@@ -34,6 +37,7 @@ private:
     void Body();
 
     IHandOver& handOver_;
+    const Observer observer_;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
     std::thread thread_;

@@ -7,6 +7,7 @@
 #include "protocol/register_protocol.h"
 #include "sim_rig.h"
 #include "test_support.h"
+#include "trend/exchange_stats.h"
 #include "util/cp1251.h"
 
 using namespace tunavox;
@@ -206,4 +207,28 @@ TEST(Simulator, FindsRequestsBehindJunkAndNeverSendsWhatCannotBeFramed) {
     answer = sim.Handle(BuildRequest(0, kCmdRead, 1, {}), false);
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(HexBytes(*answer), "7F 00 01");
+}
+
+TEST(ExchangeStatistics, CountWhatTheWorkerDid) {
+    TempDir dir;
+    TSimOptions o;
+    o.Faults.ErrorCodes[3] = 2;
+    SimRig rig(WriteSignedDescription(dir, "Nastr.xml", AllTypes()), 1, o);
+    TExchangeStats stats;
+    // A worker of its own that reports every action it ran.
+    TTh worker(rig.HandOver, [&stats](const TAction& a) { stats.Record(a.Error()); });
+    int pending = 0;
+    for (const uint16_t addr : {1, 2, 3, 3, 5}) {
+        ++pending;
+        worker.AddAction(std::make_unique<TActionReadReg>(&rig.Canal, 0, rig.Reg(addr), 0,
+                                                          [&pending](TAction*) { --pending; }));
+    }
+    worker.AddAction(std::make_unique<TActionReadReg>(&rig.Canal, 0, rig.Reg(6), 0, nullptr));
+    ASSERT_TRUE(rig.ServeUntil([&] { return pending == 0 && stats.Take().Done == 6; }));
+    worker.Stop([&rig](int ms) { rig.HandOver.Serve(ms); });
+    const auto snap = stats.Take();
+    EXPECT_EQ(snap.Done, 6u);
+    EXPECT_EQ(snap.Failed, 2u);
+    EXPECT_EQ(snap.Failures.at(std::string(1, '\x02')), 2u);
+    EXPECT_GT(snap.Rate, 0.0);
 }

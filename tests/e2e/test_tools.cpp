@@ -297,3 +297,57 @@ TEST(Tools, ParameterSetsFromTheCommandLine) {
     EXPECT_EQ(Cli("backup" + common).status, 2);
     EXPECT_EQ(Cli("backup" + common + "--output " + dir.File("no/such/dir.params")).status, 2);
 }
+
+TEST(Tools, PollRecordingSurvivesAKill) {
+    TempDir dir;
+    const std::string desc = kBin + "/NastrChP7.xml";
+    const std::string link = dir.File("dev");
+    SimProcess sim({"--link", link, "--desc", desc});
+    const std::string rec = dir.File("rec.csv");
+    const auto run = [&](int signal, size_t lines) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const std::string exe = kBin + "/tunavox-cli";
+            freopen("/dev/null", "w", stdout);
+            execl(exe.c_str(), exe.c_str(), "poll", "--desc", desc.c_str(), "--port", link.c_str(),
+                  "--output", rec.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Until the recording has grown by the lines asked for (or 20 s passed).
+        for (int waited = 0; waited < 20000 && Lines(ReadBytes(rec)) < lines; waited += 10)
+            usleep(10000);
+        kill(pid, signal);
+        int status = -1;
+        waitpid(pid, &status, 0);
+        return status;
+    };
+    const int killed = run(SIGKILL, 40);
+    EXPECT_TRUE(WIFSIGNALED(killed));
+    const int stopped = run(SIGINT, Lines(ReadBytes(rec)) + 40); // appended to the same file
+    EXPECT_TRUE(WIFEXITED(stopped) && WEXITSTATUS(stopped) == 0) << stopped;
+    // Every line is whole: a header, then time;code;name;value;error, CR LF.
+    const std::string text = tunavox::Cp1251ToUtf8(ReadBytes(rec));
+    ASSERT_GE(Lines(text), 80u);
+    size_t start = 0, headers = 0;
+    while (start < text.size()) {
+        const size_t end = text.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos) << "unended line at " << start;
+        const std::string line = text.substr(start, end - start);
+        if (line == "Время;Код;Параметр;Значение;Ошибка") {
+            ++headers;
+        } else if (line.size() > 0) {
+            EXPECT_EQ(std::count(line.begin(), line.end(), ';'), 4) << line;
+            EXPECT_EQ(line.substr(0, 2), "20") << line;
+            EXPECT_EQ(line[23], ';') << line;
+        }
+        start = end + 2;
+    }
+    EXPECT_EQ(headers, 1u);
+    // --count passes over the listed rows, to standard output.
+    CommandResult two = Cli("poll --desc " + desc + " --port " + link + " --count 2 0x200 0x302");
+    EXPECT_EQ(two.status, 0) << two.out;
+    EXPECT_EQ(Lines(two.out), 4u);
+    EXPECT_NE(two.out.find(";0x302;Заданная частота [Гц];50.00;\n"), std::string::npos) << two.out;
+    EXPECT_EQ(Cli("poll --desc " + desc + " --port " + link + " 0x9999").status, 2);
+    EXPECT_EQ(Cli("poll --desc " + desc + " --port " + link + " --count 0").status, 2);
+}

@@ -7,6 +7,7 @@
 #include "device/signature.h"
 #include "exchange.h"
 #include "paramset_commands.h"
+#include "poll_command.h"
 #include "util/program_folder.h"
 
 namespace {
@@ -26,6 +27,11 @@ const char* const kUsage =
     "  tunavox-cli restore --desc FILE --port NAME [options] SET [--all] [ADDR...]\n"
     "                               write the differing RW rows (all, or the listed ones),\n"
     "                               each read back and checked\n"
+    "  tunavox-cli poll --desc FILE --port NAME [options] [--seconds S | --count N]\n"
+    "                   [--output FILE] [ADDR...]\n"
+    "                               read the registers in turn (all readable ones when none\n"
+    "                               are listed): time;code;name [units];value;error per read,\n"
+    "                               appended to FILE as the window records polling\n"
     "Options: --version 1|2 (default 2), --id N, --gateway, --log\n"
     "         read also: --format csv|html|rtf --output FILE (the table as the window exports it)\n"
     "Output of read and write: code;name [units];value;error, one line per register.\n"
@@ -82,5 +88,6 @@ int main(int argc, char** argv) {
     if (command == "backup") return tunavox::cli::Backup(args);
     if (command == "compare") return tunavox::cli::Compare(args);
     if (command == "restore") return tunavox::cli::Restore(args);
+    if (command == "poll") return tunavox::cli::Poll(args);
     return Usage(("unknown command: " + command).c_str());
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "device/table_text.h"
@@ -91,6 +92,19 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 error = "--format takes csv, html or rtf";
                 return false;
             }
+        } else if (a == "--seconds" || a == "--count") {
+            if (!value(v)) return false;
+            char* end = nullptr;
+            const double n = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(n > 0) || n > 1e9 ||
+                (a == "--count" && n != static_cast<double>(static_cast<long long>(n)))) {
+                error = a + " takes a positive number";
+                return false;
+            }
+            if (a == "--seconds")
+                o.Seconds = n;
+            else
+                o.Count = static_cast<long long>(n);
         } else if (a == "--all") {
             o.All = true;
         } else if (a == "--output") {

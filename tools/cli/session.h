@@ -22,7 +22,9 @@ struct Options {
     bool Log = false;
     std::string Format; // csv, html or rtf: export the table after reading
     std::string Output;
-    bool All = false; // restore: every RW row of the file
+    bool All = false;     // restore: every RW row of the file
+    double Seconds = -1;  // poll: how long, when given
+    long long Count = -1; // poll: how many passes, when given
     std::vector<std::string> Rest;
 };
 

@@ -1,0 +1,50 @@
+#include "trend/exchange_stats.h"
+
+#include <cmath>
+
+namespace tunavox {
+
+void TExchangeStats::Record(const std::string& error, Clock::time_point at) {
+    std::lock_guard<std::mutex> g(lock_);
+    ++done_;
+    if (!error.empty()) {
+        ++failed_;
+        ++failures_[error];
+    }
+    recent_.push_back(at);
+    while (!recent_.empty() && at - recent_.front() > kWindow)
+        recent_.pop_front();
+}
+
+void TExchangeStats::Reset() {
+    std::lock_guard<std::mutex> g(lock_);
+    done_ = failed_ = 0;
+    failures_.clear();
+    recent_.clear();
+}
+
+TExchangeStats::Snapshot TExchangeStats::Take(Clock::time_point now) const {
+    std::lock_guard<std::mutex> g(lock_);
+    while (!recent_.empty() && now - recent_.front() > kWindow)
+        recent_.pop_front();
+    Snapshot s;
+    s.Done = done_;
+    s.Failed = failed_;
+    s.Failures = failures_;
+    s.Rate = static_cast<double>(recent_.size()) / static_cast<double>(kWindow.count());
+    return s;
+}
+
+std::string TExchangeStats::Text(const Snapshot& s) {
+    return "Обмен: " + std::to_string(s.Done) + ", ошибок: " + std::to_string(s.Failed) + ", " +
+           std::to_string(static_cast<long long>(std::lround(s.Rate))) + "/с";
+}
+
+std::string TExchangeStats::Hint(const Snapshot& s) {
+    std::string out;
+    for (const auto& [text, count] : s.Failures)
+        out += (out.empty() ? "" : "\n") + text + ": " + std::to_string(count);
+    return out.empty() ? "Ошибок обмена нет" : out;
+}
+
+} // namespace tunavox

@@ -1,0 +1,42 @@
+#pragma once
+#include <chrono>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace tunavox {
+
+// Counts the exchanges the worker did: all of them, the failed ones by error text,
+// and the rate over the last 10 s. Recorded on the worker, read on the main thread.
+class TExchangeStats {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void Record(const std::string& error, Clock::time_point at = Clock::now());
+    void Reset();
+
+    struct Snapshot {
+        uint64_t Done = 0;
+        uint64_t Failed = 0;
+        double Rate = 0; // exchanges per second over the last 10 s
+        std::map<std::string, uint64_t> Failures;
+    };
+    Snapshot Take(Clock::time_point now = Clock::now()) const;
+
+    // "Обмен: 1234, ошибок: 3, 37/с"
+    static std::string Text(const Snapshot& s);
+    // One line per error text: "Устройство не отвечает: 3".
+    static std::string Hint(const Snapshot& s);
+
+    static constexpr std::chrono::seconds kWindow{10};
+
+private:
+    mutable std::mutex lock_;
+    uint64_t done_ = 0;
+    uint64_t failed_ = 0;
+    std::map<std::string, uint64_t> failures_;
+    mutable std::deque<Clock::time_point> recent_;
+};
+
+} // namespace tunavox

@@ -1,0 +1,103 @@
+// tunavox-cli poll: the listed registers read in turn, one action outstanding at a
+// time as the window polls, each completed read one recording line.
+#include "poll_command.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "device/table_text.h"
+#include "device/value_codec.h"
+#include "session.h"
+#include "trend/poll_recorder.h"
+#include "util/time_text.h"
+
+namespace tunavox::cli {
+
+int Poll(const std::vector<std::string>& args) {
+    Options o;
+    std::string error;
+    if (!ParseOptions(args, o, error, false)) return Fail(error);
+    if (o.Seconds > 0 && o.Count > 0) return Fail("--seconds and --count exclude each other");
+    std::vector<uint16_t> wanted;
+    for (const std::string& a : o.Rest) {
+        uint16_t address = 0;
+        if (!ParseAddress(a, address)) return Fail("not a register address: " + a);
+        wanted.push_back(address);
+    }
+    Session s;
+    if (const int status = s.Start(o)) return status;
+    std::vector<int> rows;
+    for (const uint16_t address : wanted) {
+        const int row = FindRow(s.Regs, address);
+        if (row < 0) return Fail("no register at address " + DeviceErrorKey(address));
+        const uint8_t io = s.Regs.Items(row)->Io;
+        if (io != ioR && io != ioRW) return Fail(DeviceErrorKey(address) + " is not readable");
+        rows.push_back(row);
+    }
+    if (wanted.empty())
+        for (int row = 0; row < s.Regs.Count(); ++row) {
+            const TReg* reg = s.Regs.Items(row);
+            if (reg->RegType != rtHeader && (reg->Io == ioR || reg->Io == ioRW))
+                rows.push_back(row);
+        }
+    if (rows.empty()) return Fail("nothing to poll");
+
+    TPollRecorder recorder;
+    if (!o.Output.empty() && !recorder.Start(o.Output, error)) {
+        std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), error.c_str());
+        return kUsageError;
+    }
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(static_cast<long long>(o.Seconds * 1000));
+    size_t next = 0;
+    long long passes = 0;
+    bool outstanding = false, failed = false;
+    const auto more = [&] {
+        if (StopRequested() || !recorder.Failure().empty()) return false;
+        if (o.Count > 0 && passes >= o.Count) return false;
+        return !(o.Seconds > 0 && std::chrono::steady_clock::now() >= until);
+    };
+    std::function<void()> step = [&] {
+        const int row = rows[next];
+        outstanding = true;
+        s.AddAction(std::make_unique<TActionReadReg>(
+            &s.Canal, s.DeviceId(), s.Regs.Items(row), row, [&](TAction* a) {
+                outstanding = false;
+                // A read ended by a stop signal (the port closed under it) is no sample.
+                if (StopRequested()) return;
+                const TReg& reg = *a->Reg;
+                TPollSample sample{LocalTimeText(std::chrono::system_clock::now(), true),
+                                   CodeText(reg), NameText(reg), ValueText(reg, &s.ErrorTexts),
+                                   a->HasError() ? ErrorTextInWords(a->Error(), &s.ErrorTexts)
+                                                 : std::string()};
+                failed = failed || a->HasError();
+                if (recorder.Recording()) {
+                    recorder.Record(sample);
+                } else {
+                    std::printf(
+                        "%s;%s;%s;%s;%s\n", DelimitedField(sample.Time).c_str(),
+                        DelimitedField(sample.Code).c_str(), DelimitedField(sample.Name).c_str(),
+                        DelimitedField(sample.Value).c_str(), DelimitedField(sample.Error).c_str());
+                    std::fflush(stdout);
+                }
+                if (++next == rows.size()) {
+                    next = 0;
+                    ++passes;
+                }
+                if (more()) step();
+            }));
+    };
+    step();
+    s.ServeUntil([&] { return !outstanding; });
+    recorder.Flush();
+    const std::string failure = recorder.Failure();
+    recorder.Stop();
+    if (!failure.empty()) {
+        std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), failure.c_str());
+        return kUsageError;
+    }
+    return failed ? 1 : 0;
+}
+
+} // namespace tunavox::cli
