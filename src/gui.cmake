@@ -40,6 +40,7 @@ add_library(tunavox_gui STATIC
   app/main_window_export.cpp
   app/main_window_find.cpp
   app/main_window_params.cpp
+  app/main_window_trend.cpp
   ui/compare_dialog.cpp ui/compare_dialog.h
   widgets/port_box.h
 )

@@ -66,7 +66,10 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
         QMetaObject::invokeMethod(
             this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
     };
-    worker_ = std::make_unique<TTh>(handOver_);
+    worker_ =
+        std::make_unique<TTh>(handOver_, [this](const TAction& a) { stats_.Record(a.Error()); });
+    ShowStats();
+    StatsTimer->start();
     // 12.
     if (!catalogue_.empty()) ChooseAtStart();
 }
@@ -123,6 +126,9 @@ void TfMain::BuildForm() {
     chUseLogs =
         Named(service->addAction(QStringLiteral("Логировать обмен с устройством")), "chUseLogs");
     chUseLogs->setCheckable(true);
+    chRecordPoll =
+        Named(service->addAction(QStringLiteral("Записывать опрос в файл…")), "chRecordPoll");
+    chRecordPoll->setCheckable(true);
     QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
     N4 = Named(help->addAction(QStringLiteral("О программе")), "N4");
     miExportHtml->setObjectName(QStringLiteral("miExportHtml"));
@@ -195,6 +201,10 @@ void TfMain::BuildForm() {
     StatusText = Named(new QLabel(StatusBar1), "StatusText");
     StatusText->setAutoFillBackground(true);
     StatusBar1->addWidget(StatusText, 1);
+    lStats = Named(new QLabel(StatusBar1), "lStats");
+    StatusBar1->addPermanentWidget(lStats);
+    StatsTimer = Named(new QTimer(this), "StatsTimer");
+    StatsTimer->setInterval(500);
     setStatusBar(StatusBar1);
 
     StatusTimer = Named(new QTimer(this), "StatusTimer");
@@ -223,6 +233,8 @@ void TfMain::BuildForm() {
     connect(StatusTimer, &QTimer::timeout, this,
             [this] { ShowStatus(QString(), false, normalStatusColor_); });
     connect(PingTimer, &QTimer::timeout, this, [this] { PingTimerTimer(); });
+    connect(StatsTimer, &QTimer::timeout, this, [this] { ShowStats(); });
+    connect(chRecordPoll, &QAction::toggled, this, [this](bool on) { chRecordPollToggled(on); });
     connect(vstList->Model(), &TRegisterModel::RowChecked, this,
             [this](int row, Qt::CheckState s) { vstListChecked(row, s); });
     connect(vstList->CheckHeader(), &TCheckHeader::CheckBoxClicked, this,

@@ -21,6 +21,8 @@
 #include "engine/worker.h"
 #include "link/canal.h"
 #include "paramset/param_runner.h"
+#include "trend/exchange_stats.h"
+#include "trend/poll_recorder.h"
 #include "ui/compare_dialog.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
@@ -69,6 +71,9 @@ public:
     QAction* miVer1;
     QAction* miVer2;
     QAction* chUseLogs;
+    QAction* chRecordPoll; // "Записывать опрос в файл…"
+    QLabel* lStats;        // exchange statistics at the right of the status bar
+    QTimer* StatsTimer;
     QAction* miExportHtml;
     QAction* miExportRtf;
     QAction* miExportCsv;
@@ -155,6 +160,13 @@ public:
     // Writes the rows chosen in the comparison dialog, each read back.
     void RestoreSelected();
     TParamRunner* ParamRunner() const { return paramRunner_.get(); }
+
+    // Recording polled values: starts appending to path; false (said in red) on failure.
+    bool StartRecording(const QString& path);
+    void StopRecording();
+    const TPollRecorder& Recorder() const { return recorder_; }
+    const TExchangeStats& Stats() const { return stats_; }
+    void ShowStats();
     TCompareDialog* CompareDialog() const { return compareDialog_; }
 
     // Export and About.
@@ -182,6 +194,8 @@ private:
     void OnPollWriteDone(TAction* action);
     void PostPollNext();
     bool ParamSetAllowed();
+    void chRecordPollToggled(bool on);
+    void RecordSample(const TAction& action);
     TParamRunner& NewParamRunner();
     QProgressDialog* ParamProgress(const QString& label);
     void CloseParamProgress(QProgressDialog* progress);
@@ -192,6 +206,9 @@ private:
     std::unique_ptr<TRegList> regs_;
     std::unique_ptr<TNameValueList> errorTexts_;
     THandOverQueue handOver_;
+    // Before the worker, which reports to it, and after it at shutdown.
+    TExchangeStats stats_;
+    TPollRecorder recorder_;
     std::unique_ptr<TTh> worker_;
     std::unique_ptr<TDeviceSimulator> demo_;
     QString demoPort_;

@@ -32,6 +32,8 @@ void TfMain::bOpenClick() {
         return;
     }
     bOpen->setText(QStringLiteral("Закрыть"));
+    stats_.Reset();
+    ShowStats();
     if (!PollOnConnect && !chPoll->isChecked()) return;
     // Checking the box runs the poll step through its handler.
     if (chPoll->isChecked())
@@ -102,6 +104,7 @@ void TfMain::OnWriteDone(TAction* action) {
 
 void TfMain::OnPollReadDone(TAction* action) {
     OnReadDone(action);
+    if (action && recorder_.Recording()) RecordSample(*action);
     PostPollNext();
 }
 

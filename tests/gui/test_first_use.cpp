@@ -8,6 +8,7 @@
 
 #include "gui_support.h"
 #include "ui/translation.h"
+#include "util/cp1251.h"
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -263,6 +264,46 @@ private slots:
         QTest::keyClick(w.vstList, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(),
                  QStringLiteral("\t\tПервая группа\t\n✓\t0x01\tСкорость 1 [ед.]\t\n"));
+    }
+
+    void pollRecordingAndExchangeStatistics() {
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        QVERIFY(b.w->lStats->text().startsWith(QStringLiteral("Обмен: ")));
+        QCOMPARE(b.w->chRecordPoll->text(), QStringLiteral("Записывать опрос в файл…"));
+        // A file that cannot be written: said in red, the item stays unticked.
+        QVERIFY(!b.w->StartRecording(QString::fromStdString(b.dir.Path())));
+        QVERIFY(!b.w->chRecordPoll->isChecked());
+        QVERIFY(b.w->StatusText->text().startsWith(
+            QStringLiteral(" Не удалось начать запись опроса: ")));
+
+        const QString path = QString::fromStdString(b.dir.File("poll.csv"));
+        QVERIFY(b.w->StartRecording(path));
+        QVERIFY(b.w->chRecordPoll->isChecked());
+        b.UntickAll();
+        b.w->vstList->Model()->SetCheckState(b.Row(0x21), Qt::Checked, true); // polling starts
+        const auto lines = [&path] {
+            const std::string bytes = ReadBytes(path.toStdString());
+            return std::count(bytes.begin(), bytes.end(), '\n');
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(lines() >= 6, 10000);
+        b.w->chRecordPoll->setChecked(false); // stops the recording
+        QVERIFY(!b.w->Recorder().Recording());
+        const std::string text = Cp1251ToUtf8(ReadBytes(path.toStdString()));
+        QVERIFY(text.rfind("Время;Код;Параметр;Значение;Ошибка\r\n", 0) == 0);
+        QVERIFY(text.find(";0x21;Уставка температуры подачи [°C];75;\r\n") != std::string::npos);
+        QCOMPARE(text.substr(text.size() - 2), std::string("\r\n"));
+
+        // The statistics count what the worker did and start again with the next opening.
+        b.w->ShowStats();
+        const auto done = b.w->Stats().Take().Done;
+        QVERIFY(done >= 5);
+        QVERIFY(b.w->lStats->text().startsWith(QStringLiteral("Обмен: %1, ошибок: 0, ").arg(done)));
+        QCOMPARE(b.w->lStats->toolTip(), QStringLiteral("Ошибок обмена нет"));
+        b.w->chPoll->setChecked(false);
+        b.w->bOpen->click();
+        b.w->bOpen->click();
+        QVERIFY(b.w->Stats().Take().Done < done);
     }
 
     // Last: the translation stays installed for the rest of the run.
