@@ -39,11 +39,7 @@ int Read(const std::vector<std::string>& args) {
     std::string error;
     if (!ParseOptions(args, o, error)) return Fail(error);
     std::vector<uint16_t> wanted;
-    for (const std::string& a : o.Rest) {
-        uint16_t address = 0;
-        if (!ParseAddress(a, address)) return Fail("not a register address: " + a);
-        wanted.push_back(address);
-    }
+    if (!ParseAddresses(o.Rest, 0, wanted, error)) return Fail(error);
     Session s;
     if (const int status = s.Start(o)) return status;
     for (uint16_t address : wanted)

@@ -126,11 +126,7 @@ int Restore(const std::vector<std::string>& args) {
     if (!ParseOptions(args, o, error, false)) return Fail(error);
     if (o.Rest.empty()) return Fail("restore needs a parameter set file");
     std::vector<uint16_t> listed;
-    for (size_t i = 1; i < o.Rest.size(); ++i) {
-        uint16_t address = 0;
-        if (!ParseAddress(o.Rest[i], address)) return Fail("not a register address: " + o.Rest[i]);
-        listed.push_back(address);
-    }
+    if (!ParseAddresses(o.Rest, 1, listed, error)) return Fail(error);
     if (o.All && !listed.empty()) return Fail("--all and addresses exclude each other");
     Session s;
     TParamSet set;

@@ -20,11 +20,7 @@ int Poll(const std::vector<std::string>& args) {
     if (!ParseOptions(args, o, error, false)) return Fail(error);
     if (o.Seconds > 0 && o.Count > 0) return Fail("--seconds and --count exclude each other");
     std::vector<uint16_t> wanted;
-    for (const std::string& a : o.Rest) {
-        uint16_t address = 0;
-        if (!ParseAddress(a, address)) return Fail("not a register address: " + a);
-        wanted.push_back(address);
-    }
+    if (!ParseAddresses(o.Rest, 0, wanted, error)) return Fail(error);
     Session s;
     if (const int status = s.Start(o)) return status;
     std::vector<int> rows;

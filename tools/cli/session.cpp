@@ -134,6 +134,19 @@ bool ParseAddress(const std::string& text, uint16_t& address) {
     return true;
 }
 
+bool ParseAddresses(const std::vector<std::string>& words, size_t first,
+                    std::vector<uint16_t>& out, std::string& error) {
+    for (size_t i = first; i < words.size(); ++i) {
+        uint16_t address = 0;
+        if (!ParseAddress(words[i], address)) {
+            error = "not a register address: " + words[i];
+            return false;
+        }
+        out.push_back(address);
+    }
+    return true;
+}
+
 // The first register row with that address, or -1.
 int FindRow(const TRegList& regs, uint16_t address) {
     for (int i = 0; i < regs.Count(); ++i)

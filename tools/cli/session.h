@@ -39,6 +39,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
                   bool pairedOutput = true);
 
 bool ParseAddress(const std::string& text, uint16_t& address);
+// The addresses among words from index first on; false with a message for a bad one.
+bool ParseAddresses(const std::vector<std::string>& words, size_t first,
+                    std::vector<uint16_t>& out, std::string& error);
 // The first register row with that address, or -1.
 int FindRow(const TRegList& regs, uint16_t address);
 
