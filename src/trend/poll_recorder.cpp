@@ -104,8 +104,9 @@ void TPollRecorder::Record(const TPollSample& sample) {
 
 void TPollRecorder::Flush() {
     std::unique_lock<std::mutex> lk(lock_);
-    changed_.wait(
-        lk, [this] { return (queue_.empty() && !writing_) || !failure_.empty() || !running_; });
+    changed_.wait(lk, [this] {
+        return !writing_ && (queue_.empty() || !failure_.empty() || !running_);
+    });
 }
 
 bool TPollRecorder::WriteAll(const std::string& bytes, std::string& error) {
@@ -150,18 +151,21 @@ void TPollRecorder::Body() {
         std::function<void(const std::string&)> report;
         {
             std::lock_guard<std::mutex> g(lock_);
-            writing_ = false;
+            if (ok) writing_ = false;
             if (!ok) {
                 failure_ = error;
                 queue_.clear();
                 report = OnFailure;
             }
         }
-        changed_.notify_all();
         if (!ok) {
+            // Told before Flush returns.
             if (report) report(error);
-            break;
+            std::lock_guard<std::mutex> g(lock_);
+            writing_ = false;
         }
+        changed_.notify_all();
+        if (!ok) break;
     }
     changed_.notify_all();
 }
