@@ -104,9 +104,8 @@ void TPollRecorder::Record(const TPollSample& sample) {
 
 void TPollRecorder::Flush() {
     std::unique_lock<std::mutex> lk(lock_);
-    changed_.wait(lk, [this] {
-        return !writing_ && (queue_.empty() || !failure_.empty() || !running_);
-    });
+    changed_.wait(
+        lk, [this] { return !writing_ && (queue_.empty() || !failure_.empty() || !running_); });
 }
 
 bool TPollRecorder::WriteAll(const std::string& bytes, std::string& error) {

@@ -11,7 +11,10 @@
 #include "test_support.h"
 #include "trend/exchange_stats.h"
 #include "trend/poll_recorder.h"
+#include "trend/sample_store.h"
+
 #include "util/cp1251.h"
+#include <algorithm>
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -103,4 +106,51 @@ TEST(ExchangeStats, CountsRateAndFailures) {
     s.Reset();
     EXPECT_EQ(TExchangeStats::Text(s.Take()), "Обмен: 0, ошибок: 0, 0/с");
     EXPECT_EQ(TExchangeStats::Hint(s.Take()), "Ошибок обмена нет");
+}
+
+TEST(SampleStore, GapsOrderAndDecimation) {
+    TSampleStore store;
+    // 0..999 ms: values 0..99 every 10 ms, a failed read at 500, a refusal at 700.
+    for (int i = 0; i < 100; ++i) {
+        const int64_t t = i * 10;
+        if (t == 500)
+            store.Add(3, t, std::nullopt);
+        else if (t == 700)
+            store.Add(3, t, std::nullopt, true);
+        else
+            store.Add(3, t, i);
+    }
+    store.Add(3, 5, 1.0); // a clock set back: kept in order, not before the last
+    const auto& s = store.Series(3);
+    ASSERT_EQ(s.size(), 101u);
+    EXPECT_TRUE(std::is_sorted(s.begin(), s.end(),
+                               [](const auto& a, const auto& b) { return a.TimeMs < b.TimeMs; }));
+    const auto cols = store.Decimate(3, 0, 1000, 10); // 100 ms a column
+    ASSERT_EQ(cols.size(), 10u);
+    EXPECT_EQ(cols[0].Min, 0);
+    EXPECT_EQ(cols[0].Max, 9);
+    EXPECT_TRUE(cols[5].HasGap && !cols[5].HasDeviceError);
+    EXPECT_EQ(cols[5].Min, 51); // the gap is no value
+    EXPECT_TRUE(cols[7].HasGap && cols[7].HasDeviceError);
+    EXPECT_EQ(cols[9].Max, 99);
+    EXPECT_FALSE(cols[4].HasGap);
+    double lo = 0, hi = 0;
+    ASSERT_TRUE(store.ValueRange(3, 200, 300, lo, hi));
+    EXPECT_EQ(lo, 20);
+    EXPECT_EQ(hi, 29);
+    EXPECT_FALSE(store.ValueRange(4, 0, 1000, lo, hi));
+    EXPECT_EQ(store.At(3, 505)->What, TSampleStore::Gap);
+    EXPECT_EQ(store.At(3, 515)->Y, 51);
+    EXPECT_FALSE(store.At(3, -1).has_value());
+}
+
+TEST(SampleStore, TheOldestGoBeyondTheCapacity) {
+    TSampleStore store(1000);
+    for (int i = 0; i < 1500; ++i)
+        store.Add(i % 2, i, i);
+    EXPECT_EQ(store.Size(), 1000u);
+    EXPECT_EQ(store.Dropped(), 500u);
+    EXPECT_EQ(store.Series(0).front().TimeMs, 500);
+    EXPECT_EQ(store.Series(1).front().TimeMs, 501);
+    EXPECT_EQ(store.SeriesIds(), (std::vector<int>{0, 1}));
 }

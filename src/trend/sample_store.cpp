@@ -1,0 +1,104 @@
+#include "trend/sample_store.h"
+
+#include <algorithm>
+
+namespace tunavox {
+namespace {
+
+using Samples = std::deque<TSampleStore::Sample>;
+
+Samples::const_iterator FirstAt(const Samples& s, int64_t t) {
+    return std::lower_bound(s.begin(), s.end(), t,
+                            [](const TSampleStore::Sample& a, int64_t v) { return a.TimeMs < v; });
+}
+
+} // namespace
+
+void TSampleStore::Add(int series, int64_t timeMs, std::optional<double> value, bool deviceError) {
+    Sample s;
+    s.TimeMs = timeMs;
+    if (value)
+        s.Y = *value;
+    else
+        s.What = deviceError ? DeviceError : Gap;
+    Samples& list = series_[series];
+    // Samples arrive in time order; a clock set back must not break the order.
+    if (!list.empty() && s.TimeMs < list.back().TimeMs) s.TimeMs = list.back().TimeMs;
+    list.push_back(s);
+    ++size_;
+    while (size_ > capacity_) {
+        // The oldest sample over every series goes.
+        Samples* oldest = nullptr;
+        for (auto& [id, l] : series_)
+            if (!l.empty() && (!oldest || l.front().TimeMs < oldest->front().TimeMs)) oldest = &l;
+        if (!oldest) break;
+        oldest->pop_front();
+        --size_;
+        ++dropped_;
+    }
+}
+
+void TSampleStore::Clear() {
+    series_.clear();
+    size_ = 0;
+    dropped_ = 0;
+}
+
+std::vector<int> TSampleStore::SeriesIds() const {
+    std::vector<int> ids;
+    for (const auto& [id, list] : series_)
+        ids.push_back(id);
+    return ids;
+}
+
+const std::deque<TSampleStore::Sample>& TSampleStore::Series(int series) const {
+    static const Samples kNone;
+    const auto it = series_.find(series);
+    return it == series_.end() ? kNone : it->second;
+}
+
+std::vector<TSampleStore::Column> TSampleStore::Decimate(int series, int64_t t0, int64_t t1,
+                                                         int columns) const {
+    if (columns <= 0 || t1 <= t0) return {};
+    std::vector<Column> out(static_cast<size_t>(columns));
+    const Samples& s = Series(series);
+    const double span = static_cast<double>(t1 - t0);
+    for (auto it = FirstAt(s, t0); it != s.end() && it->TimeMs < t1; ++it) {
+        const auto c = std::min<size_t>(
+            static_cast<size_t>(static_cast<double>(it->TimeMs - t0) / span * columns),
+            static_cast<size_t>(columns - 1));
+        Column& col = out[c];
+        if (it->What != Value) {
+            col.HasGap = true;
+            col.HasDeviceError = col.HasDeviceError || it->What == DeviceError;
+        } else if (!col.HasValue) {
+            col.Min = col.Max = it->Y;
+            col.HasValue = true;
+        } else {
+            col.Min = std::min(col.Min, it->Y);
+            col.Max = std::max(col.Max, it->Y);
+        }
+    }
+    return out;
+}
+
+bool TSampleStore::ValueRange(int series, int64_t t0, int64_t t1, double& min, double& max) const {
+    bool any = false;
+    const Samples& s = Series(series);
+    for (auto it = FirstAt(s, t0); it != s.end() && it->TimeMs < t1; ++it) {
+        if (it->What != Value) continue;
+        min = any ? std::min(min, it->Y) : it->Y;
+        max = any ? std::max(max, it->Y) : it->Y;
+        any = true;
+    }
+    return any;
+}
+
+std::optional<TSampleStore::Sample> TSampleStore::At(int series, int64_t t) const {
+    const Samples& s = Series(series);
+    auto it = FirstAt(s, t + 1);
+    if (it == s.begin()) return std::nullopt;
+    return *--it;
+}
+
+} // namespace tunavox

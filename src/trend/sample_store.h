@@ -1,0 +1,58 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace tunavox {
+
+// The samples of the polled rows for the chart: one series per table row, in
+// arrival order, up to a capacity over all series; beyond it the oldest samples are
+// dropped (and counted). A failed read is a gap, never a value.
+class TSampleStore {
+public:
+    static constexpr size_t kDefaultCapacity = 1000000;
+    explicit TSampleStore(size_t capacity = kDefaultCapacity) : capacity_(capacity) {}
+
+    enum Kind : uint8_t { Value, Gap, DeviceError };
+    struct Sample {
+        int64_t TimeMs = 0; // wall-clock time, ms since the epoch
+        double Y = 0;       // meaningful for Value only
+        Kind What = Value;
+    };
+
+    // A read of series at timeMs: its value, or none for a failed read (deviceError:
+    // the device refused it, shown as such).
+    void Add(int series, int64_t timeMs, std::optional<double> value, bool deviceError = false);
+    void Clear();
+
+    size_t Size() const { return size_; }
+    size_t Dropped() const { return dropped_; }
+    std::vector<int> SeriesIds() const;
+    const std::deque<Sample>& Series(int series) const;
+
+    // What one pixel column shows of a series between t0 and t1 (ms): the least and
+    // the largest value, and whether a gap or a device error falls into it.
+    struct Column {
+        double Min = 0, Max = 0;
+        bool HasValue = false;
+        bool HasGap = false;
+        bool HasDeviceError = false;
+    };
+    // columns entries for [t0, t1); empty for an empty range or no columns.
+    std::vector<Column> Decimate(int series, int64_t t0, int64_t t1, int columns) const;
+    // The least and largest value of a series between t0 and t1; false when it has none.
+    bool ValueRange(int series, int64_t t0, int64_t t1, double& min, double& max) const;
+    // The latest sample at or before t, if any.
+    std::optional<Sample> At(int series, int64_t t) const;
+
+private:
+    size_t capacity_;
+    size_t size_ = 0;
+    size_t dropped_ = 0;
+    std::map<int, std::deque<Sample>> series_;
+};
+
+} // namespace tunavox
