@@ -129,6 +129,8 @@ void TfMain::BuildForm() {
     chRecordPoll =
         Named(service->addAction(QStringLiteral("Записывать опрос в файл…")), "chRecordPoll");
     chRecordPoll->setCheckable(true);
+    miChart =
+        Named(service->addAction(QStringLiteral("График опрашиваемых параметров")), "miChart");
     QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
     N4 = Named(help->addAction(QStringLiteral("О программе")), "N4");
     miExportHtml->setObjectName(QStringLiteral("miExportHtml"));
@@ -234,6 +236,7 @@ void TfMain::BuildForm() {
             [this] { ShowStatus(QString(), false, normalStatusColor_); });
     connect(PingTimer, &QTimer::timeout, this, [this] { PingTimerTimer(); });
     connect(StatsTimer, &QTimer::timeout, this, [this] { ShowStats(); });
+    connect(miChart, &QAction::triggered, this, [this] { ShowChart(); });
     connect(chRecordPoll, &QAction::toggled, this, [this](bool on) { chRecordPollToggled(on); });
     connect(vstList->Model(), &TRegisterModel::RowChecked, this,
             [this](int row, Qt::CheckState s) { vstListChecked(row, s); });

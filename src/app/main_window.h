@@ -23,6 +23,7 @@
 #include "paramset/param_runner.h"
 #include "trend/exchange_stats.h"
 #include "trend/poll_recorder.h"
+#include "ui/chart_window.h"
 #include "ui/compare_dialog.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
@@ -72,6 +73,7 @@ public:
     QAction* miVer2;
     QAction* chUseLogs;
     QAction* chRecordPoll; // "Записывать опрос в файл…"
+    QAction* miChart;      // "График опрашиваемых параметров"
     QLabel* lStats;        // exchange statistics at the right of the status bar
     QTimer* StatsTimer;
     QAction* miExportHtml;
@@ -167,6 +169,12 @@ public:
     const TPollRecorder& Recorder() const { return recorder_; }
     const TExchangeStats& Stats() const { return stats_; }
     void ShowStats();
+    // Opens (or raises) the chart of the polled rows.
+    void ShowChart();
+    TChartWindow* Chart() const { return chart_; }
+    const TSampleStore& Samples() const { return samples_; }
+    // The ticked numeric rows, as the chart plots them.
+    std::vector<TChartSeries> ChartSeries() const;
     TCompareDialog* CompareDialog() const { return compareDialog_; }
 
     // Export and About.
@@ -196,6 +204,7 @@ private:
     bool ParamSetAllowed();
     void chRecordPollToggled(bool on);
     void RecordSample(const TAction& action);
+    void AddSample(const TAction& action);
     TParamRunner& NewParamRunner();
     QProgressDialog* ParamProgress(const QString& label);
     void CloseParamProgress(QProgressDialog* progress);
@@ -209,6 +218,8 @@ private:
     // Before the worker, which reports to it, and after it at shutdown.
     TExchangeStats stats_;
     TPollRecorder recorder_;
+    TSampleStore samples_;
+    QPointer<TChartWindow> chart_;
     std::unique_ptr<TTh> worker_;
     std::unique_ptr<TDeviceSimulator> demo_;
     QString demoPort_;

@@ -105,6 +105,7 @@ void TfMain::OnWriteDone(TAction* action) {
 void TfMain::OnPollReadDone(TAction* action) {
     OnReadDone(action);
     if (action && recorder_.Recording()) RecordSample(*action);
+    if (action) AddSample(*action);
     PostPollNext();
 }
 

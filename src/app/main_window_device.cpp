@@ -84,6 +84,9 @@ void TfMain::DeviceChosen(int entry) {
             qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
         return;
     }
+    // The samples were of the other description's rows.
+    samples_.Clear();
+    if (chart_) chart_->Changed();
     TRegisterModel* model = vstList->Model();
     model->SetSource(regs_.get(), errorTexts_.get());
     // The header box starts from the rows' own ticks.
@@ -173,6 +176,7 @@ void TfMain::ToggleServiceMode() {
 void TfMain::vstListChecked(int row, Qt::CheckState state) {
     (void)row;
     if (state != Qt::Unchecked && !chPoll->isChecked()) chPoll->setChecked(true);
+    if (chart_) chart_->Changed(); // the row joins or leaves the chart
     TRegisterModel* m = vstList->Model();
     const int checked = m->CheckedCount();
     m->SetHeaderState(checked == 0                     ? Qt::Unchecked
@@ -188,6 +192,7 @@ void TfMain::vstListHeaderClick() {
     m->SetHeaderState(target);
     for (int r = 0; r < m->rowCount(); ++r)
         if (m->HasCheckBox(r)) m->SetCheckState(r, target, false);
+    if (chart_) chart_->Changed();
 }
 
 } // namespace tunavox

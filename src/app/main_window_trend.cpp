@@ -71,6 +71,50 @@ void TfMain::StopRecording() {
     chRecordPoll->setChecked(false);
 }
 
+std::vector<TChartSeries> TfMain::ChartSeries() const {
+    std::vector<TChartSeries> out;
+    const TRegisterModel* m = vstList->Model();
+    for (int r = 0; r < m->rowCount(); ++r) {
+        const TReg* reg = m->Reg(r);
+        if (!reg || reg->RegType == rtStr || reg->RegType == rtHeader || !m->HasCheckBox(r) ||
+            m->CheckState(r) != Qt::Checked)
+            continue;
+        const QString code = QString::fromStdString(CodeText(*reg));
+        out.push_back({r, code, code + QLatin1Char(' ') + QString::fromStdString(NameText(*reg))});
+    }
+    return out;
+}
+
+void TfMain::ShowChart() {
+    if (!chart_) {
+        chart_ = new TChartWindow(samples_, this);
+        chart_->setAttribute(Qt::WA_DeleteOnClose);
+        chart_->SeriesSource = [this] { return ChartSeries(); };
+    }
+    chart_->show();
+    chart_->raise();
+    chart_->activateWindow();
+    chart_->Redraw();
+}
+
+void TfMain::AddSample(const TAction& action) {
+    // Every completed poll read of a numeric row is one sample; a failed one a gap.
+    const TReg& reg = *action.Reg;
+    if (reg.RegType == rtStr || reg.RegType == rtHeader || action.Node < 0) return;
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    double value = 0;
+    const std::string error = action.Error();
+    if (error.empty() && reg.GetValue().AsDouble(value))
+        samples_.Add(action.Node, now, value);
+    else
+        samples_.Add(action.Node, now, std::nullopt, error.size() == 1,
+                     error.empty() ? std::string("нет значения")
+                                   : ErrorTextInWords(error, errorTexts_.get()));
+    if (chart_) chart_->Changed();
+}
+
 void TfMain::RecordSample(const TAction& action) {
     const TReg& reg = *action.Reg;
     recorder_.Record(

@@ -40,6 +40,21 @@ void MakeRaw(int fd) {
     tcsetattr(fd, TCSANOW, &t);
 }
 
+// A value drifting around base: a sine with a 20 s period, phase by address.
+TValue Animated(const TValue& base, uint8_t type, uint16_t address) {
+    const double t =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const double wave = std::sin(2 * M_PI * t / 20.0 + address * 0.7);
+    double b = 0;
+    if (type == rtStr || !base.AsDouble(b)) return base;
+    TValue v;
+    if (type == rtFloat)
+        return TValue(static_cast<double>(static_cast<float>(b + (std::fabs(b) * 0.1 + 1) * wave)));
+    const double n = std::round(b + 5 * wave);
+    if (!TextToValue(std::to_string(static_cast<long long>(n)), type, v)) return base;
+    return v;
+}
+
 } // namespace
 
 bool ParseSimFault(const std::string& text, TSimFaults& f) {
@@ -78,7 +93,7 @@ bool ParseSimFault(const std::string& text, TSimFaults& f) {
 }
 
 TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options)
-    : options_(std::move(options)), version_(options_.Version) {
+    : options_(std::move(options)), version_(options_.Version), animate_(options_.Animate) {
     for (int i = 0; i < regs.Count(); ++i) {
         const TReg* r = regs.Items(i);
         if (r->RegType == rtHeader || registers_.count(r->Addr)) continue;
@@ -137,7 +152,10 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
     } else if (command == kCmdRead) {
         if (it->second.Io == ioW)
             status = 4;
-        else if (!ValueToBytes(it->second.Value, it->second.Type, value))
+        else if (!ValueToBytes(animate_ && it->second.Io == ioR
+                                   ? Animated(it->second.Value, it->second.Type, address)
+                                   : it->second.Value,
+                               it->second.Type, value))
             status = 127;
     } else {
         TValue written;

@@ -32,7 +32,8 @@ struct TSimOptions {
     uint8_t Version = 1;        // 0: protocol 1.0, else 2.0
     uint32_t DeviceId = 0;      // 0: answer every request; else only requests with this ID
     bool BaudEmulation = false; // pace answers as the line would at the description's rate
-    TLineSettings Line;         // the description's line settings
+    bool Animate = false; // read-only numbers drift around their value (a slow sine), for demos
+    TLineSettings Line;   // the description's line settings
     TSimFaults Faults;
 };
 
@@ -65,6 +66,7 @@ public:
     // Switches the protocol version the device speaks (0: 1.0, else 2.0).
     void SetVersion(uint8_t version);
     void SetFaults(const TSimFaults& faults);
+    void SetAnimate(bool on) { animate_ = on; }
     size_t RequestCount() const { return requests_; }
 
 private:
@@ -88,6 +90,7 @@ private:
 
     TSimOptions options_;
     std::atomic<uint8_t> version_;
+    std::atomic<bool> animate_{false};
     mutable std::mutex lock_; // guards registers_ and options_.Faults
     std::map<uint16_t, Register> registers_;
     std::string buffer_;

@@ -14,13 +14,23 @@ Samples::const_iterator FirstAt(const Samples& s, int64_t t) {
 
 } // namespace
 
-void TSampleStore::Add(int series, int64_t timeMs, std::optional<double> value, bool deviceError) {
+void TSampleStore::Add(int series, int64_t timeMs, std::optional<double> value, bool deviceError,
+                       const std::string& error) {
     Sample s;
     s.TimeMs = timeMs;
-    if (value)
+    if (value) {
         s.Y = *value;
-    else
+    } else {
         s.What = deviceError ? DeviceError : Gap;
+        const auto known = errorIndex_.find(error);
+        if (known != errorIndex_.end()) {
+            s.Error = known->second;
+        } else if (errors_.size() < 65535) {
+            s.Error = static_cast<uint16_t>(errors_.size());
+            errors_.push_back(error);
+            errorIndex_[error] = s.Error;
+        }
+    }
     Samples& list = series_[series];
     // Samples arrive in time order; a clock set back must not break the order.
     if (!list.empty() && s.TimeMs < list.back().TimeMs) s.TimeMs = list.back().TimeMs;
@@ -36,6 +46,10 @@ void TSampleStore::Add(int series, int64_t timeMs, std::optional<double> value, 
         --size_;
         ++dropped_;
     }
+}
+
+const std::string& TSampleStore::ErrorText(const Sample& s) const {
+    return errors_[s.Error < errors_.size() ? s.Error : 0];
 }
 
 void TSampleStore::Clear() {

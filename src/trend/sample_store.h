@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace tunavox {
@@ -21,11 +22,15 @@ public:
         int64_t TimeMs = 0; // wall-clock time, ms since the epoch
         double Y = 0;       // meaningful for Value only
         Kind What = Value;
+        uint16_t Error = 0; // for a failed read: index of its text (ErrorText)
     };
 
-    // A read of series at timeMs: its value, or none for a failed read (deviceError:
-    // the device refused it, shown as such).
-    void Add(int series, int64_t timeMs, std::optional<double> value, bool deviceError = false);
+    // A read of series at timeMs: its value, or none for a failed read with its error
+    // text (deviceError: the device refused it, shown as such).
+    void Add(int series, int64_t timeMs, std::optional<double> value, bool deviceError = false,
+             const std::string& error = {});
+    // The error text of a failed sample.
+    const std::string& ErrorText(const Sample& s) const;
     void Clear();
 
     size_t Size() const { return size_; }
@@ -53,6 +58,9 @@ private:
     size_t size_ = 0;
     size_t dropped_ = 0;
     std::map<int, std::deque<Sample>> series_;
+    // Error texts are few: each is kept once (index 0 is the empty text).
+    std::vector<std::string> errors_{std::string()};
+    std::map<std::string, uint16_t> errorIndex_;
 };
 
 } // namespace tunavox

@@ -15,6 +15,7 @@ int RunExportAboutTests(int argc, char** argv);
 int RunScreenshotTests(int argc, char** argv);
 int RunFirstUseTests(int argc, char** argv);
 int RunParamSetsTests(int argc, char** argv);
+int RunChartTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
         {"MainWindowTest", RunMainWindowTests},   {"RegisterTableTest", RunRegisterTableTests},
         {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
         {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
-        {"ParamSetsTest", RunParamSetsTests},     {"FirstUseTest", RunFirstUseTests}};
+        {"ParamSetsTest", RunParamSetsTests},     {"ChartTest", RunChartTests},
+        {"FirstUseTest", RunFirstUseTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

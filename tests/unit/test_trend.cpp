@@ -116,7 +116,7 @@ TEST(SampleStore, GapsOrderAndDecimation) {
         if (t == 500)
             store.Add(3, t, std::nullopt);
         else if (t == 700)
-            store.Add(3, t, std::nullopt, true);
+            store.Add(3, t, std::nullopt, true, "параметр заблокирован ключом");
         else
             store.Add(3, t, i);
     }
@@ -140,6 +140,7 @@ TEST(SampleStore, GapsOrderAndDecimation) {
     EXPECT_EQ(hi, 29);
     EXPECT_FALSE(store.ValueRange(4, 0, 1000, lo, hi));
     EXPECT_EQ(store.At(3, 505)->What, TSampleStore::Gap);
+    EXPECT_EQ(store.ErrorText(*store.At(3, 705)), "параметр заблокирован ключом");
     EXPECT_EQ(store.At(3, 515)->Y, 51);
     EXPECT_FALSE(store.At(3, -1).has_value());
 }

@@ -18,6 +18,7 @@ const char* const kUsage =
     "  --version 1|2     protocol version (default 2)\n"
     "  --id N            answer only requests that carry this device ID\n"
     "  --baud-emulation  pace answers as a real line at the description's baud rate\n"
+    "  --animate         read-only numbers drift around their value (a slow sine)\n"
     "  --fault F         silent, badcrc, noise, split, wrong-addr, wrong-id, delay=MS,\n"
     "                    error=ADDR:CODE (device error CODE on register ADDR),\n"
     "                    keep=ADDR (acknowledge writes of ADDR but keep its value); repeatable\n"
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
             int64_t id = 0;
             if (!value(v) || !tunavox::ParseIntegerText(v, id)) return Usage("--id takes a number");
             options.DeviceId = static_cast<uint32_t>(id);
+        } else if (a == "--animate") {
+            options.Animate = true;
         } else if (a == "--baud-emulation") {
             options.BaudEmulation = true;
         } else if (a == "--fault") {

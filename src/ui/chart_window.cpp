@@ -1,0 +1,355 @@
+#include "ui/chart_window.h"
+
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+#include <chrono>
+#include <cmath>
+#include <qcustomplot.h>
+
+#include "trend/poll_recorder.h"
+#include "util/time_text.h"
+
+namespace tunavox {
+namespace {
+
+// Distinct colours for up to ten lines, then again.
+QColor LineColor(size_t i) {
+    static const QColor kColors[] = {QColor(0x1F, 0x77, 0xB4), QColor(0xD6, 0x27, 0x28),
+                                     QColor(0x2C, 0xA0, 0x2C), QColor(0xFF, 0x7F, 0x0E),
+                                     QColor(0x94, 0x67, 0xBD), QColor(0x8C, 0x56, 0x4B),
+                                     QColor(0xE3, 0x77, 0xC2), QColor(0x7F, 0x7F, 0x7F),
+                                     QColor(0xBC, 0xBD, 0x22), QColor(0x17, 0xBE, 0xCF)};
+    return kColors[i % std::size(kColors)];
+}
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string TimeText(int64_t ms) {
+    return LocalTimeText(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)),
+                         true);
+}
+
+QString Number(double v) {
+    return QString::number(v, 'g', 7);
+}
+
+} // namespace
+
+TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
+    : QWidget(parent, Qt::Window), store_(store) {
+    setObjectName(QStringLiteral("ChartWindow"));
+    setWindowTitle(QStringLiteral("График"));
+    resize(1000, 560);
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
+    chFollow = new QCheckBox(QStringLiteral("Следить"), this);
+    chFollow->setObjectName(QStringLiteral("chFollow"));
+    chFollow->setChecked(true);
+    bSaveImage = new QPushButton(QStringLiteral("Сохранить изображение…"), this);
+    bSaveImage->setObjectName(QStringLiteral("bSaveImage"));
+    bExport = new QPushButton(QStringLiteral("Экспорт данных…"), this);
+    bExport->setObjectName(QStringLiteral("bExport"));
+    lNote = new QLabel(this);
+    lNote->setObjectName(QStringLiteral("lNote"));
+    top->addWidget(chFollow);
+    top->addWidget(lNote, 1);
+    top->addWidget(bSaveImage);
+    top->addWidget(bExport);
+    layout->addLayout(top);
+
+    auto* middle = new QHBoxLayout;
+    Plot = new QCustomPlot(this);
+    Plot->setObjectName(QStringLiteral("Plot"));
+    Plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    Plot->axisRect()->setRangeDrag(Qt::Horizontal);
+    Plot->axisRect()->setRangeZoom(Qt::Horizontal);
+    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    ticker->setDateTimeFormat(QStringLiteral("hh:mm:ss"));
+    Plot->xAxis->setTicker(ticker);
+    Plot->yAxis2->setVisible(false);
+    Plot->legend->setVisible(true);
+    Plot->legend->setFont(font());
+    Plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    cursor_ = new QCPItemStraightLine(Plot);
+    cursor_->setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
+    cursor_->setVisible(false);
+    cursorText_ = new QCPItemText(Plot);
+    cursorText_->setPositionAlignment(Qt::AlignTop | Qt::AlignLeft);
+    cursorText_->position->setType(QCPItemPosition::ptAxisRectRatio);
+    cursorText_->position->setCoords(0.01, 0.01);
+    cursorText_->setPadding(QMargins(4, 2, 4, 2));
+    cursorText_->setBrush(QColor(255, 255, 255, 220));
+    cursorText_->setTextAlignment(Qt::AlignLeft);
+    cursorText_->setVisible(false);
+    middle->addWidget(Plot, 1);
+    lSeries = new QListWidget(this);
+    lSeries->setObjectName(QStringLiteral("lSeries"));
+    lSeries->setMaximumWidth(260);
+    lSeries->setToolTip(QStringLiteral("Снимите отметку, чтобы скрыть линию; двойной щелчок "
+                                       "переносит её на правую ось"));
+    middle->addWidget(lSeries);
+    layout->addLayout(middle, 1);
+
+    redraw_.setSingleShot(true);
+    redraw_.setInterval(100);
+    connect(&redraw_, &QTimer::timeout, this, [this] { Redraw(); });
+    connect(chFollow, &QCheckBox::toggled, this, [this] { Redraw(); });
+    connect(Plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
+            [this](const QCPRange& r) {
+                if (updatingRange_) return;
+                // The user moved the time axis: keep that view.
+                spanMs_ = std::max<int64_t>(1000, static_cast<int64_t>(r.size() * 1000));
+                {
+                    const QSignalBlocker quiet(chFollow);
+                    chFollow->setChecked(false);
+                }
+                Changed();
+            });
+    connect(Plot, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) { MouseMoved(e); });
+    connect(lSeries, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        SetVisible(item->data(Qt::UserRole).toInt(), item->checkState() == Qt::Checked);
+    });
+    connect(lSeries, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        const int row = item->data(Qt::UserRole).toInt();
+        if (const Line* l = Find(row)) SetRightAxis(row, !l->Right);
+    });
+    connect(bSaveImage, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Сохранить изображение"), QStringLiteral("График.png"),
+            QStringLiteral("Изображения PNG (*.png)"), nullptr, QFileDialog::DontUseNativeDialog);
+        if (!path.isEmpty() && !SaveImage(path))
+            lNote->setText(QStringLiteral("Не удалось сохранить изображение"));
+    });
+    connect(bExport, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Экспорт данных"), QStringLiteral("График.csv"),
+            QStringLiteral("Текст CSV (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);
+        QString error;
+        if (!path.isEmpty() && !ExportData(path, error))
+            lNote->setText(QStringLiteral("Не удалось сохранить данные: ") + error);
+    });
+    const int64_t now = NowMs();
+    SetTimeRange(now - spanMs_, now);
+}
+
+TChartWindow::Line* TChartWindow::Find(int row) {
+    for (Line& l : lines_)
+        if (l.Series.Row == row) return &l;
+    return nullptr;
+}
+
+const TChartWindow::Line* TChartWindow::Find(int row) const {
+    return const_cast<TChartWindow*>(this)->Find(row);
+}
+
+void TChartWindow::Changed() {
+    if (!redraw_.isActive()) redraw_.start();
+}
+
+void TChartWindow::SyncSeries() {
+    const std::vector<TChartSeries> wanted =
+        SeriesSource ? SeriesSource() : std::vector<TChartSeries>{};
+    bool same = !rebuild_ && wanted.size() == lines_.size();
+    for (size_t i = 0; same && i < wanted.size(); ++i)
+        same = wanted[i].Row == lines_[i].Series.Row && wanted[i].Label == lines_[i].Series.Label;
+    if (same) return;
+    rebuild_ = false;
+    // Rows ticked or unticked since: lines join or leave, keeping their settings.
+    std::vector<Line> next;
+    for (const TChartSeries& s : wanted) {
+        Line l;
+        l.Series = s;
+        const auto it = settings_.find(s.Row);
+        if (it != settings_.end()) {
+            l.Visible = it->second.first;
+            l.Right = it->second.second;
+        }
+        next.push_back(l);
+    }
+    Plot->clearGraphs();
+    {
+        const QSignalBlocker quiet(lSeries);
+        lSeries->clear();
+        for (size_t i = 0; i < next.size(); ++i) {
+            Line& l = next[i];
+            QCPAxis* y = l.Right ? Plot->yAxis2 : Plot->yAxis;
+            l.Graph = Plot->addGraph(Plot->xAxis, y);
+            l.Graph->setPen(QPen(LineColor(i), 1.5));
+            l.Graph->setName(l.Series.Label +
+                             (l.Right ? QStringLiteral(" (правая ось)") : QString()));
+            l.Graph->setVisible(l.Visible);
+            l.Graph->setAdaptiveSampling(false); // the store decimates already
+            l.Errors = Plot->addGraph(Plot->xAxis, y);
+            l.Errors->setLineStyle(QCPGraph::lsNone);
+            l.Errors->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCross, Qt::red, 9));
+            l.Errors->setVisible(l.Visible);
+            l.Errors->removeFromLegend();
+            if (!l.Visible) l.Graph->removeFromLegend();
+            auto* item = new QListWidgetItem(l.Graph->name(), lSeries);
+            item->setData(Qt::UserRole, l.Series.Row);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
+            item->setCheckState(l.Visible ? Qt::Checked : Qt::Unchecked);
+            item->setForeground(LineColor(i));
+        }
+    }
+    lines_ = std::move(next);
+}
+
+void TChartWindow::SetVisible(int row, bool visible) {
+    settings_.try_emplace(row, true, false).first->second.first = visible;
+    rebuild_ = true;
+    Redraw();
+}
+
+void TChartWindow::SetRightAxis(int row, bool right) {
+    settings_.try_emplace(row, true, false).first->second.second = right;
+    rebuild_ = true;
+    Redraw();
+}
+
+bool TChartWindow::IsVisible(int row) const {
+    const Line* l = Find(row);
+    return l && l->Visible;
+}
+
+void TChartWindow::SetTimeRange(int64_t t0, int64_t t1) {
+    updatingRange_ = true;
+    Plot->xAxis->setRange(t0 / 1000.0, t1 / 1000.0);
+    updatingRange_ = false;
+}
+
+std::pair<int64_t, int64_t> TChartWindow::TimeRange() const {
+    const QCPRange r = Plot->xAxis->range();
+    return {static_cast<int64_t>(std::llround(r.lower * 1000)),
+            static_cast<int64_t>(std::llround(r.upper * 1000))};
+}
+
+void TChartWindow::Redraw() {
+    SyncSeries();
+    if (chFollow->isChecked()) {
+        int64_t latest = 0;
+        for (const Line& l : lines_)
+            if (!store_.Series(l.Series.Row).empty())
+                latest = std::max(latest, store_.Series(l.Series.Row).back().TimeMs);
+        if (latest == 0) latest = NowMs();
+        SetTimeRange(latest - spanMs_, latest + spanMs_ / 50);
+    }
+    const auto [t0, t1] = TimeRange();
+    const int columns = std::max(1, Plot->axisRect()->width());
+    bool anyLeft = false, anyRight = false;
+    double lo[2] = {0, 0}, hi[2] = {0, 0};
+    for (const Line& l : lines_) {
+        QVector<double> x, y, ex, ey;
+        const auto cols = store_.Decimate(l.Series.Row, t0, t1, columns);
+        const double step = static_cast<double>(t1 - t0) / columns / 1000.0;
+        for (int c = 0; c < columns; ++c) {
+            const auto& col = cols[static_cast<size_t>(c)];
+            const double t = t0 / 1000.0 + step * (c + 0.5);
+            if (col.HasGap) {
+                // A failed read breaks the line.
+                x << t;
+                y << std::nan("");
+            }
+            if (col.HasDeviceError) {
+                ex << t;
+                ey << (col.HasValue ? col.Max : 0);
+            }
+            if (col.HasValue) {
+                x << t << t;
+                y << col.Min << col.Max;
+            }
+        }
+        l.Graph->setData(x, y, true);
+        l.Errors->setData(ex, ey, true);
+        double a = 0, b = 0;
+        if (l.Visible && store_.ValueRange(l.Series.Row, t0, t1, a, b)) {
+            const int side = l.Right ? 1 : 0;
+            bool& any = side ? anyRight : anyLeft;
+            lo[side] = any ? std::min(lo[side], a) : a;
+            hi[side] = any ? std::max(hi[side], b) : b;
+            any = true;
+        }
+    }
+    // Each Y axis fits the visible lines it carries.
+    const auto fit = [](QCPAxis* axis, double a, double b) {
+        const double pad = a == b ? std::max(1.0, std::fabs(a) * 0.1) : (b - a) * 0.05;
+        axis->setRange(a - pad, b + pad);
+    };
+    if (anyLeft) fit(Plot->yAxis, lo[0], hi[0]);
+    Plot->yAxis2->setVisible(anyRight);
+    if (anyRight) fit(Plot->yAxis2, lo[1], hi[1]);
+    lNote->setText(store_.Dropped() > 0
+                       ? QStringLiteral("Старые значения отброшены: %1").arg(store_.Dropped())
+                       : QString());
+    Plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+QString TChartWindow::CrosshairText(int64_t t) const {
+    QString text = QString::fromStdString(TimeText(t));
+    for (const Line& l : lines_) {
+        if (!l.Visible) continue;
+        const auto s = store_.At(l.Series.Row, t);
+        QString value = QStringLiteral("—");
+        if (s && s->What == TSampleStore::Value) value = Number(s->Y);
+        if (s && s->What != TSampleStore::Value)
+            value = QString::fromStdString(store_.ErrorText(*s));
+        text += QLatin1Char('\n') + l.Series.Label + QStringLiteral(": ") + value;
+    }
+    return text;
+}
+
+void TChartWindow::MouseMoved(QMouseEvent* event) {
+    const double x = Plot->xAxis->pixelToCoord(event->position().x());
+    cursor_->point1->setCoords(x, 0);
+    cursor_->point2->setCoords(x, 1);
+    cursor_->setVisible(true);
+    cursorText_->setText(CrosshairText(static_cast<int64_t>(std::llround(x * 1000))));
+    cursorText_->setVisible(true);
+    Plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+bool TChartWindow::ExportData(const QString& path, QString& error) const {
+    const auto [t0, t1] = TimeRange();
+    // Every visible line's samples in the time shown, in time order.
+    struct Row {
+        int64_t t;
+        const Line* line;
+        TSampleStore::Sample s;
+    };
+    std::vector<Row> rows;
+    for (const Line& l : lines_) {
+        if (!l.Visible) continue;
+        for (const auto& s : store_.Series(l.Series.Row))
+            if (s.TimeMs >= t0 && s.TimeMs < t1) rows.push_back({s.TimeMs, &l, s});
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.t < b.t; });
+    std::string text = RecordingHeader();
+    for (const Row& r : rows) {
+        const QString label = r.line->Series.Label;
+        const QString name = label.mid(r.line->Series.Code.size() + 1);
+        text += RecordingLine({TimeText(r.t), r.line->Series.Code.toStdString(), name.toStdString(),
+                               r.s.What == TSampleStore::Value ? Number(r.s.Y).toStdString() : "",
+                               r.s.What == TSampleStore::Value ? "" : store_.ErrorText(r.s)});
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.flush()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool TChartWindow::SaveImage(const QString& path) const {
+    return Plot->savePng(path, 0, 0, 1.0, -1);
+}
+
+} // namespace tunavox

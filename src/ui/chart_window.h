@@ -1,0 +1,91 @@
+#pragma once
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "trend/sample_store.h"
+
+class QCustomPlot;
+class QCPGraph;
+class QCPItemStraightLine;
+class QCPItemText;
+
+namespace tunavox {
+
+// One line of the chart: a ticked numeric row.
+struct TChartSeries {
+    int Row = -1;
+    QString Code;  // "0x21"
+    QString Label; // code, name and units
+};
+
+// "График": the polled rows against wall-clock time, one line each, drawn from the
+// sample store decimated to what the pixels can show (least and largest value per
+// pixel column). A failed read is a gap; a device refusal is marked. Wheel zooms
+// the time axis, dragging pans it, "Следить" keeps the newest samples in view, the
+// crosshair shows the time and every visible line's value under the cursor.
+class TChartWindow : public QWidget {
+    Q_OBJECT
+public:
+    TChartWindow(const TSampleStore& store, QWidget* parent = nullptr);
+
+    // The rows to plot (asked again at every redraw, so ticking joins at once).
+    std::function<std::vector<TChartSeries>()> SeriesSource;
+
+    // Redraws soon (coalesced): new samples, other rows.
+    void Changed();
+    // Redraws now.
+    void Redraw();
+
+    // Hides or shows a line, and moves it to the right-hand axis or back.
+    void SetVisible(int row, bool visible);
+    void SetRightAxis(int row, bool right);
+    bool IsVisible(int row) const;
+    // The time range shown, ms since the epoch.
+    void SetTimeRange(int64_t t0, int64_t t1);
+    std::pair<int64_t, int64_t> TimeRange() const;
+    // The crosshair's text at a time.
+    QString CrosshairText(int64_t t) const;
+
+    // The samples shown, in the recording format; false and the reason on failure.
+    bool ExportData(const QString& path, QString& error) const;
+    bool SaveImage(const QString& path) const;
+
+    QCustomPlot* Plot;
+    QCheckBox* chFollow;
+    QListWidget* lSeries; // one check box per line: shown or hidden
+    QPushButton* bSaveImage;
+    QPushButton* bExport;
+    QLabel* lNote; // says when the oldest samples had to go
+
+private:
+    struct Line {
+        TChartSeries Series;
+        QCPGraph* Graph = nullptr;
+        QCPGraph* Errors = nullptr;
+        bool Visible = true;
+        bool Right = false;
+    };
+    Line* Find(int row);
+    const Line* Find(int row) const;
+    void SyncSeries();
+    void MouseMoved(QMouseEvent* event);
+
+    const TSampleStore& store_;
+    std::vector<Line> lines_;
+    QTimer redraw_;
+    QCPItemStraightLine* cursor_ = nullptr;
+    QCPItemText* cursorText_ = nullptr;
+    std::map<int, std::pair<bool, bool>> settings_; // row: shown, on the right axis
+    bool rebuild_ = false;
+    int64_t spanMs_ = 60000; // the time span while following
+    bool updatingRange_ = false;
+};
+
+} // namespace tunavox

@@ -1,0 +1,113 @@
+// The chart of the polled rows: samples and gaps in order, rows joining and
+// leaving, hiding, the second axis, following, the crosshair, image and data.
+#include <QTest>
+#include <qcustomplot.h>
+
+#include "device/value_codec.h"
+#include "gui_support.h"
+#include "util/cp1251.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+class ChartTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ClearSettings(); }
+
+    void pollReadsReachTheChart() {
+        TSimFaults f;
+        f.ErrorCodes[0x11] = 4; // every read of 0x11 refused
+        Bench b(f);
+        QVERIFY(b.ShowAndOpen());
+        QCOMPARE(b.w->miChart->text(), QStringLiteral("График опрашиваемых параметров"));
+        b.UntickAll();
+        b.w->miChart->trigger();
+        TChartWindow* chart = b.w->Chart();
+        QVERIFY(chart && chart->isVisible());
+        QCOMPARE(chart->windowTitle(), QStringLiteral("График"));
+        QVERIFY(chart->chFollow->isChecked());
+        TRegisterModel* m = b.w->vstList->Model();
+        const int r10 = b.Row(0x10), r11 = b.Row(0x11), r03 = b.Row(0x03);
+        m->SetCheckState(r10, Qt::Checked, true); // polling starts
+        m->SetCheckState(r11, Qt::Checked, true);
+        m->SetCheckState(r03, Qt::Checked, true); // a Str row: polled, not plotted
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Samples().Series(r11).size() >= 3, 10000);
+        chart->Redraw();
+        QCOMPARE(chart->lSeries->count(), 2);
+        QCOMPARE(chart->lSeries->item(0)->text(), QStringLiteral("0x10 Температура подачи [°C]"));
+        // Samples in time order; a refused read is a gap marked as a device error.
+        const auto& s10 = b.w->Samples().Series(r10);
+        QVERIFY(std::is_sorted(s10.begin(), s10.end(),
+                               [](const auto& a, const auto& c) { return a.TimeMs < c.TimeMs; }));
+        QCOMPARE(s10.back().What, TSampleStore::Value);
+        QCOMPARE(s10.back().Y, 72.5);
+        QCOMPARE(b.w->Samples().Series(r11).back().What, TSampleStore::DeviceError);
+        QVERIFY(b.w->Samples().Series(r03).empty());
+        // The line of 0x10 holds values, that of 0x11 none but its error marks.
+        QCPGraph* g10 = chart->Plot->graph(0);
+        QCPGraph* g11 = chart->Plot->graph(2);
+        QVERIFY(g10->data()->size() > 0);
+        bool allGaps = true;
+        for (auto it = g11->data()->constBegin(); it != g11->data()->constEnd(); ++it)
+            allGaps = allGaps && std::isnan(it->value);
+        QVERIFY(allGaps);
+        QVERIFY(chart->Plot->graph(3)->data()->size() > 0);
+        const auto [t0, t1] = chart->TimeRange();
+        QVERIFY(s10.back().TimeMs <= t1 && s10.back().TimeMs >= t0); // following the newest
+        QVERIFY(chart->CrosshairText(s10.back().TimeMs)
+                    .contains(QStringLiteral("0x10 Температура подачи [°C]: 72.5")));
+        QVERIFY(chart->CrosshairText(s10.back().TimeMs)
+                    .contains(QStringLiteral("0x11 Температура обратки [°C]: ") +
+                              QString::fromStdString(DeviceErrorText(4))));
+
+        // Hidden, moved to the right axis; unticking removes the line at once.
+        chart->lSeries->item(0)->setCheckState(Qt::Unchecked);
+        QVERIFY(!chart->IsVisible(r10));
+        QVERIFY(!chart->Plot->graph(0)->visible());
+        chart->SetVisible(r10, true);
+        chart->SetRightAxis(r10, true);
+        QCOMPARE(chart->Plot->graph(0)->valueAxis(), chart->Plot->yAxis2);
+        QVERIFY(chart->Plot->yAxis2->visible());
+        m->setData(m->index(r11, 0), Qt::Unchecked, Qt::CheckStateRole);
+        chart->Redraw();
+        QCOMPARE(chart->lSeries->count(), 1);
+
+        // Panning stops following; the image and the data of what is shown.
+        chart->Plot->xAxis->moveRange(-30);
+        QVERIFY(!chart->chFollow->isChecked());
+        chart->chFollow->setChecked(true);
+        const QString png = QString::fromStdString(b.dir.File("chart.png"));
+        QVERIFY(chart->SaveImage(png));
+        QVERIFY(QImage(png).width() > 100);
+        const QString csv = QString::fromStdString(b.dir.File("chart.csv"));
+        QString error;
+        QVERIFY2(chart->ExportData(csv, error), qPrintable(error));
+        const std::string text = Cp1251ToUtf8(ReadBytes(csv.toStdString()));
+        QVERIFY(text.rfind("Время;Код;Параметр;Значение;Ошибка\r\n", 0) == 0);
+        QVERIFY(text.find(";0x10;Температура подачи [°C];72.5;\r\n") != std::string::npos);
+        QVERIFY(text.find(";0x11;") == std::string::npos); // no longer on the chart
+        b.w->chPoll->setChecked(false);
+        const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS");
+        if (!out.isEmpty()) {
+            // A few drifting values for the picture.
+            b.sim->SetAnimate(true);
+            chart->SetRightAxis(r10, false);
+            m->SetCheckState(b.Row(0x12), Qt::Checked, false);
+            m->SetCheckState(b.Row(0x13), Qt::Checked, false);
+            b.w->chPoll->setChecked(true);
+            QTest::qWait(8000);
+            b.w->chPoll->setChecked(false);
+            chart->Redraw();
+            QTest::qWait(300);
+            QVERIFY(chart->grab().save(out + QStringLiteral("/trend.png")));
+        }
+    }
+};
+
+int RunChartTests(int argc, char** argv) {
+    ChartTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_chart.moc"
