@@ -9,6 +9,7 @@
 #include <QChartView>
 #include <QLineSeries>
 #include <QValueAxis>
+#include <algorithm>
 #include <cmath>
 #include <qcustomplot.h>
 
