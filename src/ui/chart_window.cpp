@@ -91,7 +91,7 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     lSeries->setObjectName(QStringLiteral("lSeries"));
     lSeries->setMaximumWidth(260);
     lSeries->setToolTip(QStringLiteral("Снимите отметку, чтобы скрыть линию; двойной щелчок "
-                                       "переносит её на правую ось"));
+                                       "или Enter переносит её на правую ось"));
     middle->addWidget(lSeries);
     layout->addLayout(middle, 1);
 
@@ -114,7 +114,7 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     connect(lSeries, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         SetVisible(item->data(Qt::UserRole).toInt(), item->checkState() == Qt::Checked);
     });
-    connect(lSeries, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    connect(lSeries, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
         const int row = item->data(Qt::UserRole).toInt();
         if (const Line* l = Find(row)) SetRightAxis(row, !l->Right);
     });

@@ -73,9 +73,25 @@ private slots:
         chart->Redraw();
         QCOMPARE(chart->lSeries->count(), 1);
 
-        // Panning stops following; the image and the data of what is shown.
-        chart->Plot->xAxis->moveRange(-30);
+        // Enter on a line in the list moves it to the other axis, as a double click.
+        chart->lSeries->setCurrentRow(0);
+        QTest::keyClick(chart->lSeries, Qt::Key_Return);
+        QCOMPARE(chart->Plot->graph(0)->valueAxis(), chart->Plot->yAxis);
+
+        // Dragging pans and the wheel zooms the time axis; either stops following.
+        const auto before = chart->TimeRange();
+        const QPoint mid = chart->Plot->axisRect()->rect().center();
+        QTest::mousePress(chart->Plot, Qt::LeftButton, {}, mid);
+        QTest::mouseMove(chart->Plot, mid + QPoint(100, 0));
+        QTest::mouseRelease(chart->Plot, Qt::LeftButton, {}, mid + QPoint(100, 0));
+        QVERIFY(chart->TimeRange().first < before.first);
         QVERIFY(!chart->chFollow->isChecked());
+        const auto panned = chart->TimeRange();
+        QWheelEvent wheel(QPointF(mid), QPointF(chart->Plot->mapToGlobal(mid)), QPoint(),
+                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(chart->Plot, &wheel);
+        QVERIFY(chart->TimeRange().second - chart->TimeRange().first <
+                panned.second - panned.first);
         chart->chFollow->setChecked(true);
         const QString png = QString::fromStdString(b.dir.File("chart.png"));
         QVERIFY(chart->SaveImage(png));
