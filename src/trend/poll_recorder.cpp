@@ -128,6 +128,12 @@ bool TPollRecorder::WriteAll(const std::string& bytes, std::string& error) {
         error = std::strerror(errno);
         return false;
     }
+    // A file removed meanwhile takes the writes without complaint, and loses them.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_nlink == 0) {
+        error = "файл записи удалён";
+        return false;
+    }
     return true;
 }
 

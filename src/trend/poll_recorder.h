@@ -49,6 +49,7 @@ public:
     void Flush();
     std::string Failure() const;
 
+    // Set before Start.
     std::function<void(const std::string& error)> OnFailure;
 
     // Lines waiting beyond this are a failure: the disk does not keep up.

@@ -3,6 +3,7 @@
 // the port list, finding and copying rows.
 #include <QAccessible>
 #include <QClipboard>
+#include <QFile>
 #include <QScreen>
 #include <QTest>
 
@@ -289,6 +290,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(lines() >= 6, 10000);
         b.w->chRecordPoll->setChecked(false); // stops the recording
         QVERIFY(!b.w->Recorder().Recording());
+        // A recording whose file is removed stops and says so in red; polling goes on.
+        const QString doomed = QString::fromStdString(b.dir.File("doomed.csv"));
+        QVERIFY(b.w->StartRecording(doomed));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(doomed).size() > 40, 10000);
+        QVERIFY(QFile::remove(doomed));
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w->chRecordPoll->isChecked(), 10000);
+        QCOMPARE(b.w->StatusText->text(),
+                 QStringLiteral(" Запись опроса остановлена: файл записи удалён"));
+        QVERIFY(b.w->chPoll->isChecked());
         const std::string text = Cp1251ToUtf8(ReadBytes(path.toStdString()));
         QVERIFY(text.rfind("Время;Код;Параметр;Значение;Ошибка\r\n", 0) == 0);
         QVERIFY(text.find(";0x21;Уставка температуры подачи [°C];75;\r\n") != std::string::npos);

@@ -58,13 +58,13 @@ TEST(PollRecorder, AWriteFailureStopsTheRecordingAndSaysWhy) {
 
     // A disk that fills up: the file may not grow past 1 KB.
     TempDir dir;
-    ASSERT_TRUE(r.Start(dir.File("rec.csv"), error)) << error;
     std::string reported;
     std::mutex lock;
     r.OnFailure = [&](const std::string& e) {
         std::lock_guard<std::mutex> g(lock);
         reported = e;
     };
+    ASSERT_TRUE(r.Start(dir.File("rec.csv"), error)) << error;
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
