@@ -11,13 +11,19 @@
 
 namespace tunavox {
 bool TfMain::ParamSetAllowed() {
-    if (paramRunner_ && paramRunner_->Running()) return false;
+    if (paramRunner_ && paramRunner_->Running()) {
+        ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
+                   normalStatusColor_);
+        return false;
+    }
     if (PortOpen()) return true;
     ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
     return false;
 }
 
 TParamRunner& TfMain::NewParamRunner() {
+    // A comparison dialog works on the runner it came from: it goes with it.
+    delete compareDialog_.data();
     TRunnerContext c;
     c.Canal = canal_.get();
     c.Regs = regs_.get();

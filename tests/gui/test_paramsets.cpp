@@ -117,6 +117,11 @@ private slots:
                      text.contains(QStringLiteral("значение не подтверждено")),
                  qPrintable(text));
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Записано и подтверждено: 0 из 1"));
+        // A new save while the dialog is open closes it (it belongs to the old runner).
+        QPointer<TCompareDialog> dialog = b.w->CompareDialog();
+        b.w->SaveParameters(QString::fromStdString(b.dir.File("again.params")));
+        QVERIFY(dialog.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
     }
 };
 
