@@ -1,6 +1,6 @@
 # The desktop program: Qt 6 Widgets on top of the core.
 find_package(Qt6 REQUIRED COMPONENTS Widgets PrintSupport)
-# The chart: QCustomPlot redrew 1,000,000 samples faster than Qt Charts (bench_chart).
+# The chart: QCustomPlot redrew 1,000,000 samples faster than Qt Charts (bench_window).
 find_package(QCustomPlotQt6 REQUIRED)
 
 set(TUNAVOX_PRODUCT_NAME "Тунавокс")
