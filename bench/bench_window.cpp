@@ -24,6 +24,17 @@
 
 namespace {
 
+// Repeated timing in ms with median and worst.
+void Repeated(benchmark::internal::Benchmark* b, int times) {
+    b->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Repetitions(times)
+        ->ReportAggregatesOnly(true)
+        ->ComputeStatistics("max", [](const std::vector<double>& v) {
+            return *std::max_element(v.begin(), v.end());
+        });
+}
+
 void BM_WindowLoads10k(benchmark::State& state) {
     QTemporaryDir dir;
     const std::string path =
@@ -73,14 +84,7 @@ void BM_ChartWindowRedraw(benchmark::State& state) {
         chart.Plot->replot(QCustomPlot::rpImmediateRefresh);
     }
 }
-BENCHMARK(BM_ChartWindowRedraw)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(10)
-    ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("max", [](const std::vector<double>& v) {
-        return *std::max_element(v.begin(), v.end());
-    });
+BENCHMARK(BM_ChartWindowRedraw)->Apply([](auto* b) { Repeated(b, 10); });
 
 // Polling 8 rows of the simulated device for 5 s, with the chart open and the
 // recording on (1) or without them (0): the poll rate, and the longest stall of the
@@ -198,11 +202,7 @@ void BM_Decimate(benchmark::State& state) {
         for (int k = 0; k < kSeries; ++k)
             Decimated(k, x, y);
 }
-BENCHMARK(BM_Decimate)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Decimate)->Apply([](auto* b) { Repeated(b, 5); });
 
 void BM_QCustomPlot(benchmark::State& state) {
     Store();
@@ -221,13 +221,7 @@ void BM_QCustomPlot(benchmark::State& state) {
         plot.replot(QCustomPlot::rpImmediateRefresh);
     }
 }
-BENCHMARK(BM_QCustomPlot)
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_QCustomPlot)->Arg(0)->Arg(1)->Apply([](auto* b) { Repeated(b, 5); });
 
 void BM_QtCharts(benchmark::State& state) {
     Store();
@@ -257,13 +251,7 @@ void BM_QtCharts(benchmark::State& state) {
         view.render(&painter);
     }
 }
-BENCHMARK(BM_QtCharts)
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_QtCharts)->Arg(0)->Arg(1)->Apply([](auto* b) { Repeated(b, 5); });
 
 } // namespace
 
