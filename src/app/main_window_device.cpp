@@ -9,6 +9,7 @@
 #include "app/device_dialog.h"
 #include "app/main_window.h"
 #include "sim/simulator.h"
+#include "ui/compare_dialog.h"
 #include "ui/message_box.h"
 #include "util/program_folder.h"
 
@@ -171,6 +172,7 @@ void TfMain::ResetConnectionState() {
 void TfMain::ToggleServiceMode() {
     ServiceMode = !ServiceMode;
     ApplyRowVisibility();
+    if (compareDialog_) compareDialog_->SetServiceMode(ServiceMode);
 }
 
 void TfMain::vstListChecked(int row, Qt::CheckState state) {

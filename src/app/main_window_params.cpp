@@ -1,5 +1,6 @@
 // The main window: parameter sets (save, compare, restore) on the worker.
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QProgressDialog>
 #include <chrono>
 
@@ -83,6 +84,14 @@ void TfMain::miSaveParamsClick() {
 
 void TfMain::SaveParameters(const QString& path) {
     if (!ParamSetAllowed()) return;
+    // Before the device is read: the backup must have somewhere to go.
+    std::string error;
+    const std::string descPath =
+        checkedEntry_ >= 0 ? catalogue_[static_cast<size_t>(checkedEntry_)].Path : std::string();
+    if (!CheckParamSetTarget(path.toStdString(), descPath, error)) {
+        ShowWarning(this, QString::fromStdString(error));
+        return;
+    }
     TParamRunner& runner = NewParamRunner();
     QProgressDialog* progress = ParamProgress(QStringLiteral("Сохранение параметров…"));
     runner.OnFinished = [this, &runner, progress, path] {
@@ -92,6 +101,28 @@ void TfMain::SaveParameters(const QString& path) {
             return;
         }
         TParamSet& set = runner.Set;
+        const int failed = set.FailedCount();
+        const int total = static_cast<int>(set.Entries.size());
+        if (failed > 0 && failed == total) {
+            // Nothing was read: a good set already there must not give way to this one.
+            ShowError(QStringLiteral("Ни один параметр не считан, файл не записан"));
+            ShowWarning(this,
+                        QStringLiteral("Ни один параметр не считан, файл %1 не записан").arg(path));
+            return;
+        }
+        if (failed > 0 && QFileInfo::exists(path) &&
+            MessageBoxWithCaptions(
+                this,
+                QStringLiteral(
+                    "Не считано параметров: %1 из %2.\nЗаменить файл %3 неполным набором?")
+                    .arg(failed)
+                    .arg(total)
+                    .arg(path),
+                QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                {QStringLiteral("Заменить"), QStringLiteral("Не заменять")}) != QMessageBox::Yes) {
+            ShowError(QStringLiteral("Файл параметров не заменён"));
+            return;
+        }
         set.Device = desc_.Name;
         set.DescriptionFile = desc_.FileName;
         set.Sign = desc_.Sign;
@@ -104,9 +135,7 @@ void TfMain::SaveParameters(const QString& path) {
             ShowWarning(this, QString::fromStdString(error));
             return;
         }
-        const int failed = set.FailedCount();
-        const QString text = QStringLiteral("Параметры сохранены: %1")
-                                 .arg(static_cast<int>(set.Entries.size()) - failed);
+        const QString text = QStringLiteral("Параметры сохранены: %1").arg(total - failed);
         if (failed == 0)
             ShowStatus(text, true, normalStatusColor_);
         else
@@ -138,7 +167,7 @@ void TfMain::CompareWithFile(const QString& path) {
     }
     TParamRunner& runner = NewParamRunner();
     QProgressDialog* progress = ParamProgress(QStringLiteral("Чтение параметров устройства…"));
-    runner.OnFinished = [this, &runner, progress, set] {
+    runner.OnFinished = [this, &runner, progress, set, path] {
         CloseParamProgress(progress);
         QStringList warnings;
         for (const std::string& w :
@@ -146,10 +175,13 @@ void TfMain::CompareWithFile(const QString& path) {
             warnings << QString::fromStdString(w);
         if (runner.Cancelled())
             warnings << QStringLiteral("Чтение прервано: не все значения считаны");
-        auto* dialog = new TCompareDialog(runner, *set, warnings, this);
+        auto* dialog = new TCompareDialog(runner, *set, path, warnings, this);
+        dialog->SetServiceMode(ServiceMode);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         compareDialog_ = dialog;
         connect(dialog, &TCompareDialog::RestoreRequested, this, [this] { RestoreSelected(); });
+        connect(dialog, &TCompareDialog::ServiceModeRequested, this,
+                [this] { ToggleServiceMode(); });
         connect(dialog, &TCompareDialog::CancelRequested, this, [&runner] { runner.Cancel(); });
         dialog->show();
     };
@@ -164,6 +196,10 @@ void TfMain::RestoreSelected() {
         ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
         return;
     }
+    // What is written: the ticked rows the engineer can see, after a confirmation.
+    const QPointer<TCompareDialog> guard = dialog;
+    if (!dialog->ConfirmWrite() || !guard || paramRunner_.get() != runner || runner->Running())
+        return;
     dialog->SetBusy(true);
     runner->OnProgress = [dialog](int done, int total) { dialog->SetProgress(done, total); };
     runner->OnFinished = [this, runner, dialog] {

@@ -156,7 +156,10 @@ bool TReg::SetValueFromText(const std::string& text, bool alsoDevice) {
 }
 
 std::string TReg::DisplayText() const {
-    const TValue v = GetValue();
+    return DisplayTextOf(GetValue());
+}
+
+std::string TReg::DisplayTextOf(const TValue& v) const {
     if (v.IsNull()) return {};
     const std::string raw = RegType == rtFloat ? FloatText(Prec, v) : VariantText(v);
     if (Pass) return std::string(Utf8Length(raw), '*');

@@ -54,6 +54,8 @@ public:
     bool SetValueFromText(const std::string& text, bool alsoDevice);
     // Text for the value cell: masked for Pass, named when ValueTexts has the value.
     std::string DisplayText() const;
+    // The same text for another value of this register.
+    std::string DisplayTextOf(const TValue& v) const;
 
     // Fills the description fields from one REG element; returns the failure's message.
     std::string ReadFromElement(const XmlElement& reg);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -161,6 +162,51 @@ std::string VariantText(const TValue& value) {
     return WithSeparator(std::string(buf, res.ptr));
 }
 
+uint32_t FloatBits(const TValue& value) {
+    double d = 0;
+    value.AsDouble(d);
+    uint64_t wide = 0;
+    std::memcpy(&wide, &d, sizeof wide);
+    if (std::isnan(d)) {
+        // The payload's top 23 bits, quiet bit included, as the float held them.
+        auto bits =
+            static_cast<uint32_t>(((wide >> 63) << 31) | 0x7F800000u | ((wide >> 29) & 0x7FFFFFu));
+        if ((bits & 0x7FFFFFu) == 0) bits |= 0x400000u; // still a NaN
+        return bits;
+    }
+    const float f = static_cast<float>(d);
+    uint32_t bits = 0;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+TValue FloatFromBits(uint32_t bits) {
+    if ((bits & 0x7F800000u) == 0x7F800000u && (bits & 0x7FFFFFu) != 0) {
+        const uint64_t wide = (uint64_t{bits >> 31} << 63) | (uint64_t{0x7FF} << 52) |
+                              (uint64_t{bits & 0x7FFFFFu} << 29);
+        double d = 0;
+        std::memcpy(&d, &wide, sizeof d);
+        return TValue(d);
+    }
+    float f = 0;
+    std::memcpy(&f, &bits, sizeof f);
+    return TValue(static_cast<double>(f));
+}
+
+std::string ExactFloatText(const TValue& value) {
+    if (!value.IsReal()) return VariantText(value);
+    const uint32_t bits = FloatBits(value);
+    float f = 0;
+    std::memcpy(&f, &bits, sizeof f);
+    char buf[64];
+    if (std::isnan(f)) {
+        std::snprintf(buf, sizeof buf, "NaN 0x%08X", bits);
+        return buf;
+    }
+    const auto res = std::to_chars(buf, buf + sizeof buf, f);
+    return WithSeparator(std::string(buf, res.ptr));
+}
+
 std::string FloatText(int prec, const TValue& value) {
     if (!value.IsReal()) return VariantText(value);
     const double d = static_cast<double>(static_cast<float>(std::get<double>(value.Get())));
@@ -201,12 +247,9 @@ bool BytesToValue(std::string_view bytes, uint8_t regType, TValue& value) {
     case rtULong:
         value = TValue(raw);
         break;
-    case rtFloat: {
-        float f = 0;
-        std::memcpy(&f, &raw, sizeof f);
-        value = TValue(static_cast<double>(f));
+    case rtFloat:
+        value = FloatFromBits(raw);
         break;
-    }
     default:
         return false;
     }
@@ -224,14 +267,14 @@ bool ValueToBytes(const TValue& value, uint8_t regType, std::string& bytes) {
     uint32_t raw = 0;
     if (regType == rtFloat) {
         double d = 0;
-        if (!value.AsDouble(d)) {
+        if (value.AsDouble(d)) {
+            raw = FloatBits(value);
+        } else {
             TValue parsed;
             if (!value.IsString() || !TextToValue(VariantText(value), rtFloat, parsed))
                 return false;
-            parsed.AsDouble(d);
+            raw = FloatBits(parsed);
         }
-        const float f = static_cast<float>(d);
-        std::memcpy(&raw, &f, sizeof raw);
     } else {
         int64_t i = 0;
         double d = 0;

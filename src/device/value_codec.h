@@ -21,6 +21,16 @@ bool TextToValue(std::string_view text, uint8_t regType, TValue& value);
 // notation with prec digits (prec is clamped to 0..18); any other value as its text.
 std::string FloatText(int prec, const TValue& value);
 
+// The single-precision bits of a real (any number is rounded to single precision)
+// and a real from such bits. NaN payloads, signalling ones included, survive both
+// ways unchanged; a plain cast would quiet them.
+uint32_t FloatBits(const TValue& value);
+TValue FloatFromBits(uint32_t bits);
+
+// A real with as many digits as it takes to tell it from every other single-precision
+// value ("150.4", "1e-45"); a NaN as its bits ("NaN 0x7FA00000").
+std::string ExactFloatText(const TValue& value);
+
 // Plain text of a value: null and empty give "", integers decimal, strings as they
 // are, reals with up to 15 significant digits.
 std::string VariantText(const TValue& value);

@@ -82,16 +82,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 
 } // namespace
 
-std::string SystemErrorText(int code) {
-    char buf[256];
-    const char* text = strerror_r(code, buf, sizeof buf);
-    std::string s = text ? text : "";
-    if (s.size() > 256) s.resize(256);
-    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.'))
-        s.pop_back();
-    return s;
-}
-
 bool FillTermios(const TMyDCB& dcb, struct termios& t) {
     const TLineSettings& s = dcb.Line();
     ::cfmakeraw(&t);

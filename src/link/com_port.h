@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "link/line_settings.h"
+#include "util/system_error.h"
 
 struct termios;
 
@@ -142,9 +143,5 @@ bool FillTermios(const TMyDCB& dcb, struct termios& t);
 // ended by CR LF, in a stable order; with names, "driver=name". False when the list
 // cannot be read.
 bool ListComPorts(std::string& out, bool withNames, const std::string& sysRoot = "/sys/class/tty");
-
-// Operating-system text for an error code, without trailing blanks, control
-// characters or full stops.
-std::string SystemErrorText(int code);
 
 } // namespace tunavox

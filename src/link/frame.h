@@ -35,7 +35,4 @@ constexpr size_t kMaxPayload = 0x7FFF;
 // The payload must not be longer than kMaxPayload.
 std::string BuildFrame(std::string_view payload, bool withId);
 
-// Bytes as upper-case hex pairs separated by blanks: "02 00 03".
-std::string HexBytes(std::string_view bytes);
-
 } // namespace tunavox

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "link/frame.h"
+#include "util/hex_text.h"
 #include "util/program_folder.h"
 
 namespace tunavox {

@@ -27,6 +27,31 @@ std::string CompareStateText(const TCompareRow& row) {
     return {};
 }
 
+std::string RestoreRefusal(const TCompareRow& row) {
+    if (row.Restorable) return {};
+    if (row.State == TCompareState::Same || row.State == TCompareState::Differs)
+        return "только для чтения";
+    return CompareStateText(row);
+}
+
+namespace {
+
+// Reals are the same when their single-precision bits are (two NaNs with the same
+// bits too); every other type by value.
+bool SameValue(uint8_t type, const TValue& a, const TValue& b) {
+    if (type == rtFloat) return !a.IsNull() && !b.IsNull() && FloatBits(a) == FloatBits(b);
+    return a == b;
+}
+
+// The file's value as the table would show it in this register.
+std::string FileValueText(const TParamEntry& e, const TReg* reg) {
+    if (e.Failed) return {};
+    if (reg && reg->RegType == e.Type) return reg->DisplayTextOf(e.Value);
+    return e.Type == rtFloat ? ExactFloatText(e.Value) : VariantText(e.Value);
+}
+
+} // namespace
+
 std::vector<std::string> CompareWarnings(const TParamSet& set, const std::string& deviceName,
                                          const std::string& sign, uint32_t deviceId) {
     std::vector<std::string> out;
@@ -72,9 +97,11 @@ void TParamRunner::StartCompare(const TParamSet& file) {
             const TReg* reg = ctx_.Regs->Items(r);
             if (reg->RegType != rtHeader && reg->Addr == e.Addr) row.Row = r;
         }
+        row.FileText = FileValueText(e, row.Row >= 0 ? ctx_.Regs->Items(row.Row) : nullptr);
         if (row.Row >= 0) {
             const TReg* reg = ctx_.Regs->Items(row.Row);
             row.Name = NameText(*reg);
+            row.Service = reg->Admin;
             row.State = reg->RegType != e.Type               ? TCompareState::TypeMismatch
                         : reg->Io == ioW || reg->Io == ioWOR ? TCompareState::NotReadable
                         : e.Failed                           ? TCompareState::NoValueInFile
@@ -138,14 +165,14 @@ void TParamRunner::Next() {
         TCompareRow& row = Rows[step];
         Read(row.Row, [this, &row](TAction* a) {
             const TReg& reg = *ctx_.Regs->Items(row.Row);
-            row.DeviceText = ValueText(reg, ctx_.ErrorTexts);
             if (a->HasError()) {
+                row.DeviceText = ValueText(reg, ctx_.ErrorTexts);
                 row.Error = ErrorTextInWords(a->Error(), ctx_.ErrorTexts);
             } else {
-                row.State = SameValue(reg, row.File.Value, reg.GetValue()) ? TCompareState::Same
-                                                                           : TCompareState::Differs;
+                Classify(row, reg);
                 row.Restorable = reg.Io == ioRW;
-                row.Selected = row.Restorable && row.State == TCompareState::Differs;
+                row.Selected =
+                    row.Restorable && row.State == TCompareState::Differs && !row.Service;
             }
             StepDone();
         });
@@ -167,14 +194,14 @@ void TParamRunner::Next() {
                 Read(Rows[step].Row, [this, step](TAction* r) {
                     TCompareRow& done = Rows[step];
                     const TReg& back = *ctx_.Regs->Items(done.Row);
-                    done.DeviceText = ValueText(back, ctx_.ErrorTexts);
                     std::string error;
-                    if (r->HasError())
+                    if (r->HasError()) {
+                        done.DeviceText = ValueText(back, ctx_.ErrorTexts);
                         error = ErrorTextInWords(r->Error(), ctx_.ErrorTexts);
-                    else if (!SameValue(back, done.File.Value, back.GetValue()))
-                        error = "значение не подтверждено";
-                    else
-                        done.State = TCompareState::Same;
+                    } else {
+                        Classify(done, back);
+                        if (done.State != TCompareState::Same) error = "значение не подтверждено";
+                    }
                     Restored.push_back({step, error});
                     StepDone();
                 });
@@ -198,10 +225,18 @@ void TParamRunner::StepDone() {
     Next();
 }
 
-bool TParamRunner::SameValue(const TReg& reg, const TValue& a, const TValue& b) const {
-    // Reals as the table shows them, with the register's digits.
-    if (reg.RegType == rtFloat) return FloatText(reg.Prec, a) == FloatText(reg.Prec, b);
-    return a == b;
+void TParamRunner::Classify(TCompareRow& row, const TReg& reg) const {
+    const TValue device = reg.GetValue();
+    row.DeviceText = ValueText(reg, ctx_.ErrorTexts);
+    row.FileText = FileValueText(row.File, &reg);
+    row.State = SameValue(reg.RegType, row.File.Value, device) ? TCompareState::Same
+                                                               : TCompareState::Differs;
+    // Reals that differ in digits the table does not show: both with every digit.
+    if (row.State == TCompareState::Differs && reg.RegType == rtFloat && !reg.Pass &&
+        row.FileText == row.DeviceText) {
+        row.FileText = ExactFloatText(row.File.Value);
+        row.DeviceText = ExactFloatText(device);
+    }
 }
 
 } // namespace tunavox

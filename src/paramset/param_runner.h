@@ -38,14 +38,21 @@ struct TCompareRow {
     int Row = -1;     // table row, -1 when the description has no such register
     std::string Name; // name with units: the description's, else the file's
     TCompareState State = TCompareState::NotInDescription;
+    // The file's value as the table would show it (the file's own shown text is only a
+    // comment); empty when the file has no value.
+    std::string FileText;
     std::string DeviceText;  // the device's value as the table shows it
     std::string Error;       // the read's error in words
     bool Restorable = false; // an RW register with a value in the file
-    bool Selected = false;   // chosen for restoring; at first every restorable difference
+    bool Service = false;    // shown only in service mode
+    // Chosen for restoring; at first every restorable difference outside service rows.
+    bool Selected = false;
 };
 
 // The state column's text.
 std::string CompareStateText(const TCompareRow& row);
+// Why a row cannot be written: its state, or "только для чтения"; empty when it can.
+std::string RestoreRefusal(const TCompareRow& row);
 
 // Where a set and the loaded description or device part ways; empty when they agree.
 std::vector<std::string> CompareWarnings(const TParamSet& set, const std::string& deviceName,
@@ -100,7 +107,8 @@ private:
     void Next();
     void Read(int row, std::function<void(TAction*)> done);
     void StepDone();
-    bool SameValue(const TReg& reg, const TValue& a, const TValue& b) const;
+    // Classifies a compared row by the device's value now held in its register.
+    void Classify(TCompareRow& row, const TReg& reg) const;
 
     TRunnerContext ctx_;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);

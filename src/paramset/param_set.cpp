@@ -2,8 +2,12 @@
 
 #include <charconv>
 #include <cstring>
+#include <map>
+#include <sys/stat.h>
 
 #include "device/value_codec.h"
+#include "protocol/register_protocol.h"
+#include "util/cp1251.h"
 #include "util/file_io.h"
 
 namespace tunavox {
@@ -120,6 +124,37 @@ std::vector<std::string_view> SplitTabs(std::string_view line, size_t most) {
     return fields;
 }
 
+// A piece of the file quoted in a message: control bytes as \xHH, at most 40 bytes
+// (cut on a character boundary).
+std::string Echo(std::string_view text) {
+    std::string out;
+    size_t i = 0;
+    for (; i < text.size() && out.size() < 40; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            static const char* const kHex = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += text[i];
+        }
+    }
+    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+        out += text[i++];
+    return i < text.size() ? out + "…" : out;
+}
+
+// Why a Str value cannot go to a device as it stands; empty when it can.
+std::string StrValueProblem(const std::string& text) {
+    const std::string bytes = Utf8ToCp1251(text);
+    if (Cp1251ToUtf8(bytes) != text)
+        return "текст содержит символы, которых нет в кодировке Windows-1251";
+    if (bytes.size() > kMaxWriteData)
+        return "текст длиннее " + std::to_string(kMaxWriteData) + " байт";
+    return {};
+}
+
 // Header values stay on their line.
 std::string OneLine(std::string text) {
     for (char& c : text)
@@ -149,11 +184,8 @@ bool ValueFieldText(const TValue& value, uint8_t type, std::string& out) {
     if (type == rtFloat) {
         double d = 0;
         if (!value.AsDouble(d)) return false;
-        const float f = static_cast<float>(d);
-        uint32_t bits = 0;
-        std::memcpy(&bits, &f, sizeof bits);
         char buf[16];
-        std::snprintf(buf, sizeof buf, "0x%08X", bits);
+        std::snprintf(buf, sizeof buf, "0x%08X", FloatBits(value));
         out = buf;
         return true;
     }
@@ -179,9 +211,7 @@ bool ParseValueField(std::string_view text, uint8_t type, TValue& out) {
             if (d < 0) return false;
             bits = bits * 16 + static_cast<uint32_t>(d);
         }
-        float f = 0;
-        std::memcpy(&f, &bits, sizeof f);
-        out = TValue(static_cast<double>(f));
+        out = FloatFromBits(bits);
         return true;
     }
     int64_t n = 0;
@@ -219,17 +249,27 @@ std::string FormatParamSet(const TParamSet& set) {
     return out;
 }
 
-bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error) {
+bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
+                   std::string_view fileName) {
     set = {};
     TParamSet parsed;
     size_t lineNo = 0;
+    const std::string where = "Ошибка в файле параметров" +
+                              (fileName.empty() ? std::string() : " " + std::string(fileName));
     const auto fail = [&](const std::string& what) {
-        error = "Ошибка в файле параметров, строка " + std::to_string(lineNo) + ": " + what;
+        error = where + ", строка " + std::to_string(lineNo) + ": " + what;
         return false;
     };
+    // A byte order mark some editors put in front is no part of the text.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    if (text.empty()) {
+        error = where + ": файл пуст";
+        return false;
+    }
     enum { Format, Header, Registers, Done } stage = Format;
-    size_t expected = 0;
-    bool haveCount = false;
+    size_t expected = 0, failedExpected = 0;
+    bool haveCount = false, haveFailed = false;
+    std::map<uint16_t, size_t> lineOfCode;
     while (!text.empty()) {
         ++lineNo;
         const size_t nl = text.find('\n');
@@ -237,6 +277,10 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error) {
         std::string_view line = text.substr(0, nl);
         text.remove_prefix(nl + 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // The format escapes every control character, so a raw one is damage.
+        for (const char c : line)
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+                return fail("недопустимый управляющий символ");
         if (stage == Done) {
             if (!line.empty()) return fail("текст после строки «end»");
             continue;
@@ -252,6 +296,9 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error) {
             if (parsed.Entries.size() != expected)
                 return fail("записей " + std::to_string(parsed.Entries.size()) + " вместо " +
                             std::to_string(expected));
+            if (haveFailed && static_cast<size_t>(parsed.FailedCount()) != failedExpected)
+                return fail("записей без значения " + std::to_string(parsed.FailedCount()) +
+                            " вместо " + std::to_string(failedExpected));
             stage = Done;
             continue;
         }
@@ -286,14 +333,18 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error) {
                 if (!ParseNumber(value, expected) || expected > 65536)
                     return fail("некорректное число регистров");
                 haveCount = true;
-            } else if (k != "failed") {
-                return fail("неизвестный ключ «" + std::string(k) + "»");
+            } else if (k == "failed") {
+                if (!ParseNumber(value, failedExpected) || failedExpected > 65536)
+                    return fail("некорректное число записей без значения");
+                haveFailed = true;
+            } else {
+                return fail("неизвестный ключ «" + Echo(k) + "»");
             }
             continue;
         }
         stage = Registers;
-        const std::vector<std::string_view> f = SplitTabs(line, 5);
-        if (f.size() < 5) return fail("ожидалось пять полей, разделённых табуляцией");
+        const std::vector<std::string_view> f = SplitTabs(line, 6);
+        if (f.size() != 5) return fail("ожидалось пять полей, разделённых табуляцией");
         TParamEntry e;
         uint32_t addr = 0;
         if (f[0].size() < 3 || f[0].substr(0, 2) != "0x") return fail("некорректный код регистра");
@@ -303,16 +354,22 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error) {
             addr = addr * 16 + static_cast<uint32_t>(d);
         }
         e.Addr = static_cast<uint16_t>(addr);
+        const auto [seen, fresh] = lineOfCode.emplace(e.Addr, lineNo);
+        if (!fresh)
+            return fail("код " + DeviceErrorKey(e.Addr) + " уже был в строке " +
+                        std::to_string(seen->second));
         e.Type = TypeCode(f[1]);
-        if (e.Type == rtHeader) return fail("неизвестный тип «" + std::string(f[1]) + "»");
+        if (e.Type == rtHeader) return fail("неизвестный тип «" + Echo(f[1]) + "»");
         if (!Unquoted(f[3], e.Shown)) return fail("некорректный текст значения");
         e.Name = f[4];
         if (f[2] == "-") {
             e.Failed = true;
             e.Value = TValue::MakeNull();
         } else if (!ParseValueField(f[2], e.Type, e.Value)) {
-            return fail("значение «" + std::string(f[2]) + "» не подходит к типу " +
-                        std::string(f[1]));
+            return fail("значение «" + Echo(f[2]) + "» не подходит к типу " + std::string(f[1]));
+        } else if (e.Type == rtStr) {
+            const std::string problem = StrValueProblem(std::get<std::string>(e.Value.Get()));
+            if (!problem.empty()) return fail("значение не записать в устройство: " + problem);
         }
         if (parsed.Entries.size() >= expected) return fail("записей больше, чем указано");
         parsed.Entries.push_back(std::move(e));
@@ -325,16 +382,39 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error) {
 }
 
 bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error) {
-    return ReplaceFileBytes(path, FormatParamSet(set), error);
+    // Owner only: a set may hold password registers in clear text.
+    if (ReplaceFileBytes(path, FormatParamSet(set), error, 0600)) return true;
+    error = "Не удалось записать файл " + path + ": " + error;
+    return false;
 }
 
 bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error) {
     std::string bytes;
     if (!ReadFileBytes(path, bytes, error)) {
-        error = "Не удалось прочитать файл: " + error;
+        error = "Не удалось прочитать файл " + path + ": " + error;
         return false;
     }
-    return ParseParamSet(bytes, set, error);
+    return ParseParamSet(bytes, set, error, path);
+}
+
+bool CheckParamSetTarget(const std::string& path, const std::string& descriptionPath,
+                         std::string& error) {
+    const size_t slash = path.find_last_of('/');
+    const std::string name = Utf8Upper(slash == std::string::npos ? path : path.substr(slash + 1));
+    struct stat target {
+    }, desc{};
+    const bool isDescription = (name.rfind("NASTR", 0) == 0 && name.size() >= 9 &&
+                                name.compare(name.size() - 4, 4, ".XML") == 0) ||
+                               (!descriptionPath.empty() && ::stat(path.c_str(), &target) == 0 &&
+                                ::stat(descriptionPath.c_str(), &desc) == 0 &&
+                                target.st_dev == desc.st_dev && target.st_ino == desc.st_ino);
+    if (isDescription) {
+        error = "Файл " + path + " — файл описания устройства, параметры в него не сохраняются";
+        return false;
+    }
+    if (CheckReplaceable(path, error)) return true;
+    error = "Не удалось записать файл " + path + ": " + error;
+    return false;
 }
 
 } // namespace tunavox

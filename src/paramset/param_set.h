@@ -37,13 +37,22 @@ std::string ProgramVersion();
 
 // The file's text (UTF-8, LF line ends).
 std::string FormatParamSet(const TParamSet& set);
-// Parses a whole file; any malformed, truncated or foreign text is refused with a
-// message naming the line, and set is left empty.
-bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error);
+// Parses a whole file; any malformed, truncated or foreign text, a code given twice and
+// a Str value no device can take are refused with a message naming the line (and the
+// file, when named), and set is left empty. A leading UTF-8 byte order mark is skipped.
+bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
+                   std::string_view fileName = {});
 
-// Writes atomically: a temporary file is renamed over path once complete and flushed.
+// Writes atomically (see ReplaceFileBytes), readable by the owner only. The messages
+// name the file.
 bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error);
 bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error);
+
+// Whether a backup may go to path, asked before the device is read: never a
+// description file (the loaded one, or any Nastr*.xml), a folder or a place where
+// no file can be written.
+bool CheckParamSetTarget(const std::string& path, const std::string& descriptionPath,
+                         std::string& error);
 
 // The value's text in a set file: integers in decimal, Float as the hex bits of its
 // single-precision value, Str quoted with escapes. False when the value does not fit

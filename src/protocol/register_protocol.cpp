@@ -2,6 +2,7 @@
 
 #include "device/value_codec.h"
 #include "link/frame.h"
+#include "util/hex_text.h"
 
 namespace tunavox {
 namespace {

@@ -15,6 +15,10 @@ using TExchange = std::function<bool(std::string_view payload, bool withId, std:
 constexpr uint8_t kCmdRead = 0x00;
 constexpr uint8_t kCmdWrite = 0x80;
 
+// Longest DATA field a write request carries with or without a device ID: a frame's
+// payload holds at most 0x7FFF bytes, of which ID, command and address take 7.
+constexpr size_t kMaxWriteData = 0x7FFF - 7;
+
 // [device ID, 4 bytes, when not 0] command, address (big-endian), data.
 std::string BuildRequest(uint32_t deviceId, uint8_t command, uint16_t address,
                          std::string_view data);

@@ -19,6 +19,7 @@
 #include "link/frame.h"
 #include "protocol/register_protocol.h"
 #include "util/integer_text.h"
+#include "util/system_error.h"
 
 namespace tunavox {
 namespace {
@@ -311,7 +312,7 @@ void TDeviceSimulator::ReceiveStuffed(std::vector<std::string>& out) {
 std::string TDeviceSimulator::StartPty(const std::string& link, std::string& error) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        error = std::string("не удалось создать псевдотерминал: ") + std::strerror(errno);
+        error = std::string("не удалось создать псевдотерминал: ") + SystemErrorText(errno);
         if (master >= 0) close(master);
         return {};
     }
@@ -336,7 +337,7 @@ std::string TDeviceSimulator::StartPty(const std::string& link, std::string& err
             }
         }
         if (symlink(slave.c_str(), link.c_str()) != 0) {
-            error = "не удалось создать ссылку " + link + ": " + std::strerror(errno);
+            error = "не удалось создать ссылку " + link + ": " + SystemErrorText(errno);
             close(master);
             if (keepFd_ >= 0) close(keepFd_);
             keepFd_ = -1;
@@ -366,7 +367,7 @@ bool TDeviceSimulator::StartPort(const std::string& device, std::string& error) 
     port->Close();
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
-        error = std::strerror(errno);
+        error = SystemErrorText(errno);
         return false;
     }
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

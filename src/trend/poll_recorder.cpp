@@ -8,6 +8,7 @@
 
 #include "device/table_text.h"
 #include "util/cp1251.h"
+#include "util/system_error.h"
 
 namespace tunavox {
 
@@ -29,7 +30,7 @@ bool TPollRecorder::Start(const std::string& path, std::string& error) {
     Stop();
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = SystemErrorText(errno);
         return false;
     }
     struct stat st {};
@@ -115,7 +116,7 @@ bool TPollRecorder::WriteAll(const std::string& bytes, std::string& error) {
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            error = std::strerror(n < 0 ? errno : ENOSPC);
+            error = SystemErrorText(n < 0 ? errno : ENOSPC);
             // What went out of this line is taken back: the file ends on a whole line.
             if (done > 0 && before >= 0 && ::ftruncate(fd_, before) != 0) {
             }
@@ -125,7 +126,7 @@ bool TPollRecorder::WriteAll(const std::string& bytes, std::string& error) {
     }
     // On the disk before the next sample: a power cut keeps what was written.
     if (::fdatasync(fd_) != 0 && errno != EINVAL) {
-        error = std::strerror(errno);
+        error = SystemErrorText(errno);
         return false;
     }
     // A file removed meanwhile takes the writes without complaint, and loses them.

@@ -2,9 +2,11 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
 #include "device/value_codec.h"
+#include "ui/message_box.h"
 
 namespace tunavox {
 namespace {
@@ -13,9 +15,21 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// The most rows a confirmation lists by name.
+constexpr int kListedInConfirmation = 25;
+
+QPushButton* Button(const QString& text, const char* name, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    // Enter in the dialog presses none of them.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
 } // namespace
 
-TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set,
+TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set, const QString& path,
                                const QStringList& warnings, QWidget* parent)
     : QDialog(parent), runner_(runner) {
     setObjectName(QStringLiteral("CompareDialog"));
@@ -23,9 +37,9 @@ TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set,
     resize(900, 520);
     auto* layout = new QVBoxLayout(this);
 
-    QString header = QStringLiteral("Устройство: %1\nОписание: %2\nID: %3, протокол %4\n"
-                                    "Сохранено: %5, программа %6")
-                         .arg(Q(set.Device), Q(set.DescriptionFile))
+    QString header = QStringLiteral("Файл: %1\nУстройство: %2\nОписание: %3\nID: %4, протокол %5\n"
+                                    "Сохранено: %6, программа %7")
+                         .arg(path, Q(set.Device), Q(set.DescriptionFile))
                          .arg(set.DeviceId)
                          .arg(set.Protocol == 0 ? QStringLiteral("1.0") : QStringLiteral("2.0"),
                               Q(set.Saved), Q(set.Program));
@@ -39,6 +53,10 @@ TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set,
         warning->setStyleSheet(QStringLiteral("color: #C00000; font-weight: bold"));
         layout->addWidget(warning);
     }
+    Summary = new QLabel(this);
+    Summary->setObjectName(QStringLiteral("Summary"));
+    Summary->setStyleSheet(QStringLiteral("font-weight: bold"));
+    layout->addWidget(Summary);
 
     Table = new QTableWidget(0, 6, this);
     Table->setObjectName(QStringLiteral("CompareTable"));
@@ -55,13 +73,25 @@ TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set,
     Table->setColumnWidth(4, 140);
     Table->setColumnWidth(5, 160);
     Table->verticalHeader()->setDefaultSectionSize(21);
+    Table->installEventFilter(this);
     layout->addWidget(Table, 1);
+    NoDifference = new QLabel(QStringLiteral("Различий нет"), this);
+    NoDifference->setObjectName(QStringLiteral("NoDifference"));
+    NoDifference->setAlignment(Qt::AlignCenter);
+    NoDifference->setStyleSheet(QStringLiteral("font-size: 14pt"));
+    layout->addWidget(NoDifference, 1);
     connect(Table, &QTableWidget::itemChanged, this, [this] { TakeSelection(); });
 
+    // Progress and its "Отмена" have a row of their own, away from "Записать выбранные".
+    auto* busyRow = new QHBoxLayout;
     Progress = new QProgressBar(this);
     Progress->setObjectName(QStringLiteral("Progress"));
     Progress->hide();
-    layout->addWidget(Progress);
+    busyRow->addWidget(Progress, 1);
+    bCancel = Button(QStringLiteral("Отмена"), "bCancel", this);
+    bCancel->hide();
+    busyRow->addWidget(bCancel);
+    layout->addLayout(busyRow);
 
     auto* buttons = new QHBoxLayout;
     chOnlyDiffs = new QCheckBox(QStringLiteral("Только различия"), this);
@@ -70,18 +100,14 @@ TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set,
     connect(chOnlyDiffs, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
     buttons->addWidget(chOnlyDiffs);
     buttons->addStretch();
-    bWrite = new QPushButton(QStringLiteral("Записать выбранные"), this);
-    bWrite->setObjectName(QStringLiteral("bWrite"));
-    bCancel = new QPushButton(QStringLiteral("Отмена"), this);
-    bCancel->setObjectName(QStringLiteral("bCancel"));
-    bCancel->hide();
-    bClose = new QPushButton(QStringLiteral("Закрыть"), this);
-    bClose->setObjectName(QStringLiteral("bClose"));
+    bWrite = Button(QStringLiteral("Записать выбранные"), "bWrite", this);
+    bClose = Button(QStringLiteral("Закрыть"), "bClose", this);
     buttons->addWidget(bWrite);
-    buttons->addWidget(bCancel);
     buttons->addWidget(bClose);
     layout->addLayout(buttons);
-    connect(bWrite, &QPushButton::clicked, this, [this] { emit RestoreRequested(); });
+    connect(bWrite, &QPushButton::clicked, this, [this] {
+        if (!busy_) emit RestoreRequested();
+    });
     connect(bCancel, &QPushButton::clicked, this, [this] { emit CancelRequested(); });
     connect(bClose, &QPushButton::clicked, this, &QDialog::close);
     Refresh();
@@ -95,7 +121,7 @@ void TCompareDialog::Refresh() {
         const TCompareRow& row = rows[i];
         const int r = static_cast<int>(i);
         auto* check = new QTableWidgetItem;
-        // Only a restorable row carries a box; its text says what the box means.
+        // Only a restorable row carries a box.
         if (row.Restorable) {
             check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
             check->setCheckState(row.Selected ? Qt::Checked : Qt::Unchecked);
@@ -103,28 +129,53 @@ void TCompareDialog::Refresh() {
             check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         }
         Table->setItem(r, 0, check);
-        const QString texts[] = {Q(DeviceErrorKey(row.File.Addr)), Q(row.Name), Q(row.File.Shown),
+        const QString texts[] = {Q(DeviceErrorKey(row.File.Addr)), Q(row.Name), Q(row.FileText),
                                  Q(row.DeviceText), Q(CompareStateText(row))};
+        const bool differs = row.State == TCompareState::Differs;
         for (int c = 0; c < 5; ++c) {
             auto* item = new QTableWidgetItem(texts[c]);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            item->setToolTip(texts[c]); // the whole text of an elided cell
             if (c != 1)
                 item->setTextAlignment(c == 0 ? Qt::AlignCenter : Qt::AlignVCenter | Qt::AlignLeft);
+            if (differs && (c == 2 || c == 3)) item->setBackground(QColor(0xFF, 0xE8, 0xA8));
             Table->setItem(r, c + 1, item);
         }
         if (row.State != TCompareState::Same)
-            Table->item(r, 5)->setForeground(row.State == TCompareState::Differs
-                                                 ? QColor(0x10, 0x30, 0xC0)
-                                                 : QColor(0xC0, 0, 0));
+            Table->item(r, 5)->setForeground(differs ? QColor(0x10, 0x30, 0xC0)
+                                                     : QColor(0xC0, 0, 0));
     }
     ApplyFilter();
 }
 
+bool TCompareDialog::Visible(size_t row) const {
+    const TCompareRow& r = runner_.Rows[row];
+    if (r.Service && !serviceMode_) return false;
+    return !(chOnlyDiffs->isChecked() && r.State == TCompareState::Same);
+}
+
 void TCompareDialog::ApplyFilter() {
-    for (int r = 0; r < Table->rowCount(); ++r)
-        Table->setRowHidden(r,
-                            chOnlyDiffs->isChecked() &&
-                                runner_.Rows[static_cast<size_t>(r)].State == TCompareState::Same);
+    int shown = 0, listed = 0, differing = 0;
+    for (int r = 0; r < Table->rowCount(); ++r) {
+        const auto i = static_cast<size_t>(r);
+        const bool visible = Visible(i);
+        Table->setRowHidden(r, !visible);
+        shown += visible ? 1 : 0;
+        if (runner_.Rows[i].Service && !serviceMode_) continue;
+        ++listed;
+        differing += runner_.Rows[i].State == TCompareState::Same ? 0 : 1;
+    }
+    Summary->setText(differing == 0
+                         ? QStringLiteral("Различий нет")
+                         : QStringLiteral("Различий: %1 из %2").arg(differing).arg(listed));
+    Table->setVisible(shown > 0);
+    NoDifference->setVisible(shown == 0);
+    UpdateButtons();
+}
+
+void TCompareDialog::SetServiceMode(bool on) {
+    serviceMode_ = on;
+    ApplyFilter();
 }
 
 void TCompareDialog::TakeSelection() {
@@ -132,14 +183,79 @@ void TCompareDialog::TakeSelection() {
         TCompareRow& row = runner_.Rows[static_cast<size_t>(r)];
         if (row.Restorable) row.Selected = Table->item(r, 0)->checkState() == Qt::Checked;
     }
+    UpdateButtons();
+}
+
+int TCompareDialog::TickedCount() const {
+    int n = 0;
+    for (size_t i = 0; i < runner_.Rows.size(); ++i)
+        n += runner_.Rows[i].Restorable && runner_.Rows[i].Selected && Visible(i) ? 1 : 0;
+    return n;
+}
+
+void TCompareDialog::UpdateButtons() {
+    bWrite->setEnabled(!busy_ && TickedCount() > 0);
+}
+
+bool TCompareDialog::ConfirmWrite() {
+    QStringList names;
+    int count = 0;
+    for (size_t i = 0; i < runner_.Rows.size(); ++i) {
+        TCompareRow& row = runner_.Rows[i];
+        // A ticked row out of sight is not written.
+        row.Selected = row.Restorable && row.Selected && Visible(i);
+        if (!row.Selected) continue;
+        if (++count <= kListedInConfirmation)
+            names << QStringLiteral("%1 %2: %3")
+                         .arg(Q(DeviceErrorKey(row.File.Addr)), Q(row.Name), Q(row.FileText));
+    }
+    if (count == 0) return false;
+    if (count > kListedInConfirmation)
+        names << QStringLiteral("… и ещё %1").arg(count - kListedInConfirmation);
+    return MessageBoxWithCaptions(
+               this,
+               QStringLiteral("Записать %1 параметров в устройство?\n\n").arg(count) +
+                   names.join(QLatin1Char('\n')),
+               QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+               {QStringLiteral("Записать"), QStringLiteral("Отмена")},
+               QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool TCompareDialog::eventFilter(QObject* watched, QEvent* event) {
+    // Space ticks the focused row whichever of its cells has the focus.
+    if (watched == Table && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        const int r = Table->currentRow();
+        QTableWidgetItem* check = r >= 0 ? Table->item(r, 0) : nullptr;
+        if (check && (check->flags() & Qt::ItemIsUserCheckable) && !busy_)
+            check->setCheckState(check->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TCompareDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F7) {
+        emit ServiceModeRequested();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TCompareDialog::reject() {
+    // Escape or the window's close button while writing: the write goes on.
+    if (!busy_) QDialog::reject();
 }
 
 void TCompareDialog::SetBusy(bool busy) {
-    bWrite->setEnabled(!busy);
+    busy_ = busy;
     bClose->setEnabled(!busy);
     Table->setEnabled(!busy);
+    chOnlyDiffs->setEnabled(!busy);
     bCancel->setVisible(busy);
     Progress->setVisible(busy);
+    UpdateButtons();
 }
 
 void TCompareDialog::SetProgress(int done, int total) {

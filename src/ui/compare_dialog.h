@@ -11,18 +11,27 @@
 namespace tunavox {
 
 // "Сравнение с файлом параметров": the file's header and warnings, one row per
-// register of the file in table order, and the rows to write back.
+// register of the file in table order, and the rows to write back. Nothing is written
+// by Enter alone: the write button is never the default, it asks first, and only
+// ticked rows the engineer can see are written.
 class TCompareDialog : public QDialog {
     Q_OBJECT
 public:
-    TCompareDialog(TParamRunner& runner, const TParamSet& set, const QStringList& warnings,
-                   QWidget* parent = nullptr);
+    TCompareDialog(TParamRunner& runner, const TParamSet& set, const QString& path,
+                   const QStringList& warnings, QWidget* parent = nullptr);
 
     // Shows the runner's rows again (after a restore).
     void Refresh();
     // During a restore: progress, and the buttons that may be used.
     void SetBusy(bool busy);
     void SetProgress(int done, int total);
+    // Service rows are listed only in service mode.
+    void SetServiceMode(bool on);
+    // Chooses the visible ticked rows for writing and asks the engineer, naming them.
+    // False when nothing is chosen or the answer is no.
+    bool ConfirmWrite();
+    // Visible ticked rows.
+    int TickedCount() const;
 
     QTableWidget* Table;
     QCheckBox* chOnlyDiffs;
@@ -31,17 +40,30 @@ public:
     QPushButton* bClose;
     QProgressBar* Progress;
     QLabel* Header;
+    QLabel* Summary;      // "Различий: 7 из 33" or "Различий нет"
+    QLabel* NoDifference; // stands for the table when it would be empty
 
 signals:
     // "Записать выбранные": the runner's Selected flags hold the choice.
     void RestoreRequested();
     void CancelRequested();
+    // F7 in the dialog: the window switches service mode.
+    void ServiceModeRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override;
 
 private:
     void ApplyFilter();
     void TakeSelection();
+    void UpdateButtons();
+    bool Visible(size_t row) const;
 
     TParamRunner& runner_;
+    bool serviceMode_ = false;
+    bool busy_ = false;
 };
 
 } // namespace tunavox

@@ -26,8 +26,10 @@ QString DialogCaption() {
 }
 
 int MessageBoxWithCaptions(QWidget* parent, const QString& text, QMessageBox::Icon kind,
-                           QMessageBox::StandardButtons buttons, const QStringList& captions) {
+                           QMessageBox::StandardButtons buttons, const QStringList& captions,
+                           QMessageBox::StandardButton defaultButton) {
     QMessageBox box(kind, DialogCaption(), text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
     box.setObjectName(QStringLiteral("MessageBox"));
     // Standard buttons in their fixed order: Yes, No, OK, Cancel, Abort, Retry, Ignore,
     // Yes to all, No to all, Help.

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "util/system_error.h"
+
 namespace tunavox {
 
 bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& error,
@@ -17,12 +19,12 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
     // Without blocking: opening a FIFO must not wait for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = SystemErrorText(errno);
         return false;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "это не обычный файл";
+        error = S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "это не обычный файл";
         ::close(fd);
         return false;
     }
@@ -38,7 +40,7 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = std::strerror(errno);
+            error = SystemErrorText(errno);
             ::close(fd);
             return false;
         }
@@ -51,48 +53,116 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
     return true;
 }
 
-bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes, std::string& error) {
-    // Through a symbolic link the file it points to is replaced, not the link.
-    std::string path = linkOrPath;
+namespace {
+
+// The folder of a path ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a link points to, or the path itself.
+bool ResolveLink(const std::string& linkOrPath, std::string& path, std::string& error) {
+    path = linkOrPath;
     struct stat link {};
     if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
         char* real = ::realpath(path.c_str(), nullptr);
         if (!real) {
-            error = std::strerror(errno);
+            error = SystemErrorText(errno);
             return false;
         }
         path = real;
         std::free(real);
     }
-    const std::string tmp = path + ".tmp~";
+    return true;
+}
+
+// A new file with a unique name beside path, created exclusively: an existing file or
+// link of that name is never opened. Mode 0600 until changed.
+int CreateTemporaryBeside(const std::string& path, std::string& tmp) {
+    tmp = path + ".tmp-XXXXXX";
+    return ::mkostemp(tmp.data(), O_CLOEXEC);
+}
+
+bool SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0 || errno == EINVAL; // some file systems cannot
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+bool CheckReplaceable(const std::string& linkOrPath, std::string& error) {
+    std::string path;
+    if (!ResolveLink(linkOrPath, path, error)) return false;
     struct stat st {};
-    const bool had = ::stat(path.c_str(), &st) == 0;
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                          had ? (st.st_mode & 07777) : 0644);
-    if (fd < 0) {
-        error = std::strerror(errno);
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "это не обычный файл";
         return false;
     }
+    // The one sure test of the folder: create a file there and remove it again.
+    std::string tmp;
+    const int fd = CreateTemporaryBeside(path, tmp);
+    if (fd < 0) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return true;
+}
+
+bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes, std::string& error,
+                      int mode) {
+    // Through a symbolic link the file it points to is replaced, not the link.
+    std::string path;
+    if (!ResolveLink(linkOrPath, path, error)) return false;
+    struct stat st {};
+    const bool had = ::stat(path.c_str(), &st) == 0;
+    if (had && !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "это не обычный файл";
+        return false;
+    }
+    std::string tmp;
+    const int fd = CreateTemporaryBeside(path, tmp);
+    if (fd < 0) {
+        error = SystemErrorText(errno);
+        return false;
+    }
+    const auto fail = [&](int code) {
+        error = SystemErrorText(code);
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return false;
+    };
+    const mode_t wanted = mode >= 0 ? static_cast<mode_t>(mode) : had ? (st.st_mode & 07777) : 0644;
+    if (::fchmod(fd, wanted) != 0) return fail(errno);
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            error = std::strerror(errno);
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
+            return fail(errno);
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        error = std::strerror(errno);
+    if (::fsync(fd) != 0) return fail(errno);
+    if (::close(fd) != 0) {
+        error = SystemErrorText(errno);
         ::unlink(tmp.c_str());
         return false;
     }
     if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
+        error = SystemErrorText(errno);
         ::unlink(tmp.c_str());
+        return false;
+    }
+    // The rename itself is on the disk only once the folder is.
+    if (!SyncFolder(FolderOf(path))) {
+        error = SystemErrorText(errno);
         return false;
     }
     return true;

@@ -12,8 +12,16 @@ constexpr size_t kMaxReadBytes = size_t{64} << 20;
 bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& error,
                    size_t maxBytes = kMaxReadBytes);
 
-// Replaces a file's content: writes a temporary file beside it, then renames it over
-// the original, so a failure never leaves a half-written file.
-bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::string& error);
+// Replaces a file's content: writes a temporary file with a unique name beside it,
+// flushes it, renames it over the original and flushes the folder, so a failure never
+// leaves a half-written file and a finished one survives a power cut. A link is
+// followed to the file it names. The file gets mode, or (when mode is negative) the
+// mode the file had, 0644 for a new one.
+bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::string& error,
+                      int mode = -1);
+
+// Whether ReplaceFileBytes could write path now: not a folder or a device, and a new
+// file can be created in its folder. The error is the reason in words.
+bool CheckReplaceable(const std::string& path, std::string& error);
 
 } // namespace tunavox

@@ -9,6 +9,7 @@
 #include "test_support.h"
 #include "trend/exchange_stats.h"
 #include "util/cp1251.h"
+#include "util/hex_text.h"
 
 using namespace tunavox;
 using namespace tunavox::test;

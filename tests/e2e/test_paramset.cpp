@@ -219,3 +219,56 @@ TEST(ParamSetRunner, CancelStopsAfterTheRegisterInProgress) {
     EXPECT_EQ(b.runner.Set.Entries.size(), 3u);
     EXPECT_EQ(b.rig.Sim->RequestCount(), 3u);
 }
+
+TEST(ParamSetCompare, RealsByTheirBitsAndValuesAsTheTableShowsThem) {
+    TempDir dir;
+    const std::string extra =
+        "    <REG addr=\"0x30\" type=\"Float\" io=\"RW\" prec=\"0\"><name>p0</name></REG>\r\n"
+        "    <REG addr=\"0x31\" type=\"UByte\" io=\"RW\" admin=\"1\"><name>s</name>"
+        "<values><item value=\"0\" text=\"Стоп\"/><item value=\"1\" text=\"Пуск\"/></values>"
+        "</REG>\r\n";
+    Bench b(WriteSignedDescription(dir, "Nastr.xml", Settings(extra)), 1, {}, 0);
+    // file bits, device bits, state, "В файле", "В устройстве"
+    const struct {
+        uint32_t file, device;
+        const char* state;
+        const char* fileText;
+        const char* deviceText;
+    } cases[] = {
+        {0x43166666, 0x43160000, "различается", "150.4", "150"}, // 150.4 vs 150 at prec 0
+        {0x00000001, 0x00000000, "различается", "1e-45", "0"},   // a denormal
+        {0x80000000, 0x00000000, "различается", "-0", "0"},
+        {0x7FA00001, 0x7FA00001, "совпадает", "nan", "nan"}, // the same NaN bits
+        {0x7FA00001, 0x7FC00000, "различается", "NaN 0x7FA00001", "NaN 0x7FC00000"},
+        {0x43160000, 0x43160000, "совпадает", "150", "150"},
+    };
+    for (const auto& c : cases) {
+        b.Put(0x30, FloatFromBits(c.device), 0);
+        TParamSet file;
+        file.Entries = {{0x30, rtFloat, false, FloatFromBits(c.file), "чепуха", "p0"}};
+        b.runner.StartCompare(file);
+        ASSERT_TRUE(b.Wait());
+        const TCompareRow& row = b.Row(0x30);
+        EXPECT_EQ(CompareStateText(row), c.state) << c.fileText;
+        if (row.State == TCompareState::Differs) {
+            EXPECT_EQ(row.FileText, c.fileText);
+            EXPECT_EQ(row.DeviceText, c.deviceText);
+        }
+        // A difference is written back bit for bit.
+        EXPECT_EQ(row.Selected, row.State == TCompareState::Differs);
+        b.runner.StartRestore();
+        ASSERT_TRUE(b.Wait());
+        EXPECT_EQ(FloatBitsOf(b.rig.Sim->Value(0x30)), c.file) << c.fileText;
+    }
+    // The file's shown text is a comment: the value is shown as the table would; a
+    // service row that differs is never chosen by itself.
+    b.Put(0x31, TValue(uint8_t{0}), 0);
+    TParamSet file;
+    file.Entries = {{0x31, rtUByte, false, TValue(uint8_t{1}), "Стоп", "s"}};
+    b.runner.StartCompare(file);
+    ASSERT_TRUE(b.Wait());
+    EXPECT_EQ(b.Row(0x31).FileText, "Пуск");
+    EXPECT_EQ(b.Row(0x31).DeviceText, "Стоп");
+    EXPECT_TRUE(b.Row(0x31).Service && b.Row(0x31).Restorable);
+    EXPECT_FALSE(b.Row(0x31).Selected);
+}

@@ -133,7 +133,7 @@ TEST(Tools, UsageDescriptionAndPortErrors) {
     EXPECT_NE(missing.out.find("Файл не найден"), std::string::npos);
     CommandResult port = Cli("read --desc " + desc + " --port " + dir.File("nodev"));
     EXPECT_EQ(port.status, 2);
-    EXPECT_NE(port.out.find("No such file or directory"), std::string::npos);
+    EXPECT_NE(port.out.find("нет такого файла или папки"), std::string::npos);
 
     const std::string link = dir.File("dev");
     SimProcess sim({"--link", link, "--desc", desc});
@@ -166,7 +166,7 @@ TEST(Tools, ReadExportsTheTable) {
               std::string::npos);
     CommandResult bad = Cli(common + " 0x10 --format csv --output " + dir.File("no/such/t.csv"));
     EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.out.find("No such file or directory"), std::string::npos);
+    EXPECT_NE(bad.out.find("нет такого файла или папки"), std::string::npos);
     EXPECT_EQ(Cli(common + " --format pdf --output x").status, 2);
     EXPECT_EQ(Cli(common + " --format csv").status, 2);
 }
@@ -253,6 +253,9 @@ TEST(Tools, ParameterSetsFromTheCommandLine) {
     CommandResult backup = Cli("backup" + common + "--output " + set);
     EXPECT_EQ(backup.status, 0) << backup.out;
     EXPECT_NE(backup.out.find("Параметры сохранены: 32, ошибок чтения: 0"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat(set.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     CommandResult same = Cli("compare" + common + set);
     EXPECT_EQ(same.status, 0) << same.out;
     EXPECT_EQ(Lines(same.out), 32u);
@@ -264,23 +267,28 @@ TEST(Tools, ParameterSetsFromTheCommandLine) {
     EXPECT_EQ(differs.status, 1);
     EXPECT_NE(differs.out.find("0x302;Заданная частота [Гц];50.00;45.50;различается\n"),
               std::string::npos);
-    // Only the listed address; then the rest.
+    // Only the listed address; then the rest, every row of the set accounted for.
     CommandResult one = Cli("restore" + common + set + " 0x303");
     EXPECT_EQ(one.status, 0) << one.out;
     // (standard error, folded in here, ends with the count)
-    EXPECT_NE(one.out.find("\n0x303;Время разгона [с];10.0;\n"), std::string::npos);
+    EXPECT_NE(one.out.find("0x303;Время разгона [с];10.0;\n"), std::string::npos);
     EXPECT_NE(one.out.find("Записано и подтверждено: 1 из 1"), std::string::npos);
+    EXPECT_EQ(Lines(one.out), 2u);
     CommandResult rest = Cli("restore" + common + set);
     EXPECT_EQ(rest.status, 0) << rest.out;
     EXPECT_NE(rest.out.find("\n0x302;Заданная частота [Гц];50.00;\n"), std::string::npos);
-    EXPECT_EQ(Lines(rest.out), 2u);
+    EXPECT_NE(rest.out.find("\n0x303;Время разгона [с];10.0;не записан: совпадает\n"),
+              std::string::npos);
+    EXPECT_NE(rest.out.find(";не записан: только для чтения\n"), std::string::npos);
+    EXPECT_EQ(Lines(rest.out), 33u);
     EXPECT_EQ(Cli("compare" + common + set).status, 0);
-    // The device acknowledges 0x305 but keeps its value: never reported as done.
+    // The device acknowledges 0x305 but keeps its value: never reported as done. The
+    // file's shown text is a comment: what is shown and written is its value.
     std::string text = ReadBytes(set);
     const std::string stop = "0x0305\tUByte\t0\t\"Торможение\"";
     ASSERT_NE(text.find(stop), std::string::npos);
     std::string edited = text;
-    edited.replace(edited.find(stop), stop.size(), "0x0305\tUByte\t1\t\"Выбег\"");
+    edited.replace(edited.find(stop), stop.size(), "0x0305\tUByte\t1\t\"Торможение\"");
     WriteBytes(dir.File("edited.params"), edited);
     CommandResult all = Cli("restore" + common + dir.File("edited.params") + " --all");
     EXPECT_EQ(all.status, 1);
@@ -288,14 +296,68 @@ TEST(Tools, ParameterSetsFromTheCommandLine) {
               std::string::npos)
         << all.out;
     // Read-only rows cannot be restored; bad files and usage are trouble.
-    EXPECT_EQ(Cli("restore" + common + set + " 0x100").status, 2);
+    CommandResult readOnly = Cli("restore" + common + set + " 0x100");
+    EXPECT_EQ(readOnly.status, 2);
+    EXPECT_NE(readOnly.out.find("регистр 0x100 не записать: только для чтения"), std::string::npos)
+        << readOnly.out;
     WriteBytes(dir.File("cut.params"), text.substr(0, text.size() / 2));
     CommandResult cut = Cli("compare" + common + dir.File("cut.params"));
     EXPECT_EQ(cut.status, 2);
-    EXPECT_NE(cut.out.find("Ошибка в файле параметров, строка"), std::string::npos);
+    EXPECT_NE(cut.out.find("Ошибка в файле параметров " + dir.File("cut.params") + ", строка"),
+              std::string::npos);
     EXPECT_EQ(Cli("restore" + common + dir.File("cut.params") + " --all").status, 2);
     EXPECT_EQ(Cli("backup" + common).status, 2);
     EXPECT_EQ(Cli("backup" + common + "--output " + dir.File("no/such/dir.params")).status, 2);
+    // Never into the description or a folder, and refused before the first exchange.
+    const std::string descBefore = ReadBytes(desc);
+    for (const std::string& bad : {desc, dir.File("")}) {
+        CommandResult refused = Cli("backup" + common + "--output " + bad);
+        EXPECT_EQ(refused.status, 2) << bad;
+        EXPECT_EQ(Lines(refused.out), 1u) << refused.out;
+    }
+    EXPECT_EQ(ReadBytes(desc), descBefore);
+}
+
+TEST(Tools, ParameterSetsOfADeadOrForeignDevice) {
+    TempDir dir;
+    const std::string desc = WriteSignedDescription(
+        dir, "NastrSmall.xml",
+        Description("    <REG addr=\"1\" type=\"UWord\" io=\"RW\"><name>a</name></REG>\r\n"
+                    "    <REG addr=\"2\" type=\"UWord\" io=\"RW\"><name>b</name></REG>\r\n",
+                    " timeout=\"50\""));
+    const std::string set = dir.File("good.params");
+    {
+        SimProcess sim({"--link", dir.File("dev"), "--desc", desc});
+        ASSERT_EQ(
+            Cli("backup --desc " + desc + " --port " + dir.File("dev") + " --output " + set).status,
+            0);
+    }
+    const std::string good = ReadBytes(set);
+    // A silent device: the good set stays, compare says trouble, not difference.
+    SimProcess silent({"--link", dir.File("dead"), "--desc", desc, "--fault", "silent"});
+    const std::string dead = " --desc " + desc + " --port " + dir.File("dead") + " ";
+    CommandResult backup = Cli("backup" + dead + "--output " + set);
+    EXPECT_EQ(backup.status, 1);
+    EXPECT_NE(backup.out.find("Ни один параметр не считан, файл " + set + " не записан"),
+              std::string::npos)
+        << backup.out;
+    EXPECT_EQ(ReadBytes(set), good);
+    EXPECT_EQ(Cli("compare" + dead + set).status, 2);
+    // Some reads refused: the set is written, the exit status and standard error say so.
+    SimProcess refusing({"--link", dir.File("half"), "--desc", desc, "--fault", "error=2:4"});
+    const std::string half = " --desc " + desc + " --port " + dir.File("half") + " ";
+    CommandResult partial = Cli("backup" + half + "--output " + dir.File("half.params"));
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_NE(partial.out.find("Не считано параметров: 1 из 2"), std::string::npos);
+    // A set from another device: nothing to write is no success, and every row says why.
+    const std::string chp7 = kBin + "/NastrChP7.xml";
+    SimProcess other({"--link", dir.File("chp7"), "--desc", chp7});
+    CommandResult foreign =
+        Cli("restore --desc " + chp7 + " --port " + dir.File("chp7") + " " + set);
+    EXPECT_EQ(foreign.status, 1);
+    EXPECT_NE(foreign.out.find("0x01;a;0;не записан: нет в описании\n"), std::string::npos)
+        << foreign.out;
+    EXPECT_NE(foreign.out.find("Записано и подтверждено: 0 из 0"), std::string::npos);
 }
 
 TEST(Tools, PollRecordingSurvivesAKill) {

@@ -38,14 +38,17 @@ void OnNextModal(const std::function<void(QWidget*)>& action, int ms, const char
     timer->start(20);
 }
 
-void CaptureMessageBox(QString* text, QString* caption) {
+void CaptureMessageBox(QString* text, QString* caption, QMessageBox::StandardButton answer) {
     OnNextModal(
-        [text, caption](QWidget* w) {
+        [text, caption, answer](QWidget* w) {
             auto* box = qobject_cast<QMessageBox*>(w);
             if (!box) return;
             if (text) *text = box->text();
             if (caption) *caption = box->windowTitle();
-            box->accept();
+            if (answer != QMessageBox::NoButton && box->button(answer))
+                box->button(answer)->click();
+            else
+                box->accept();
         },
         5000, "QMessageBox");
 }

@@ -26,8 +26,10 @@ void CopySamples(const TempDir& dir, const QStringList& names);
 void OnNextModal(const std::function<void(QWidget*)>& action, int ms = 5000,
                  const char* className = nullptr);
 
-// Answers the next message box with OK and returns its text through *text.
-void CaptureMessageBox(QString* text, QString* caption = nullptr);
+// Answers the next message box (with OK, or by pressing answer) and returns its text
+// through *text.
+void CaptureMessageBox(QString* text, QString* caption = nullptr,
+                       QMessageBox::StandardButton answer = QMessageBox::NoButton);
 
 // Forgets the stored settings (each test starts from an empty store).
 void ClearSettings();

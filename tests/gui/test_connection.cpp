@@ -10,6 +10,7 @@
 #include "link/open_port.h"
 #include "pty_peer.h"
 #include "sim/simulator.h"
+#include "util/hex_text.h"
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -44,7 +45,7 @@ private slots:
         QString text;
         CaptureMessageBox(&text);
         b.w->bOpen->click();
-        QCOMPARE(text, QStringLiteral("No such file or directory"));
+        QCOMPARE(text, QStringLiteral("нет такого файла или папки"));
         QVERIFY(!b.w->PortOpen());
         QCOMPARE(b.w->bOpen->text(), QStringLiteral("Открыть"));
         QVERIFY(b.w->cbPort->isEnabled());
@@ -92,7 +93,8 @@ private slots:
         QVERIFY(!b.w->Regs().Items(row)->IsModified());
         QVERIFY(!b.w->Regs().Items(row)->GetBusy());
         QVERIFY(b.w->StatusTimer->isActive());
-        // Enter on a row that was not changed writes nothing.
+        // Enter on a row that was not changed writes nothing (no keep-alive meanwhile).
+        b.w->PingTimer->stop();
         const size_t before = b.sim->RequestCount();
         QVERIFY(b.w->vstListKeyEnter());
         QTest::qWait(300);

@@ -1,6 +1,7 @@
 // Parameter sets in the window: save, the comparison dialog, restore, and the
 // File menu items that need an open port.
 #include <QDir>
+#include <QFile>
 #include <QTest>
 
 #include "device/value_codec.h"
@@ -47,52 +48,138 @@ private slots:
         b.w->SaveParameters(path);
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
         QVERIFY2(b.w->StatusText->text().startsWith(QStringLiteral(" Параметры сохранены: ")),
-                 qPrintable(b.w->StatusText->text() + QString::number(b.w->ParamRunner()->Done()) +
-                            "/" + QString::number(b.w->ParamRunner()->Total())));
+                 qPrintable(b.w->StatusText->text()));
         TParamSet set;
         std::string error;
         QVERIFY2(ReadParamSetFile(path.toStdString(), set, error), error.c_str());
         QCOMPARE(set.DescriptionFile, std::string("NastrBUK2.xml"));
-        QVERIFY(!set.Entries.empty());
+        QCOMPARE(QFile(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+                 QFileDevice::Permissions());
 
-        // The device's set-point changes; the comparison shows that row only.
+        // The device's set-point and a service row change; the comparison shows the
+        // set-point, the service row only in service mode and never ticked.
         DeviceSets(*b.sim, 0x21, rtWord, TValue(int16_t{61}));
+        DeviceSets(*b.sim, 0x32, rtUWord, TValue(uint16_t{600}));
         b.w->CompareWithFile(path);
         QTRY_VERIFY_WITH_TIMEOUT(b.w->CompareDialog() != nullptr, 20000);
         TCompareDialog* d = b.w->CompareDialog();
         QCOMPARE(d->windowTitle(), QStringLiteral("Сравнение с файлом параметров"));
+        QVERIFY(d->Header->text().startsWith(QStringLiteral("Файл: ") + path + "\n"));
         QStringList headers;
         for (int c = 0; c < d->Table->columnCount(); ++c)
             headers << d->Table->horizontalHeaderItem(c)->text();
         QCOMPARE(headers,
                  QStringList({"", "Код", "Параметр", "В файле", "В устройстве", "Состояние"}));
-        QVERIFY(d->chOnlyDiffs->isChecked());
-        QStringList shown;
-        for (int r = 0; r < d->Table->rowCount(); ++r)
-            if (!d->Table->isRowHidden(r)) shown << d->Table->item(r, 1)->text();
-        QCOMPARE(shown, QStringList({"0x21"}));
-        const int row = [&] {
+        const auto shownCodes = [d] {
+            QStringList shown;
             for (int r = 0; r < d->Table->rowCount(); ++r)
-                if (d->Table->item(r, 1)->text() == QStringLiteral("0x21")) return r;
+                if (!d->Table->isRowHidden(r)) shown << d->Table->item(r, 1)->text();
+            return shown;
+        };
+        const auto rowOf = [d](const QString& code) {
+            for (int r = 0; r < d->Table->rowCount(); ++r)
+                if (d->Table->item(r, 1)->text() == code) return r;
             return -1;
-        }();
+        };
+        QVERIFY(d->chOnlyDiffs->isChecked());
+        QCOMPARE(shownCodes(), QStringList({"0x21"}));
+        const int total = d->Table->rowCount() - 2; // the two service rows of the file
+        QCOMPARE(d->Summary->text(), QStringLiteral("Различий: 1 из %1").arg(total));
+        const int row = rowOf(QStringLiteral("0x21")), service = rowOf(QStringLiteral("0x32"));
         QCOMPARE(d->Table->item(row, 5)->text(), QStringLiteral("различается"));
+        QCOMPARE(d->Table->item(row, 3)->text(), QStringLiteral("75"));
+        QCOMPARE(d->Table->item(row, 4)->text(), QStringLiteral("61"));
+        QCOMPARE(d->Table->item(row, 4)->toolTip(), QStringLiteral("61"));
+        QVERIFY(d->Table->item(row, 3)->background() != d->Table->item(row, 2)->background());
         QCOMPARE(d->Table->item(row, 0)->checkState(), Qt::Checked);
+        b.w->ToggleServiceMode(); // F7
+        QCOMPARE(shownCodes(), QStringList({"0x21", "0x32"}));
+        QCOMPARE(d->Table->item(service, 0)->checkState(), Qt::Unchecked);
+        QCOMPARE(d->Summary->text(), QStringLiteral("Различий: 2 из %1").arg(total + 2));
+        // Space ticks the focused row from any of its cells; ticked, it is written only
+        // while it can be seen.
+        d->Table->setCurrentCell(service, 4);
+        QTest::keyClick(d->Table, Qt::Key_Space);
+        QCOMPARE(d->Table->item(service, 0)->checkState(), Qt::Checked);
+        QCOMPARE(d->TickedCount(), 2);
+        b.w->ToggleServiceMode();
+        QCOMPARE(d->TickedCount(), 1);
         d->chOnlyDiffs->setChecked(false);
         QVERIFY(!d->Table->isRowHidden(0));
+        d->chOnlyDiffs->setChecked(true);
         const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS");
         if (!out.isEmpty()) {
-            d->chOnlyDiffs->setChecked(true);
             QTest::qWait(200);
             QVERIFY(d->grab().save(out + QStringLiteral("/parameter-sets.png")));
         }
 
+        // Enter writes nothing; the write asks first, naming the rows, and "Отмена" of
+        // that question writes nothing either.
+        QTest::keyClick(d->Table, Qt::Key_Return);
+        QTest::keyClick(d, Qt::Key_Return);
+        QTest::qWait(200);
+        QVERIFY(!b.w->ParamRunner()->Running());
+        QCOMPARE(b.sim->Value(0x21), TValue(int16_t{61}));
+        QString question;
+        CaptureMessageBox(&question, nullptr, QMessageBox::No);
         QTest::mouseClick(d->bWrite, Qt::LeftButton);
+        QCOMPARE(question, QStringLiteral("Записать 1 параметров в устройство?\n\n0x21 Уставка "
+                                          "температуры подачи [°C]: 75"));
+        QTest::qWait(200);
+        QCOMPARE(b.sim->Value(0x21), TValue(int16_t{61}));
+        CaptureMessageBox(&question, nullptr, QMessageBox::Yes);
+        QTest::mouseClick(d->bWrite, Qt::LeftButton);
+        QVERIFY(!d->bWrite->isEnabled() || !b.w->ParamRunner()->Running());
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Записано и подтверждено: 1 из 1"));
         QCOMPARE(d->Table->item(row, 5)->text(), QStringLiteral("совпадает"));
         QCOMPARE(b.sim->Value(0x21), TValue(int16_t{75}));
+        QCOMPARE(b.sim->Value(0x32), TValue(uint16_t{600})); // ticked but out of sight
+        // Nothing left to write: the button rests, the table gives way to "Различий нет".
+        QVERIFY(!d->bWrite->isEnabled());
+        QVERIFY(d->NoDifference->isVisible() && !d->Table->isVisible());
         d->close();
+    }
+
+    void backupsThatFailDoNotReplaceAGoodSet() {
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        const QString path = QString::fromStdString(b.dir.File("good.params"));
+        WriteBytes(path.toStdString(), "good");
+        QString text;
+        // Not into the description, nor into a folder: refused before any exchange.
+        const size_t before = b.sim->RequestCount();
+        for (const QString& bad : {QString::fromStdString(b.dir.File("NastrBUK2.xml")),
+                                   QString::fromStdString(b.dir.File(""))}) {
+            CaptureMessageBox(&text);
+            b.w->SaveParameters(bad);
+            QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 5000);
+            QVERIFY2(text.contains(QStringLiteral("описания")) ||
+                         text.endsWith(QStringLiteral(": это папка")),
+                     qPrintable(text));
+            text.clear();
+        }
+        QCOMPARE(b.sim->RequestCount(), before);
+        // One register refused: asked before replacing, "Не заменять" keeps the file.
+        TSimFaults f;
+        f.ErrorCodes[0x21] = 2;
+        b.sim->SetFaults(f);
+        CaptureMessageBox(&text, nullptr, QMessageBox::No);
+        b.w->SaveParameters(path);
+        QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 20000);
+        QVERIFY2(text.startsWith(QStringLiteral("Не считано параметров: 1 из ")), qPrintable(text));
+        QCOMPARE(ReadBytes(path.toStdString()), std::string("good"));
+        QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Файл параметров не заменён"));
+        // A silent device: nothing is written, and the window says so.
+        f.Silent = true;
+        b.sim->SetFaults(f);
+        b.w->Canal().SetTimeout(30);
+        text.clear();
+        CaptureMessageBox(&text);
+        b.w->SaveParameters(path);
+        QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 60000);
+        QCOMPARE(text, QStringLiteral("Ни один параметр не считан, файл %1 не записан").arg(path));
+        QCOMPARE(ReadBytes(path.toStdString()), std::string("good"));
     }
 
     void aFailedRestoreIsListed() {
@@ -107,8 +194,9 @@ private slots:
         TSimFaults f;
         f.KeepValue.insert(0x21);
         b.sim->SetFaults(f);
+        CaptureMessageBox(nullptr, nullptr, QMessageBox::Yes);
         QString text;
-        CaptureMessageBox(&text);
+        QTimer::singleShot(500, [&text] { CaptureMessageBox(&text); });
         QTest::mouseClick(b.w->CompareDialog()->bWrite, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 20000);
         QVERIFY2(text.startsWith(QStringLiteral("Записано и подтверждено: 0 из 1")),

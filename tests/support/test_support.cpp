@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 
 #include "device/signature.h"
+#include "device/value_codec.h"
 #include "util/cp1251.h"
 
 namespace tunavox::test {
@@ -78,18 +79,11 @@ std::string Description(const std::string& registers, const std::string& rootAtt
 }
 
 uint32_t FloatBitsOf(const TValue& value) {
-    double d = 0;
-    value.AsDouble(d);
-    const float f = static_cast<float>(d);
-    uint32_t bits = 0;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
+    return FloatBits(value);
 }
 
 TValue FromFloatBits(uint32_t bits) {
-    float f = 0;
-    std::memcpy(&f, &bits, sizeof f);
-    return TValue(static_cast<double>(f));
+    return FloatFromBits(bits);
 }
 
 } // namespace tunavox::test

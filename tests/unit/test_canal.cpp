@@ -10,6 +10,7 @@
 #include "log/logger.h"
 #include "pty_peer.h"
 #include "test_support.h"
+#include "util/hex_text.h"
 
 using namespace tunavox;
 using namespace tunavox::test;

@@ -44,6 +44,6 @@ TEST(Cli, UsageErrorsExitWithTwo) {
     for (const char* args : {"", "verify", "sign", "frobnicate x"}) {
         CommandResult r = Cli(args);
         EXPECT_EQ(r.status, 2) << args;
-        EXPECT_NE(r.out.find("Usage"), std::string::npos) << args;
+        EXPECT_NE(r.out.find("Использование:"), std::string::npos) << args;
     }
 }

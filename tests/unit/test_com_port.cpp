@@ -60,12 +60,23 @@ TEST(ComPort, OpensByNameAndExclusively) {
 TEST(ComPort, FailuresCarryTheSystemText) {
     TMyComPort port;
     EXPECT_FALSE(port.Open("ttyNoSuchPort99", true));
-    EXPECT_EQ(port.ErrorText(), "No such file or directory");
+    EXPECT_EQ(port.ErrorText(), "нет такого файла или папки");
     TempDir dir;
     WriteBytes(dir.File("plain"), "x");
     EXPECT_FALSE(port.Open(dir.File("plain"), false));
-    EXPECT_EQ(port.ErrorText(), "Inappropriate ioctl for device");
-    EXPECT_EQ(SystemErrorText(EACCES), "Permission denied");
+    EXPECT_EQ(port.ErrorText(), "это не устройство");
+    // The errors a user meets are told in Russian; the rest keep the system's text.
+    const std::pair<int, const char*> texts[] = {
+        {EACCES, "нет доступа"},
+        {ENOSPC, "нет места на диске"},
+        {EROFS, "файловая система только для чтения"},
+        {EISDIR, "это папка"},
+        {EIO, "ошибка ввода-вывода"},
+        {EBUSY, "устройство или ресурс занят"},
+        {EPIPE, "Broken pipe"},
+    };
+    for (const auto& [code, text] : texts)
+        EXPECT_EQ(SystemErrorText(code), text) << code;
 }
 
 TEST(ComPort, ClosedPortSaysSo) {

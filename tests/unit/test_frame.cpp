@@ -7,6 +7,7 @@
 
 #include "link/frame.h"
 #include "link/frame_collector.h"
+#include "util/hex_text.h"
 
 using namespace tunavox;
 using tunavox::test::Bytes;

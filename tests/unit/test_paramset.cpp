@@ -3,8 +3,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "device/value_codec.h"
 #include "paramset/param_set.h"
 #include "test_support.h"
 
@@ -82,6 +86,68 @@ TEST(ParamSet, RoundTripIsExact) {
     EXPECT_NE(text.find("0x000B\tFloat\t0x3DCCCCCD\t"), std::string::npos);
     EXPECT_NE(text.find("0xFFFF\tUWord\t-\t\"Устройство не отвечает\"\tx\n"), std::string::npos);
     EXPECT_EQ(FormatParamSet(back), text);
+
+    // NaN bits, signalling ones too, come back as they were through the file and the wire.
+    for (const uint32_t bits : {0x7FA00001u, 0xFF800001u, 0x7FC00000u, 0x7FFFFFFFu}) {
+        std::string field, wire;
+        ASSERT_TRUE(ValueFieldText(FloatFromBits(bits), rtFloat, field));
+        TValue fromFile, fromWire;
+        ASSERT_TRUE(ParseValueField(field, rtFloat, fromFile)) << field;
+        EXPECT_EQ(FloatBits(fromFile), bits) << field;
+        ASSERT_TRUE(ValueToBytes(fromFile, rtFloat, wire));
+        ASSERT_TRUE(BytesToValue(wire, rtFloat, fromWire));
+        EXPECT_EQ(FloatBits(fromWire), bits) << field;
+    }
+}
+
+TEST(ParamSet, FilesAreWrittenSafely) {
+    TempDir dir;
+    const std::string target = dir.File("set.params");
+    // A link where the old fixed temporary name was must not be followed.
+    WriteBytes(dir.File("victim"), "keep");
+    ASSERT_EQ(symlink(dir.File("victim").c_str(), (target + ".tmp~").c_str()), 0);
+    std::string error;
+    ASSERT_TRUE(WriteParamSetFile(target, Sample(), error)) << error;
+    EXPECT_EQ(ReadBytes(dir.File("victim")), "keep");
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u); // password registers may be in it
+    size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.File("")))
+        files += e.path().filename().string().find("set.params.tmp-") == 0 ? 100 : 1;
+    EXPECT_EQ(files, 3u); // victim, the link and the set: no temporary left behind
+
+    // Where a backup may not go, told before any device is read.
+    const std::string desc = dir.File("desc.xml");
+    WriteBytes(desc, "<DEVICE/>");
+    ASSERT_EQ(link(desc.c_str(), dir.File("other-name").c_str()), 0);
+    const struct {
+        std::string path;
+        std::string error; // empty: allowed
+    } targets[] = {
+        {target, ""},
+        {dir.File("new.params"), ""},
+        {desc, "Файл " + desc + " — файл описания устройства, параметры в него не сохраняются"},
+        {dir.File("other-name"),
+         "Файл " + dir.File("other-name") +
+             " — файл описания устройства, параметры в него не сохраняются"},
+        {dir.File("nastrX.XML"),
+         "Файл " + dir.File("nastrX.XML") +
+             " — файл описания устройства, параметры в него не сохраняются"},
+        {dir.File(""), "Не удалось записать файл " + dir.File("") + ": это папка"},
+        {dir.File("no/x.params"),
+         "Не удалось записать файл " + dir.File("no/x.params") + ": нет такого файла или папки"},
+        {"/proc/x.params", "Не удалось записать файл /proc/x.params: "},
+    };
+    for (const auto& t : targets) {
+        const bool ok = CheckParamSetTarget(t.path, desc, error);
+        EXPECT_EQ(ok, t.error.empty()) << t.path;
+        if (!ok) {
+            EXPECT_EQ(error.substr(0, t.error.size()), t.error) << t.path;
+        }
+    }
+    EXPECT_FALSE(WriteParamSetFile(dir.File(""), Sample(), error));
+    EXPECT_EQ(error, "Не удалось записать файл " + dir.File("") + ": это папка");
 }
 
 TEST(ParamSet, MalformedFilesAreRefusedNamingTheLine) {
@@ -96,31 +162,57 @@ TEST(ParamSet, MalformedFilesAreRefusedNamingTheLine) {
         std::string text;
         std::string error;
     } cases[] = {
-        {"", "строка 0: это не файл параметров"},
-        {"<?xml version=\"1.0\"?>\n<DEVICE/>\n", "строка 1: это не файл параметров"},
-        {good.substr(0, good.size() - 1), "строка 28: файл оборван (нет конца строки)"},
-        {cut("end\n"), "строка 27: файл оборван (нет строки «end»)"},
-        {cut("0x0005"), "строка 15: файл оборван (нет строки «end»)"},
+        {"", ": файл пуст"},
+        {"\xEF\xBB\xBF", ": файл пуст"},
+        {"<?xml version=\"1.0\"?>\n<DEVICE/>\n", ", строка 1: это не файл параметров"},
+        {good.substr(0, good.size() - 1), ", строка 28: файл оборван (нет конца строки)"},
+        {cut("end\n"), ", строка 27: файл оборван (нет строки «end»)"},
+        {cut("0x0005"), ", строка 15: файл оборван (нет строки «end»)"},
         {replaced("0x0005\tByte\t-128", "0x0005\tByte\t-129"),
-         "строка 16: значение «-129» не подходит к типу Byte"},
-        {replaced("\tUByte\t", "\tNibble\t"), "строка 19: неизвестный тип «Nibble»"},
-        {replaced("registers: 16", "registers: 17"), "строка 28: записей 16 вместо 17"},
-        {replaced("registers: 16", "registers: 15"), "строка 27: записей больше, чем указано"},
-        {replaced("protocol: 1.0", "protocol: 3"), "строка 6: некорректная версия протокола"},
+         ", строка 16: значение «-129» не подходит к типу Byte"},
+        {replaced("\tUByte\t", "\tNibble\t"), ", строка 19: неизвестный тип «Nibble»"},
+        {replaced("registers: 16", "registers: 17"), ", строка 28: записей 16 вместо 17"},
+        {replaced("registers: 16", "registers: 15"), ", строка 27: записей больше, чем указано"},
+        {replaced("protocol: 1.0", "protocol: 3"), ", строка 6: некорректная версия протокола"},
         {replaced("0x000B\tFloat\t0x3DCCCCCD", "0x000B\tFloat\t0.1"),
-         "строка 22: значение «0.1» не подходит к типу Float"},
-        {replaced("\"показ\"\tИмя", "\"показ\tИмя"), "строка 12: некорректный текст значения"},
-        {good + "лишнее\n", "строка 29: текст после строки «end»"},
+         ", строка 22: значение «0.1» не подходит к типу Float"},
+        {replaced("\"показ\"\tИмя", "\"показ\tИмя"), ", строка 12: некорректный текст значения"},
+        {good + "лишнее\n", ", строка 29: текст после строки «end»"},
+        {replaced("0x0006\t", "0x0005\t"), ", строка 17: код 0x05 уже был в строке 16"},
+        {replaced("\tИмя [ед.]\n", "\tИмя [ед.]\tшестое\n"),
+         ", строка 12: ожидалось пять полей, разделённых табуляцией"},
+        {replaced("\"показ\"", std::string("\"по") + '\0' + "каз\""),
+         ", строка 12: недопустимый управляющий символ"},
+        {replaced("failed: 1", "failed: 0"), ", строка 28: записей без значения 1 вместо 0"},
+        {replaced("0x0005\tByte\t-128", "0x0005\tByte\t" + std::string(60, '9')),
+         ", строка 16: значение «" + std::string(40, '9') + "…» не подходит к типу Byte"},
+        // Str values no device can take: outside Windows-1251, broken UTF-8, too long.
+        {replaced("\"  пробелы по краям  \"", "\"日本\""),
+         ", строка 13: значение не записать в устройство: текст содержит символы, которых нет "
+         "в кодировке Windows-1251"},
+        {replaced("\"  пробелы по краям  \"", "\"\xD0\""),
+         ", строка 13: значение не записать в устройство: текст содержит символы, которых нет "
+         "в кодировке Windows-1251"},
+        {replaced("\"  пробелы по краям  \"", "\"" + std::string(32761, 'a') + "\""),
+         ", строка 13: значение не записать в устройство: текст длиннее 32760 байт"},
     };
     for (const auto& c : cases) {
         TParamSet set = Sample();
         std::string error;
         EXPECT_FALSE(ParseParamSet(c.text, set, error)) << c.error;
-        EXPECT_EQ(error, "Ошибка в файле параметров, " + c.error);
+        EXPECT_EQ(error, "Ошибка в файле параметров" + c.error);
         EXPECT_TRUE(set.Entries.empty());
     }
     TParamSet set;
     std::string error;
     EXPECT_FALSE(ReadParamSetFile("/nonexistent/x.params", set, error));
-    EXPECT_EQ(error.rfind("Не удалось прочитать файл: ", 0), 0u);
+    EXPECT_EQ(error, "Не удалось прочитать файл /nonexistent/x.params: нет такого файла или папки");
+    // A byte order mark in front is accepted; file errors name the file.
+    TempDir dir;
+    WriteBytes(dir.File("bom.params"), "\xEF\xBB\xBF" + good);
+    EXPECT_TRUE(ReadParamSetFile(dir.File("bom.params"), set, error)) << error;
+    WriteBytes(dir.File("bad.params"), good + "x\n");
+    EXPECT_FALSE(ReadParamSetFile(dir.File("bad.params"), set, error));
+    EXPECT_EQ(error, "Ошибка в файле параметров " + dir.File("bad.params") +
+                         ", строка 29: текст после строки «end»");
 }

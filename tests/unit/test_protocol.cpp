@@ -6,6 +6,7 @@
 #include "device/value_codec.h"
 #include "link/frame.h"
 #include "protocol/register_protocol.h"
+#include "util/hex_text.h"
 
 using namespace tunavox;
 using tunavox::test::Bytes;

@@ -14,6 +14,7 @@
 #include "trend/sample_store.h"
 
 #include "util/cp1251.h"
+#include "util/system_error.h"
 #include <algorithm>
 
 using namespace tunavox;
@@ -77,10 +78,10 @@ TEST(PollRecorder, AWriteFailureStopsTheRecordingAndSaysWhy) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(r.Recording());
-    EXPECT_EQ(r.Failure(), std::strerror(EFBIG));
+    EXPECT_EQ(r.Failure(), SystemErrorText(EFBIG));
     {
         std::lock_guard<std::mutex> g(lock);
-        EXPECT_EQ(reported, std::strerror(EFBIG));
+        EXPECT_EQ(reported, SystemErrorText(EFBIG));
     }
     r.Stop();
     // Every line on the disk is whole.

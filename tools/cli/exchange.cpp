@@ -24,7 +24,7 @@ namespace tunavox::cli {
 
 int Ports() {
     std::string list;
-    if (!ListComPorts(list, false)) return Fail("the list of serial ports cannot be read");
+    if (!ListComPorts(list, false)) return Fail("не удалось прочитать список COM-портов");
     size_t start = 0;
     while (start < list.size()) {
         const size_t end = list.find("\r\n", start);
@@ -44,7 +44,7 @@ int Read(const std::vector<std::string>& args) {
     if (const int status = s.Start(o)) return status;
     for (uint16_t address : wanted)
         if (FindRow(s.Regs, address) < 0)
-            return Fail("no register at address " + DeviceErrorKey(address));
+            return Fail("нет регистра с адресом " + DeviceErrorKey(address));
     for (int row = 0; row < s.Regs.Count(); ++row) {
         const TReg* reg = s.Regs.Items(row);
         // What "Считать все" reads: no headings, nothing write-only.
@@ -62,7 +62,7 @@ int Write(const std::vector<std::string>& args) {
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error)) return Fail(error);
-    if (o.Rest.empty()) return Fail("write needs ADDR=VALUE");
+    if (o.Rest.empty()) return Fail("write: укажите АДРЕС=ЗНАЧЕНИЕ");
     Session s;
     if (const int status = s.Start(o)) return status;
     std::vector<int> rows;
@@ -70,12 +70,12 @@ int Write(const std::vector<std::string>& args) {
         const size_t eq = a.find('=');
         uint16_t address = 0;
         if (eq == std::string::npos || !ParseAddress(a.substr(0, eq), address))
-            return Fail("not ADDR=VALUE: " + a);
+            return Fail("ожидалось АДРЕС=ЗНАЧЕНИЕ: " + a);
         const int row = FindRow(s.Regs, address);
-        if (row < 0) return Fail("no register at address " + DeviceErrorKey(address));
+        if (row < 0) return Fail("нет регистра с адресом " + DeviceErrorKey(address));
         // As the table's editor: a named value's text first, then the text itself.
         if (!s.Regs.Items(row)->SetValueFromText(a.substr(eq + 1), false))
-            return Fail("the value does not fit the register's type: " + a);
+            return Fail("значение не подходит к типу регистра: " + a);
         rows.push_back(row);
     }
     for (int row : rows)

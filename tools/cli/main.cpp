@@ -13,30 +13,31 @@
 namespace {
 
 const char* const kUsage =
-    "Usage:\n"
-    "  tunavox-cli sign FILE...     write the signature into each description file\n"
-    "  tunavox-cli verify FILE...   load each description and print OK or the error\n"
-    "  tunavox-cli ports            list the system's serial ports\n"
-    "  tunavox-cli read  --desc FILE --port NAME [options] [ADDR...]\n"
-    "                               read every readable register (or the listed ones)\n"
-    "  tunavox-cli write --desc FILE --port NAME [options] ADDR=VALUE...\n"
-    "  tunavox-cli backup  --desc FILE --port NAME [options] --output SET\n"
-    "                               save every readable setting to a parameter set\n"
-    "  tunavox-cli compare --desc FILE --port NAME [options] SET\n"
-    "                               code;name [units];value in file;value in device;state\n"
-    "  tunavox-cli restore --desc FILE --port NAME [options] SET [--all] [ADDR...]\n"
-    "                               write the differing RW rows (all, or the listed ones),\n"
-    "                               each read back and checked\n"
-    "  tunavox-cli poll --desc FILE --port NAME [options] [--seconds S | --count N]\n"
-    "                   [--output FILE] [ADDR...]\n"
-    "                               read the registers in turn (all readable ones when none\n"
-    "                               are listed): time;code;name [units];value;error per read,\n"
-    "                               appended to FILE as the window records polling\n"
-    "Options: --version 1|2 (default 2), --id N, --gateway, --log\n"
-    "         read also: --format csv|html|rtf --output FILE (the table as the window exports it)\n"
-    "Output of read and write: code;name [units];value;error, one line per register.\n"
-    "Exit status: 0 all exchanges succeeded (compare: every row the same), 1 some failed\n"
-    "(or differ), 2 bad usage, description, port or file.\n";
+    "Использование:\n"
+    "  tunavox-cli sign ФАЙЛ...     записать подпись в каждый файл описания\n"
+    "  tunavox-cli verify ФАЙЛ...   загрузить каждое описание, вывести OK или ошибку\n"
+    "  tunavox-cli ports            список COM-портов системы\n"
+    "  tunavox-cli read  --desc ФАЙЛ --port ИМЯ [параметры] [АДРЕС...]\n"
+    "                               считать все читаемые регистры (или перечисленные)\n"
+    "  tunavox-cli write --desc ФАЙЛ --port ИМЯ [параметры] АДРЕС=ЗНАЧЕНИЕ...\n"
+    "  tunavox-cli backup  --desc ФАЙЛ --port ИМЯ [параметры] --output НАБОР\n"
+    "                               сохранить все читаемые настройки в файл параметров\n"
+    "  tunavox-cli compare --desc ФАЙЛ --port ИМЯ [параметры] НАБОР\n"
+    "                               код;параметр [ед.];в файле;в устройстве;состояние\n"
+    "  tunavox-cli restore --desc ФАЙЛ --port ИМЯ [параметры] НАБОР [--all] [АДРЕС...]\n"
+    "                               записать различающиеся RW-строки (все или перечисленные),\n"
+    "                               каждую с обратным чтением и проверкой\n"
+    "  tunavox-cli poll --desc ФАЙЛ --port ИМЯ [параметры] [--seconds С | --count N]\n"
+    "                   [--output ФАЙЛ] [АДРЕС...]\n"
+    "                               опрашивать регистры по очереди (все читаемые, если не\n"
+    "                               перечислены): время;код;параметр [ед.];значение;ошибка,\n"
+    "                               дописывая в ФАЙЛ, как окно записывает опрос\n"
+    "Параметры: --version 1|2 (по умолчанию 2), --id N, --gateway, --log\n"
+    "           для read также: --format csv|html|rtf --output ФАЙЛ (таблица, как экспорт окна)\n"
+    "Вывод read и write: код;параметр [ед.];значение;ошибка, строка на регистр.\n"
+    "Код выхода: 0 все обмены успешны (compare: все строки совпадают), 1 были ошибки\n"
+    "(restore: не всё записано), 2 ошибка вызова, описания, порта или файла\n"
+    "(compare: 1 различия при успешном чтении, 2 ошибка чтения).\n";
 
 int Usage(const char* message = nullptr) {
     if (message) std::fprintf(stderr, "tunavox-cli: %s\n", message);
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "sign" || command == "verify") {
-        if (args.empty()) return Usage("no files given");
+        if (args.empty()) return Usage("не указаны файлы");
         return command == "sign" ? Sign(args) : Verify(args);
     }
     if (command == "ports") return tunavox::cli::Ports();
@@ -89,5 +90,5 @@ int main(int argc, char** argv) {
     if (command == "compare") return tunavox::cli::Compare(args);
     if (command == "restore") return tunavox::cli::Restore(args);
     if (command == "poll") return tunavox::cli::Poll(args);
-    return Usage(("unknown command: " + command).c_str());
+    return Usage(("неизвестная команда: " + command).c_str());
 }

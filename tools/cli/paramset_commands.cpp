@@ -46,10 +46,10 @@ std::string RowCode(const TCompareRow& row) {
 // Loads the set, starts the session and compares; 0 or an exit status.
 int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner*& runner,
                       std::unique_ptr<TParamRunner>& owned) {
-    if (o.Rest.empty()) return Fail("no parameter set file given");
+    if (o.Rest.empty()) return Fail("не указан файл параметров");
     std::string error;
     if (!ReadParamSetFile(o.Rest[0], set, error)) {
-        std::fprintf(stderr, "%s: %s\n", o.Rest[0].c_str(), error.c_str());
+        std::fprintf(stderr, "%s\n", error.c_str());
         return kUsageError;
     }
     if (const int status = s.Start(o)) return status;
@@ -69,18 +69,32 @@ int Backup(const std::vector<std::string>& args) {
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
-    if (o.Output.empty()) return Fail("backup needs --output SET");
-    if (!o.Rest.empty()) return Fail("unexpected argument: " + o.Rest[0]);
+    if (o.Output.empty()) return Fail("backup: укажите --output НАБОР");
+    if (!o.Rest.empty()) return Fail("лишний аргумент: " + o.Rest[0]);
+    // Before the first exchange: a backup must have somewhere to go.
+    if (!CheckParamSetTarget(o.Output, o.Desc, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kUsageError;
+    }
     Session s;
     if (const int status = s.Start(o)) return status;
     TParamRunner runner(ContextOf(s));
     runner.StartBackup();
     RunToEnd(s, runner);
     if (runner.Cancelled()) {
-        std::fprintf(stderr, "tunavox-cli: interrupted, %s not written\n", o.Output.c_str());
+        std::fprintf(stderr, "Сохранение прервано, файл %s не записан\n", o.Output.c_str());
         return 1;
     }
     TParamSet& set = runner.Set;
+    for (const TParamEntry& e : set.Entries)
+        if (e.Failed)
+            std::printf("%s\n", Line({DeviceErrorKey(e.Addr), e.Name, "", e.Shown}).c_str());
+    const size_t failed = static_cast<size_t>(set.FailedCount());
+    if (failed > 0 && failed == set.Entries.size()) {
+        // Nothing was read: a good set already there must not give way to this one.
+        std::fprintf(stderr, "Ни один параметр не считан, файл %s не записан\n", o.Output.c_str());
+        return 1;
+    }
     set.Device = s.Desc.Name;
     set.DescriptionFile = s.Desc.FileName;
     set.Sign = s.Desc.Sign;
@@ -89,45 +103,47 @@ int Backup(const std::vector<std::string>& args) {
     set.Saved = LocalTimeText(std::chrono::system_clock::now(), false);
     set.Program = ProgramVersion();
     if (!WriteParamSetFile(o.Output, set, error)) {
-        std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), error.c_str());
+        std::fprintf(stderr, "%s\n", error.c_str());
         return kUsageError;
     }
-    for (const TParamEntry& e : set.Entries)
-        if (e.Failed)
-            std::printf("%s\n", Line({DeviceErrorKey(e.Addr), e.Name, "", e.Shown}).c_str());
-    std::printf("Параметры сохранены: %zu, ошибок чтения: %d\n",
-                set.Entries.size() - static_cast<size_t>(set.FailedCount()), set.FailedCount());
-    return set.FailedCount() == 0 ? 0 : 1;
+    std::printf("Параметры сохранены: %zu, ошибок чтения: %zu\n", set.Entries.size() - failed,
+                failed);
+    if (failed == 0) return 0;
+    std::fprintf(stderr, "Не считано параметров: %zu из %zu\n", failed, set.Entries.size());
+    return 1;
 }
 
 int Compare(const std::vector<std::string>& args) {
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
-    if (o.Rest.size() > 1) return Fail("compare takes one parameter set file");
+    if (o.Rest.size() > 1) return Fail("compare: нужен один файл параметров");
     Session s;
     TParamSet set;
     TParamRunner* runner = nullptr;
     std::unique_ptr<TParamRunner> owned;
     if (const int status = CompareWithDevice(o, s, set, runner, owned)) return status;
-    bool same = !runner->Cancelled();
+    // As diff and cmp: 0 the same, 1 differences, 2 trouble (a read failed).
+    bool same = true, trouble = runner->Cancelled();
     for (const TCompareRow& row : runner->Rows) {
-        std::printf("%s\n", Line({RowCode(row), row.Name, row.File.Shown, row.DeviceText,
+        std::printf("%s\n", Line({RowCode(row), row.Name, row.FileText, row.DeviceText,
                                   CompareStateText(row)})
                                 .c_str());
         same = same && row.State == TCompareState::Same;
+        trouble = trouble || row.State == TCompareState::ReadFailed;
     }
-    return same ? 0 : 1;
+    if (runner->Cancelled()) std::fprintf(stderr, "Сравнение прервано\n");
+    return trouble ? kUsageError : same ? 0 : 1;
 }
 
 int Restore(const std::vector<std::string>& args) {
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
-    if (o.Rest.empty()) return Fail("restore needs a parameter set file");
+    if (o.Rest.empty()) return Fail("restore: укажите файл параметров");
     std::vector<uint16_t> listed;
     if (!ParseAddresses(o.Rest, 1, listed, error)) return Fail(error);
-    if (o.All && !listed.empty()) return Fail("--all and addresses exclude each other");
+    if (o.All && !listed.empty()) return Fail("--all и адреса не указываются вместе");
     Session s;
     TParamSet set;
     TParamRunner* runner = nullptr;
@@ -139,27 +155,54 @@ int Restore(const std::vector<std::string>& args) {
             std::find_if(runner->Rows.begin(), runner->Rows.end(),
                          [address](const TCompareRow& r) { return r.File.Addr == address; });
         if (it == runner->Rows.end())
-            return Fail("the file has no register " + DeviceErrorKey(address));
+            return Fail("в файле нет регистра " + DeviceErrorKey(address));
         if (!it->Restorable)
-            return Fail(DeviceErrorKey(address) + " cannot be restored: " + CompareStateText(*it));
+            return Fail("регистр " + DeviceErrorKey(address) +
+                        " не записать: " + RestoreRefusal(*it));
     }
-    for (TCompareRow& row : runner->Rows) {
-        if (!listed.empty())
-            row.Selected = row.Restorable &&
-                           std::find(listed.begin(), listed.end(), row.File.Addr) != listed.end();
-        else if (o.All)
-            row.Selected = row.Restorable;
+    // What the command is about: the listed rows, else every row of the set.
+    std::vector<bool> inScope(runner->Rows.size(), listed.empty());
+    for (size_t i = 0; i < runner->Rows.size(); ++i) {
+        TCompareRow& row = runner->Rows[i];
+        if (!listed.empty()) {
+            inScope[i] = std::find(listed.begin(), listed.end(), row.File.Addr) != listed.end();
+            row.Selected = row.Restorable && inScope[i];
+        } else {
+            // The window leaves service rows to the engineer; the command writes every
+            // differing RW row (or, with --all, every RW row).
+            row.Selected = row.Restorable && (o.All || row.State == TCompareState::Differs);
+        }
     }
     runner->StartRestore();
     RunToEnd(s, *runner);
-    for (const TRestoreOutcome& r : runner->Restored) {
-        const TCompareRow& row = runner->Rows[r.Index];
-        std::printf("%s\n", Line({RowCode(row), row.Name, row.File.Shown, r.Error}).c_str());
+    std::vector<const std::string*> outcome(runner->Rows.size(), nullptr);
+    for (const TRestoreOutcome& r : runner->Restored)
+        outcome[r.Index] = &r.Error;
+    // One line for every row in question, in table order: written (the error, or
+    // nothing when confirmed), or left out with the reason.
+    bool allDone = !runner->Cancelled();
+    int selected = 0;
+    for (size_t i = 0; i < runner->Rows.size(); ++i) {
+        if (!inScope[i]) continue;
+        const TCompareRow& row = runner->Rows[i];
+        selected += row.Selected ? 1 : 0;
+        std::string result;
+        if (outcome[i]) {
+            result = *outcome[i];
+        } else if (row.Selected) {
+            result = "не записан: запись прервана";
+        } else {
+            const std::string refusal = RestoreRefusal(row);
+            result = "не записан: " + (refusal.empty() ? CompareStateText(row) : refusal);
+        }
+        // A row left out because the device already holds the file's value is done.
+        const bool done =
+            outcome[i] ? outcome[i]->empty() : !row.Selected && row.State == TCompareState::Same;
+        allDone = allDone && done;
+        std::printf("%s\n", Line({RowCode(row), row.Name, row.FileText, result}).c_str());
     }
-    const int selected = static_cast<int>(std::count_if(
-        runner->Rows.begin(), runner->Rows.end(), [](const TCompareRow& r) { return r.Selected; }));
     std::fprintf(stderr, "Записано и подтверждено: %d из %d\n", runner->Confirmed(), selected);
-    return runner->Confirmed() == selected ? 0 : 1;
+    return allDone ? 0 : 1;
 }
 
 } // namespace tunavox::cli

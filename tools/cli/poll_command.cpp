@@ -18,7 +18,7 @@ int Poll(const std::vector<std::string>& args) {
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
-    if (o.Seconds > 0 && o.Count > 0) return Fail("--seconds and --count exclude each other");
+    if (o.Seconds > 0 && o.Count > 0) return Fail("--seconds и --count не указываются вместе");
     std::vector<uint16_t> wanted;
     if (!ParseAddresses(o.Rest, 0, wanted, error)) return Fail(error);
     Session s;
@@ -26,7 +26,7 @@ int Poll(const std::vector<std::string>& args) {
     std::vector<int> rows;
     for (const uint16_t address : wanted) {
         const int row = FindRow(s.Regs, address);
-        if (row < 0) return Fail("no register at address " + DeviceErrorKey(address));
+        if (row < 0) return Fail("нет регистра с адресом " + DeviceErrorKey(address));
         const uint8_t io = s.Regs.Items(row)->Io;
         if (io != ioR && io != ioRW) return Fail(DeviceErrorKey(address) + " is not readable");
         rows.push_back(row);
@@ -37,7 +37,7 @@ int Poll(const std::vector<std::string>& args) {
             if (reg->RegType != rtHeader && (reg->Io == ioR || reg->Io == ioRW))
                 rows.push_back(row);
         }
-    if (rows.empty()) return Fail("nothing to poll");
+    if (rows.empty()) return Fail("нечего опрашивать");
 
     TPollRecorder recorder;
     if (!o.Output.empty() && !recorder.Start(o.Output, error)) {

@@ -12,6 +12,7 @@
 #include "link/open_port.h"
 #include "util/integer_text.h"
 #include "util/program_folder.h"
+#include "util/system_error.h"
 
 namespace tunavox::cli {
 namespace {
@@ -56,7 +57,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
             if (i + 1 >= args.size()) {
-                error = a + " needs a value";
+                error = a + ": нужно значение";
                 return false;
             }
             out = args[++i];
@@ -70,7 +71,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         } else if (a == "--version") {
             if (!value(v)) return false;
             if (v != "1" && v != "2") {
-                error = "--version takes 1 or 2";
+                error = "--version: 1 или 2";
                 return false;
             }
             o.Version = v == "1" ? 0 : 1;
@@ -78,7 +79,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             int64_t id = 0;
             if (!value(v)) return false;
             if (!ParseIntegerText(v, id)) {
-                error = "--id takes a number";
+                error = "--id: нужно число";
                 return false;
             }
             o.DeviceId = static_cast<uint32_t>(id); // the low 32 bits, as the window's ID box
@@ -89,7 +90,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         } else if (a == "--format") {
             if (!value(o.Format)) return false;
             if (o.Format != "csv" && o.Format != "html" && o.Format != "rtf") {
-                error = "--format takes csv, html or rtf";
+                error = "--format: csv, html или rtf";
                 return false;
             }
         } else if (a == "--seconds" || a == "--count") {
@@ -98,7 +99,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             const double n = std::strtod(v.c_str(), &end);
             if (v.empty() || *end || !(n > 0) || n > 1e9 ||
                 (a == "--count" && n != static_cast<double>(static_cast<long long>(n)))) {
-                error = a + " takes a positive number";
+                error = a + ": нужно положительное число";
                 return false;
             }
             if (a == "--seconds")
@@ -110,18 +111,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         } else if (a == "--output") {
             if (!value(o.Output)) return false;
         } else if (a.rfind("--", 0) == 0) {
-            error = "unknown option: " + a;
+            error = "неизвестный параметр: " + a;
             return false;
         } else {
             o.Rest.push_back(a);
         }
     }
     if (o.Desc.empty() || o.Port.empty()) {
-        error = "--desc and --port are required";
+        error = "нужны --desc и --port";
         return false;
     }
     if (pairedOutput && o.Format.empty() != o.Output.empty()) {
-        error = "--format and --output go together";
+        error = "--format и --output указываются вместе";
         return false;
     }
     return true;
@@ -134,12 +135,12 @@ bool ParseAddress(const std::string& text, uint16_t& address) {
     return true;
 }
 
-bool ParseAddresses(const std::vector<std::string>& words, size_t first,
-                    std::vector<uint16_t>& out, std::string& error) {
+bool ParseAddresses(const std::vector<std::string>& words, size_t first, std::vector<uint16_t>& out,
+                    std::string& error) {
     for (size_t i = first; i < words.size(); ++i) {
         uint16_t address = 0;
         if (!ParseAddress(words[i], address)) {
-            error = "not a register address: " + words[i];
+            error = "это не адрес регистра: " + words[i];
             return false;
         }
         out.push_back(address);
@@ -214,10 +215,13 @@ bool Session::Export(const Options& o) const {
     const bool ok = f && std::fwrite(content.data(), 1, content.size(), f) == content.size();
     const int code = errno;
     if (f && std::fclose(f) != 0 && ok) {
-        std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "Не удалось записать файл %s: %s\n", o.Output.c_str(),
+                     SystemErrorText(errno).c_str());
         return false;
     }
-    if (!ok) std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), std::strerror(code));
+    if (!ok)
+        std::fprintf(stderr, "Не удалось записать файл %s: %s\n", o.Output.c_str(),
+                     SystemErrorText(code).c_str());
     return ok;
 }
 
