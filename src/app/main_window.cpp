@@ -203,6 +203,8 @@ void TfMain::BuildForm() {
     StatusText = Named(new QLabel(StatusBar1), "StatusText");
     StatusText->setAutoFillBackground(true);
     StatusBar1->addWidget(StatusText, 1);
+    lRecord = Named(new QLabel(StatusBar1), "lRecord");
+    StatusBar1->addPermanentWidget(lRecord);
     lStats = Named(new QLabel(StatusBar1), "lStats");
     StatusBar1->addPermanentWidget(lStats);
     StatsTimer = Named(new QTimer(this), "StatsTimer");
@@ -213,6 +215,8 @@ void TfMain::BuildForm() {
     StatusTimer->setInterval(4000);
     PingTimer = Named(new QTimer(this), "PingTimer");
     PingTimer->setInterval(3000);
+    PollDelay = Named(new QTimer(this), "PollDelay");
+    PollDelay->setSingleShot(true);
 
     // Wiring.
     connect(N2, &QAction::triggered, this, &QWidget::close);
@@ -235,7 +239,11 @@ void TfMain::BuildForm() {
     connect(StatusTimer, &QTimer::timeout, this,
             [this] { ShowStatus(QString(), false, normalStatusColor_); });
     connect(PingTimer, &QTimer::timeout, this, [this] { PingTimerTimer(); });
-    connect(StatsTimer, &QTimer::timeout, this, [this] { ShowStats(); });
+    connect(StatsTimer, &QTimer::timeout, this, [this] {
+        ShowStats();
+        ShowRecording();
+    });
+    connect(PollDelay, &QTimer::timeout, this, [this] { chPollClick(); });
     connect(miChart, &QAction::triggered, this, [this] { ShowChart(); });
     connect(chRecordPoll, &QAction::toggled, this, [this](bool on) { chRecordPollToggled(on); });
     connect(vstList->Model(), &TRegisterModel::RowChecked, this,

@@ -22,6 +22,7 @@
 #include "link/canal.h"
 #include "paramset/param_runner.h"
 #include "trend/exchange_stats.h"
+#include "trend/poll_backoff.h"
 #include "trend/poll_recorder.h"
 #include "ui/chart_window.h"
 #include "ui/compare_dialog.h"
@@ -75,6 +76,8 @@ public:
     QAction* chRecordPoll; // "Записывать опрос в файл…"
     QAction* miChart;      // "График опрашиваемых параметров"
     QLabel* lStats;        // exchange statistics at the right of the status bar
+    QLabel* lRecord;       // the poll recording: its file and lines, or why it stopped
+    QTimer* PollDelay;     // the pause before the next poll read while reads keep failing
     QTimer* StatsTimer;
     QAction* miExportHtml;
     QAction* miExportRtf;
@@ -164,8 +167,11 @@ public:
     TParamRunner* ParamRunner() const { return paramRunner_.get(); }
 
     // Recording polled values: starts appending to path; false (said in red) on failure.
-    bool StartRecording(const QString& path);
+    // False with the reason in why (or, without why, in the status line).
+    bool StartRecording(const QString& path, QString* why = nullptr);
     void StopRecording();
+    // The recording's indicator in the status bar (also refreshed twice a second).
+    void ShowRecording();
     const TPollRecorder& Recorder() const { return recorder_; }
     const TExchangeStats& Stats() const { return stats_; }
     void ShowStats();
@@ -200,11 +206,11 @@ private:
     void OnWriteDone(TAction* action);
     void OnPollReadDone(TAction* action);
     void OnPollWriteDone(TAction* action);
-    void PostPollNext();
+    void PostPollNext(int delayMs = 0);
     bool ParamSetAllowed();
     void chRecordPollToggled(bool on);
-    void RecordSample(const TAction& action);
-    void AddSample(const TAction& action);
+    void RecordSample(const TAction& action, int64_t timeMs);
+    void AddSample(const TAction& action, int64_t timeMs);
     TParamRunner& NewParamRunner();
     QProgressDialog* ParamProgress(const QString& label);
     void CloseParamProgress(QProgressDialog* progress);
@@ -218,6 +224,9 @@ private:
     // Before the worker, which reports to it, and after it at shutdown.
     TExchangeStats stats_;
     TPollRecorder recorder_;
+    QString recordPath_;
+    QString recordStopped_; // why the recording stopped, shown until the user acts
+    TPollBackoff pollBackoff_;
     TSampleStore samples_;
     QPointer<TChartWindow> chart_;
     std::unique_ptr<TTh> worker_;

@@ -2,6 +2,8 @@
 // keep-alive and the status line.
 #include <QApplication>
 
+#include <chrono>
+
 #include "app/main_window.h"
 #include "device/value_codec.h"
 #include "link/open_port.h"
@@ -104,9 +106,16 @@ void TfMain::OnWriteDone(TAction* action) {
 
 void TfMain::OnPollReadDone(TAction* action) {
     OnReadDone(action);
-    if (action && recorder_.Recording()) RecordSample(*action);
-    if (action) AddSample(*action);
-    PostPollNext();
+    int pause = 0;
+    if (action) {
+        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+        if (recorder_.Recording()) RecordSample(*action, now);
+        AddSample(*action, now);
+        pause = pollBackoff_.After(action->Error());
+    }
+    PostPollNext(pause);
 }
 
 void TfMain::OnPollWriteDone(TAction* action) {
@@ -114,13 +123,20 @@ void TfMain::OnPollWriteDone(TAction* action) {
     OnPollReadDone(action);
 }
 
-void TfMain::PostPollNext() {
-    // The next poll step runs after the current event has been handled.
+void TfMain::PostPollNext(int delayMs) {
+    // The next poll step runs after the current event has been handled, or after a
+    // pause while the device does not answer.
+    if (delayMs > 0) {
+        PollDelay->start(delayMs);
+        return;
+    }
     QMetaObject::invokeMethod(
         this, [this] { chPollClick(); }, Qt::QueuedConnection);
 }
 
 void TfMain::chPollClick() {
+    // Whoever steps polling (the box, a completion) replaces a pending pause.
+    PollDelay->stop();
     if (!PortOpen()) return;
     TRegisterModel* m = vstList->Model();
     if (chPoll->isChecked()) {
@@ -139,6 +155,7 @@ void TfMain::chPollClick() {
             ReadNode(PollNode, [this](TAction* a) { OnPollReadDone(a); });
     } else {
         PollNode = -1;
+        pollBackoff_.Reset();
         vstList->SetDarkTicks(false);
         lProgress->clear();
     }

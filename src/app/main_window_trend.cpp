@@ -1,10 +1,12 @@
 // The main window: recording polled values to a file and the exchange statistics.
 #include <QFileDialog>
+#include <QFileInfo>
 #include <chrono>
 
 #include "app/main_window.h"
 #include "device/table_text.h"
 #include "device/value_codec.h"
+#include "ui/message_box.h"
 #include "util/time_text.h"
 
 namespace tunavox {
@@ -12,10 +14,11 @@ namespace tunavox {
 void TfMain::ShowStats() {
     const TExchangeStats::Snapshot s = stats_.Take();
     lStats->setText(QString::fromStdString(TExchangeStats::Text(s)));
-    lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s)));
+    lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, errorTexts_.get())));
 }
 
 void TfMain::chRecordPollToggled(bool on) {
+    recordStopped_.clear(); // the user acted: the old reason has been seen
     if (!on) {
         StopRecording();
         return;
@@ -33,35 +36,52 @@ void TfMain::chRecordPollToggled(bool on) {
                    QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
     name.replace(QLatin1Char(':'), QLatin1Char('-')).replace(QLatin1Char(' '), QLatin1Char('_'));
     dialog.selectFile(name + QStringLiteral(".csv"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() ||
-        !StartRecording(dialog.selectedFiles().first())) {
-        const QSignalBlocker quiet(chRecordPoll);
-        chRecordPoll->setChecked(false);
+    // A file that cannot be recorded to (not a recording, no access): say why and ask
+    // for another one.
+    while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        QString why;
+        if (StartRecording(dialog.selectedFiles().first(), &why)) return;
+        ShowWarning(this, why);
     }
+    const QSignalBlocker quiet(chRecordPoll);
+    chRecordPoll->setChecked(false);
+    ShowRecording();
 }
 
-bool TfMain::StartRecording(const QString& path) {
+bool TfMain::StartRecording(const QString& path, QString* why) {
     std::string error;
-    recorder_.OnFailure = [this](const std::string& why) {
+    recorder_.OnFailure = [this](const std::string& reason) {
         // From the recorder's thread: said on the window's.
-        const QString text = QString::fromStdString(why);
+        const QString text = QString::fromStdString(reason);
         QMetaObject::invokeMethod(
             this,
             [this, text] {
                 const QSignalBlocker quiet(chRecordPoll);
                 chRecordPoll->setChecked(false);
                 recorder_.Stop();
-                ShowError(QStringLiteral("Запись опроса остановлена: ") + text);
+                recordStopped_ = QStringLiteral("Запись опроса остановлена: ") + text;
+                ShowError(recordStopped_);
+                ShowRecording();
             },
             Qt::QueuedConnection);
     };
     if (!recorder_.Start(path.toStdString(), error)) {
-        ShowError(QStringLiteral("Не удалось начать запись опроса: ") +
-                  QString::fromStdString(error));
+        const QString text = QStringLiteral("Не удалось начать запись опроса в файл %1: %2")
+                                 .arg(path, QString::fromStdString(error));
+        if (why)
+            *why = text;
+        else
+            ShowError(text);
         return false;
     }
+    recordPath_ = path;
+    recordStopped_.clear();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(true);
+    if (recorder_.TornLineRemoved())
+        ShowStatus(QStringLiteral("Из файла записи удалена оборванная последняя строка"), true,
+                   normalStatusColor_);
+    ShowRecording();
     return true;
 }
 
@@ -69,6 +89,23 @@ void TfMain::StopRecording() {
     recorder_.Stop();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(false);
+    ShowRecording();
+}
+
+void TfMain::ShowRecording() {
+    if (recorder_.Recording()) {
+        lRecord->setStyleSheet(QString());
+        lRecord->setText(QStringLiteral("Запись: %1, строк: %2")
+                             .arg(QFileInfo(recordPath_).fileName())
+                             .arg(recorder_.Lines()));
+        lRecord->setToolTip(recordPath_);
+    } else {
+        // Why it stopped stays in sight until the user touches the recording again.
+        lRecord->setStyleSheet(recordStopped_.isEmpty() ? QString()
+                                                        : QStringLiteral("color: #C00000"));
+        lRecord->setText(recordStopped_);
+        lRecord->setToolTip(recordStopped_.isEmpty() ? QString() : recordPath_);
+    }
 }
 
 std::vector<TChartSeries> TfMain::ChartSeries() const {
@@ -76,11 +113,13 @@ std::vector<TChartSeries> TfMain::ChartSeries() const {
     const TRegisterModel* m = vstList->Model();
     for (int r = 0; r < m->rowCount(); ++r) {
         const TReg* reg = m->Reg(r);
-        if (!reg || reg->RegType == rtStr || reg->RegType == rtHeader || !m->HasCheckBox(r) ||
-            m->CheckState(r) != Qt::Checked)
+        // A WOR row's poll is a write: it has no values to chart.
+        if (!reg || reg->RegType == rtStr || reg->RegType == rtHeader || reg->Io == ioWOR ||
+            !m->HasCheckBox(r) || m->CheckState(r) != Qt::Checked)
             continue;
         const QString code = QString::fromStdString(CodeText(*reg));
-        out.push_back({r, code, code + QLatin1Char(' ') + QString::fromStdString(NameText(*reg))});
+        out.push_back(
+            {r, code, code + QLatin1Char(' ') + QString::fromStdString(NameText(*reg)), reg});
     }
     return out;
 }
@@ -90,6 +129,7 @@ void TfMain::ShowChart() {
         chart_ = new TChartWindow(samples_, this);
         chart_->setAttribute(Qt::WA_DeleteOnClose);
         chart_->SeriesSource = [this] { return ChartSeries(); };
+        chart_->ErrorTexts = errorTexts_.get();
     }
     chart_->show();
     chart_->raise();
@@ -97,30 +137,28 @@ void TfMain::ShowChart() {
     chart_->Redraw();
 }
 
-void TfMain::AddSample(const TAction& action) {
+void TfMain::AddSample(const TAction& action, int64_t timeMs) {
     // Every completed poll read of a numeric row is one sample; a failed one a gap.
     const TReg& reg = *action.Reg;
-    if (reg.RegType == rtStr || reg.RegType == rtHeader || action.Node < 0) return;
-    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
+    if (reg.RegType == rtStr || reg.RegType == rtHeader || reg.Io == ioWOR || action.Node < 0)
+        return;
     double value = 0;
     const std::string error = action.Error();
     if (error.empty() && reg.GetValue().AsDouble(value))
-        samples_.Add(action.Node, now, value);
+        samples_.Add(action.Node, timeMs, value);
     else
-        samples_.Add(action.Node, now, std::nullopt, error.size() == 1,
+        samples_.Add(action.Node, timeMs, std::nullopt,
+                     error.size() == 1 ? static_cast<uint8_t>(error[0]) : 0,
                      error.empty() ? std::string("нет значения")
                                    : ErrorTextInWords(error, errorTexts_.get()));
     if (chart_) chart_->Changed();
 }
 
-void TfMain::RecordSample(const TAction& action) {
-    const TReg& reg = *action.Reg;
-    recorder_.Record(
-        {LocalTimeText(std::chrono::system_clock::now(), true), CodeText(reg), NameText(reg),
-         ValueText(reg, errorTexts_.get()),
-         action.HasError() ? ErrorTextInWords(action.Error(), errorTexts_.get()) : std::string()});
+void TfMain::RecordSample(const TAction& action, int64_t timeMs) {
+    // Reads only: a WOR row's poll writes it.
+    if (action.Reg->Io == ioWOR) return;
+    recorder_.Record(PollSampleOf(*action.Reg, timeMs, action.Reg->GetValue(), action.Error(),
+                                  errorTexts_.get()));
 }
 
 } // namespace tunavox

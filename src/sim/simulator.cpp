@@ -98,7 +98,7 @@ TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options)
     for (int i = 0; i < regs.Count(); ++i) {
         const TReg* r = regs.Items(i);
         if (r->RegType == rtHeader || registers_.count(r->Addr)) continue;
-        Register reg{r->RegType, r->Io, r->DefValue};
+        Register reg{r->RegType, r->Io, r->DefValue, !r->ValueTexts.Empty()};
         if (reg.Value.IsEmpty() || reg.Value.IsNull()) reg.Value = ZeroOf(r->RegType);
         registers_[r->Addr] = reg;
     }
@@ -153,7 +153,7 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
     } else if (command == kCmdRead) {
         if (it->second.Io == ioW)
             status = 4;
-        else if (!ValueToBytes(animate_ && it->second.Io == ioR
+        else if (!ValueToBytes(animate_ && it->second.Io == ioR && !it->second.Named
                                    ? Animated(it->second.Value, it->second.Type, address)
                                    : it->second.Value,
                                it->second.Type, value))

@@ -74,6 +74,7 @@ private:
         uint8_t Type = 0;
         uint8_t Io = 0;
         TValue Value;
+        bool Named = false; // has a list of named values: not animated past it
     };
     void Serve();
     std::string Frame(const std::string& payload, bool withId) const;

@@ -1,12 +1,15 @@
 #include "trend/exchange_stats.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include "device/value_codec.h"
 
 namespace tunavox {
 
 void TExchangeStats::Record(const std::string& error, Clock::time_point at) {
     std::lock_guard<std::mutex> g(lock_);
-    ++done_;
+    if (done_++ == 0) started_ = at;
     if (!error.empty()) {
         ++failed_;
         ++failures_[error];
@@ -31,7 +34,10 @@ TExchangeStats::Snapshot TExchangeStats::Take(Clock::time_point now) const {
     s.Done = done_;
     s.Failed = failed_;
     s.Failures = failures_;
-    s.Rate = static_cast<double>(recent_.size()) / static_cast<double>(kWindow.count());
+    // Until the window is full, over the time polling has run (at least a second).
+    const double ran = done_ == 0 ? 1.0 : std::chrono::duration<double>(now - started_).count();
+    const double span = std::clamp(ran, 1.0, static_cast<double>(kWindow.count()));
+    s.Rate = static_cast<double>(recent_.size()) / span;
     return s;
 }
 
@@ -40,10 +46,11 @@ std::string TExchangeStats::Text(const Snapshot& s) {
            std::to_string(static_cast<long long>(std::lround(s.Rate))) + "/с";
 }
 
-std::string TExchangeStats::Hint(const Snapshot& s) {
+std::string TExchangeStats::Hint(const Snapshot& s, const TNameValueList* errorTexts) {
     std::string out;
     for (const auto& [text, count] : s.Failures)
-        out += (out.empty() ? "" : "\n") + text + ": " + std::to_string(count);
+        out += (out.empty() ? "" : "\n") + ErrorTextInWords(text, errorTexts) + ": " +
+               std::to_string(count);
     return out.empty() ? "Ошибок обмена нет" : out;
 }
 

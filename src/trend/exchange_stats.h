@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "device/name_value_list.h"
+
 namespace tunavox {
 
 // Counts the exchanges the worker did: all of them, the failed ones by error text,
@@ -19,15 +21,15 @@ public:
     struct Snapshot {
         uint64_t Done = 0;
         uint64_t Failed = 0;
-        double Rate = 0; // exchanges per second over the last 10 s
+        double Rate = 0; // exchanges per second over the last 10 s (or since the first)
         std::map<std::string, uint64_t> Failures;
     };
     Snapshot Take(Clock::time_point now = Clock::now()) const;
 
     // "Обмен: 1234, ошибок: 3, 37/с"
     static std::string Text(const Snapshot& s);
-    // One line per error text: "Устройство не отвечает: 3".
-    static std::string Hint(const Snapshot& s);
+    // One line per error, in words (a device's code by its text): "Устройство не отвечает: 3".
+    static std::string Hint(const Snapshot& s, const TNameValueList* errorTexts = nullptr);
 
     static constexpr std::chrono::seconds kWindow{10};
 
@@ -36,6 +38,7 @@ private:
     uint64_t done_ = 0;
     uint64_t failed_ = 0;
     std::map<std::string, uint64_t> failures_;
+    Clock::time_point started_; // the first exchange counted
     mutable std::deque<Clock::time_point> recent_;
 };
 

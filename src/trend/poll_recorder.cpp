@@ -1,16 +1,35 @@
 #include "trend/poll_recorder.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "device/table_text.h"
+#include "device/value_codec.h"
 #include "util/cp1251.h"
 #include "util/system_error.h"
+#include "util/time_text.h"
 
 namespace tunavox {
+
+TPollSample PollSampleOf(const TReg& reg, int64_t timeMs, const TValue& value,
+                         const std::string& error, const TNameValueList* errorTexts) {
+    TPollSample s;
+    s.Time = LocalTimeText(std::chrono::system_clock::time_point(std::chrono::milliseconds(timeMs)),
+                           true);
+    s.Code = CodeText(reg);
+    s.Name = NameText(reg);
+    if (error.empty())
+        s.Value = reg.DisplayTextOf(value);
+    else if (error.size() == 1 && (error[0] == 1 || error[0] == 4))
+        s.Value = DeviceErrorText(error[0], errorTexts);
+    s.Error = error.empty() ? std::string() : ErrorTextInWords(error, errorTexts);
+    return s;
+}
 
 std::string RecordingLine(const TPollSample& s) {
     return Utf8ToCp1251(DelimitedField(s.Time) + ";" + DelimitedField(s.Code) + ";" +
@@ -26,27 +45,85 @@ TPollRecorder::~TPollRecorder() {
     Stop();
 }
 
+namespace {
+
+// Where the file's last whole line (ended by CR LF) ends; 0 when there is none.
+off_t EndOfLastLine(int fd, off_t size) {
+    char buf[4096];
+    off_t end = size;
+    char after = 0; // the byte after buf's last, once read
+    while (end > 0) {
+        const off_t start = end > static_cast<off_t>(sizeof buf) ? end - sizeof buf : 0;
+        const auto n = static_cast<size_t>(end - start);
+        if (::pread(fd, buf, n, start) != static_cast<ssize_t>(n)) return -1;
+        for (size_t i = n; i-- > 0;) {
+            const char next = i + 1 < n ? buf[i + 1] : after;
+            if (buf[i] == '\r' && next == '\n' && start + static_cast<off_t>(i) + 2 <= size)
+                return start + static_cast<off_t>(i) + 2;
+        }
+        after = buf[0];
+        end = start;
+    }
+    return 0;
+}
+
+// Releases the lock when Start is done.
+struct FileLock {
+    int fd;
+    explicit FileLock(int f) : fd(f) {
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FileLock() { ::flock(fd, LOCK_UN); }
+};
+
+} // namespace
+
 bool TPollRecorder::Start(const std::string& path, std::string& error) {
     Stop();
+    tornRemoved_ = false;
+    lines_ = 0;
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) {
         error = SystemErrorText(errno);
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "это не обычный файл";
+    const auto refuse = [&](const std::string& why) {
+        error = why;
         ::close(fd);
         return false;
-    }
-    std::string first;
-    if (st.st_size == 0) {
-        first = RecordingHeader();
-    } else {
-        // A last line cut short (a crash while writing it) is ended, so the new lines
-        // stay whole.
-        char last = '\n';
-        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') first = "\r\n";
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return refuse("это не обычный файл");
+    {
+        // Two recorders starting on one new file: only one writes the header.
+        const FileLock lock(fd);
+        if (::fstat(fd, &st) != 0) return refuse(SystemErrorText(errno));
+        const std::string header = RecordingHeader();
+        std::string first(header.size(), '\0');
+        const ssize_t got = st.st_size > 0 ? ::pread(fd, first.data(), first.size(), 0) : 0;
+        if (got < 0) return refuse(SystemErrorText(errno));
+        first.resize(static_cast<size_t>(got));
+        // Only a recording is appended to; a header cut short is a torn first line.
+        const bool tornHeader = static_cast<size_t>(got) < header.size() &&
+                                static_cast<off_t>(got) == st.st_size &&
+                                header.compare(0, first.size(), first) == 0;
+        if (st.st_size > 0 && first != header && !tornHeader)
+            return refuse("файл не является записью опроса (первая строка не заголовок "
+                          "записи), выберите другой файл");
+        // A last line cut short by a crash is taken away, so no fragment reads as a value.
+        const off_t keep = tornHeader ? 0 : EndOfLastLine(fd, st.st_size);
+        if (keep < 0) return refuse(SystemErrorText(errno));
+        if (keep < st.st_size) {
+            if (::ftruncate(fd, keep) != 0) return refuse(SystemErrorText(errno));
+            tornRemoved_ = true;
+        }
+        fd_ = fd;
+        std::string writeError;
+        if (keep == 0 && !WriteAll(header, writeError)) {
+            fd_ = -1;
+            return refuse(writeError);
+        }
     }
     {
         std::lock_guard<std::mutex> g(lock_);
@@ -54,7 +131,6 @@ bool TPollRecorder::Start(const std::string& path, std::string& error) {
         failure_.clear();
         stopping_ = false;
         running_ = true;
-        if (!first.empty()) queue_.push_back(first);
     }
     thread_ = std::thread([this] { Body(); });
     return true;
@@ -155,6 +231,7 @@ void TPollRecorder::Body() {
         std::string error;
         const bool ok = WriteAll(line, error);
         std::function<void(const std::string&)> report;
+        if (ok) lines_.fetch_add(1, std::memory_order_relaxed);
         {
             std::lock_guard<std::mutex> g(lock_);
             if (ok) writing_ = false;

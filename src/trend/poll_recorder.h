@@ -1,10 +1,14 @@
 #pragma once
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "device/reg.h"
 
 namespace tunavox {
 
@@ -18,6 +22,13 @@ struct TPollSample {
     std::string Error;
 };
 
+// The sample of one poll read of reg that ended at timeMs (ms since the epoch) with
+// value and the action's error text: the value as the table shows it (a device's code
+// 1 or 4 in words, as its cell shows it; nothing after any other failure) and the
+// error in words. The recording and the chart's data export both write these.
+TPollSample PollSampleOf(const TReg& reg, int64_t timeMs, const TValue& value,
+                         const std::string& error, const TNameValueList* errorTexts);
+
 // The line of a sample in the recording: the CSV export's separator, quoting, line
 // end and encoding (Windows-1251).
 std::string RecordingLine(const TPollSample& sample);
@@ -27,9 +38,10 @@ std::string RecordingHeader();
 // Appends poll samples to a file, one line each, written and flushed to the disk
 // when the sample arrives, on a thread of its own so a slow disk never stalls the
 // caller. A kill or a power cut loses at most the line being written; appending to
-// an existing file never damages what it holds (a line cut short by a crash is ended
-// first). A write failure stops the recording; OnFailure (called on the recorder's
-// thread) and Failure() say why.
+// an existing recording never damages what it holds (a line cut short by a crash is
+// cut away first), and a file that is not a recording is never appended to. A write
+// failure stops the recording; OnFailure (called on the recorder's thread) and
+// Failure() say why.
 class TPollRecorder {
 public:
     TPollRecorder() = default;
@@ -37,9 +49,13 @@ public:
     TPollRecorder(const TPollRecorder&) = delete;
     TPollRecorder& operator=(const TPollRecorder&) = delete;
 
-    // Opens path for appending (creating it with the header line). False and the
-    // reason when it cannot.
+    // Opens path for appending (creating it with the header line). An existing file
+    // must begin with the header. False and the reason when it cannot.
     bool Start(const std::string& path, std::string& error);
+    // Whether Start cut a torn last line away.
+    bool TornLineRemoved() const { return tornRemoved_; }
+    // Lines written since Start (the header not counted).
+    uint64_t Lines() const { return lines_.load(std::memory_order_relaxed); }
     // Writes what is queued, then closes the file.
     void Stop();
     bool Recording() const;
@@ -68,6 +84,8 @@ private:
     std::string failure_;
     int fd_ = -1;
     std::thread thread_;
+    bool tornRemoved_ = false; // set in Start only
+    std::atomic<uint64_t> lines_{0};
 };
 
 } // namespace tunavox

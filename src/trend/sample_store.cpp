@@ -1,6 +1,8 @@
 #include "trend/sample_store.h"
 
 #include <algorithm>
+#include <climits>
+#include <iterator>
 
 namespace tunavox {
 namespace {
@@ -14,14 +16,15 @@ Samples::const_iterator FirstAt(const Samples& s, int64_t t) {
 
 } // namespace
 
-void TSampleStore::Add(int series, int64_t timeMs, std::optional<double> value, bool deviceError,
+void TSampleStore::Add(int series, int64_t timeMs, std::optional<double> value, uint8_t deviceCode,
                        const std::string& error) {
     Sample s;
     s.TimeMs = timeMs;
     if (value) {
         s.Y = *value;
     } else {
-        s.What = deviceError ? DeviceError : Gap;
+        s.What = deviceCode != 0 ? DeviceError : Gap;
+        s.Code = deviceCode;
         const auto known = errorIndex_.find(error);
         if (known != errorIndex_.end()) {
             s.Error = known->second;
@@ -77,11 +80,17 @@ std::vector<TSampleStore::Column> TSampleStore::Decimate(int series, int64_t t0,
     std::vector<Column> out(static_cast<size_t>(columns));
     const Samples& s = Series(series);
     const double span = static_cast<double>(t1 - t0);
-    for (auto it = FirstAt(s, t0); it != s.end() && it->TimeMs < t1; ++it) {
+    const int64_t gap = GapMs(series);
+    const auto first = FirstAt(s, t0);
+    int64_t previous = first == s.begin() ? INT64_MIN : std::prev(first)->TimeMs;
+    for (auto it = first; it != s.end() && it->TimeMs < t1; ++it) {
         const auto c = std::min<size_t>(
             static_cast<size_t>(static_cast<double>(it->TimeMs - t0) / span * columns),
             static_cast<size_t>(columns - 1));
         Column& col = out[c];
+        // A stretch without samples (polling paused, the row unticked) is no line.
+        if (previous != INT64_MIN && it->TimeMs - previous > gap) col.HasGap = true;
+        previous = it->TimeMs;
         if (it->What != Value) {
             col.HasGap = true;
             col.HasDeviceError = col.HasDeviceError || it->What == DeviceError;
@@ -94,6 +103,16 @@ std::vector<TSampleStore::Column> TSampleStore::Decimate(int series, int64_t t0,
         }
     }
     return out;
+}
+
+int64_t TSampleStore::GapMs(int series) const {
+    const Samples& s = Series(series);
+    std::vector<int64_t> steps;
+    for (size_t i = s.size(); i > 1 && steps.size() < 15; --i)
+        steps.push_back(s[i - 1].TimeMs - s[i - 2].TimeMs);
+    if (steps.empty()) return kMinGapMs;
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    return std::max<int64_t>(kMinGapMs, 3 * steps[steps.size() / 2]);
 }
 
 bool TSampleStore::ValueRange(int series, int64_t t0, int64_t t1, double& min, double& max) const {

@@ -22,12 +22,13 @@ public:
         int64_t TimeMs = 0; // wall-clock time, ms since the epoch
         double Y = 0;       // meaningful for Value only
         Kind What = Value;
+        uint8_t Code = 0;   // for a device error: the device's code
         uint16_t Error = 0; // for a failed read: index of its text (ErrorText)
     };
 
     // A read of series at timeMs: its value, or none for a failed read with its error
-    // text (deviceError: the device refused it, shown as such).
-    void Add(int series, int64_t timeMs, std::optional<double> value, bool deviceError = false,
+    // text (a device code other than 0: the device refused it, shown as such).
+    void Add(int series, int64_t timeMs, std::optional<double> value, uint8_t deviceCode = 0,
              const std::string& error = {});
     // The error text of a failed sample.
     const std::string& ErrorText(const Sample& s) const;
@@ -46,8 +47,14 @@ public:
         bool HasGap = false;
         bool HasDeviceError = false;
     };
-    // columns entries for [t0, t1); empty for an empty range or no columns.
+    // columns entries for [t0, t1); empty for an empty range or no columns. A column
+    // whose first sample follows the one before by more than GapMs has a gap.
+    // (The samples before t0 count for the first column.)
     std::vector<Column> Decimate(int series, int64_t t0, int64_t t1, int columns) const;
+    // The longest step between samples that still joins them: three of the series'
+    // usual steps (the median of its last fifteen), at least kMinGapMs.
+    int64_t GapMs(int series) const;
+    static constexpr int64_t kMinGapMs = 1000;
     // The least and largest value of a series between t0 and t1; false when it has none.
     bool ValueRange(int series, int64_t t0, int64_t t1, double& min, double& max) const;
     // The latest sample at or before t, if any.

@@ -7,20 +7,25 @@
 #include <cmath>
 #include <qcustomplot.h>
 
+#include "device/value_codec.h"
 #include "trend/poll_recorder.h"
 #include "util/time_text.h"
 
 namespace tunavox {
 namespace {
 
-// Distinct colours for up to ten lines, then again.
-QColor LineColor(size_t i) {
+// A line's colour belongs to its table row, so it stays when other rows come and go:
+// ten distinct colours, then hues a golden angle apart, darkened to read on white.
+QColor LineColor(int row) {
     static const QColor kColors[] = {QColor(0x1F, 0x77, 0xB4), QColor(0xD6, 0x27, 0x28),
                                      QColor(0x2C, 0xA0, 0x2C), QColor(0xFF, 0x7F, 0x0E),
                                      QColor(0x94, 0x67, 0xBD), QColor(0x8C, 0x56, 0x4B),
                                      QColor(0xE3, 0x77, 0xC2), QColor(0x7F, 0x7F, 0x7F),
                                      QColor(0xBC, 0xBD, 0x22), QColor(0x17, 0xBE, 0xCF)};
-    return kColors[i % std::size(kColors)];
+    const auto n = static_cast<size_t>(std::max(row, 0));
+    if (n < std::size(kColors)) return kColors[n];
+    const double hue = std::fmod(static_cast<double>(n) * 0.618033988749895, 1.0);
+    return QColor::fromHsvF(static_cast<float>(hue), 0.8f, n % 2 ? 0.6f : 0.8f);
 }
 
 int64_t NowMs() {
@@ -58,6 +63,9 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     lNote->setObjectName(QStringLiteral("lNote"));
     top->addWidget(chFollow);
     top->addWidget(lNote, 1);
+    lCursor = new QLabel(this);
+    lCursor->setObjectName(QStringLiteral("lCursor"));
+    top->addWidget(lCursor);
     top->addWidget(bSaveImage);
     top->addWidget(bExport);
     layout->addLayout(top);
@@ -66,26 +74,22 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     Plot = new QCustomPlot(this);
     Plot->setObjectName(QStringLiteral("Plot"));
     Plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    Plot->setMouseTracking(true); // the crosshair follows the mouse without a button
     Plot->axisRect()->setRangeDrag(Qt::Horizontal);
     Plot->axisRect()->setRangeZoom(Qt::Horizontal);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
     ticker->setDateTimeFormat(QStringLiteral("hh:mm:ss"));
     Plot->xAxis->setTicker(ticker);
     Plot->yAxis2->setVisible(false);
+    // The legend stands beside the plot, never over the data (also in the picture).
     Plot->legend->setVisible(true);
     Plot->legend->setFont(font());
-    Plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    Plot->axisRect()->insetLayout()->take(Plot->legend);
+    Plot->plotLayout()->addElement(0, 1, Plot->legend);
+    Plot->plotLayout()->setColumnStretchFactor(1, 0.001);
     cursor_ = new QCPItemStraightLine(Plot);
     cursor_->setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
     cursor_->setVisible(false);
-    cursorText_ = new QCPItemText(Plot);
-    cursorText_->setPositionAlignment(Qt::AlignTop | Qt::AlignLeft);
-    cursorText_->position->setType(QCPItemPosition::ptAxisRectRatio);
-    cursorText_->position->setCoords(0.01, 0.01);
-    cursorText_->setPadding(QMargins(4, 2, 4, 2));
-    cursorText_->setBrush(QColor(255, 255, 255, 220));
-    cursorText_->setTextAlignment(Qt::AlignLeft);
-    cursorText_->setVisible(false);
     middle->addWidget(Plot, 1);
     lSeries = new QListWidget(this);
     lSeries->setObjectName(QStringLiteral("lSeries"));
@@ -181,7 +185,7 @@ void TChartWindow::SyncSeries() {
             l.Graph = Plot->addGraph(Plot->xAxis, y);
             // A thin cosmetic pen: a wide one is stroked as a filled outline, a hundred
             // times slower with the min/max zig-zag of dense data.
-            QPen pen(LineColor(i), 1);
+            QPen pen(LineColor(l.Series.Row), 1);
             pen.setCosmetic(true);
             l.Graph->setPen(pen);
             l.Graph->setName(l.Series.Label +
@@ -195,10 +199,11 @@ void TChartWindow::SyncSeries() {
             l.Errors->removeFromLegend();
             if (!l.Visible) l.Graph->removeFromLegend();
             auto* item = new QListWidgetItem(l.Graph->name(), lSeries);
+            item->setData(Qt::UserRole + 1, l.Graph->name());
             item->setData(Qt::UserRole, l.Series.Row);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
             item->setCheckState(l.Visible ? Qt::Checked : Qt::Unchecked);
-            item->setForeground(LineColor(i));
+            item->setForeground(LineColor(l.Series.Row));
         }
     }
     lines_ = std::move(next);
@@ -301,18 +306,31 @@ void TChartWindow::Redraw() {
     Plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
+QString TChartWindow::ValueAt(const Line& l, int64_t t) const {
+    const auto s = store_.At(l.Series.Row, t);
+    if (!s) return QStringLiteral("—");
+    if (s->What != TSampleStore::Value) return QString::fromStdString(store_.ErrorText(*s));
+    return Number(s->Y);
+}
+
 QString TChartWindow::CrosshairText(int64_t t) const {
     QString text = QString::fromStdString(TimeText(t));
-    for (const Line& l : lines_) {
-        if (!l.Visible) continue;
-        const auto s = store_.At(l.Series.Row, t);
-        QString value = QStringLiteral("—");
-        if (s && s->What == TSampleStore::Value) value = Number(s->Y);
-        if (s && s->What != TSampleStore::Value)
-            value = QString::fromStdString(store_.ErrorText(*s));
-        text += QLatin1Char('\n') + l.Series.Label + QStringLiteral(": ") + value;
-    }
+    for (const Line& l : lines_)
+        if (l.Visible)
+            text += QLatin1Char('\n') + l.Series.Label + QStringLiteral(": ") + ValueAt(l, t);
     return text;
+}
+
+void TChartWindow::ShowCursorValues(int64_t t) {
+    // Beside each line's name, where the legend cannot hide it.
+    lCursor->setText(QString::fromStdString(TimeText(t)));
+    const QSignalBlocker quiet(lSeries);
+    for (int i = 0; i < lSeries->count(); ++i) {
+        QListWidgetItem* item = lSeries->item(i);
+        const Line* l = Find(item->data(Qt::UserRole).toInt());
+        const QString name = item->data(Qt::UserRole + 1).toString();
+        item->setText(l && l->Visible ? name + QStringLiteral(": ") + ValueAt(*l, t) : name);
+    }
 }
 
 void TChartWindow::MouseMoved(QMouseEvent* event) {
@@ -320,8 +338,7 @@ void TChartWindow::MouseMoved(QMouseEvent* event) {
     cursor_->point1->setCoords(x, 0);
     cursor_->point2->setCoords(x, 1);
     cursor_->setVisible(true);
-    cursorText_->setText(CrosshairText(static_cast<int64_t>(std::llround(x * 1000))));
-    cursorText_->setVisible(true);
+    ShowCursorValues(static_cast<int64_t>(std::llround(x * 1000)));
     Plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -343,18 +360,31 @@ bool TChartWindow::ExportData(const QString& path, QString& error) const {
                      [](const Row& a, const Row& b) { return a.t < b.t; });
     std::string text = RecordingHeader();
     for (const Row& r : rows) {
-        const QString label = r.line->Series.Label;
-        const QString name = label.mid(r.line->Series.Code.size() + 1);
-        text += RecordingLine({TimeText(r.t), r.line->Series.Code.toStdString(), name.toStdString(),
-                               r.s.What == TSampleStore::Value ? Number(r.s.Y).toStdString() : "",
-                               r.s.What == TSampleStore::Value ? "" : store_.ErrorText(r.s)});
+        const TReg* reg = r.line->Series.Reg;
+        if (!reg) continue;
+        // The same sample the recording wrote for that read.
+        TValue value;
+        std::string error;
+        if (r.s.What == TSampleStore::Value) {
+            if (reg->RegType == rtFloat)
+                value = TValue(r.s.Y);
+            else
+                TextToValue(std::to_string(std::llround(r.s.Y)), reg->RegType, value);
+        } else {
+            error =
+                r.s.Code != 0 ? std::string(1, static_cast<char>(r.s.Code)) : store_.ErrorText(r.s);
+        }
+        text += RecordingLine(PollSampleOf(*reg, r.t, value, error, ErrorTexts));
     }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(text.data(), static_cast<qint64>(text.size())) !=
             static_cast<qint64>(text.size()) ||
         !file.flush()) {
-        error = file.errorString();
+        error = QStringLiteral("Не удалось записать файл %1: %2")
+                    .arg(path, file.error() == QFileDevice::OpenError
+                                   ? QStringLiteral("нет доступа или это папка")
+                                   : QStringLiteral("ошибка записи (нет места на диске?)"));
         return false;
     }
     return true;

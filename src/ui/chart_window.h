@@ -9,20 +9,21 @@
 #include <map>
 #include <vector>
 
+#include "device/reg.h"
 #include "trend/sample_store.h"
 
 class QCustomPlot;
 class QCPGraph;
 class QCPItemStraightLine;
-class QCPItemText;
 
 namespace tunavox {
 
 // One line of the chart: a ticked numeric row.
 struct TChartSeries {
     int Row = -1;
-    QString Code;  // "0x21"
-    QString Label; // code, name and units
+    QString Code;              // "0x21"
+    QString Label;             // code, name and units
+    const TReg* Reg = nullptr; // its register: values in its own words
 };
 
 // "График": the polled rows against wall-clock time, one line each, drawn from the
@@ -37,6 +38,8 @@ public:
 
     // The rows to plot (asked again at every redraw, so ticking joins at once).
     std::function<std::vector<TChartSeries>()> SeriesSource;
+    // The description's device error texts, for the data export.
+    const TNameValueList* ErrorTexts = nullptr;
 
     // Redraws soon (coalesced): new samples, other rows.
     void Changed();
@@ -62,7 +65,8 @@ public:
     QListWidget* lSeries; // one check box per line: shown or hidden
     QPushButton* bSaveImage;
     QPushButton* bExport;
-    QLabel* lNote; // says when the oldest samples had to go
+    QLabel* lNote;   // says when the oldest samples had to go
+    QLabel* lCursor; // the crosshair's time; the values stand beside the names in lSeries
 
 private:
     struct Line {
@@ -76,12 +80,13 @@ private:
     const Line* Find(int row) const;
     void SyncSeries();
     void MouseMoved(QMouseEvent* event);
+    QString ValueAt(const Line& l, int64_t t) const;
+    void ShowCursorValues(int64_t t);
 
     const TSampleStore& store_;
     std::vector<Line> lines_;
     QTimer redraw_;
     QCPItemStraightLine* cursor_ = nullptr;
-    QCPItemText* cursorText_ = nullptr;
     std::map<int, std::pair<bool, bool>> settings_; // row: shown, on the right axis
     bool rebuild_ = false;
     int64_t spanMs_ = 60000; // the time span while following

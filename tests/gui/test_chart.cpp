@@ -61,6 +61,40 @@ private slots:
                     .contains(QStringLiteral("0x11 Температура обратки [°C]: ") +
                               QString::fromStdString(DeviceErrorText(4))));
 
+        // The crosshair's values stand beside the names, the legend beside the plot.
+        const QPointF centre(
+            chart->Plot->xAxis->coordToPixel(
+                static_cast<double>(b.w->Samples().Series(r11).back().TimeMs) / 1000),
+            chart->Plot->axisRect()->rect().center().y());
+        QMouseEvent move(QEvent::MouseMove, centre, chart->Plot->mapToGlobal(centre), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(chart->Plot, &move);
+        QVERIFY(chart->lSeries->item(0)->text().startsWith(
+            QStringLiteral("0x10 Температура подачи [°C]: 72.5")));
+        QVERIFY(chart->lSeries->item(1)->text().endsWith(
+            QStringLiteral(": ") + QString::fromStdString(DeviceErrorText(4))));
+        QVERIFY(!chart->Plot->axisRect()->rect().intersects(chart->Plot->legend->outerRect()));
+        // Colours belong to rows: a row ticked before them changes none.
+        const QColor c11 = chart->Plot->graph(2)->pen().color();
+        m->SetCheckState(b.Row(0x02), Qt::Checked, false);
+        m->SetCheckState(b.Row(0x24), Qt::Checked, false); // WOR: its poll writes, no line
+        chart->Redraw();
+        QCOMPARE(chart->lSeries->count(), 3);
+        QCOMPARE(chart->Plot->graph(4)->pen().color(), c11);
+        m->SetCheckState(b.Row(0x02), Qt::Unchecked, false);
+        m->SetCheckState(b.Row(0x24), Qt::Unchecked, false);
+        chart->Redraw();
+        // The data export writes what the recording writes: the value as the table shows
+        // it (prec, words), a refusal in words in both columns.
+        const QString first = QString::fromStdString(b.dir.File("first.csv"));
+        QString why;
+        QVERIFY2(chart->ExportData(first, why), qPrintable(why));
+        const std::string exported = Cp1251ToUtf8(ReadBytes(first.toStdString()));
+        QVERIFY(exported.find(";0x10;Температура подачи [°C];" + b.Value(0x10).toStdString() +
+                              ";\r\n") != std::string::npos);
+        QVERIFY(exported.find(";0x11;Температура обратки [°C];" + DeviceErrorText(4) + ";" +
+                              DeviceErrorText(4) + "\r\n") != std::string::npos);
+
         // Hidden, moved to the right axis; unticking removes the line at once.
         chart->lSeries->item(0)->setCheckState(Qt::Unchecked);
         QVERIFY(!chart->IsVisible(r10));

@@ -276,8 +276,16 @@ private slots:
         // A file that cannot be written: said in red, the item stays unticked.
         QVERIFY(!b.w->StartRecording(QString::fromStdString(b.dir.Path())));
         QVERIFY(!b.w->chRecordPoll->isChecked());
-        QVERIFY(b.w->StatusText->text().startsWith(
-            QStringLiteral(" Не удалось начать запись опроса: ")));
+        QCOMPARE(b.w->StatusText->text(),
+                 QStringLiteral(" Не удалось начать запись опроса в файл %1: это папка")
+                     .arg(QString::fromStdString(b.dir.Path())));
+        // Nor is anything but a recording appended to: the description stays as it was.
+        const std::string desc = b.dir.File("NastrBUK2.xml");
+        const std::string before = ReadBytes(desc);
+        QString why;
+        QVERIFY(!b.w->StartRecording(QString::fromStdString(desc), &why));
+        QVERIFY2(why.contains(QStringLiteral("файл не является записью опроса")), qPrintable(why));
+        QCOMPARE(ReadBytes(desc), before);
 
         const QString path = QString::fromStdString(b.dir.File("poll.csv"));
         QVERIFY(b.w->StartRecording(path));
@@ -289,7 +297,11 @@ private slots:
             return std::count(bytes.begin(), bytes.end(), '\n');
         };
         QTRY_VERIFY_WITH_TIMEOUT(lines() >= 6, 10000);
+        // The status bar says that it records, and how much.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            b.w->lRecord->text().startsWith(QStringLiteral("Запись: poll.csv, строк: ")), 2000);
         b.w->chRecordPoll->setChecked(false); // stops the recording
+        QCOMPARE(b.w->lRecord->text(), QString());
         QVERIFY(!b.w->Recorder().Recording());
         // A recording whose file is removed stops and says so in red; polling goes on.
         const QString doomed = QString::fromStdString(b.dir.File("doomed.csv"));
@@ -299,6 +311,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!b.w->chRecordPoll->isChecked(), 10000);
         QCOMPARE(b.w->StatusText->text(),
                  QStringLiteral(" Запись опроса остановлена: файл записи удалён"));
+        // The reason stays in sight after the status line has moved on.
+        b.w->ShowStatus(QStringLiteral("другое"), true, Qt::white);
+        b.w->ShowRecording();
+        QCOMPARE(b.w->lRecord->text(),
+                 QStringLiteral("Запись опроса остановлена: файл записи удалён"));
         QVERIFY(b.w->chPoll->isChecked());
         const std::string text = Cp1251ToUtf8(ReadBytes(path.toStdString()));
         QVERIFY(text.rfind("Время;Код;Параметр;Значение;Ошибка\r\n", 0) == 0);

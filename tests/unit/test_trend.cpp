@@ -6,10 +6,14 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
+#include "device/reg.h"
+#include "device/value_codec.h"
 #include "test_support.h"
 #include "trend/exchange_stats.h"
+#include "trend/poll_backoff.h"
 #include "trend/poll_recorder.h"
 #include "trend/sample_store.h"
 
@@ -36,17 +40,92 @@ TEST(PollRecorder, LinesAsTheCsvExportWritesThem) {
         "2026-12-08 10:00:00.001;0x10;Температура [°C];72.5;\r\n"
         "2026-12-08 10:00:00.011;0x11;\"Имя; с \"\"кавычками\"\"\";;Устройство не отвечает\r\n");
 
-    // Appending: no second header, and a line cut short by a crash is ended first.
-    WriteBytes(path, ReadBytes(path) + "2026-12-08 10:00:00.0");
-    ASSERT_TRUE(r.Start(path, error)) << error;
-    r.Record({"2026-12-08 11:00:00.000", "0x12", "n", "1", ""});
-    r.Flush();
-    EXPECT_TRUE(r.Recording());
-    r.Stop();
-    const std::string text = Cp1251ToUtf8(ReadBytes(path));
-    EXPECT_EQ(text.substr(text.size() - 58),
-              "2026-12-08 10:00:00.0\r\n2026-12-08 11:00:00.000;0x12;n;1;\r\n");
-    EXPECT_EQ(text.find("Время", 10), std::string::npos);
+    EXPECT_EQ(r.Lines(), 2u);
+    const std::string whole = ReadBytes(path);
+
+    // Appending: no second header; a torn last line is cut away, never ended as if whole.
+    const std::string header = RecordingHeader();
+    const struct {
+        std::string before; // the file's bytes before appending
+        std::string kept;   // what stays of them
+        bool torn;
+    } appended[] = {
+        {whole, whole, false},
+        {whole + Utf8ToCp1251("2026-12-08 10:00:00.011;0x10;Температура [°C];65"), whole, true},
+        {whole + std::string(300, '\0'), whole, true},
+        {whole + "2026-12-08 10:00:00.011;0x10;x;1\r", whole, true},
+        {header.substr(0, 10), header, true}, // a torn header
+        {"", header, false},
+    };
+    for (const auto& c : appended) {
+        WriteBytes(path, c.before);
+        ASSERT_TRUE(r.Start(path, error)) << error;
+        EXPECT_EQ(r.TornLineRemoved(), c.torn);
+        r.Record({"2026-12-08 11:00:00.000", "0x12", "n", "1", ""});
+        r.Flush();
+        EXPECT_TRUE(r.Recording());
+        r.Stop();
+        EXPECT_EQ(ReadBytes(path), c.kept + "2026-12-08 11:00:00.000;0x12;n;1;\r\n")
+            << c.before.size();
+    }
+    // Only a recording is appended to: not a description, UTF-8 or LF text.
+    for (const std::string& foreign :
+         {std::string("<?xml version=\"1.0\"?>\r\n"),
+          std::string("Время;Код;Параметр;Значение;Ошибка\r\n"), Cp1251ToUtf8(header),
+          header.substr(0, header.size() - 2) + "\n"}) {
+        WriteBytes(path, foreign);
+        EXPECT_FALSE(r.Start(path, error));
+        EXPECT_EQ(error.rfind("файл не является записью опроса", 0), 0u) << error;
+        EXPECT_EQ(ReadBytes(path), foreign);
+    }
+    // Two recorders starting on one new file write one header between them.
+    for (int round = 0; round < 20; ++round) {
+        const std::string fresh = dir.File("two" + std::to_string(round) + ".csv");
+        TPollRecorder a, b;
+        std::string ea, eb;
+        std::thread other([&] { EXPECT_TRUE(b.Start(fresh, eb)) << eb; });
+        EXPECT_TRUE(a.Start(fresh, ea)) << ea;
+        other.join();
+        a.Stop();
+        b.Stop();
+        EXPECT_EQ(ReadBytes(fresh), header);
+    }
+}
+
+TEST(PollRecorder, TheSampleOfARead) {
+    // What the recording and the chart's export write for one read.
+    TRegList regs;
+    TReg* reg = regs.Add();
+    reg->Addr = 0x10;
+    reg->Name = "Режим";
+    reg->Units = "ед.";
+    reg->RegType = rtFloat;
+    reg->Prec = 1;
+    const TPollSample ok = PollSampleOf(*reg, 0, TValue(65.25), "", nullptr);
+    EXPECT_EQ(ok.Code, "0x10");
+    EXPECT_EQ(ok.Name, "Режим [ед.]");
+    EXPECT_EQ(ok.Value, FloatText(1, TValue(65.25)));
+    EXPECT_EQ(ok.Error, "");
+    EXPECT_EQ(ok.Time.size(), 23u);
+    const TPollSample refused = PollSampleOf(*reg, 0, TValue(1.0), std::string(1, '\x04'), nullptr);
+    EXPECT_EQ(refused.Value, DeviceErrorText(4));
+    EXPECT_EQ(refused.Error, DeviceErrorText(4));
+    const TPollSample silent =
+        PollSampleOf(*reg, 0, TValue(1.0), "Устройство не отвечает", nullptr);
+    EXPECT_EQ(silent.Value, "");
+    EXPECT_EQ(silent.Error, "Устройство не отвечает");
+}
+
+TEST(PollBackoff, OneAttemptASecondWhileReadsFailAlike) {
+    TPollBackoff b;
+    // error, expected pause
+    const std::pair<const char*, int> steps[] = {
+        {"нет ответа", 0},    {"нет ответа", 0}, {"нет ответа", 1000}, {"нет ответа", 1000},
+        {"другая", 0},        {"", 0},           {"нет ответа", 0},    {"нет ответа", 0},
+        {"нет ответа", 1000}, {"", 0},           {"нет ответа", 0},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i)
+        EXPECT_EQ(b.After(steps[i].first), steps[i].second) << i;
 }
 
 TEST(PollRecorder, AWriteFailureStopsTheRecordingAndSaysWhy) {
@@ -103,9 +182,19 @@ TEST(ExchangeStats, CountsRateAndFailures) {
     EXPECT_NEAR(snap.Rate, 5.1, 0.15); // the last 10 s only
     EXPECT_EQ(TExchangeStats::Text(snap), "Обмен: 101, ошибок: 11, 5/с");
     EXPECT_EQ(TExchangeStats::Hint(snap), "\x01 код: 1\nУстройство не отвечает: 10");
+    // A device's code is told in words.
+    s.Record(std::string(1, '\x04'), t0 + std::chrono::milliseconds(19950));
+    EXPECT_NE(TExchangeStats::Hint(s.Take(t0 + std::chrono::seconds(20)))
+                  .find(DeviceErrorText(4) + ": 1"),
+              std::string::npos);
     EXPECT_EQ(s.Take(t0 + std::chrono::seconds(60)).Rate, 0.0);
     s.Reset();
     EXPECT_EQ(TExchangeStats::Text(s.Take()), "Обмен: 0, ошибок: 0, 0/с");
+    // Before ten seconds have passed the rate is over the time polling has run.
+    for (int i = 0; i < 40; ++i)
+        s.Record("", t0 + std::chrono::milliseconds(i * 50)); // 20 a second for 2 s
+    EXPECT_NEAR(s.Take(t0 + std::chrono::seconds(2)).Rate, 20, 0.5);
+    s.Reset();
     EXPECT_EQ(TExchangeStats::Hint(s.Take()), "Ошибок обмена нет");
 }
 
@@ -144,6 +233,16 @@ TEST(SampleStore, GapsOrderAndDecimation) {
     EXPECT_EQ(store.ErrorText(*store.At(3, 705)), "параметр заблокирован ключом");
     EXPECT_EQ(store.At(3, 515)->Y, 51);
     EXPECT_FALSE(store.At(3, -1).has_value());
+
+    // A stretch without samples (polling paused) breaks the line; the steps before it join.
+    for (int i = 0; i < 20; ++i)
+        store.Add(5, i * 100, 1.0);
+    store.Add(5, 60000, 2.0);
+    EXPECT_EQ(store.GapMs(5), TSampleStore::kMinGapMs);
+    const auto paused = store.Decimate(5, 0, 61000, 61);
+    EXPECT_FALSE(paused[1].HasGap);
+    EXPECT_TRUE(paused[60].HasGap && paused[60].HasValue);
+    EXPECT_TRUE(store.Decimate(5, 59000, 61000, 2)[1].HasGap); // from before the range
 }
 
 TEST(SampleStore, TheOldestGoBeyondTheCapacity) {

@@ -1,4 +1,5 @@
 // tunavox-cli: description files and device exchange from the command line.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -75,7 +76,9 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     const std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "-h" || command == "--help") {
+    const bool help = std::find(args.begin(), args.end(), "--help") != args.end() ||
+                      std::find(args.begin(), args.end(), "-h") != args.end();
+    if (command == "-h" || command == "--help" || help) {
         std::fputs(kUsage, stdout);
         return 0;
     }

@@ -9,6 +9,7 @@
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "session.h"
+#include "trend/poll_backoff.h"
 #include "trend/poll_recorder.h"
 #include "util/time_text.h"
 
@@ -28,7 +29,9 @@ int Poll(const std::vector<std::string>& args) {
         const int row = FindRow(s.Regs, address);
         if (row < 0) return Fail("нет регистра с адресом " + DeviceErrorKey(address));
         const uint8_t io = s.Regs.Items(row)->Io;
-        if (io != ioR && io != ioRW) return Fail(DeviceErrorKey(address) + " is not readable");
+        // A WOR row's poll would write it: the command only reads, as the chart only shows reads.
+        if (io != ioR && io != ioRW)
+            return Fail("регистр " + DeviceErrorKey(address) + " не читается");
         rows.push_back(row);
     }
     if (wanted.empty())
@@ -41,14 +44,21 @@ int Poll(const std::vector<std::string>& args) {
 
     TPollRecorder recorder;
     if (!o.Output.empty() && !recorder.Start(o.Output, error)) {
-        std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), error.c_str());
+        std::fprintf(stderr, "Не удалось начать запись опроса в файл %s: %s\n", o.Output.c_str(),
+                     error.c_str());
         return kUsageError;
     }
+    if (recorder.TornLineRemoved())
+        std::fprintf(stderr, "Из файла %s удалена оборванная последняя строка\n", o.Output.c_str());
     const auto until = std::chrono::steady_clock::now() +
                        std::chrono::milliseconds(static_cast<long long>(o.Seconds * 1000));
     size_t next = 0;
     long long passes = 0;
     bool outstanding = false, failed = false;
+    // While reads keep failing alike (the device has gone), one attempt a second.
+    TPollBackoff backoff;
+    std::chrono::steady_clock::time_point resumeAt;
+    bool paused = false;
     const auto more = [&] {
         if (StopRequested() || !recorder.Failure().empty()) return false;
         if (o.Count > 0 && passes >= o.Count) return false;
@@ -63,10 +73,12 @@ int Poll(const std::vector<std::string>& args) {
                 // A read ended by a stop signal (the port closed under it) is no sample.
                 if (StopRequested()) return;
                 const TReg& reg = *a->Reg;
-                TPollSample sample{LocalTimeText(std::chrono::system_clock::now(), true),
-                                   CodeText(reg), NameText(reg), ValueText(reg, &s.ErrorTexts),
-                                   a->HasError() ? ErrorTextInWords(a->Error(), &s.ErrorTexts)
-                                                 : std::string()};
+                const TPollSample sample =
+                    PollSampleOf(reg,
+                                 std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count(),
+                                 reg.GetValue(), a->Error(), &s.ErrorTexts);
                 failed = failed || a->HasError();
                 if (recorder.Recording()) {
                     recorder.Record(sample);
@@ -81,16 +93,30 @@ int Poll(const std::vector<std::string>& args) {
                     next = 0;
                     ++passes;
                 }
-                if (more()) step();
+                const int pause = backoff.After(a->Error());
+                if (!more()) return;
+                if (pause == 0) {
+                    step();
+                    return;
+                }
+                paused = true;
+                resumeAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(pause);
             }));
     };
     step();
-    s.ServeUntil([&] { return !outstanding; });
+    s.ServeUntil([&] {
+        if (paused && (!more() || std::chrono::steady_clock::now() >= resumeAt)) {
+            paused = false;
+            if (more()) step();
+        }
+        return !outstanding && !paused;
+    });
     recorder.Flush();
     const std::string failure = recorder.Failure();
     recorder.Stop();
     if (!failure.empty()) {
-        std::fprintf(stderr, "%s: %s\n", o.Output.c_str(), failure.c_str());
+        std::fprintf(stderr, "Запись опроса в файл %s остановлена: %s\n", o.Output.c_str(),
+                     failure.c_str());
         return kUsageError;
     }
     return failed ? 1 : 0;
