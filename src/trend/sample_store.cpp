@@ -83,23 +83,26 @@ std::vector<TSampleStore::Column> TSampleStore::Decimate(int series, int64_t t0,
     const int64_t gap = GapMs(series);
     const auto first = FirstAt(s, t0);
     int64_t previous = first == s.begin() ? INT64_MIN : std::prev(first)->TimeMs;
-    for (auto it = first; it != s.end() && it->TimeMs < t1; ++it) {
-        const auto c = std::min<size_t>(
-            static_cast<size_t>(static_cast<double>(it->TimeMs - t0) / span * columns),
-            static_cast<size_t>(columns - 1));
-        Column& col = out[c];
-        // A stretch without samples (polling paused, the row unticked) is no line.
-        if (previous != INT64_MIN && it->TimeMs - previous > gap) col.HasGap = true;
-        previous = it->TimeMs;
-        if (it->What != Value) {
-            col.HasGap = true;
-            col.HasDeviceError = col.HasDeviceError || it->What == DeviceError;
-        } else if (!col.HasValue) {
-            col.Min = col.Max = it->Y;
-            col.HasValue = true;
-        } else {
-            col.Min = std::min(col.Min, it->Y);
-            col.Max = std::max(col.Max, it->Y);
+    auto it = first;
+    // Column by column up to each column's end time: no division per sample.
+    for (int c = 0; c < columns && it != s.end() && it->TimeMs < t1; ++c) {
+        const int64_t end =
+            c + 1 == columns ? t1 : t0 + static_cast<int64_t>(span * (c + 1) / columns);
+        Column& col = out[static_cast<size_t>(c)];
+        for (; it != s.end() && it->TimeMs < end; ++it) {
+            // A stretch without samples (polling paused, the row unticked) is no line.
+            if (previous != INT64_MIN && it->TimeMs - previous > gap) col.HasGap = true;
+            previous = it->TimeMs;
+            if (it->What != Value) {
+                col.HasGap = true;
+                col.HasDeviceError = col.HasDeviceError || it->What == DeviceError;
+            } else if (!col.HasValue) {
+                col.Min = col.Max = it->Y;
+                col.HasValue = true;
+            } else {
+                col.Min = std::min(col.Min, it->Y);
+                col.Max = std::max(col.Max, it->Y);
+            }
         }
     }
     return out;

@@ -216,6 +216,7 @@ void TChartWindow::SetVisible(int row, bool visible) {
 }
 
 void TChartWindow::SetRightAxis(int row, bool right) {
+    axisChosen_.insert(row);
     settings_.try_emplace(row, true, false).first->second.second = right;
     rebuild_ = true;
     Redraw();
@@ -252,6 +253,11 @@ void TChartWindow::Redraw() {
     const int columns = std::max(1, Plot->axisRect()->width());
     bool anyLeft = false, anyRight = false;
     double lo[2] = {0, 0}, hi[2] = {0, 0};
+    struct Range {
+        double Lo = 0, Hi = 0;
+        bool Has = false;
+    };
+    std::vector<Range> ranges(lines_.size());
     for (const Line& l : lines_) {
         QVector<double> x, y, ex, ey;
         const auto cols = store_.Decimate(l.Series.Row, t0, t1, columns);
@@ -276,19 +282,48 @@ void TChartWindow::Redraw() {
         l.Graph->setData(x, y, true);
         l.Errors->setData(ex, ey, true);
         // The range from the columns: the same extremes without a second pass.
-        double a = 0, b = 0;
-        bool has = false;
+        Range& r = ranges[static_cast<size_t>(&l - lines_.data())];
         for (const auto& col : cols) {
             if (!col.HasValue) continue;
-            a = has ? std::min(a, col.Min) : col.Min;
-            b = has ? std::max(b, col.Max) : col.Max;
-            has = true;
+            r.Lo = r.Has ? std::min(r.Lo, col.Min) : col.Min;
+            r.Hi = r.Has ? std::max(r.Hi, col.Max) : col.Max;
+            r.Has = true;
         }
-        if (l.Visible && has) {
+    }
+    // A line whose values are a hundred times larger than the others' (a counter, say)
+    // would flatten them: unless the engineer chose its axis, it goes to the right one.
+    std::vector<double> sizes;
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].Visible && ranges[i].Has)
+            sizes.push_back(std::max(std::fabs(ranges[i].Lo), std::fabs(ranges[i].Hi)));
+    std::vector<double> sorted = sizes;
+    std::sort(sorted.begin(), sorted.end());
+    const double typical = sorted.empty() ? 0 : sorted[(sorted.size() - 1) / 2];
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        Line& l = lines_[i];
+        if (axisChosen_.count(l.Series.Row)) continue;
+        const double size =
+            ranges[i].Has ? std::max(std::fabs(ranges[i].Lo), std::fabs(ranges[i].Hi)) : 0;
+        const bool right = sorted.size() > 1 && typical > 0 && size > 100 * typical;
+        if (right == l.Right) continue;
+        l.Right = right;
+        QCPAxis* axis = right ? Plot->yAxis2 : Plot->yAxis;
+        l.Graph->setValueAxis(axis);
+        l.Errors->setValueAxis(axis);
+        l.Graph->setName(l.Series.Label + (right ? QStringLiteral(" (правая ось)") : QString()));
+        if (QListWidgetItem* item = lSeries->item(static_cast<int>(i))) {
+            const QSignalBlocker quiet(lSeries);
+            item->setText(l.Graph->name());
+            item->setData(Qt::UserRole + 1, l.Graph->name());
+        }
+    }
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        const Line& l = lines_[i];
+        if (l.Visible && ranges[i].Has) {
             const int side = l.Right ? 1 : 0;
             bool& any = side ? anyRight : anyLeft;
-            lo[side] = any ? std::min(lo[side], a) : a;
-            hi[side] = any ? std::max(hi[side], b) : b;
+            lo[side] = any ? std::min(lo[side], ranges[i].Lo) : ranges[i].Lo;
+            hi[side] = any ? std::max(hi[side], ranges[i].Hi) : ranges[i].Hi;
             any = true;
         }
     }

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "device/reg.h"
@@ -88,6 +89,7 @@ private:
     QTimer redraw_;
     QCPItemStraightLine* cursor_ = nullptr;
     std::map<int, std::pair<bool, bool>> settings_; // row: shown, on the right axis
+    std::set<int> axisChosen_; // rows whose axis the engineer chose; the rest are placed by range
     bool rebuild_ = false;
     int64_t spanMs_ = 60000; // the time span while following
     bool updatingRange_ = false;

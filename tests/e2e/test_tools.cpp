@@ -412,4 +412,53 @@ TEST(Tools, PollRecordingSurvivesAKill) {
     EXPECT_NE(two.out.find(";0x302;Заданная частота [Гц];50.00;\n"), std::string::npos) << two.out;
     EXPECT_EQ(Cli("poll --desc " + desc + " --port " + link + " 0x9999").status, 2);
     EXPECT_EQ(Cli("poll --desc " + desc + " --port " + link + " --count 0").status, 2);
+    CommandResult help = Cli("poll --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Использование:", 0), 0u);
+    // Nothing but a recording is appended to: refused, the file as it was.
+    const std::string foreign = dir.File("notes.csv");
+    WriteBytes(foreign, "a;b\n");
+    CommandResult refused =
+        Cli("poll --desc " + desc + " --port " + link + " --count 1 --output " + foreign);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.out.find("файл не является записью опроса"), std::string::npos);
+    EXPECT_EQ(ReadBytes(foreign), "a;b\n");
+}
+
+TEST(Tools, PollingAVanishedDeviceBacksOff) {
+    TempDir dir;
+    const std::string desc = WriteSignedDescription(
+        dir, "NastrSmall.xml",
+        Description("    <REG addr=\"1\" type=\"UWord\" io=\"RW\"><name>a</name></REG>\r\n"
+                    "    <REG addr=\"2\" type=\"UWord\" io=\"WOR\"><name>b</name></REG>\r\n",
+                    " timeout=\"50\""));
+    const std::string link = dir.File("dev");
+    auto sim =
+        std::make_unique<SimProcess>(std::vector<std::string>{"--link", link, "--desc", desc});
+    // A WOR row's poll would write it: refused, as the chart leaves it out.
+    CommandResult wor = Cli("poll --desc " + desc + " --port " + link + " --count 1 0x2");
+    EXPECT_EQ(wor.status, 2);
+    EXPECT_NE(wor.out.find("регистр 0x02 не читается"), std::string::npos) << wor.out;
+    const std::string out = dir.File("out.txt");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const std::string exe = kBin + "/tunavox-cli";
+        freopen(out.c_str(), "w", stdout);
+        execl(exe.c_str(), exe.c_str(), "poll", "--desc", desc.c_str(), "--port", link.c_str(),
+              "--seconds", "4", "0x1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    usleep(1000000);
+    sim.reset(); // the device goes away: every read fails at once from now on
+    int status = -1;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string text = ReadBytes(out);
+    size_t failures = 0;
+    for (size_t at = text.find(";a;;"); at != std::string::npos; at = text.find(";a;;", at + 1))
+        ++failures;
+    // About three seconds without the device: a few quick failures, then one a second.
+    EXPECT_GE(failures, 3u) << text;
+    EXPECT_LE(failures, 3u + 5u) << text;
 }

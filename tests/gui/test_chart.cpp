@@ -84,6 +84,14 @@ private slots:
         m->SetCheckState(b.Row(0x02), Qt::Unchecked, false);
         m->SetCheckState(b.Row(0x24), Qt::Unchecked, false);
         chart->Redraw();
+        // A large counter beside temperatures goes to the right-hand axis by itself.
+        m->SetCheckState(b.Row(0x14), Qt::Checked, false);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Samples().Series(b.Row(0x14)).empty(), 10000);
+        chart->Redraw();
+        QCOMPARE(chart->Plot->graph(4)->valueAxis(), chart->Plot->yAxis2);
+        QCOMPARE(chart->Plot->graph(0)->valueAxis(), chart->Plot->yAxis);
+        m->SetCheckState(b.Row(0x14), Qt::Unchecked, false);
+        chart->Redraw();
         // The data export writes what the recording writes: the value as the table shows
         // it (prec, words), a refusal in words in both columns.
         const QString first = QString::fromStdString(b.dir.File("first.csv"));
