@@ -60,7 +60,7 @@ void BM_WindowLoads10k(benchmark::State& state) {
 BENCHMARK(BM_WindowLoads10k)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 // The chart window itself with 1,000,000 samples in 8 series: one redraw (decimation,
-// data, painting). Target: under 16 ms at the median.
+// data, painting). Target: under 8 ms at the median.
 void BM_ChartWindowRedraw(benchmark::State& state) {
     tunavox::TSampleStore store;
     for (int i = 0; i < 125000; ++i)

@@ -37,15 +37,38 @@ void TSampleStore::Add(int series, int64_t timeMs, std::optional<double> value, 
     Samples& list = series_[series];
     // Samples arrive in time order; a clock set back must not break the order.
     if (!list.empty() && s.TimeMs < list.back().TimeMs) s.TimeMs = list.back().TimeMs;
+    Blocks& blocks = blocks_[series];
+    if (blocks.List.empty() || blocks.List.back().Count == kBlock) {
+        Block b;
+        b.First = b.Last = s.TimeMs;
+        b.Min = b.Max = s.Y;
+        blocks.List.push_back(b);
+    }
+    Block& b = blocks.List.back();
+    b.MaxStep = std::max(b.MaxStep, s.TimeMs - b.Last);
+    b.Last = s.TimeMs;
+    b.AllValues = b.AllValues && s.What == Value;
+    b.Min = std::min(b.Min, s.Y);
+    b.Max = std::max(b.Max, s.Y);
+    ++b.Count;
     list.push_back(s);
     ++size_;
     while (size_ > capacity_) {
         // The oldest sample over every series goes.
-        Samples* oldest = nullptr;
+        int oldest = 0;
+        Samples* from = nullptr;
         for (auto& [id, l] : series_)
-            if (!l.empty() && (!oldest || l.front().TimeMs < oldest->front().TimeMs)) oldest = &l;
-        if (!oldest) break;
-        oldest->pop_front();
+            if (!l.empty() && (!from || l.front().TimeMs < from->front().TimeMs)) {
+                from = &l;
+                oldest = id;
+            }
+        if (!from) break;
+        from->pop_front();
+        Blocks& front = blocks_[oldest];
+        if (++front.Head == front.List.front().Count) {
+            front.List.pop_front();
+            front.Head = 0;
+        }
         --size_;
         ++dropped_;
     }
@@ -57,6 +80,7 @@ const std::string& TSampleStore::ErrorText(const Sample& s) const {
 
 void TSampleStore::Clear() {
     series_.clear();
+    blocks_.clear();
     size_ = 0;
     dropped_ = 0;
 }
@@ -83,13 +107,29 @@ std::vector<TSampleStore::Column> TSampleStore::Decimate(int series, int64_t t0,
     const int64_t gap = GapMs(series);
     const auto first = FirstAt(s, t0);
     int64_t previous = first == s.begin() ? INT64_MIN : std::prev(first)->TimeMs;
+    const auto found = blocks_.find(series);
+    const Blocks* blocks = found == blocks_.end() ? nullptr : &found->second;
     auto it = first;
     // Column by column up to each column's end time: no division per sample.
     for (int c = 0; c < columns && it != s.end() && it->TimeMs < t1; ++c) {
         const int64_t end =
             c + 1 == columns ? t1 : t0 + static_cast<int64_t>(span * (c + 1) / columns);
         Column& col = out[static_cast<size_t>(c)];
-        for (; it != s.end() && it->TimeMs < end; ++it) {
+        for (; it != s.end() && it->TimeMs < end;) {
+            // A whole block of values inside the column, without a gap: its summary.
+            const size_t at = static_cast<size_t>(it - s.begin()) + (blocks ? blocks->Head : 0);
+            if (blocks && at % kBlock == 0 && at / kBlock < blocks->List.size()) {
+                const Block& b = blocks->List[at / kBlock];
+                if ((at > 0 || blocks->Head == 0) && b.AllValues && b.Last < end &&
+                    b.MaxStep <= gap && (previous == INT64_MIN || b.First - previous <= gap)) {
+                    col.Min = col.HasValue ? std::min(col.Min, b.Min) : b.Min;
+                    col.Max = col.HasValue ? std::max(col.Max, b.Max) : b.Max;
+                    col.HasValue = true;
+                    previous = b.Last;
+                    it += b.Count;
+                    continue;
+                }
+            }
             // A stretch without samples (polling paused, the row unticked) is no line.
             if (previous != INT64_MIN && it->TimeMs - previous > gap) col.HasGap = true;
             previous = it->TimeMs;
@@ -103,6 +143,7 @@ std::vector<TSampleStore::Column> TSampleStore::Decimate(int series, int64_t t0,
                 col.Min = std::min(col.Min, it->Y);
                 col.Max = std::max(col.Max, it->Y);
             }
+            ++it;
         }
     }
     return out;

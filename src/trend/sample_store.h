@@ -65,6 +65,23 @@ private:
     size_t size_ = 0;
     size_t dropped_ = 0;
     std::map<int, std::deque<Sample>> series_;
+    // A summary of every kBlock consecutive samples of a series, so that a wide view
+    // takes a block at a time. Block k holds the series' samples from index
+    // k * kBlock - head on; the first block's summary is stale while head > 0 (some of
+    // its samples were dropped) and is then not used.
+    static constexpr size_t kBlock = 16;
+    struct Block {
+        int64_t First = 0, Last = 0;
+        double Min = 0, Max = 0;
+        int64_t MaxStep = 0; // the longest step between its samples
+        uint32_t Count = 0;
+        bool AllValues = true; // only then the summary stands for its samples
+    };
+    struct Blocks {
+        std::deque<Block> List;
+        size_t Head = 0;
+    };
+    std::map<int, Blocks> blocks_;
     // Error texts are few: each is kept once (index 0 is the empty text).
     std::vector<std::string> errors_{std::string()};
     std::map<std::string, uint16_t> errorIndex_;

@@ -75,6 +75,8 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     Plot->setObjectName(QStringLiteral("Plot"));
     Plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     Plot->setMouseTracking(true); // the crosshair follows the mouse without a button
+    // Lines of one-pixel min/max columns gain nothing from antialiasing, and cost a lot.
+    Plot->setNotAntialiasedElements(QCP::aePlottables);
     Plot->axisRect()->setRangeDrag(Qt::Horizontal);
     Plot->axisRect()->setRangeZoom(Qt::Horizontal);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
@@ -85,8 +87,11 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     Plot->legend->setVisible(true);
     Plot->legend->setFont(font());
     Plot->axisRect()->insetLayout()->take(Plot->legend);
-    Plot->plotLayout()->addElement(0, 1, Plot->legend);
-    Plot->plotLayout()->setColumnStretchFactor(1, 0.001);
+    Plot->plotLayout()->addElement(1, 0, Plot->legend);
+    Plot->plotLayout()->setRowStretchFactor(1, 0.001);
+    Plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    Plot->legend->setWrap(4);
+    Plot->legend->setBorderPen(Qt::NoPen);
     cursor_ = new QCPItemStraightLine(Plot);
     cursor_->setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
     cursor_->setVisible(false);

@@ -1,10 +1,12 @@
 // Recording polled values and counting exchanges.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <random>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -254,4 +256,63 @@ TEST(SampleStore, TheOldestGoBeyondTheCapacity) {
     EXPECT_EQ(store.Series(0).front().TimeMs, 500);
     EXPECT_EQ(store.Series(1).front().TimeMs, 501);
     EXPECT_EQ(store.SeriesIds(), (std::vector<int>{0, 1}));
+}
+
+TEST(SampleStore, BlockSummariesDecimateAsEverySampleWould) {
+    // Random values with failed reads and pauses, some dropped from the front: the
+    // columns must be those of a walk over every sample.
+    std::mt19937 random(7);
+    TSampleStore store(5000);
+    int64_t t = 0;
+    for (int i = 0; i < 9000; ++i) {
+        t += random() % 50 == 0 ? 5000 : 100 + random() % 20;
+        const unsigned kind = random() % 200;
+        if (kind == 0)
+            store.Add(1, t, std::nullopt, 0, "нет ответа");
+        else if (kind == 1)
+            store.Add(1, t, std::nullopt, 4, "отказ");
+        else
+            store.Add(1, t, std::uniform_real_distribution<double>(-50, 50)(random));
+    }
+    ASSERT_GT(store.Dropped(), 0u);
+    const auto& s = store.Series(1);
+    const int64_t gap = store.GapMs(1);
+    for (const int columns : {1, 7, 100, 1000, 20000}) {
+        for (const auto& [t0, t1] : {std::pair{s.front().TimeMs, s.back().TimeMs + 1},
+                                     std::pair{s[700].TimeMs - 3, s[3000].TimeMs}}) {
+            const auto cols = store.Decimate(1, t0, t1, columns);
+            std::vector<TSampleStore::Column> want(static_cast<size_t>(columns));
+            int64_t previous = INT64_MIN;
+            const double span = static_cast<double>(t1 - t0);
+            for (const auto& x : s) {
+                if (x.TimeMs >= t0 && x.TimeMs < t1) {
+                    size_t c = 0;
+                    while (c + 1 < want.size() &&
+                           x.TimeMs >= t0 + static_cast<int64_t>(span * (c + 1) / columns))
+                        ++c;
+                    auto& col = want[c];
+                    if (previous != INT64_MIN && x.TimeMs - previous > gap) col.HasGap = true;
+                    if (x.What != TSampleStore::Value) {
+                        col.HasGap = true;
+                        col.HasDeviceError =
+                            col.HasDeviceError || x.What == TSampleStore::DeviceError;
+                    } else {
+                        col.Min = col.HasValue ? std::min(col.Min, x.Y) : x.Y;
+                        col.Max = col.HasValue ? std::max(col.Max, x.Y) : x.Y;
+                        col.HasValue = true;
+                    }
+                }
+                if (x.TimeMs < t1) previous = x.TimeMs;
+            }
+            for (size_t c = 0; c < want.size(); ++c) {
+                ASSERT_EQ(cols[c].HasValue, want[c].HasValue) << columns << " " << c;
+                ASSERT_EQ(cols[c].HasGap, want[c].HasGap) << columns << " " << c;
+                ASSERT_EQ(cols[c].HasDeviceError, want[c].HasDeviceError) << columns << " " << c;
+                if (want[c].HasValue) {
+                    ASSERT_EQ(cols[c].Min, want[c].Min) << columns << " " << c;
+                    ASSERT_EQ(cols[c].Max, want[c].Max) << columns << " " << c;
+                }
+            }
+        }
+    }
 }
