@@ -177,6 +177,11 @@ void TChartWindow::SyncSeries() {
         if (it != settings_.end()) {
             l.Visible = it->second.first;
             l.Right = it->second.second;
+        } else if (s.Reg && !s.Reg->Poll &&
+                   (s.Reg->RegType == rtLong || s.Reg->RegType == rtULong)) {
+            // A 32-bit number the description does not poll (a serial number, a
+            // counter) would only squash the rest: listed, shown when ticked in the list.
+            l.Visible = false;
         }
         next.push_back(l);
     }

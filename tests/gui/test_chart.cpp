@@ -88,6 +88,11 @@ private slots:
         m->SetCheckState(b.Row(0x14), Qt::Checked, false);
         QTRY_VERIFY_WITH_TIMEOUT(!b.w->Samples().Series(b.Row(0x14)).empty(), 10000);
         chart->Redraw();
+        // (a counter starts hidden, listed unticked, until the engineer shows it)
+        QVERIFY(!chart->IsVisible(b.Row(0x14)));
+        QCOMPARE(chart->lSeries->item(2)->checkState(), Qt::Unchecked);
+        chart->lSeries->item(2)->setCheckState(Qt::Checked);
+        QVERIFY(chart->IsVisible(b.Row(0x14)));
         QCOMPARE(chart->Plot->graph(4)->valueAxis(), chart->Plot->yAxis2);
         QCOMPARE(chart->Plot->graph(0)->valueAxis(), chart->Plot->yAxis);
         m->SetCheckState(b.Row(0x14), Qt::Unchecked, false);
