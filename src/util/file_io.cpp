@@ -93,23 +93,31 @@ bool SyncFolder(const std::string& folder) {
     return ok;
 }
 
+// Resolves linkOrPath to the file to replace (which must be a regular file if it
+// exists) and creates the temporary file beside it; the descriptor, or -1 with the
+// reason. had and st tell whether the file existed and what it was.
+int BeginReplace(const std::string& linkOrPath, std::string& path, std::string& tmp, bool& had,
+                 struct stat& st, std::string& error) {
+    if (!ResolveLink(linkOrPath, path, error)) return -1;
+    had = ::stat(path.c_str(), &st) == 0;
+    if (had && !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "это не обычный файл";
+        return -1;
+    }
+    const int fd = CreateTemporaryBeside(path, tmp);
+    if (fd < 0) error = SystemErrorText(errno);
+    return fd;
+}
+
 } // namespace
 
 bool CheckReplaceable(const std::string& linkOrPath, std::string& error) {
-    std::string path;
-    if (!ResolveLink(linkOrPath, path, error)) return false;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "это не обычный файл";
-        return false;
-    }
     // The one sure test of the folder: create a file there and remove it again.
-    std::string tmp;
-    const int fd = CreateTemporaryBeside(path, tmp);
-    if (fd < 0) {
-        error = SystemErrorText(errno);
-        return false;
-    }
+    std::string path, tmp;
+    bool had = false;
+    struct stat st {};
+    const int fd = BeginReplace(linkOrPath, path, tmp, had, st, error);
+    if (fd < 0) return false;
     ::close(fd);
     ::unlink(tmp.c_str());
     return true;
@@ -118,20 +126,11 @@ bool CheckReplaceable(const std::string& linkOrPath, std::string& error) {
 bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes, std::string& error,
                       int mode) {
     // Through a symbolic link the file it points to is replaced, not the link.
-    std::string path;
-    if (!ResolveLink(linkOrPath, path, error)) return false;
+    std::string path, tmp;
+    bool had = false;
     struct stat st {};
-    const bool had = ::stat(path.c_str(), &st) == 0;
-    if (had && !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "это не обычный файл";
-        return false;
-    }
-    std::string tmp;
-    const int fd = CreateTemporaryBeside(path, tmp);
-    if (fd < 0) {
-        error = SystemErrorText(errno);
-        return false;
-    }
+    const int fd = BeginReplace(linkOrPath, path, tmp, had, st, error);
+    if (fd < 0) return false;
     const auto fail = [&](int code) {
         error = SystemErrorText(code);
         ::close(fd);
