@@ -1,7 +1,17 @@
 # The desktop program: Qt 6 Widgets on top of the core.
 find_package(Qt6 REQUIRED COMPONENTS Widgets PrintSupport)
 # The chart: QCustomPlot redrew 1,000,000 samples faster than Qt Charts (bench_window).
-find_package(QCustomPlotQt6 REQUIRED)
+set(TUNAVOX_QCUSTOMPLOT_SOURCE "" CACHE PATH "QCustomPlot source folder (Windows builds)")
+if(TUNAVOX_QCUSTOMPLOT_SOURCE)
+  add_library(qcustomplot STATIC ${TUNAVOX_QCUSTOMPLOT_SOURCE}/qcustomplot.cpp)
+  target_include_directories(qcustomplot PUBLIC ${TUNAVOX_QCUSTOMPLOT_SOURCE})
+  target_link_libraries(qcustomplot PUBLIC Qt6::Widgets Qt6::PrintSupport)
+  target_compile_options(qcustomplot PRIVATE -w)
+  set_target_properties(qcustomplot PROPERTIES AUTOMOC ON)
+  add_library(QCustomPlotQt6::QCustomPlotQt6 ALIAS qcustomplot)
+else()
+  find_package(QCustomPlotQt6 REQUIRED)
+endif()
 
 set(TUNAVOX_PRODUCT_NAME "Тунавокс")
 set(TUNAVOX_COPYRIGHT "© 2026 Тунавокс. Все права защищены.")
@@ -51,5 +61,22 @@ set_target_properties(tunavox_gui PROPERTIES AUTOMOC ON)
 target_include_directories(tunavox_gui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
 target_link_libraries(tunavox_gui PUBLIC tunavox_core Qt6::Widgets QCustomPlotQt6::QCustomPlotQt6)
 
-add_executable(tunavox app/main.cpp)
-target_link_libraries(tunavox PRIVATE tunavox_gui)
+if(WIN32)
+  # A window program with its version resource; Qt's Russian texts and the windows
+  # platform plugin inside the one exe.
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/app/tunavox.rc.in ${CMAKE_CURRENT_BINARY_DIR}/generated/tunavox.rc @ONLY)
+  set(TUNAVOX_QT_TRANSLATIONS /usr/share/qt6/translations CACHE PATH "where qtbase_ru.qm lies")
+  set(TUNAVOX_QT_RU "${TUNAVOX_QT_TRANSLATIONS}/qtbase_ru.qm")
+  string(REPLACE "." "," TUNAVOX_VERSION_COMMAS "${PROJECT_VERSION}.0")
+  configure_file(${TUNAVOX_QT_RU} ${CMAKE_CURRENT_BINARY_DIR}/generated/qtbase_ru.qm COPYONLY)
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/generated/translations.qrc
+       "<RCC><qresource prefix=\"/i18n\"><file>qtbase_ru.qm</file></qresource></RCC>\n")
+  add_executable(tunavox WIN32 app/main.cpp ${CMAKE_CURRENT_BINARY_DIR}/generated/tunavox.rc
+                 ${CMAKE_CURRENT_BINARY_DIR}/generated/translations.qrc)
+  set_target_properties(tunavox PROPERTIES AUTORCC ON)
+  target_link_libraries(tunavox PRIVATE tunavox_gui)
+  target_link_libraries(tunavox_gui PUBLIC version)
+else()
+  add_executable(tunavox app/main.cpp)
+  target_link_libraries(tunavox PRIVATE tunavox_gui)
+endif()

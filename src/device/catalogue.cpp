@@ -1,24 +1,34 @@
 #include "device/catalogue.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <sys/stat.h>
-
+#include "util/file_io.h"
 #include "xml/xml_document.h"
 
 namespace tunavox {
 
+namespace {
+
+bool SameLettersAs(std::string_view s, std::string_view lower) {
+    if (s.size() != lower.size()) return false;
+    for (size_t i = 0; i < s.size(); ++i)
+        if ((s[i] >= 'A' && s[i] <= 'Z' ? s[i] - 'A' + 'a' : s[i]) != lower[i]) return false;
+    return true;
+}
+
+// The mask Nastr*.xml, ignoring letter case as the systems the files come from do.
+bool IsDescriptionName(std::string_view name) {
+    return name.size() >= 9 && SameLettersAs(name.substr(0, 5), "nastr") &&
+           SameLettersAs(name.substr(name.size() - 4), ".xml");
+}
+
+} // namespace
+
 std::vector<TCatalogueEntry> ScanCatalogue(const std::string& folder) {
     std::vector<TCatalogueEntry> entries;
-    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) return entries;
-    while (const dirent* e = readdir(dir)) {
-        const std::string name = e->d_name;
-        // The mask ignores letter case, as on the systems the files come from.
-        if (fnmatch("Nastr*.xml", name.c_str(), FNM_CASEFOLD) != 0) continue;
+    for (const std::string& name : FolderNames(folder)) {
+        if (!IsDescriptionName(name)) continue;
         const std::string path = folder + name;
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        const TPathKind kind = PathKind(path);
+        if (kind == TPathKind::Missing || kind == TPathKind::Folder) continue;
         TCatalogueEntry entry{{}, path};
         XmlDocument doc;
         if (doc.LoadFile(path).empty()) entry.Caption = doc.Root().AttrText("name");
@@ -28,7 +38,6 @@ std::vector<TCatalogueEntry> ScanCatalogue(const std::string& folder) {
         }
         entries.push_back(entry);
     }
-    closedir(dir);
     return entries;
 }
 

@@ -1,13 +1,13 @@
 #include "device/description.h"
 
-#include <sys/stat.h>
-
 #include "device/signature.h"
 #include "device/value_codec.h"
 #include "link/canal.h"
 #include "util/cp1251.h"
 #include "util/integer_text.h"
 #include "xml/xml_document.h"
+
+#include "util/file_io.h"
 
 namespace tunavox {
 namespace {
@@ -18,8 +18,7 @@ bool HasDrive(const std::string& p) {
 }
 
 bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return PathKind(path) == TPathKind::File;
 }
 
 void ApplyInterface(const XmlElement& ui, TDescription& out, const std::string& programFolder) {

@@ -1,8 +1,5 @@
 #include "device/signature.h"
 
-#include <openssl/evp.h>
-#include <sys/stat.h>
-
 #include "util/cp1251.h"
 #include "util/file_io.h"
 
@@ -98,35 +95,20 @@ bool FindSignPlace(std::string_view s, SignPlace& place) {
 
 } // namespace
 
-std::string Md5Hex(std::string_view bytes) {
-    TMd5 md5;
-    md5.Update(bytes);
-    return md5.Hex();
-}
-
-TMd5::TMd5() : ctx_(EVP_MD_CTX_new()) {
-    if (ctx_) EVP_DigestInit_ex(ctx_, EVP_md5(), nullptr);
-}
-
-TMd5::~TMd5() {
-    EVP_MD_CTX_free(ctx_);
-}
-
-void TMd5::Update(std::string_view bytes) {
-    if (ctx_) EVP_DigestUpdate(ctx_, bytes.data(), bytes.size());
-}
-
-std::string TMd5::Hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (!ctx_ || EVP_DigestFinal_ex(ctx_, digest, &size) != 1) return {};
+std::string DigestHex(const unsigned char* digest, size_t size) {
     static const char* const kHex = "0123456789ABCDEF";
     std::string out;
-    for (unsigned int i = 0; i < size; ++i) {
+    for (size_t i = 0; i < size; ++i) {
         out += kHex[digest[i] >> 4];
         out += kHex[digest[i] & 0xF];
     }
     return out;
+}
+
+std::string Md5Hex(std::string_view bytes) {
+    TMd5 md5;
+    md5.Update(bytes);
+    return md5.Hex();
 }
 
 std::string DocumentDigest(const XmlDocument& doc) {
@@ -138,8 +120,8 @@ std::string DocumentDigest(const XmlDocument& doc) {
 }
 
 std::string VerifyDescription(const std::string& path, XmlDocument& doc, std::string* signOut) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return "Файл не найден";
+    const TPathKind kind = PathKind(path);
+    if (kind == TPathKind::Missing || kind == TPathKind::Folder) return "Файл не найден";
     std::string error = doc.LoadFile(path);
     if (!error.empty()) return error;
     XmlElement root = doc.Root();

@@ -4,12 +4,13 @@
 
 #include "xml/xml_document.h"
 
-struct evp_md_ctx_st;
-
 namespace tunavox {
 
 // 32 upper-case hex digits of the MD5 digest of the bytes.
 std::string Md5Hex(std::string_view bytes);
+
+// Upper-case hex digits of a digest's bytes.
+std::string DigestHex(const unsigned char* digest, size_t size);
 
 // An MD5 digest fed in pieces; Hex ends it.
 class TMd5 {
@@ -22,7 +23,7 @@ public:
     std::string Hex();
 
 private:
-    ::evp_md_ctx_st* ctx_;
+    void* state_; // the system's or the crypto library's digest object
 };
 
 // Digest of a document as signed: MD5 of its canonical text in Windows-1251. The

@@ -9,12 +9,18 @@
 #include "link/line_settings.h"
 #include "util/system_error.h"
 
+#ifndef _WIN32
 struct termios;
+#endif
 
 namespace tunavox {
 
 // Error code of every call on a closed port; ErrorText gives "COM-порт закрыт".
+#ifdef _WIN32
+constexpr int kPortClosedError = 6; // ERROR_INVALID_HANDLE
+#else
 constexpr int kPortClosedError = 9; // EBADF
+#endif
 
 // Line settings record of a port.
 class TMyDCB {
@@ -59,10 +65,11 @@ struct TCommTimeouts {
     uint32_t WriteTotalTimeoutConstant = 1000;
 };
 
-// One serial port of the system (termios). Opened and closed by the main thread,
-// used for exchanges by the worker. Close may be called while the worker is inside
-// a read or write: that call returns at once with kPortClosedError, and the file
-// descriptor is closed only after it has left the system call.
+// One serial port of the system (termios, or Win32 communications with overlapped
+// I/O). Opened and closed by the main thread, used for exchanges by the worker. Close
+// may be called while the worker is inside a read or write: that call returns at once
+// with kPortClosedError, and the descriptor or handle is closed only after it has left
+// the system call.
 class TMyComPort {
 public:
     TMyComPort() = default;
@@ -71,7 +78,8 @@ public:
     TMyComPort& operator=(const TMyComPort&) = delete;
 
     // A name without a leading "/" opens "/dev/" + name; PortName is the name without
-    // "/dev/" either way. Exclusive; with setup, also runs Setup and closes on failure.
+    // "/dev/" either way. On Windows: "\\.\" + name, PortName without "\\.\". Exclusive; with
+    // setup, also runs Setup and closes on failure.
     bool Open(const std::string& name, bool setup);
     bool Close();
     bool IsOpen() const;
@@ -109,10 +117,39 @@ public:
     const TMyDCB& Settings() const { return settings_; }
     TCommTimeouts Timeouts() const;
     bool TxEmptyWait() const { return txEmptyWait_; }
+#ifdef _WIN32
+    // The port's handle while open, INVALID_HANDLE_VALUE when closed.
+    void* Handle() const;
+#else
     // The file descriptor while open, -1 when closed (for inspecting line settings).
     int Handle() const;
+#endif
 
 private:
+#ifdef _WIN32
+    // Takes the handle for one system call; false (and kPortClosedError) when closed.
+    bool Enter(void*& handle, TCommTimeouts* applied = nullptr);
+    void Leave();
+    bool Fail(int code);
+    // Waits for an overlapped call on the handle; a close meanwhile cancels it. The
+    // bytes moved, or -1 with the error (kPortClosedError when closed).
+    long Finish(void* handle, void* overlapped, bool started, int& error);
+    bool WaitTxEmpty(void* handle, int count);
+
+    mutable std::mutex lock_; // guards handle_, users_, closing_, timeouts
+    std::condition_variable idle_;
+    void* handle_ = reinterpret_cast<void*>(intptr_t{-1});
+    void* wake_ = nullptr;    // manual-reset event set when the port is being closed
+    void* ioEvent_ = nullptr; // completion event of the worker's overlapped calls
+    int users_ = 0;
+    bool closing_ = false;
+    std::string portName_;
+    TMyDCB settings_;
+    TCommTimeouts timeouts_;
+    TCommTimeouts applied_;
+    std::atomic<int> errorCode_{0};
+    std::atomic<bool> txEmptyWait_{false};
+#else
     // Takes the descriptor for one system call; false (and kPortClosedError) when closed.
     // Also hands out the applied time-outs and the wake-up descriptor when asked.
     bool Enter(int& fd, TCommTimeouts* applied = nullptr, int* wake = nullptr);
@@ -132,16 +169,30 @@ private:
     TCommTimeouts applied_;
     std::atomic<int> errorCode_{0};
     std::atomic<bool> txEmptyWait_{false};
+#endif
 };
 
+#ifdef _WIN32
+// The time-outs given to SetCommTimeouts for the stored ones: the "first byte" regime
+// becomes an interval of 1 ms with the same total, which every driver (and Wine on a
+// pseudo-terminal) honours; a first-byte wait of 0 ms returns at once.
+TCommTimeouts SystemTimeouts(const TCommTimeouts& t);
+#else
 // Fills a raw-mode termios record from the line settings: data bits, parity (mark
 // and space through CMSPAR), stop bits, speed; no flow control. False when the baud
 // rate has no standard constant (the port then sets it separately).
 bool FillTermios(const TMyDCB& dcb, struct termios& t);
+#endif
 
 // The system's serial ports (real UARTs, USB and ACM adapters...), one name per line
 // ended by CR LF, in a stable order; with names, "driver=name". False when the list
-// cannot be read.
+// cannot be read. On Windows the list is the values of the local machine's registry
+// key sysRoot, in the registry's order, with names "value name=port".
+#ifdef _WIN32
+bool ListComPorts(std::string& out, bool withNames,
+                  const std::string& sysRoot = "HARDWARE\\DEVICEMAP\\SERIALCOMM");
+#else
 bool ListComPorts(std::string& out, bool withNames, const std::string& sysRoot = "/sys/class/tty");
+#endif
 
 } // namespace tunavox

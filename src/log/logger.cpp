@@ -3,9 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
 #include <filesystem>
-#include <unistd.h>
 
 #include "util/hex_text.h"
 #include "util/program_folder.h"
@@ -22,7 +20,11 @@ LocalTime Now() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
     LocalTime lt;
+#ifdef _WIN32
+    localtime_s(&lt.tm, &t);
+#else
     localtime_r(&t, &lt.tm);
+#endif
     lt.ms = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000);
@@ -87,30 +89,31 @@ bool TCommonLogger::NewFile() {
         name = prefix_ + buf + extension_;
     }
     std::error_code ec;
-    if (!std::filesystem::is_directory(logDir_, ec)) {
-        std::filesystem::create_directories(logDir_, ec);
-        if (ec || !std::filesystem::is_directory(logDir_, ec)) return false;
+    const std::filesystem::path dir = FsPath(logDir_);
+    if (!std::filesystem::is_directory(dir, ec)) {
+        std::filesystem::create_directories(dir, ec);
+        if (ec || !std::filesystem::is_directory(dir, ec)) return false;
     }
     const std::string full = logDir_ + name;
-    fd_ = ::open(full.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) return false;
+    int code = 0;
+    if (!file_.OpenAppend(full, false, code)) return false;
     if (OnFileOpened) OnFileOpened(*this, full);
     return true;
 }
 
 void TCommonLogger::CloseFile() {
-    if (fd_ < 0) return;
-    ::close(fd_);
-    fd_ = -1;
+    if (!file_.IsOpen()) return;
+    file_.Close();
     written_ = 0;
 }
 
 void TCommonLogger::WriteRaw(std::string_view text) {
-    if (fd_ < 0 || (maxFileSize_ > 0 && written_ >= static_cast<uint64_t>(maxFileSize_)))
+    if (!file_.IsOpen() || (maxFileSize_ > 0 && written_ >= static_cast<uint64_t>(maxFileSize_)))
         if (!NewFile()) return;
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+        int code = 0;
+        const long long n = file_.Append(text.data() + done, text.size() - done, code);
         if (n <= 0) break; // lost, silently; still counted below
         done += static_cast<size_t>(n);
     }

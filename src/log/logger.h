@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/os_file.h"
+
 namespace tunavox {
 
 // The exchange log: one open text file, lines with millisecond time stamps.
@@ -69,7 +71,7 @@ public:
     std::string GetFileName() const override { return fileName_; }
     void SetFileName(const std::string& path) override;
     bool NewFile() override;
-    bool IsFileOpen() const override { return fd_ >= 0; }
+    bool IsFileOpen() const override { return file_.IsOpen(); }
     void CloseFile() override;
     void WriteRaw(std::string_view text) override;
     void LogData(std::string_view bytes, bool outgoing, const std::string& tag = {}) override;
@@ -89,7 +91,7 @@ private:
     std::string Stamp() const;
     std::string LengthField(size_t count) const;
 
-    int fd_ = -1;
+    TOsFile file_;
     std::string logDir_;
     std::string prefix_;
     bool active_;

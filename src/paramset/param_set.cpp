@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cstring>
 #include <map>
-#include <sys/stat.h>
 
 #include "device/value_codec.h"
 #include "protocol/register_protocol.h"
@@ -401,13 +400,9 @@ bool CheckParamSetTarget(const std::string& path, const std::string& description
                          std::string& error) {
     const size_t slash = path.find_last_of('/');
     const std::string name = Utf8Upper(slash == std::string::npos ? path : path.substr(slash + 1));
-    struct stat target {
-    }, desc{};
     const bool isDescription = (name.rfind("NASTR", 0) == 0 && name.size() >= 9 &&
                                 name.compare(name.size() - 4, 4, ".XML") == 0) ||
-                               (!descriptionPath.empty() && ::stat(path.c_str(), &target) == 0 &&
-                                ::stat(descriptionPath.c_str(), &desc) == 0 &&
-                                target.st_dev == desc.st_dev && target.st_ino == desc.st_ino);
+                               (!descriptionPath.empty() && SameFile(path, descriptionPath));
     if (isDescription) {
         error = "Файл " + path + " — файл описания устройства, параметры в него не сохраняются";
         return false;

@@ -1,18 +1,13 @@
 #include "sim/simulator.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
+#include <numbers>
 #include <string_view>
-#include <sys/eventfd.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
+#include <thread>
 
 #include "device/value_codec.h"
 #include "link/com_port.h"
@@ -34,18 +29,11 @@ TValue ZeroOf(uint8_t type) {
     return v;
 }
 
-void MakeRaw(int fd) {
-    struct termios t {};
-    if (tcgetattr(fd, &t) != 0) return;
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-}
-
 // A value drifting around base: a sine with a 20 s period, phase by address.
 TValue Animated(const TValue& base, uint8_t type, uint16_t address) {
     const double t =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    const double wave = std::sin(2 * M_PI * t / 20.0 + address * 0.7);
+    const double wave = std::sin(2 * std::numbers::pi * t / 20.0 + address * 0.7);
     double b = 0;
     if (type == rtStr || !base.AsDouble(b)) return base;
     TValue v;
@@ -309,158 +297,29 @@ void TDeviceSimulator::ReceiveStuffed(std::vector<std::string>& out) {
     }
 }
 
-std::string TDeviceSimulator::StartPty(const std::string& link, std::string& error) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        error = std::string("не удалось создать псевдотерминал: ") + SystemErrorText(errno);
-        if (master >= 0) close(master);
-        return {};
+bool TDeviceSimulator::Respond(const std::string& bytes) {
+    TSimFaults faults;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        faults = options_.Faults;
     }
-    const std::string slave = ptsname(master);
-    MakeRaw(master);
-    keepFd_ = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (keepFd_ >= 0) MakeRaw(keepFd_);
-    if (!link.empty()) {
-        // Only a link to a pseudo-terminal (left by an earlier run) may be replaced.
-        struct stat st {};
-        if (lstat(link.c_str(), &st) == 0) {
-            char target[256] = {};
-            const bool ours = S_ISLNK(st.st_mode) &&
-                              readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-                              std::string_view(target).rfind("/dev/pts/", 0) == 0;
-            if (!ours || unlink(link.c_str()) != 0) {
-                error = "путь " + link + " уже существует и не является ссылкой на псевдотерминал";
-                close(master);
-                if (keepFd_ >= 0) close(keepFd_);
-                keepFd_ = -1;
-                return {};
-            }
+    for (std::string answer : Receive(bytes)) {
+        if (!Pause(faults.DelayMs)) return false;
+        if (faults.Noise) answer = std::string("\xFF\x00\x55", 3) + answer;
+        if (options_.BaudEmulation) {
+            const double ms = CharTime(options_.Line) * static_cast<double>(answer.size());
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(static_cast<long long>(ms * 1000)));
         }
-        if (symlink(slave.c_str(), link.c_str()) != 0) {
-            error = "не удалось создать ссылку " + link + ": " + SystemErrorText(errno);
-            close(master);
-            if (keepFd_ >= 0) close(keepFd_);
-            keepFd_ = -1;
-            return {};
+        std::vector<std::string> parts{answer};
+        if (faults.Split && answer.size() > 2)
+            parts = {answer.substr(0, answer.size() / 2), answer.substr(answer.size() / 2)};
+        for (size_t k = 0; k < parts.size(); ++k) {
+            if (k > 0 && !Pause(20)) return false;
+            if (!Send(parts[k])) return false;
         }
-        link_ = link;
-        linkTarget_ = slave;
     }
-    // Writes to the line never block: a client that does not read cannot stall us.
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    fd_ = master;
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    thread_ = std::thread([this] { Serve(); });
-    return slave;
-}
-
-bool TDeviceSimulator::StartPort(const std::string& device, std::string& error) {
-    auto port = std::make_unique<TMyComPort>();
-    const TLineSettings& l = options_.Line;
-    port->SetLine(l.BaudRate, l.ByteSize, l.Parity, l.StopBits, false);
-    if (!port->Open(device, true)) {
-        error = port->ErrorText();
-        return false;
-    }
-    // The settings stay with the device; serve it on a descriptor of our own.
-    const std::string path = device[0] == '/' ? device : "/dev/" + device;
-    port->Close();
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd_ < 0) {
-        error = SystemErrorText(errno);
-        return false;
-    }
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    thread_ = std::thread([this] { Serve(); });
     return true;
-}
-
-bool TDeviceSimulator::Pause(int ms) {
-    if (ms <= 0) return !stop_;
-    struct pollfd w = {wakeFd_, POLLIN, 0};
-    return poll(&w, 1, ms) == 0 && !stop_;
-}
-
-bool TDeviceSimulator::Send(const std::string& bytes) {
-    // Bounded: what the client does not take within the limit is dropped.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteLimitMs);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t w = write(fd_, bytes.data() + done, bytes.size() - done);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && errno != EAGAIN) return !stop_;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) return !stop_;
-        struct pollfd fds[2] = {{fd_, POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
-        poll(fds, 2, static_cast<int>(left));
-        if (fds[1].revents) return false;
-    }
-    return !stop_;
-}
-
-void TDeviceSimulator::Serve() {
-    char buf[512];
-    while (!stop_) {
-        struct pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(fds, 2, 500) <= 0) continue;
-        if (fds[1].revents) break;
-        if (!(fds[0].revents & POLLIN)) {
-            if (!Pause(10)) break;
-            continue;
-        }
-        const ssize_t n = read(fd_, buf, sizeof buf);
-        if (n <= 0) continue;
-        TSimFaults faults;
-        {
-            std::lock_guard<std::mutex> g(lock_);
-            faults = options_.Faults;
-        }
-        for (std::string answer : Receive(std::string(buf, static_cast<size_t>(n)))) {
-            if (!Pause(faults.DelayMs)) return;
-            if (faults.Noise) answer = std::string("\xFF\x00\x55", 3) + answer;
-            if (options_.BaudEmulation) {
-                const double ms = CharTime(options_.Line) * static_cast<double>(answer.size());
-                std::this_thread::sleep_for(
-                    std::chrono::microseconds(static_cast<long long>(ms * 1000)));
-            }
-            std::vector<std::string> parts{answer};
-            if (faults.Split && answer.size() > 2)
-                parts = {answer.substr(0, answer.size() / 2), answer.substr(answer.size() / 2)};
-            for (size_t i = 0; i < parts.size(); ++i) {
-                if (i > 0 && !Pause(20)) return;
-                if (!Send(parts[i])) return;
-            }
-        }
-    }
-}
-
-void TDeviceSimulator::Stop() {
-    if (thread_.joinable()) {
-        stop_ = true;
-        const uint64_t one = 1;
-        if (write(wakeFd_, &one, sizeof one) < 0) {
-        }
-        thread_.join();
-    }
-    for (int* fd : {&fd_, &keepFd_, &wakeFd_})
-        if (*fd >= 0) {
-            close(*fd);
-            *fd = -1;
-        }
-    if (!link_.empty()) {
-        // Removed only while it is still the link made here.
-        char target[256] = {};
-        if (readlink(link_.c_str(), target, sizeof target - 1) > 0 && target == linkTarget_)
-            unlink(link_.c_str());
-        link_.clear();
-    }
 }
 
 } // namespace tunavox

@@ -1,7 +1,9 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <queue>
@@ -14,6 +16,8 @@
 #include "link/line_settings.h"
 
 namespace tunavox {
+
+class TMyComPort;
 
 // Ways the simulated device can misbehave, for tests and training.
 struct TSimFaults {
@@ -50,7 +54,7 @@ public:
 
     // Creates a pseudo-terminal and serves its device side; returns the device path
     // the program opens (and, with link, makes link a symbolic link to it). Empty and
-    // a message in error on failure.
+    // a message in error on failure (always on Windows, which has none).
     std::string StartPty(const std::string& link, std::string& error);
     // Serves a real serial port with the description's line settings.
     bool StartPort(const std::string& device, std::string& error);
@@ -77,6 +81,8 @@ private:
         bool Named = false; // has a list of named values: not animated past it
     };
     void Serve();
+    // Answers what arrived; false when stopped meanwhile.
+    bool Respond(const std::string& bytes);
     std::string Frame(const std::string& payload, bool withId) const;
     void ReceivePlain(std::vector<std::string>& out);
     void ReceiveStuffed(std::vector<std::string>& out);
@@ -102,11 +108,17 @@ private:
     std::priority_queue<std::pair<uint64_t, uint64_t>, std::vector<std::pair<uint64_t, uint64_t>>,
                         std::greater<>>
         pending_;
+#ifdef _WIN32
+    std::unique_ptr<TMyComPort> port_; // the serial port served
+    std::mutex pauseLock_;
+    std::condition_variable pauseWake_; // ends pauses on Stop
+#else
     int fd_ = -1;     // the side the simulator reads and writes
     int keepFd_ = -1; // a pty's device side, held open so the line never hangs up
     int wakeFd_ = -1;
     std::string link_;
     std::string linkTarget_;
+#endif
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<size_t> requests_{0};

@@ -1,12 +1,7 @@
 #include "trend/poll_recorder.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
@@ -47,19 +42,20 @@ TPollRecorder::~TPollRecorder() {
 
 namespace {
 
-// Where the file's last whole line (ended by CR LF) ends; 0 when there is none.
-off_t EndOfLastLine(int fd, off_t size) {
+// Where the file's last whole line (ended by CR LF) ends; 0 when there is none, -1
+// (and code) when the file cannot be read.
+int64_t EndOfLastLine(const TOsFile& file, int64_t size, int& code) {
     char buf[4096];
-    off_t end = size;
+    int64_t end = size;
     char after = 0; // the byte after buf's last, once read
     while (end > 0) {
-        const off_t start = end > static_cast<off_t>(sizeof buf) ? end - sizeof buf : 0;
+        const int64_t start = end > static_cast<int64_t>(sizeof buf) ? end - sizeof buf : 0;
         const auto n = static_cast<size_t>(end - start);
-        if (::pread(fd, buf, n, start) != static_cast<ssize_t>(n)) return -1;
+        if (file.ReadAt(buf, n, start, code) != static_cast<long long>(n)) return -1;
         for (size_t i = n; i-- > 0;) {
             const char next = i + 1 < n ? buf[i + 1] : after;
-            if (buf[i] == '\r' && next == '\n' && start + static_cast<off_t>(i) + 2 <= size)
-                return start + static_cast<off_t>(i) + 2;
+            if (buf[i] == '\r' && next == '\n' && start + static_cast<int64_t>(i) + 2 <= size)
+                return start + static_cast<int64_t>(i) + 2;
         }
         after = buf[0];
         end = start;
@@ -69,12 +65,9 @@ off_t EndOfLastLine(int fd, off_t size) {
 
 // Releases the lock when Start is done.
 struct FileLock {
-    int fd;
-    explicit FileLock(int f) : fd(f) {
-        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-    ~FileLock() { ::flock(fd, LOCK_UN); }
+    TOsFile& file;
+    explicit FileLock(TOsFile& f) : file(f) { file.Lock(); }
+    ~FileLock() { file.Unlock(); }
 };
 
 } // namespace
@@ -83,51 +76,45 @@ bool TPollRecorder::Start(const std::string& path, std::string& error) {
     Stop();
     tornRemoved_ = false;
     lines_ = 0;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-    if (fd < 0) {
-        error = SystemErrorText(errno);
+    int code = 0;
+    if (!file_.OpenAppend(path, true, code)) {
+        error = SystemErrorText(code);
         return false;
     }
     const auto refuse = [&](const std::string& why) {
         error = why;
-        ::close(fd);
+        file_.Close();
         return false;
     };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return refuse("это не обычный файл");
+    if (!file_.IsRegular()) return refuse("это не обычный файл");
     {
         // Two recorders starting on one new file: only one writes the header.
-        const FileLock lock(fd);
-        if (::fstat(fd, &st) != 0) return refuse(SystemErrorText(errno));
+        const FileLock lock(file_);
+        int64_t size = 0;
+        if (!file_.Size(size, code)) return refuse(SystemErrorText(code));
         const std::string header = RecordingHeader();
         std::string first(header.size(), '\0');
-        const ssize_t got = st.st_size > 0 ? ::pread(fd, first.data(), first.size(), 0) : 0;
-        if (got < 0) return refuse(SystemErrorText(errno));
+        const long long got = size > 0 ? file_.ReadAt(first.data(), first.size(), 0, code) : 0;
+        if (got < 0) return refuse(SystemErrorText(code));
         first.resize(static_cast<size_t>(got));
         // Only a recording is appended to; a header cut short is a torn first line.
-        const bool tornHeader = static_cast<size_t>(got) < header.size() &&
-                                static_cast<off_t>(got) == st.st_size &&
+        const bool tornHeader = static_cast<size_t>(got) < header.size() && got == size &&
                                 header.compare(0, first.size(), first) == 0;
-        if (st.st_size > 0 && first != header && !tornHeader)
+        if (size > 0 && first != header && !tornHeader)
             return refuse("файл не является записью опроса (первая строка не заголовок "
                           "записи), выберите другой файл");
         // A last line cut short by a crash is taken away, so no fragment reads as a value.
-        const off_t keep = tornHeader ? 0 : EndOfLastLine(fd, st.st_size);
-        if (keep < 0) return refuse(SystemErrorText(errno));
-        if (keep < st.st_size) {
-            if (::ftruncate(fd, keep) != 0) return refuse(SystemErrorText(errno));
+        const int64_t keep = tornHeader ? 0 : EndOfLastLine(file_, size, code);
+        if (keep < 0) return refuse(SystemErrorText(code));
+        if (keep < size) {
+            if (!file_.Truncate(keep, code)) return refuse(SystemErrorText(code));
             tornRemoved_ = true;
         }
-        fd_ = fd;
         std::string writeError;
-        if (keep == 0 && !WriteAll(header, writeError)) {
-            fd_ = -1;
-            return refuse(writeError);
-        }
+        if (keep == 0 && !WriteAll(header, writeError)) return refuse(writeError);
     }
     {
         std::lock_guard<std::mutex> g(lock_);
-        fd_ = fd;
         failure_.clear();
         stopping_ = false;
         running_ = true;
@@ -145,8 +132,7 @@ void TPollRecorder::Stop() {
     changed_.notify_all();
     thread_.join();
     std::lock_guard<std::mutex> g(lock_);
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    file_.Close();
     running_ = false;
     queue_.clear();
 }
@@ -186,28 +172,27 @@ void TPollRecorder::Flush() {
 }
 
 bool TPollRecorder::WriteAll(const std::string& bytes, std::string& error) {
-    const off_t before = ::lseek(fd_, 0, SEEK_END);
+    int code = 0;
+    int64_t before = -1;
+    if (!file_.Size(before, code)) before = -1;
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const long long n = file_.Append(bytes.data() + done, bytes.size() - done, code);
         if (n <= 0) {
-            error = SystemErrorText(n < 0 ? errno : ENOSPC);
+            error = SystemErrorText(n < 0 ? code : kErrorNoSpace);
             // What went out of this line is taken back: the file ends on a whole line.
-            if (done > 0 && before >= 0 && ::ftruncate(fd_, before) != 0) {
-            }
+            if (done > 0 && before >= 0) file_.Truncate(before, code);
             return false;
         }
         done += static_cast<size_t>(n);
     }
     // On the disk before the next sample: a power cut keeps what was written.
-    if (::fdatasync(fd_) != 0 && errno != EINVAL) {
-        error = SystemErrorText(errno);
+    if (!file_.Sync(code)) {
+        error = SystemErrorText(code);
         return false;
     }
     // A file removed meanwhile takes the writes without complaint, and loses them.
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && st.st_nlink == 0) {
+    if (file_.Removed()) {
         error = "файл записи удалён";
         return false;
     }

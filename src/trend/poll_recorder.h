@@ -10,6 +10,8 @@
 
 #include "device/reg.h"
 
+#include "util/os_file.h"
+
 namespace tunavox {
 
 // One completed poll read as a recording line: local time with milliseconds, code,
@@ -75,14 +77,14 @@ private:
     void Body();
     bool WriteAll(const std::string& bytes, std::string& error);
 
-    mutable std::mutex lock_; // guards everything below but fd_'s writes
+    mutable std::mutex lock_; // guards everything below but file_'s writes
     std::condition_variable changed_;
     std::deque<std::string> queue_;
     bool stopping_ = false;
     bool running_ = false;
     bool writing_ = false;
     std::string failure_;
-    int fd_ = -1;
+    TOsFile file_; // opened by Start, written by the thread, closed by Stop
     std::thread thread_;
     bool tornRemoved_ = false; // set in Start only
     std::atomic<uint64_t> lines_{0};

@@ -10,7 +10,43 @@
 
 #include "build_info.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <vector>
+#endif
+
 namespace tunavox {
+namespace {
+
+// The product's figures as the executable's version resource gives them on Windows,
+// as the build gave them elsewhere (or when the resource lacks the value).
+QString ProductText(const wchar_t* key, const char* built) {
+    const QString fallback = QString::fromUtf8(built);
+#ifdef _WIN32
+    std::vector<wchar_t> path(32768);
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size()) return fallback;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.data(), &ignored);
+    if (size == 0) return fallback;
+    std::vector<char> info(size);
+    if (!GetFileVersionInfoW(path.data(), 0, size, info.data())) return fallback;
+    const std::wstring sub = std::wstring(L"\\StringFileInfo\\041904B0\\") + key;
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(info.data(), sub.c_str(), &value, &length) || length == 0) return fallback;
+    QString text = QString::fromWCharArray(static_cast<const wchar_t*>(value), length);
+    while (text.endsWith(QChar(0)))
+        text.chop(1);
+    return text.isEmpty() ? fallback : text;
+#else
+    (void)key;
+    return fallback;
+#endif
+}
+
+} // namespace
 
 QIcon ProgramIcon() {
     QIcon icon;
@@ -104,12 +140,12 @@ TAboutBox::TAboutBox(QWidget* owner, const QString& programName) : QDialog(owner
     bold.setBold(true);
     ProductName->setFont(bold);
     ProductName->setGeometry(88, 16, 185, 14);
-    ProductName->setText(QStringLiteral(TUNAVOX_PRODUCT_NAME));
+    ProductName->setText(ProductText(L"ProductName", TUNAVOX_PRODUCT_NAME));
     Version = new QLabel(Panel1);
     Version->setObjectName(QStringLiteral("Version"));
     Version->setFont(bold);
-    Version->setText(QStringLiteral("Версия: ") + QStringLiteral(TUNAVOX_VERSION));
-    Copyright = new QLabel(QStringLiteral(TUNAVOX_COPYRIGHT), Panel1);
+    Version->setText(QStringLiteral("Версия: ") + ProductText(L"FileVersion", TUNAVOX_VERSION));
+    Copyright = new QLabel(ProductText(L"LegalCopyright", TUNAVOX_COPYRIGHT), Panel1);
     Copyright->setObjectName(QStringLiteral("Copyright"));
     Copyright->adjustSize();
     Copyright->move((Panel1->width() - Copyright->width()) / 2, 80);

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tunavox {
 
@@ -23,5 +24,18 @@ bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::st
 // Whether ReplaceFileBytes could write path now: not a folder or a device, and a new
 // file can be created in its folder. The error is the reason in words.
 bool CheckReplaceable(const std::string& path, std::string& error);
+
+// Creates or empties a file and writes bytes into it (exports: no temporary file).
+bool WriteFileBytes(const std::string& path, const std::string& bytes, std::string& error);
+
+// What a path names, links followed.
+enum class TPathKind { Missing, File, Folder, Other };
+TPathKind PathKind(const std::string& path);
+
+// Whether two paths name the same file (both must exist).
+bool SameFile(const std::string& a, const std::string& b);
+
+// The names in a folder ("." and ".." left out); empty when it cannot be read.
+std::vector<std::string> FolderNames(const std::string& folder);
 
 } // namespace tunavox

@@ -1,15 +1,31 @@
 #include "util/program_folder.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "util/win32_text.h"
+#else
 #include <climits>
 #include <unistd.h>
+#endif
 
 namespace tunavox {
 
 std::string ProgramFolder() {
+#ifdef _WIN32
+    // Paths are kept with forward slashes, which every Windows file call accepts.
+    std::wstring buf(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0 || n >= buf.size()) return "./";
+    std::string path = Narrow(buf.substr(0, n));
+    for (char& c : path)
+        if (c == '\\') c = '/';
+#else
     char buf[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return "./";
     std::string path(buf, static_cast<size_t>(n));
+#endif
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }

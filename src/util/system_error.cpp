@@ -3,7 +3,78 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "util/win32_text.h"
+#endif
+
 namespace tunavox {
+namespace {
+
+std::string Trimmed(std::string s) {
+    if (s.size() > 256) s.resize(256);
+    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.'))
+        s.pop_back();
+    return s;
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+int LastSystemError() {
+    return static_cast<int>(GetLastError());
+}
+
+std::string SystemErrorText(int code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "нет такого файла или папки";
+    case ERROR_ACCESS_DENIED:
+        return "нет доступа";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return "нет места на диске";
+    case ERROR_WRITE_PROTECT:
+        return "файловая система только для чтения";
+    case ERROR_DIRECTORY:
+        return "это папка";
+    case ERROR_IO_DEVICE:
+        return "ошибка ввода-вывода";
+    case ERROR_BUSY:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return "устройство или ресурс занят";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return "файл уже существует";
+    case ERROR_FILENAME_EXCED_RANGE:
+        return "слишком длинное имя файла";
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return "открыто слишком много файлов";
+    default:
+        break;
+    }
+    // The system's text in its own language, as UTF-8.
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string s;
+    if (n > 0 && text) s = Narrow(std::wstring(text, n));
+    if (text) LocalFree(text);
+    s = Trimmed(s);
+    if (s.empty()) s = "ошибка " + std::to_string(code);
+    return s;
+}
+
+#else
+
+int LastSystemError() {
+    return errno;
+}
 
 std::string SystemErrorText(int code) {
     switch (code) {
@@ -48,11 +119,9 @@ std::string SystemErrorText(int code) {
     char buf[256];
     // The GNU strerror_r returns the text (which may not be buf).
     const char* text = strerror_r(code, buf, sizeof buf);
-    std::string s = text ? text : "";
-    if (s.size() > 256) s.resize(256);
-    while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.'))
-        s.pop_back();
-    return s;
+    return Trimmed(text ? text : "");
 }
+
+#endif
 
 } // namespace tunavox

@@ -8,7 +8,11 @@ namespace tunavox {
 std::string LocalTimeText(std::chrono::system_clock::time_point t, bool millis) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     char buf[48];
     int n =
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,

@@ -9,6 +9,7 @@
 #include "exchange.h"
 #include "paramset_commands.h"
 #include "poll_command.h"
+#include "util/console.h"
 #include "util/program_folder.h"
 
 namespace {
@@ -73,9 +74,11 @@ int Verify(const std::vector<std::string>& files) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
-    const std::string command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
+    tunavox::PrepareConsole();
+    std::vector<std::string> args = tunavox::CommandLineArguments(argc, argv);
+    if (args.empty()) return Usage();
+    const std::string command = args.front();
+    args.erase(args.begin());
     const bool help = std::find(args.begin(), args.end(), "--help") != args.end() ||
                       std::find(args.begin(), args.end(), "-h") != args.end();
     if (command == "-h" || command == "--help" || help) {

@@ -1,6 +1,5 @@
 #include "session.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +9,8 @@
 #include "device/value_codec.h"
 #include "export/table_export.h"
 #include "link/open_port.h"
+#include "util/console.h"
+#include "util/file_io.h"
 #include "util/integer_text.h"
 #include "util/program_folder.h"
 #include "util/system_error.h"
@@ -19,18 +20,11 @@ namespace {
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
-void OnStopSignal(int) {
-    g_stopRequested = 1;
-}
-
-// SIGINT and SIGTERM end the command promptly: the port is closed, so the exchange
-// in progress and everything queued fail at once, and the lines are still printed.
+// SIGINT and SIGTERM (Ctrl+C on Windows) end the command promptly: the port is
+// closed, so the exchange in progress and everything queued fail at once, and the
+// lines are still printed.
 void CatchStopSignals() {
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    CatchStopRequests([] { g_stopRequested = 1; });
 }
 
 } // namespace
@@ -211,18 +205,10 @@ bool Session::Export(const Options& o) const {
     const std::string content = o.Format == "csv"   ? ExportCsv(texts, ';')
                                 : o.Format == "rtf" ? ExportRtf(texts)
                                                     : ExportHtml(texts, Desc.Caption);
-    std::FILE* f = std::fopen(o.Output.c_str(), "wb");
-    const bool ok = f && std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    const int code = errno;
-    if (f && std::fclose(f) != 0 && ok) {
-        std::fprintf(stderr, "Не удалось записать файл %s: %s\n", o.Output.c_str(),
-                     SystemErrorText(errno).c_str());
-        return false;
-    }
-    if (!ok)
-        std::fprintf(stderr, "Не удалось записать файл %s: %s\n", o.Output.c_str(),
-                     SystemErrorText(code).c_str());
-    return ok;
+    std::string error;
+    if (WriteFileBytes(o.Output, content, error)) return true;
+    std::fprintf(stderr, "Не удалось записать файл %s: %s\n", o.Output.c_str(), error.c_str());
+    return false;
 }
 
 } // namespace tunavox::cli

@@ -3,8 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "device/description.h"
 #include "sim/simulator.h"
+#include "util/console.h"
 #include "util/integer_text.h"
 #include "util/program_folder.h"
 
@@ -31,14 +36,21 @@ int Usage(const std::string& message) {
 
 } // namespace
 
+#ifdef _WIN32
+HANDLE g_stop = nullptr;
+#endif
+
 int main(int argc, char** argv) {
+    tunavox::PrepareConsole();
+    const std::vector<std::string> argList = tunavox::CommandLineArguments(argc, argv);
+    const size_t count = argList.size();
     std::string desc, link, port;
     tunavox::TSimOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
+    for (size_t i = 0; i < count; ++i) {
+        const std::string a = argList[i];
         auto value = [&](std::string& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
+            if (i + 1 >= count) return false;
+            out = argList[++i];
             return true;
         };
         std::string v;
@@ -83,6 +95,10 @@ int main(int argc, char** argv) {
     }
     options.Line = *d.Line;
 
+#ifdef _WIN32
+    g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    tunavox::CatchStopRequests([] { SetEvent(g_stop); });
+#else
     // Block the stop signals before any thread starts, then wait for one of them.
     sigset_t stop;
     sigemptyset(&stop);
@@ -90,6 +106,7 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     sigaddset(&stop, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+#endif
 
     tunavox::TDeviceSimulator sim(regs, options);
     std::string failure;
@@ -108,8 +125,12 @@ int main(int argc, char** argv) {
         std::printf("%s\n", port.c_str());
     }
     std::fflush(stdout);
+#ifdef _WIN32
+    WaitForSingleObject(g_stop, INFINITE);
+#else
     int signal = 0;
     sigwait(&stop, &signal);
+#endif
     sim.Stop();
     return 0;
 }
