@@ -64,16 +64,17 @@ target_link_libraries(tunavox_gui PUBLIC tunavox_core Qt6::Widgets QCustomPlotQt
 if(WIN32)
   # A window program with its version resource; Qt's Russian texts and the windows
   # platform plugin inside the one exe.
-  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/app/tunavox.rc.in ${CMAKE_CURRENT_BINARY_DIR}/generated/tunavox.rc @ONLY)
   set(TUNAVOX_QT_TRANSLATIONS /usr/share/qt6/translations CACHE PATH "where qtbase_ru.qm lies")
   set(TUNAVOX_QT_RU "${TUNAVOX_QT_TRANSLATIONS}/qtbase_ru.qm")
   string(REPLACE "." "," TUNAVOX_VERSION_COMMAS "${PROJECT_VERSION}.0")
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/app/tunavox.rc.in ${CMAKE_CURRENT_BINARY_DIR}/generated/tunavox.rc @ONLY)
   configure_file(${TUNAVOX_QT_RU} ${CMAKE_CURRENT_BINARY_DIR}/generated/qtbase_ru.qm COPYONLY)
   file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/generated/translations.qrc
        "<RCC><qresource prefix=\"/i18n\"><file>qtbase_ru.qm</file></qresource></RCC>\n")
   add_executable(tunavox WIN32 app/main.cpp ${CMAKE_CURRENT_BINARY_DIR}/generated/tunavox.rc
                  ${CMAKE_CURRENT_BINARY_DIR}/generated/translations.qrc)
-  set_target_properties(tunavox PROPERTIES AUTORCC ON)
+  # The host rcc compresses with zstd, which the Windows Qt is built without.
+  set_target_properties(tunavox PROPERTIES AUTORCC ON AUTORCC_OPTIONS "--no-zstd")
   target_link_libraries(tunavox PRIVATE tunavox_gui)
   target_link_libraries(tunavox_gui PUBLIC version)
 else()

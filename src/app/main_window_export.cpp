@@ -26,7 +26,11 @@ void TfMain::miExportClick(int tag) {
     dialog.setDefaultSuffix(extension);
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     dialog.selectFile(QString::fromStdString(ExportTimeStamp(local)) + QLatin1Char('.') +
                       extension);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;

@@ -9,7 +9,9 @@
 #include "link/line_settings.h"
 #include "util/system_error.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+struct _DCB;
+#else
 struct termios;
 #endif
 
@@ -177,6 +179,10 @@ private:
 // becomes an interval of 1 ms with the same total, which every driver (and Wine on a
 // pseudo-terminal) honours; a first-byte wait of 0 ms returns at once.
 TCommTimeouts SystemTimeouts(const TCommTimeouts& t);
+
+// Fills a Win32 device control block from the line settings (BuildCommDCBA, then no
+// flow control, binary, no abort on errors). False when the system refuses the text.
+bool FillDcb(const TMyDCB& settings, _DCB& dcb);
 #else
 // Fills a raw-mode termios record from the line settings: data bits, parity (mark
 // and space through CMSPAR), stop bits, speed; no flow control. False when the baud

@@ -78,7 +78,11 @@ std::string FormatBuildTime(std::time_t utc) {
     // The offset is the text "+0300" read as 300 and divided by 100: three hours.
     const std::time_t shifted = utc + 300 / 100 * 3600;
     std::tm t{};
+#ifdef _WIN32
+    gmtime_s(&t, &shifted);
+#else
     gmtime_r(&shifted, &t);
+#endif
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d +0300", t.tm_year + 1900, t.tm_mon + 1,
                   t.tm_mday, t.tm_hour, t.tm_min);

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# tunavox-cli.exe under Wine against the Linux tunavox-sim on a pseudo-terminal mapped
+# as COM5, command by command, beside the Linux tunavox-cli against a second simulator
+# in the same state: the outputs, exit statuses and the files written must be the same
+# bytes (but for the port's name, the file paths and the local times).
+#   cli_e2e.sh LINUX_BIN WINDOWS_BIN
+set -uo pipefail
+linux=$1
+windows=$2
+devices=$(cd "$(dirname "$0")/../../devices" && pwd)
+: "${WINEPREFIX:?}"
+wine=${TUNAVOX_WINE:-/usr/lib/wine/wine64}
+work=$(mktemp -d)
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+failures=0
+
+start_sims() {
+  local version=$1
+  kill "${pids[@]}" 2>/dev/null
+  wait 2>/dev/null
+  pids=()
+  "$linux/tunavox-sim" --desc "$devices/NastrChP7.xml" --version "$version" --link "$work/linux-port" >/dev/null &
+  pids+=($!)
+  "$linux/tunavox-sim" --desc "$devices/NastrChP7.xml" --version "$version" \
+    --link "$WINEPREFIX/dosdevices/com5" >/dev/null &
+  pids+=($!)
+  for _ in $(seq 100); do
+    [ -e "$work/linux-port" ] && [ -e "$WINEPREFIX/dosdevices/com5" ] && return 0
+    sleep 0.05
+  done
+  echo "the simulators did not start"
+  exit 1
+}
+
+# Times (hh:mm:ss or dates) and the set file's header lines that name time and place.
+normalise() {
+  sed -E -e 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{3})?/TIME/g' \
+    -e 's#(Z:)?[^ ;"]*/e2e-files/#FILES/#g' -e 's#[A-Z]:\\[^ ;"]*\\e2e-files\\#FILES/#g' \
+    -e 's#(description|описание)\t[^\t]*#\1\tDESC#' "$1"
+}
+
+# run NAME ARGS...: the same command on both systems; ARGS may use @PORT@ and @FILES@.
+run() {
+  local name=$1
+  shift
+  local largs=() wargs=() a
+  for a in "$@"; do
+    a=${a//@DESC@/$devices/NastrChP7.xml}
+    largs+=("$(printf '%s' "$a" | sed -e "s#@PORT@#$work/linux-port#" -e "s#@FILES@#$work/linux/e2e-files#")")
+    wargs+=("$(printf '%s' "$a" | sed -e "s#@PORT@#COM5#" -e "s#@FILES@#$work/windows/e2e-files#")")
+  done
+  "$linux/tunavox-cli" "${largs[@]}" >"$work/$name.linux.out" 2>"$work/$name.linux.err"
+  local ls=$?
+  "$wine" "$windows/tunavox-cli.exe" "${wargs[@]}" >"$work/$name.windows.out" 2>"$work/$name.windows.err"
+  local ws=$?
+  local ok=1
+  [ "$ls" = "$ws" ] || ok=0
+  for stream in out err; do
+    cmp -s <(normalise "$work/$name.linux.$stream") <(normalise "$work/$name.windows.$stream") || ok=0
+  done
+  if [ "$ok" = 1 ]; then
+    echo "same: $name (status $ls, $(wc -c <"$work/$name.linux.out") bytes)"
+  else
+    echo "DIFFERENT: $name (status $ls / $ws)"
+    diff <(normalise "$work/$name.linux.out"; normalise "$work/$name.linux.err") \
+      <(normalise "$work/$name.windows.out"; normalise "$work/$name.windows.err") | head -20
+    failures=$((failures + 1))
+  fi
+}
+
+same_file() {
+  if cmp -s <(normalise "$work/linux/e2e-files/$1") <(normalise "$work/windows/e2e-files/$1"); then
+    echo "same: file $1 ($(wc -c <"$work/linux/e2e-files/$1") bytes)"
+  else
+    echo "DIFFERENT: file $1"
+    diff <(normalise "$work/linux/e2e-files/$1") <(normalise "$work/windows/e2e-files/$1") | head -20
+    failures=$((failures + 1))
+  fi
+}
+
+mkdir -p "$work/linux/e2e-files" "$work/windows/e2e-files"
+for version in 2 1; do
+  start_sims "$version"
+  common=(--desc @DESC@ --port @PORT@ --version "$version")
+  run "read-v$version" read "${common[@]}"
+  run "backup-v$version" backup "${common[@]}" --output "@FILES@/set-v$version.params"
+  same_file "set-v$version.params"
+  run "write-v$version" write "${common[@]}" 0x302=45,5 0x303=7 0x305=Выбег
+  run "compare-v$version" compare "${common[@]}" "@FILES@/set-v$version.params"
+  run "restore-one-v$version" restore "${common[@]}" "@FILES@/set-v$version.params" 0x303
+  run "restore-v$version" restore "${common[@]}" "@FILES@/set-v$version.params"
+  run "compare-again-v$version" compare "${common[@]}" "@FILES@/set-v$version.params"
+  run "poll-v$version" poll "${common[@]}" --count 12 --output "@FILES@/poll-v$version.csv" 0x200 0x302 0x305
+  same_file "poll-v$version.csv"
+  run "refused-v$version" write "${common[@]}" 0x100=1
+done
+run "missing-port" read --desc @DESC@ --port COM9 0x100
+run "usage" restore --desc @DESC@
+echo "windows cli end to end: $failures difference(s)"
+[ "$failures" = 0 ]
