@@ -10,6 +10,11 @@ TMyComPort::~TMyComPort() {
     Close();
 }
 
+void TMyComPort::Leave() {
+    std::lock_guard<std::mutex> g(lock_);
+    if (--users_ == 0) idle_.notify_all();
+}
+
 bool TMyComPort::Fail(int code) {
     errorCode_ = code;
     return false;

@@ -128,41 +128,32 @@ public:
 #endif
 
 private:
+    void Leave();
+    bool Fail(int code);
 #ifdef _WIN32
     // Takes the handle for one system call; false (and kPortClosedError) when closed.
     bool Enter(void*& handle, TCommTimeouts* applied = nullptr);
-    void Leave();
-    bool Fail(int code);
     // Waits for an overlapped call on the handle; a close meanwhile cancels it. The
     // bytes moved, or -1 with the error (kPortClosedError when closed).
     long Finish(void* handle, void* overlapped, bool started, int& error);
     bool WaitTxEmpty(void* handle, int count);
-
-    mutable std::mutex lock_; // guards handle_, users_, closing_, timeouts
-    std::condition_variable idle_;
-    void* handle_ = reinterpret_cast<void*>(intptr_t{-1});
-    void* wake_ = nullptr;    // manual-reset event set when the port is being closed
-    void* ioEvent_ = nullptr; // completion event of the worker's overlapped calls
-    int users_ = 0;
-    bool closing_ = false;
-    std::string portName_;
-    TMyDCB settings_;
-    TCommTimeouts timeouts_;
-    TCommTimeouts applied_;
-    std::atomic<int> errorCode_{0};
-    std::atomic<bool> txEmptyWait_{false};
 #else
     // Takes the descriptor for one system call; false (and kPortClosedError) when closed.
     // Also hands out the applied time-outs and the wake-up descriptor when asked.
     bool Enter(int& fd, TCommTimeouts* applied = nullptr, int* wake = nullptr);
-    void Leave();
-    bool Fail(int code);
     bool DrainOutput(int fd, int wake, int count);
+#endif
 
-    mutable std::mutex lock_; // guards fd_, users_, closing_, timeouts
+    mutable std::mutex lock_; // guards the handle or descriptor, users_, closing_, timeouts
     std::condition_variable idle_;
+#ifdef _WIN32
+    void* handle_ = reinterpret_cast<void*>(intptr_t{-1});
+    void* wake_ = nullptr;    // manual-reset event set when the port is being closed
+    void* ioEvent_ = nullptr; // completion event of the worker's overlapped calls
+#else
     int fd_ = -1;
     int wakeFd_ = -1; // eventfd that interrupts waits when the port is closed
+#endif
     int users_ = 0;
     bool closing_ = false;
     std::string portName_;
@@ -171,7 +162,6 @@ private:
     TCommTimeouts applied_;
     std::atomic<int> errorCode_{0};
     std::atomic<bool> txEmptyWait_{false};
-#endif
 };
 
 #ifdef _WIN32

@@ -139,11 +139,6 @@ bool TMyComPort::Enter(int& fd, TCommTimeouts* applied, int* wake) {
     return true;
 }
 
-void TMyComPort::Leave() {
-    std::lock_guard<std::mutex> g(lock_);
-    if (--users_ == 0) idle_.notify_all();
-}
-
 bool TMyComPort::IsOpen() const {
     std::lock_guard<std::mutex> g(lock_);
     return fd_ >= 0;

@@ -51,11 +51,6 @@ bool TMyComPort::Enter(void*& handle, TCommTimeouts* applied) {
     return true;
 }
 
-void TMyComPort::Leave() {
-    std::lock_guard<std::mutex> g(lock_);
-    if (--users_ == 0) idle_.notify_all();
-}
-
 bool TMyComPort::IsOpen() const {
     std::lock_guard<std::mutex> g(lock_);
     return H(handle_) != INVALID_HANDLE_VALUE;
