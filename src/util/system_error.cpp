@@ -13,7 +13,13 @@ namespace tunavox {
 namespace {
 
 std::string Trimmed(std::string s) {
-    if (s.size() > 256) s.resize(256);
+    if (s.size() > 256) {
+        // Cut before the character that straddles the limit, not inside it.
+        size_t n = 256;
+        while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+            --n;
+        s.resize(n);
+    }
     while (!s.empty() && (static_cast<unsigned char>(s.back()) <= 32 || s.back() == '.'))
         s.pop_back();
     return s;
