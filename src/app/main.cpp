@@ -41,7 +41,10 @@ int main(int argc, char** argv) {
         QStringLiteral("screenshot"),
         QStringLiteral("Save a picture of the window to FILE after a few seconds."),
         QStringLiteral("FILE"));
-    parser.addOptions({port, descriptions, demo, device, screenshot});
+    QCommandLineOption journal(QStringLiteral("journal"),
+                               QStringLiteral("Keep the journal of writes in DIR."),
+                               QStringLiteral("DIR"));
+    parser.addOptions({port, descriptions, demo, device, screenshot, journal});
     parser.process(app);
 
     tunavox::TMainOptions options;
@@ -49,6 +52,7 @@ int main(int argc, char** argv) {
     options.DescriptionsDir = parser.value(descriptions);
     options.Demo = parser.isSet(demo);
     options.Device = parser.value(device);
+    options.JournalDir = parser.value(journal);
     tunavox::TfMain window(options);
     if (window.TerminateRequested()) return 1;
     window.show();

@@ -66,8 +66,17 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
         QMetaObject::invokeMethod(
             this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
     };
-    worker_ =
-        std::make_unique<TTh>(handOver_, [this](const TAction& a) { stats_.Record(a.Error()); });
+    worker_ = std::make_unique<TTh>(handOver_, [this](const TAction& a) {
+        stats_.Record(a.Error());
+        // What the exchange says about the link, told on the window's thread.
+        const TLinkKind kind = ClassifyExchange(a.Error(), a.PortError());
+        QMetaObject::invokeMethod(
+            this,
+            [this, row = a.Node, reg = a.Reg, kind, error = a.Error()] {
+                OnExchangeSeen(row, reg, kind, error);
+            },
+            Qt::QueuedConnection);
+    });
     ShowStats();
     StatsTimer->start();
     // 12.
@@ -257,6 +266,7 @@ void TfMain::BuildForm() {
     vstList->CreateEditLink = [this]() -> IEditLink* { return new TPropertyEditLink(vstList); };
     connect(vstList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { vstListChange(current.row()); });
+    BuildLinkControls(service);
     // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.
     qApp->installEventFilter(this);
 }

@@ -18,7 +18,10 @@
 
 #include "device/catalogue.h"
 #include "device/description.h"
+#include "engine/link_state.h"
+#include "engine/reconnect.h"
 #include "engine/worker.h"
+#include "journal/journal.h"
 #include "link/canal.h"
 #include "paramset/param_runner.h"
 #include "trend/exchange_stats.h"
@@ -26,6 +29,7 @@
 #include "trend/poll_recorder.h"
 #include "ui/chart_window.h"
 #include "ui/compare_dialog.h"
+#include "ui/journal_window.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
 
@@ -42,6 +46,7 @@ struct TMainOptions {
     bool Demo = false;       // --demo: the simulated device on a pseudo-terminal
     QString Device; // --device: the description to load, by file name or caption, without asking
     std::optional<QStringList> Ports; // the system's port list, when given (tests)
+    QString JournalDir; // --journal: the journal of writes' folder instead of the default
 };
 
 // The main window: port controls, the register table, polling, status line.
@@ -82,8 +87,12 @@ public:
     QAction* miExportHtml;
     QAction* miExportRtf;
     QAction* miExportCsv;
-    QAction* N2; // "Выход"
-    QAction* N4; // "О программе"
+    QAction* chVerifyWrites; // "Проверять запись чтением"
+    QAction* miJournal;      // "Журнал записей…"
+    QLabel* lLink;           // the link's state, at the left of the status bar's right end
+    QTimer* ReconnectTimer;  // the next attempt to reopen a lost port
+    QAction* N2;             // "Выход"
+    QAction* N4;             // "О программе"
 
     // State of the connection and of the view.
     int PollNode = -1;
@@ -183,6 +192,18 @@ public:
     std::vector<TChartSeries> ChartSeries() const;
     TCompareDialog* CompareDialog() const { return compareDialog_; }
 
+    // The link: its state, a lost port reopened, writes read back and journalled.
+    const TLinkMonitor& Link() const { return link_; }
+    // Waiting for a lost port to return (the port is closed meanwhile).
+    bool Reconnecting() const { return reconnect_.Active(); }
+    void ReconnectTimerTimer();
+    // Writes an edited row (Enter, write-all): journalled, and read back when asked.
+    void WriteEdited(int row);
+    TJournal& Journal() { return journal_; }
+    // Opens (or raises) the journal of writes.
+    void ShowJournal();
+    TJournalWindow* JournalWindow() const { return journalWindow_; }
+
     // Export and About.
     void miExportClick(int tag);
     // Writes the export of the menu item with that tag to path; failures go to the message box.
@@ -215,6 +236,23 @@ private:
     QProgressDialog* ParamProgress(const QString& label);
     void CloseParamProgress(QProgressDialog* progress);
     void ServeHandOver();
+    struct TWriteNote {
+        const TReg* Reg;
+        std::string Before;
+        std::string Written;
+        TValue Value;
+    };
+    void OnEditedWriteDone(TAction* action, const TWriteNote& note);
+    void OnVerifyDone(TAction* action, const TWriteNote& note);
+    // Every finished exchange, told by the worker after it ran.
+    void OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error);
+    void PortLost(const std::string& why);
+    // Ends the wait for a lost port (the user closed it).
+    void StopReconnecting();
+    void ShowLinkState();
+    void JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
+                      const std::string& outcome);
+    void BuildLinkControls(QMenu* service);
 
     TMainOptions options_;
     std::unique_ptr<TCanal> canal_;
@@ -241,6 +279,11 @@ private:
     std::unique_ptr<TParamRunner> paramRunner_;
     QPointer<TCompareDialog> compareDialog_;
     QColor normalStatusColor_;
+    TLinkMonitor link_;
+    TReconnect reconnect_;
+    TJournal journal_;
+    bool journalFailed_ = false; // said once
+    QPointer<TJournalWindow> journalWindow_;
 };
 
 } // namespace tunavox

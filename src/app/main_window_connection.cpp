@@ -22,17 +22,27 @@ bool TfMain::OpenPort(const QString& name) {
 }
 
 void TfMain::bOpenClick() {
-    const bool ok = PortOpen() ? canal_->ComPort->Close() : OpenPort(cbPort->currentText());
+    // While a lost port is awaited, "Закрыть" ends the wait: the port is closed already.
+    const bool waiting = reconnect_.Active();
+    if (waiting) StopReconnecting();
+    const bool ok = waiting      ? true
+                    : PortOpen() ? canal_->ComPort->Close()
+                                 : OpenPort(cbPort->currentText());
     if (!ok) {
         ShowWarning(this, QString::fromStdString(canal_->ComPort->ErrorText()));
         return;
     }
     UpdateOpenState();
     if (!PortOpen()) {
+        link_.Closed();
+        ShowLinkState();
+        vstList->Model()->RefreshAll();
         bOpen->setText(QStringLiteral("Открыть"));
         chPoll->setChecked(false);
         return;
     }
+    link_.Opened();
+    ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
     stats_.Reset();
     ShowStats();
@@ -45,7 +55,8 @@ void TfMain::bOpenClick() {
 }
 
 void TfMain::UpdateOpenState() {
-    const bool closed = !PortOpen();
+    // A port awaited after it was lost counts as open: nothing may change under it.
+    const bool closed = !PortOpen() && !reconnect_.Active();
     cbPort->setEnabled(closed);
     chOver41G->setEnabled(closed);
     miDevList->setEnabled(closed);
@@ -61,7 +72,7 @@ void TfMain::bReadAllClick() {
 
 void TfMain::bWriteAllClick() {
     for (int row = 0; row < vstList->Model()->rowCount(); ++row)
-        WriteNode(row, false, [this](TAction* a) { OnWriteDone(a); });
+        WriteEdited(row);
 }
 
 void TfMain::ReadNode(int row, const TAction::Handler& handler) {
@@ -113,7 +124,8 @@ void TfMain::OnPollReadDone(TAction* action) {
                                 .count();
         if (recorder_.Recording()) RecordSample(*action, now);
         AddSample(*action, now);
-        pause = pollBackoff_.After(action->Error());
+        pause = pollBackoff_.After(
+            action->Error(), IsLinkFailure(ClassifyExchange(action->Error(), action->PortError())));
     }
     PostPollNext(pause);
 }

@@ -151,6 +151,8 @@ void TfMain::LayOutForDescription() {
 }
 
 void TfMain::ResetConnectionState() {
+    link_.Reset(regs_->Count());
+    ShowLinkState();
     PollNode = -1;
     LastChangedRow = -1;
     PingNode = -1;

@@ -33,6 +33,10 @@ TParamRunner& TfMain::NewParamRunner() {
     c.Queue = [this](std::unique_ptr<TAction> a) { worker_->AddAction(std::move(a)); };
     paramRunner_ = std::make_unique<TParamRunner>(std::move(c));
     paramRunner_->OnRow = [this](int row) { vstList->Model()->RefreshRow(row); };
+    paramRunner_->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
+                                         const std::string& outcome) {
+        JournalWrite(*regs_->Items(row.Row), before, row.FileText, outcome);
+    };
     return *paramRunner_;
 }
 

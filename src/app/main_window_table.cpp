@@ -27,7 +27,7 @@ bool TfMain::vstListKeyEnter() {
     const int row = vstList->currentIndex().row();
     TReg* reg = vstList->Model()->Reg(row);
     if (!reg) return false;
-    if (reg->IsModified()) WriteNode(row, false, [this](TAction* a) { OnWriteDone(a); });
+    if (reg->IsModified()) WriteEdited(row);
     return true;
 }
 

@@ -21,15 +21,18 @@ TAction::TAction(TCanal* canal, int32_t deviceId, TReg* reg, int node, Handler o
     : DeviceId(deviceId), Canal(canal), Reg(reg), OnDone(std::move(onDone)), Node(node) {}
 
 bool TAction::Run() {
+    if (Canal) Canal->ClearPortError();
+    bool ok = false;
     try {
         Execute();
-        return true;
+        ok = true;
     } catch (const std::exception& e) {
         error_ = e.what();
     } catch (...) {
         error_ = "Неизвестная ошибка";
     }
-    return false;
+    portError_ = HasError() && Canal ? Canal->LastPortError() : 0;
+    return ok;
 }
 
 void TActionReadReg::Execute() {

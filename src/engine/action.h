@@ -24,6 +24,9 @@ public:
     bool Run();
     bool HasError() const { return !error_.empty(); }
     std::string Error() const { return error_; }
+    // The port's error code when the action failed at the port (0 otherwise): tells a
+    // lost adapter from a silent device.
+    int PortError() const { return portError_; }
 
     const int32_t DeviceId;
     TCanal* const Canal;
@@ -35,6 +38,7 @@ public:
 protected:
     virtual void Execute() = 0;
     std::string error_;
+    int portError_ = 0;
 };
 
 // Reads the register; stores the value (or null and the error) in it.

@@ -7,13 +7,14 @@
 #include "xml/xml_document.h"
 
 namespace tunavox {
-namespace {
 
 std::string HtmlEscaped(const std::string& s) {
     std::string out;
     AppendEscaped(out, s);
     return out;
 }
+
+namespace {
 
 // Decodes UTF-8 into code points; stray bytes stand for themselves.
 std::vector<uint32_t> CodePoints(const std::string& s) {

@@ -26,6 +26,9 @@ std::string ExportHtml(const TTableTexts& table, const std::string& caption);
 // An RTF document with one table; characters outside ASCII as \uN? escapes.
 std::string ExportRtf(const TTableTexts& table);
 
+// Text with &, <, > and " as HTML entities.
+std::string HtmlEscaped(const std::string& s);
+
 // "dd.mm.yyyy hh.nn.ss" for a proposed export file name.
 std::string ExportTimeStamp(const std::tm& local);
 

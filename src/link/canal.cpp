@@ -45,21 +45,27 @@ bool TCanal::Logging() const {
     return logEnabled_;
 }
 
+std::string TCanal::PortFailure() {
+    lastPortError_ = ComPort->ErrorCode();
+    return ComPort->ErrorText();
+}
+
 bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer,
                       std::string& error) {
     error.clear();
+    lastPortError_ = 0;
     std::string frame = BuildFrame(payload, withId);
     if (protocolVersion_ != 0) frame = StuffFrame(frame);
     bool result = false;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         if (!ComPort->Purge()) {
-            error = ComPort->ErrorText();
+            error = PortFailure();
             return false;
         }
         if (Logging()) GetLogger()->LogText("", false);
         if (Logging()) GetLogger()->LogData(frame, true);
         if (ComPort->WriteString(frame, false) < 0) {
-            error = ComPort->ErrorText();
+            error = PortFailure();
             if (Logging()) GetLogger()->LogFormat(error, {}, true, "**");
             return false;
         }
@@ -80,9 +86,7 @@ bool TCanal::ReceiveV1(std::string& answer, std::string& error) {
         return false;
     }
     if (n < 0 || n < 3 || header[0] != kStx) {
-        error = n < 0   ? ComPort->ErrorText()
-                : n < 3 ? "Неполный ответ"
-                        : "Некорректный стартовый байт";
+        error = n < 0 ? PortFailure() : n < 3 ? "Неполный ответ" : "Некорректный стартовый байт";
         if (Logging()) GetLogger()->LogData(header, false);
         return false;
     }
@@ -92,7 +96,7 @@ bool TCanal::ReceiveV1(std::string& answer, std::string& error) {
     const int got = ComPort->Read(answer, length + 2);
     if (Logging()) GetLogger()->LogData(answer, false);
     if (got < length + 2) {
-        error = got < 0 ? ComPort->ErrorText() : "Неполный ответ";
+        error = got < 0 ? PortFailure() : "Неполный ответ";
         return false;
     }
     if (!CheckCRC(answer, 1)) {
@@ -116,7 +120,7 @@ bool TCanal::ReceiveV2(std::string& answer, std::string& error) {
         if (n < 0) {
             // Closed under us, or a dead line (the far end gone): every further read
             // fails at once, so waiting out the time-out would only spin.
-            error = ComPort->ErrorText();
+            error = PortFailure();
             return false;
         }
         const auto now = std::chrono::steady_clock::now();

@@ -33,6 +33,11 @@ public:
     void SetLogging(bool on);
     bool Logging() const;
 
+    // The port's error code when the last exchange failed at the port (0 otherwise).
+    // Exchanges run on one thread; this is read on the same one.
+    int LastPortError() const { return lastPortError_; }
+    void ClearPortError() { lastPortError_ = 0; }
+
     uint8_t ProtocolVersion() const { return protocolVersion_; }
     uint32_t Timeout() const { return timeout_; }
 
@@ -46,6 +51,10 @@ private:
     bool logEnabled_ = false;
     uint8_t protocolVersion_ = 0;
     uint32_t timeout_ = 1000;
+    int lastPortError_ = 0;
+
+    // The port's error text, remembering its code as the exchange's port failure.
+    std::string PortFailure();
 };
 
 } // namespace tunavox

@@ -82,6 +82,11 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 
 } // namespace
 
+bool IsPortLostError(int code) {
+    // A hang-up reads as EIO (see ReadBuffer).
+    return code == EIO || code == ENXIO || code == ENODEV;
+}
+
 bool FillTermios(const TMyDCB& dcb, struct termios& t) {
     const TLineSettings& s = dcb.Line();
     ::cfmakeraw(&t);

@@ -29,6 +29,19 @@ bool IsImmediate(const TCommTimeouts& t) {
 
 } // namespace
 
+bool IsPortLostError(int code) {
+    switch (code) {
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_GEN_FAILURE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 TCommTimeouts SystemTimeouts(const TCommTimeouts& t) {
     TCommTimeouts s = t;
     if (IsFirstByte(t)) {

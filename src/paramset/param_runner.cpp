@@ -1,5 +1,7 @@
 #include "paramset/param_runner.h"
 
+#include "journal/journal.h"
+
 #include <algorithm>
 
 #include "device/table_text.h"
@@ -181,28 +183,38 @@ void TParamRunner::Next() {
         TReg* reg = ctx_.Regs->Items(row.Row);
         reg->SetBusy(true);
         reg->SetValue(row.File.Value, false, std::string());
+        const std::string before = row.DeviceText;
+        const auto told = [this, before](const TCompareRow& r, const std::string& outcome) {
+            if (OnRestoredRow) OnRestoredRow(r, before, outcome);
+        };
         ctx_.Queue(std::make_unique<TActionWriteReg>(
-            ctx_.Canal, ctx_.DeviceId, reg, row.Row, [this, alive, step](TAction* w) {
+            ctx_.Canal, ctx_.DeviceId, reg, row.Row, [this, alive, step, told](TAction* w) {
                 w->Reg->SetBusy(false);
                 if (alive.expired()) return;
                 if (w->HasError()) {
                     Restored.push_back({step, ErrorTextInWords(w->Error(), ctx_.ErrorTexts)});
+                    told(Rows[step], Restored.back().Error);
                     StepDone();
                     return;
                 }
                 // Read back: the device must hold what was written.
-                Read(Rows[step].Row, [this, step](TAction* r) {
+                Read(Rows[step].Row, [this, step, told](TAction* r) {
                     TCompareRow& done = Rows[step];
                     const TReg& back = *ctx_.Regs->Items(done.Row);
-                    std::string error;
+                    std::string error, outcome = kConfirmed;
                     if (r->HasError()) {
                         done.DeviceText = ValueText(back, ctx_.ErrorTexts);
                         error = ErrorTextInWords(r->Error(), ctx_.ErrorTexts);
+                        outcome = std::string(kWritten) + ", не проверено: " + error;
                     } else {
                         Classify(done, back);
-                        if (done.State != TCompareState::Same) error = "значение не подтверждено";
+                        if (done.State != TCompareState::Same) {
+                            error = "значение не подтверждено";
+                            outcome = KeptOtherOutcome(done.DeviceText);
+                        }
                     }
                     Restored.push_back({step, error});
+                    told(done, outcome);
                     StepDone();
                 });
             }));

@@ -19,9 +19,16 @@ void TExchangeStats::Record(const std::string& error, Clock::time_point at) {
         recent_.pop_front();
 }
 
+void TExchangeStats::RecordOutage(std::chrono::milliseconds length) {
+    std::lock_guard<std::mutex> g(lock_);
+    ++outages_;
+    outageTime_ += length;
+}
+
 void TExchangeStats::Reset() {
     std::lock_guard<std::mutex> g(lock_);
-    done_ = failed_ = 0;
+    done_ = failed_ = outages_ = 0;
+    outageTime_ = {};
     failures_.clear();
     recent_.clear();
 }
@@ -34,6 +41,8 @@ TExchangeStats::Snapshot TExchangeStats::Take(Clock::time_point now) const {
     s.Done = done_;
     s.Failed = failed_;
     s.Failures = failures_;
+    s.Outages = outages_;
+    s.OutageTime = outageTime_;
     // Until the window is full, over the time polling has run (at least a second).
     const double ran = done_ == 0 ? 1.0 : std::chrono::duration<double>(now - started_).count();
     const double span = std::clamp(ran, 1.0, static_cast<double>(kWindow.count()));
@@ -43,6 +52,7 @@ TExchangeStats::Snapshot TExchangeStats::Take(Clock::time_point now) const {
 
 std::string TExchangeStats::Text(const Snapshot& s) {
     return "Обмен: " + std::to_string(s.Done) + ", ошибок: " + std::to_string(s.Failed) + ", " +
+           (s.Outages > 0 ? "обрывов связи: " + std::to_string(s.Outages) + ", " : "") +
            std::to_string(static_cast<long long>(std::lround(s.Rate))) + "/с";
 }
 
@@ -51,6 +61,10 @@ std::string TExchangeStats::Hint(const Snapshot& s, const TNameValueList* errorT
     for (const auto& [text, count] : s.Failures)
         out += (out.empty() ? "" : "\n") + ErrorTextInWords(text, errorTexts) + ": " +
                std::to_string(count);
+    if (s.Outages > 0)
+        out += (out.empty() ? "" : "\n") + std::string("Связь терялась: ") +
+               std::to_string(s.Outages) + " раз, всего " +
+               std::to_string((s.OutageTime.count() + 500) / 1000) + " с";
     return out.empty() ? "Ошибок обмена нет" : out;
 }
 

@@ -16,6 +16,8 @@ public:
     using Clock = std::chrono::steady_clock;
 
     void Record(const std::string& error, Clock::time_point at = Clock::now());
+    // The port was lost for that long and came back.
+    void RecordOutage(std::chrono::milliseconds length);
     void Reset();
 
     struct Snapshot {
@@ -23,10 +25,12 @@ public:
         uint64_t Failed = 0;
         double Rate = 0; // exchanges per second over the last 10 s (or since the first)
         std::map<std::string, uint64_t> Failures;
+        uint64_t Outages = 0; // times the port was lost and came back
+        std::chrono::milliseconds OutageTime{0};
     };
     Snapshot Take(Clock::time_point now = Clock::now()) const;
 
-    // "Обмен: 1234, ошибок: 3, 37/с"
+    // "Обмен: 1234, ошибок: 3, 37/с"; after an outage also "обрывов связи: 1".
     static std::string Text(const Snapshot& s);
     // One line per error, in words (a device's code by its text): "Устройство не отвечает: 3".
     static std::string Hint(const Snapshot& s, const TNameValueList* errorTexts = nullptr);
@@ -38,6 +42,8 @@ private:
     uint64_t done_ = 0;
     uint64_t failed_ = 0;
     std::map<std::string, uint64_t> failures_;
+    uint64_t outages_ = 0;
+    std::chrono::milliseconds outageTime_{0};
     Clock::time_point started_; // the first exchange counted
     mutable std::deque<Clock::time_point> recent_;
 };

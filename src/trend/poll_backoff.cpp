@@ -2,8 +2,8 @@
 
 namespace tunavox {
 
-int TPollBackoff::After(const std::string& error) {
-    if (error.empty()) {
+int TPollBackoff::After(const std::string& error, bool linkFailure) {
+    if (error.empty() || !linkFailure) {
         Reset();
         return 0;
     }

@@ -49,4 +49,8 @@ private:
 #endif
 };
 
+// Where the file's last whole line (ended by CR LF) ends: the size to cut a torn last
+// line back to; 0 when there is none, -1 (and code) when the file cannot be read.
+int64_t EndOfLastLine(const TOsFile& file, int64_t size, int& code);
+
 } // namespace tunavox

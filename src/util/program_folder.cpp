@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+#include <cstdlib>
+
 namespace tunavox {
 
 std::string ProgramFolder() {
@@ -28,6 +30,25 @@ std::string ProgramFolder() {
 #endif
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string UserDataFolder() {
+    const auto env = [](const char* name) {
+        const char* v = std::getenv(name);
+        return std::string(v ? v : "");
+    };
+#ifdef _WIN32
+    std::string base = env("APPDATA");
+    if (base.empty()) return "./";
+    for (char& c : base)
+        if (c == '\\') c = '/';
+    return base + "/Tunavox/";
+#else
+    const std::string xdg = env("XDG_DATA_HOME");
+    if (!xdg.empty()) return xdg + "/tunavox/";
+    const std::string home = env("HOME");
+    return home.empty() ? std::string("./") : home + "/.local/share/tunavox/";
+#endif
 }
 
 } // namespace tunavox

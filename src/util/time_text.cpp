@@ -27,4 +27,26 @@ std::string LocalTimeText(std::chrono::system_clock::time_point t, bool millis) 
     return buf;
 }
 
+std::string LocalTimeWithOffset(std::chrono::system_clock::time_point t) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
+    long offset = 0; // seconds east of UTC
+#ifdef _WIN32
+    std::tm local{}, utc{};
+    localtime_s(&local, &seconds);
+    gmtime_s(&utc, &seconds);
+    // The UTC fields read as local time are off by the offset.
+    utc.tm_isdst = local.tm_isdst;
+    offset = static_cast<long>(seconds - std::mktime(&utc));
+#else
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    offset = local.tm_gmtoff;
+#endif
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    char zone[48];
+    std::snprintf(zone, sizeof zone, " %c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    return LocalTimeText(t, true) + zone;
+}
+
 } // namespace tunavox

@@ -6,5 +6,8 @@ namespace tunavox {
 
 // Local date and time as "YYYY-MM-DD hh:mm:ss", with ".zzz" milliseconds when asked.
 std::string LocalTimeText(std::chrono::system_clock::time_point t, bool millis);
+// Local time with milliseconds and the offset from UTC: "2026-12-09 16:03:33.123 +03:00",
+// so times stay in order across a change to or from summer time.
+std::string LocalTimeWithOffset(std::chrono::system_clock::time_point t);
 
 } // namespace tunavox

@@ -61,6 +61,8 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
     if (!reg) return {};
     const bool heading = reg->RegType == rtHeader;
     const int col = index.column();
+    const bool stale = !heading && link_ && link_->IsStale(index.row());
+    const QString rowError = heading || !link_ ? QString() : Q(link_->RowError(index.row()));
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
@@ -78,14 +80,29 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
         if (col == ColCheck && hasCheck_[static_cast<size_t>(index.row())])
             return static_cast<int>(checks_[static_cast<size_t>(index.row())]);
         return {};
-    case Qt::ToolTipRole:
-        return reg->Desc.empty() ? QVariant() : QVariant(Q(reg->Desc));
+    case Qt::ToolTipRole: {
+        // The description's hint first, then what the link says about the row.
+        QStringList lines;
+        if (!reg->Desc.empty()) lines << Q(reg->Desc);
+        if (!rowError.isEmpty()) lines << QStringLiteral("Ошибка: ") + rowError;
+        if (stale) lines << Q(link_->LastGoodText(index.row()));
+        return lines.isEmpty() ? QVariant() : QVariant(lines.join(QLatin1Char('\n')));
+    }
+    case Qt::AccessibleDescriptionRole: {
+        if (col != ColValue || heading) return {};
+        QStringList parts;
+        if (stale)
+            parts << QStringLiteral("Значение устарело. ") + Q(link_->LastGoodText(index.row()));
+        if (!rowError.isEmpty()) parts << QStringLiteral("Ошибка: ") + rowError;
+        return parts.isEmpty() ? QVariant() : QVariant(parts.join(QStringLiteral(". ")));
+    }
     case Qt::TextAlignmentRole:
         return static_cast<int>((col == ColName ? Qt::AlignLeft : Qt::AlignHCenter) |
                                 Qt::AlignVCenter);
     case Qt::ForegroundRole: {
         if (heading) return {};
         if (col == ColValue && ShowsDeviceError(*reg)) return QColor(255, 0, 0);
+        if (col == ColValue && stale) return QColor(0x90, 0x90, 0x90);
         const QColor own = FromDescriptionColor(reg->FontColor);
         return own.isValid() ? own : textColor_;
     }
@@ -107,6 +124,10 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
         return heading ? QVariant(Q(reg->Name)) : QVariant();
     case DeviceErrorRole:
         return col == ColValue && !heading && ShowsDeviceError(*reg);
+    case StaleRole:
+        return col == ColValue && stale;
+    case RowErrorRole:
+        return col == ColValue ? QVariant(rowError) : QVariant();
     default:
         return {};
     }
@@ -202,6 +223,10 @@ void TRegisterModel::SetHeaderState(Qt::CheckState state) {
 void TRegisterModel::RefreshRow(int row) {
     if (row < 0 || row >= rowCount()) return;
     emit dataChanged(index(row, 0), index(row, 3));
+}
+
+void TRegisterModel::RefreshAll() {
+    if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, 3));
 }
 
 void TRegisterModel::SetTextColor(const QColor& color) {

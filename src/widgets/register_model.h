@@ -5,6 +5,7 @@
 
 #include "device/name_value_list.h"
 #include "device/reg.h"
+#include "engine/link_state.h"
 
 namespace tunavox {
 
@@ -20,6 +21,8 @@ public:
         HeadingRole = Qt::UserRole + 1, // bool: a group heading row
         HeadingTextRole,                // the heading's caption, for painting across the row
         DeviceErrorRole,                // bool, column 3: the value cell shows a device error
+        StaleRole,    // bool, column 3: the value was not confirmed since the link went down
+        RowErrorRole, // QString, column 3: why the row's last exchange failed, or empty
     };
     enum Column { ColCheck = 0, ColCode = 1, ColName = 2, ColValue = 3 };
 
@@ -52,6 +55,9 @@ public:
 
     // Repaints one row with its register's current texts.
     void RefreshRow(int row);
+    void RefreshAll();
+    // The link's state and each row's last success and failure (may be null).
+    void SetLink(const TLinkMonitor* link) { link_ = link; }
 
     // The table's text colour; each cell starts from it.
     void SetTextColor(const QColor& color);
@@ -66,6 +72,7 @@ private:
 
     TRegList* regs_ = nullptr;
     const TNameValueList* errorTexts_ = nullptr;
+    const TLinkMonitor* link_ = nullptr;
     std::vector<bool> hasCheck_;
     std::vector<Qt::CheckState> checks_;
     int checkableCount_ = 0;

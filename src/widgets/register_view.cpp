@@ -8,6 +8,7 @@
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QToolTip>
+#include <algorithm>
 
 namespace tunavox {
 namespace {
@@ -89,10 +90,12 @@ void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     }
     QStyleOptionViewItem opt(option);
     initStyleOption(&opt, index);
-    // Selected rows take the description's selected-text colour, except a device error.
+    // Selected rows take the description's selected-text colour, except a device error
+    // and a stale value.
     QColor text = index.data(Qt::ForegroundRole).value<QColor>();
     if ((opt.state & QStyle::State_Selected) &&
-        !index.data(TRegisterModel::DeviceErrorRole).toBool())
+        !index.data(TRegisterModel::DeviceErrorRole).toBool() &&
+        !index.data(TRegisterModel::StaleRole).toBool())
         text = table->SelectedTextColor();
     opt.palette.setColor(QPalette::Text, text);
     opt.palette.setColor(QPalette::HighlightedText, text);
@@ -104,12 +107,27 @@ void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->fillRect(option.rect, bg.value<QColor>());
     if (!box) {
         QStyledItemDelegate::paint(painter, opt, index);
+        if (!index.data(TRegisterModel::RowErrorRole).toString().isEmpty())
+            PaintErrorCorner(painter, option.rect);
         return;
     }
     // Without the style's own indicator (paint() would put it back).
     QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
     PaintTick(painter, option.rect, opt.checkState, table->DarkTicks());
+}
+
+void TRegisterDelegate::PaintErrorCorner(QPainter* painter, const QRect& cell) {
+    // A red corner edged in white: seen on any of the description's colours.
+    const int size = std::min(9, cell.height() / 2);
+    const QPointF corner(cell.right() + 1, cell.top());
+    const QPointF points[] = {corner, corner - QPointF(size, 0), corner + QPointF(0, size)};
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(QPen(Qt::white, 1));
+    painter->setBrush(QColor(0xD0, 0x10, 0x10));
+    painter->drawPolygon(points, 3);
+    painter->restore();
 }
 
 void TRegisterDelegate::PaintTick(QPainter* painter, const QRect& cell, Qt::CheckState state,

@@ -54,6 +54,8 @@ public:
                           const QModelIndex& index) const override;
     // The polling check box of a cell, in the light or the dark style.
     static void PaintTick(QPainter* painter, const QRect& cell, Qt::CheckState state, bool dark);
+    // The mark of a row whose last exchange failed, in the cell's top right corner.
+    static void PaintErrorCorner(QPainter* painter, const QRect& cell);
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;

@@ -11,77 +11,11 @@
 
 #include "link/frame.h"
 #include "protocol/register_protocol.h"
+#include "sim_process.h"
 #include "test_support.h"
 #include "util/cp1251.h"
 
 using namespace tunavox::test;
-
-namespace {
-
-const std::string kBin = TUNAVOX_BIN_DIR;
-
-// A running tunavox-sim; stopped with SIGTERM at destruction.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        int out[2];
-        if (pipe(out) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            std::vector<char*> argv;
-            const std::string exe = kBin + "/tunavox-sim";
-            argv.push_back(const_cast<char*>(exe.c_str()));
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(exe.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        FILE* f = fdopen(out[0], "r");
-        char line[256] = {};
-        if (f && fgets(line, sizeof line, f)) firstLine_ = line;
-        if (!firstLine_.empty() && firstLine_.back() == '\n') firstLine_.pop_back();
-        if (f) fclose(f);
-    }
-    ~SimProcess() {
-        if (pid_ > 0 && !Terminate(10000)) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    // SIGTERM, then waits up to ms for the process to end; false when it did not.
-    bool Terminate(int ms) {
-        if (pid_ <= 0) return true;
-        kill(pid_, SIGTERM);
-        for (int waited = 0; waited <= ms; waited += 10) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return true;
-            }
-            usleep(10000);
-        }
-        return false;
-    }
-    const std::string& FirstLine() const { return firstLine_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string firstLine_;
-};
-
-CommandResult Cli(const std::string& args) {
-    return RunCommand(kBin + "/tunavox-cli " + args);
-}
-
-size_t Lines(const std::string& text) {
-    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
-} // namespace
 
 TEST(Tools, ReadEveryRegisterInBothVersions) {
     TempDir dir;
@@ -425,7 +359,7 @@ TEST(Tools, PollRecordingSurvivesAKill) {
     EXPECT_EQ(ReadBytes(foreign), "a;b\n");
 }
 
-TEST(Tools, PollingAVanishedDeviceBacksOff) {
+TEST(Tools, PollingASilentDeviceBacksOff) {
     TempDir dir;
     const std::string desc = WriteSignedDescription(
         dir, "NastrSmall.xml",
@@ -439,26 +373,18 @@ TEST(Tools, PollingAVanishedDeviceBacksOff) {
     CommandResult wor = Cli("poll --desc " + desc + " --port " + link + " --count 1 0x2");
     EXPECT_EQ(wor.status, 2);
     EXPECT_NE(wor.out.find("регистр 0x02 не читается"), std::string::npos) << wor.out;
+    // The device stops answering: every read times out.
+    sim = std::make_unique<SimProcess>(
+        std::vector<std::string>{"--link", link, "--desc", desc, "--fault", "silent"});
     const std::string out = dir.File("out.txt");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const std::string exe = kBin + "/tunavox-cli";
-        freopen(out.c_str(), "w", stdout);
-        execl(exe.c_str(), exe.c_str(), "poll", "--desc", desc.c_str(), "--port", link.c_str(),
-              "--seconds", "4", "0x1", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    usleep(1000000);
-    sim.reset(); // the device goes away: every read fails at once from now on
-    int status = -1;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const pid_t pid =
+        SpawnCli({"poll", "--desc", desc, "--port", link, "--seconds", "4", "0x1"}, out);
+    EXPECT_EQ(WaitExit(pid), 1);
     const std::string text = ReadBytes(out);
     size_t failures = 0;
     for (size_t at = text.find(";a;;"); at != std::string::npos; at = text.find(";a;;", at + 1))
         ++failures;
-    // About three seconds without the device: a few quick failures, then one a second.
+    // Four seconds of silence: a few quick failures, then one a second.
     EXPECT_GE(failures, 3u) << text;
-    EXPECT_LE(failures, 3u + 5u) << text;
+    EXPECT_LE(failures, 3u + 6u) << text;
 }

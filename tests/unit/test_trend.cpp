@@ -118,16 +118,39 @@ TEST(PollRecorder, TheSampleOfARead) {
     EXPECT_EQ(silent.Error, "Устройство не отвечает");
 }
 
-TEST(PollBackoff, OneAttemptASecondWhileReadsFailAlike) {
+TEST(PollBackoff, OneAttemptASecondWhileTheLinkFailsAlike) {
     TPollBackoff b;
-    // error, expected pause
-    const std::pair<const char*, int> steps[] = {
-        {"нет ответа", 0},    {"нет ответа", 0}, {"нет ответа", 1000}, {"нет ответа", 1000},
-        {"другая", 0},        {"", 0},           {"нет ответа", 0},    {"нет ответа", 0},
-        {"нет ответа", 1000}, {"", 0},           {"нет ответа", 0},
+    struct Step {
+        const char* Error;
+        bool Link;
+        int Pause;
+    };
+    const std::string refused(1, '\x01'); // a device's code: the device is there
+    const Step steps[] = {
+        {"нет ответа", true, 0},
+        {"нет ответа", true, 0},
+        {"нет ответа", true, 1000},
+        {"нет ответа", true, 1000},
+        {"другая", true, 0},
+        {"", false, 0},
+        {"нет ответа", true, 0},
+        {"нет ответа", true, 0},
+        {"нет ответа", true, 1000},
+        {"", false, 0},
+        {"нет ответа", true, 0},
+        // Three refusing registers in a row, then more: full rate throughout.
+        {refused.c_str(), false, 0},
+        {refused.c_str(), false, 0},
+        {refused.c_str(), false, 0},
+        {refused.c_str(), false, 0},
+        // A refusal between time-outs does not add to their run, and breaks it.
+        {"нет ответа", true, 0},
+        {"нет ответа", true, 0},
+        {refused.c_str(), false, 0},
+        {"нет ответа", true, 0},
     };
     for (size_t i = 0; i < std::size(steps); ++i)
-        EXPECT_EQ(b.After(steps[i].first), steps[i].second) << i;
+        EXPECT_EQ(b.After(steps[i].Error, steps[i].Link), steps[i].Pause) << i;
 }
 
 TEST(PollRecorder, AWriteFailureStopsTheRecordingAndSaysWhy) {

@@ -66,6 +66,8 @@ int Write(const std::vector<std::string>& args) {
     Session s;
     if (const int status = s.Start(o)) return status;
     std::vector<int> rows;
+    std::map<int, std::string> before, written;
+    std::map<int, TValue> wantedValue;
     for (const std::string& a : o.Rest) {
         const size_t eq = a.find('=');
         uint16_t address = 0;
@@ -74,12 +76,45 @@ int Write(const std::vector<std::string>& args) {
         const int row = FindRow(s.Regs, address);
         if (row < 0) return Fail("нет регистра с адресом " + DeviceErrorKey(address));
         // As the table's editor: a named value's text first, then the text itself.
-        if (!s.Regs.Items(row)->SetValueFromText(a.substr(eq + 1), false))
+        TReg* reg = s.Regs.Items(row);
+        before[row] = ValueBeforeWrite(*reg);
+        if (!reg->SetValueFromText(a.substr(eq + 1), false))
             return Fail("значение не подходит к типу регистра: " + a);
+        written[row] = reg->DisplayText();
+        wantedValue[row] = reg->GetValue();
         rows.push_back(row);
     }
     for (int row : rows)
         s.Queue(row, true);
+    s.Wait();
+    // Each written register is read back: devices clamp what they cannot take.
+    std::map<int, std::string> outcome;
+    for (int row : rows) {
+        std::string& result = s.Result(row);
+        if (!result.empty()) {
+            outcome[row] = ErrorTextInWords(result, &s.ErrorTexts);
+        } else if (o.Verify && !StopRequested()) {
+            outcome[row] = kConfirmed;
+            s.Queue(row, false);
+        } else {
+            outcome[row] = kWritten;
+        }
+    }
+    if (o.Verify) s.Wait();
+    for (int row : rows) {
+        if (outcome[row] != kConfirmed) continue;
+        TReg* reg = s.Regs.Items(row);
+        std::string& result = s.Result(row);
+        if (!result.empty()) {
+            outcome[row] = std::string(kWritten) +
+                           ", не проверено: " + ErrorTextInWords(result, &s.ErrorTexts);
+        } else if (!(reg->GetValue() == wantedValue[row])) {
+            result = "Устройство сохранило другое значение: " + reg->DisplayText();
+            outcome[row] = KeptOtherOutcome(reg->DisplayText());
+        }
+    }
+    for (int row : rows)
+        s.Journal(*s.Regs.Items(row), before[row], written[row], outcome[row]);
     return s.Finish();
 }
 

@@ -7,6 +7,7 @@
 #include "device/description.h"
 #include "device/signature.h"
 #include "exchange.h"
+#include "journal_command.h"
 #include "paramset_commands.h"
 #include "poll_command.h"
 #include "util/console.h"
@@ -21,7 +22,8 @@ const char* const kUsage =
     "  tunavox-cli ports            список COM-портов системы\n"
     "  tunavox-cli read  --desc ФАЙЛ --port ИМЯ [параметры] [АДРЕС...]\n"
     "                               считать все читаемые регистры (или перечисленные)\n"
-    "  tunavox-cli write --desc ФАЙЛ --port ИМЯ [параметры] АДРЕС=ЗНАЧЕНИЕ...\n"
+    "  tunavox-cli write --desc ФАЙЛ --port ИМЯ [параметры] [--no-verify] АДРЕС=ЗНАЧЕНИЕ...\n"
+    "                               записать и считать обратно (--no-verify: без проверки)\n"
     "  tunavox-cli backup  --desc ФАЙЛ --port ИМЯ [параметры] --output НАБОР\n"
     "                               сохранить все читаемые настройки в файл параметров\n"
     "  tunavox-cli compare --desc ФАЙЛ --port ИМЯ [параметры] НАБОР\n"
@@ -33,13 +35,22 @@ const char* const kUsage =
     "                   [--output ФАЙЛ] [АДРЕС...]\n"
     "                               опрашивать регистры по очереди (все читаемые, если не\n"
     "                               перечислены): время;код;параметр [ед.];значение;ошибка,\n"
-    "                               дописывая в ФАЙЛ, как окно записывает опрос\n"
-    "Параметры: --version 1|2 (по умолчанию 2), --id N, --gateway, --log\n"
+    "                               дописывая в ФАЙЛ, как окно записывает опрос; порт,\n"
+    "                               пропавший при опросе, открывается снова, когда вернётся\n"
+    "  tunavox-cli journal [--since ГГГГ-ММ-ДД] [--until ГГГГ-ММ-ДД] [--device ИМЯ]\n"
+    "                      [--journal ПАПКА]\n"
+    "                               журнал записей в устройства: время;порт;устройство;\n"
+    "                               файл описания;ID;протокол;код;параметр;было;записано;\n"
+    "                               результат\n"
+    "Параметры: --version 1|2 (по умолчанию 2), --id N, --gateway, --log,\n"
+    "           --journal ПАПКА (журнал записей write и restore; по умолчанию Journal рядом\n"
+    "           с программой)\n"
     "           для read также: --format csv|html|rtf --output ФАЙЛ (таблица, как экспорт окна)\n"
     "Вывод read и write: код;параметр [ед.];значение;ошибка, строка на регистр.\n"
     "Код выхода: 0 все обмены успешны (compare: все строки совпадают), 1 были ошибки\n"
     "(restore: не всё записано), 2 ошибка вызова, описания, порта или файла\n"
-    "(compare: 1 различия при успешном чтении, 2 ошибка чтения).\n";
+    "(compare: 1 различия при успешном чтении, 2 ошибка чтения; write: 1 также когда\n"
+    "устройство сохранило другое значение).\n";
 
 int Usage(const char* message = nullptr) {
     if (message) std::fprintf(stderr, "tunavox-cli: %s\n", message);
@@ -96,5 +107,6 @@ int main(int argc, char** argv) {
     if (command == "compare") return tunavox::cli::Compare(args);
     if (command == "restore") return tunavox::cli::Restore(args);
     if (command == "poll") return tunavox::cli::Poll(args);
+    if (command == "journal") return tunavox::cli::Journal(args);
     return Usage(("неизвестная команда: " + command).c_str());
 }

@@ -173,6 +173,10 @@ int Restore(const std::vector<std::string>& args) {
             row.Selected = row.Restorable && (o.All || row.State == TCompareState::Differs);
         }
     }
+    runner->OnRestoredRow = [&s](const TCompareRow& row, const std::string& before,
+                                 const std::string& outcome) {
+        s.Journal(*s.Regs.Items(row.Row), before, row.FileText, outcome);
+    };
     runner->StartRestore();
     RunToEnd(s, *runner);
     std::vector<const std::string*> outcome(runner->Rows.size(), nullptr);

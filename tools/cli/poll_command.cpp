@@ -8,6 +8,7 @@
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
+#include "engine/link_state.h"
 #include "session.h"
 #include "trend/poll_backoff.h"
 #include "trend/poll_recorder.h"
@@ -93,8 +94,12 @@ int Poll(const std::vector<std::string>& args) {
                     next = 0;
                     ++passes;
                 }
-                const int pause = backoff.After(a->Error());
-                if (!more()) return;
+                const TLinkKind kind = ClassifyExchange(a->Error(), a->PortError());
+                const int pause = backoff.After(a->Error(), IsLinkFailure(kind));
+                // The adapter is gone: the port is let go and reopened once it is back.
+                if (kind == TLinkKind::PortLost)
+                    s.LinkLost(ErrorTextInWords(a->Error(), &s.ErrorTexts));
+                if (!more() || s.Reconnecting()) return;
                 if (pause == 0) {
                     step();
                     return;
@@ -105,6 +110,12 @@ int Poll(const std::vector<std::string>& args) {
     };
     step();
     s.ServeUntil([&] {
+        if (s.Reconnecting() && !outstanding) {
+            if (!more()) return true;
+            backoff.Reset();
+            if (s.TryReconnect()) step();
+            return false;
+        }
         if (paused && (!more() || std::chrono::steady_clock::now() >= resumeAt)) {
             paused = false;
             if (more()) step();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
@@ -100,6 +101,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 o.Seconds = n;
             else
                 o.Count = static_cast<long long>(n);
+        } else if (a == "--journal") {
+            if (!value(o.Journal)) return false;
+        } else if (a == "--no-verify") {
+            o.Verify = false;
         } else if (a == "--all") {
             o.All = true;
         } else if (a == "--output") {
@@ -163,8 +168,40 @@ int Session::Start(const Options& o) {
         return kUsageError;
     }
     deviceId_ = static_cast<int32_t>(o.DeviceId);
+    options_ = o;
+    journal_.SetFolder(o.Journal);
     worker_ = std::make_unique<TTh>(handOver_);
     return 0;
+}
+
+void Session::Journal(const TReg& reg, const std::string& before, const std::string& written,
+                      const std::string& outcome) {
+    TJournalContext c;
+    c.Port = options_.Port;
+    c.Device = Desc.Name;
+    c.DescFile = Desc.FileName;
+    c.DeviceId = static_cast<uint32_t>(deviceId_);
+    c.Version = options_.Version;
+    std::string error;
+    if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error)) return;
+    if (!std::exchange(journalFailed_, true))
+        std::fprintf(stderr, "Журнал записей не ведётся (%s): %s\n", journal_.Folder().c_str(),
+                     error.c_str());
+}
+
+void Session::LinkLost(const std::string& why) {
+    if (reconnect_.Active()) return;
+    reconnect_.Begin(Canal, options_.Port, options_.Version, options_.Gateway);
+    std::fprintf(stderr, "Связь с устройством потеряна (%s), ожидание подключения порта %s…\n",
+                 why.c_str(), options_.Port.c_str());
+}
+
+bool Session::TryReconnect() {
+    if (!reconnect_.Attempt(Canal)) return false;
+    const long long ms = reconnect_.Outage().count();
+    std::fprintf(stderr, "Связь восстановлена: порт %s открыт снова, перерыв %lld,%lld с\n",
+                 options_.Port.c_str(), ms / 1000, ms % 1000 / 100);
+    return true;
 }
 
 Session::~Session() {
@@ -185,8 +222,12 @@ void Session::Queue(int row, bool write) {
         worker_->AddAction(std::make_unique<TActionReadReg>(&Canal, deviceId_, reg, row, done));
 }
 
-int Session::Finish() {
+void Session::Wait() {
     ServeUntil([this] { return outstanding_ <= 0; });
+}
+
+int Session::Finish() {
+    Wait();
     int status = 0;
     for (const auto& [row, error] : results_) {
         const TReg& reg = *Regs.Items(row);

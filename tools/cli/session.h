@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "device/description.h"
+#include "engine/reconnect.h"
 #include "engine/worker.h"
+#include "journal/journal.h"
 #include "link/canal.h"
 
 namespace tunavox::cli {
@@ -25,6 +27,8 @@ struct Options {
     bool All = false;     // restore: every RW row of the file
     double Seconds = -1;  // poll: how long, when given
     long long Count = -1; // poll: how many passes, when given
+    std::string Journal;  // --journal: the journal's folder instead of the default
+    bool Verify = true;   // write: read each written register back (--no-verify: not)
     std::vector<std::string> Rest;
 };
 
@@ -40,8 +44,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
 
 bool ParseAddress(const std::string& text, uint16_t& address);
 // The addresses among words from index first on; false with a message for a bad one.
-bool ParseAddresses(const std::vector<std::string>& words, size_t first,
-                    std::vector<uint16_t>& out, std::string& error);
+bool ParseAddresses(const std::vector<std::string>& words, size_t first, std::vector<uint16_t>& out,
+                    std::string& error);
 // The first register row with that address, or -1.
 int FindRow(const TRegList& regs, uint16_t address);
 
@@ -64,9 +68,23 @@ public:
 
     // Queues a read (a write for "WOR") or a write of row and remembers its outcome.
     void Queue(int row, bool write);
-    // Serves hand-overs until every queued action has completed, then prints one line
-    // per row in table order. Returns 1 when any exchange failed.
+    // Serves hand-overs until every queued action has completed.
+    void Wait();
+    // Wait, then one line per row in table order. Returns 1 when any exchange failed.
     int Finish();
+    // The outcome of the row's last queued action (its error text, empty for success).
+    std::string& Result(int row) { return results_[row]; }
+
+    // Appends a write to the journal; when it cannot be kept, says so once on stderr.
+    void Journal(const TReg& reg, const std::string& before, const std::string& written,
+                 const std::string& outcome);
+
+    // The adapter is gone: releases the port and says so on stderr.
+    void LinkLost(const std::string& why);
+    bool Reconnecting() const { return reconnect_.Active(); }
+    // While the port is away, one attempt to reopen it when due; true once it is back
+    // (said on stderr).
+    bool TryReconnect();
     // Writes the table as the window would export it. False (and a message on
     // standard error) when the file cannot be written.
     bool Export(const Options& o) const;
@@ -79,6 +97,10 @@ public:
 private:
     THandOverQueue handOver_;
     std::unique_ptr<TTh> worker_;
+    Options options_;
+    TReconnect reconnect_;
+    TJournal journal_;
+    bool journalFailed_ = false;
     int32_t deviceId_ = 0;
     int outstanding_ = 0;
     std::map<int, std::string> results_;

@@ -1,0 +1,196 @@
+// The main window: the link's state at a glance, a lost port reopened by itself,
+// writes read back, and the journal of writes.
+#include <QFileInfo>
+#include <chrono>
+
+#include "app/main_window.h"
+#include "device/value_codec.h"
+#include "ui/journal_window.h"
+
+namespace tunavox {
+namespace {
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+template <typename T> T* Named(T* object, const char* name) {
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
+
+} // namespace
+
+void TfMain::BuildLinkControls(QMenu* service) {
+    chVerifyWrites =
+        Named(service->addAction(QStringLiteral("Проверять запись чтением")), "chVerifyWrites");
+    chVerifyWrites->setCheckable(true);
+    chVerifyWrites->setChecked(true);
+    miJournal = Named(service->addAction(QStringLiteral("Журнал записей…")), "miJournal");
+    lLink = Named(new QLabel(StatusBar1), "lLink");
+    lLink->setAccessibleName(QStringLiteral("Состояние связи"));
+    lLink->setMargin(2);
+    StatusBar1->insertPermanentWidget(0, lLink);
+    ReconnectTimer = Named(new QTimer(this), "ReconnectTimer");
+    ReconnectTimer->setSingleShot(true);
+    connect(ReconnectTimer, &QTimer::timeout, this, [this] { ReconnectTimerTimer(); });
+    connect(miJournal, &QAction::triggered, this, [this] { ShowJournal(); });
+    vstList->Model()->SetLink(&link_);
+    journal_.SetFolder(options_.JournalDir.toStdString());
+}
+
+void TfMain::ShowLinkState() {
+    const QString text = QString::fromStdString(link_.StateText());
+    lLink->setText(text);
+    lLink->setAccessibleDescription(text);
+    // Down: white on red, as the status line's errors; answering: plain.
+    QPalette p = palette();
+    lLink->setAutoFillBackground(link_.Down());
+    if (link_.Down()) {
+        p.setColor(QPalette::Window, QColor(0xC0, 0x10, 0x10));
+        p.setColor(QPalette::WindowText, Qt::white);
+    }
+    lLink->setPalette(p);
+    lLink->setToolTip(link_.Down() ? QString::fromStdString(link_.Reason()) : QString());
+}
+
+void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error) {
+    TRegisterModel* m = vstList->Model();
+    // The keep-alive has no row: found by its register.
+    for (int r = 0; row < 0 && r < m->rowCount(); ++r)
+        if (m->Reg(r) == reg) row = r;
+    const std::string words = error.empty() ? error : ErrorTextInWords(error, errorTexts_.get());
+    bool changed = false;
+    if (kind == TLinkKind::PortLost && PortOpen() && !reconnect_.Active()) {
+        link_.Record(row, kind, words, NowMs());
+        PortLost(words);
+        changed = true;
+    } else {
+        changed = link_.Record(row, kind, words, NowMs());
+    }
+    if (changed) {
+        ShowLinkState();
+        m->RefreshAll(); // stale values change their look
+    } else {
+        m->RefreshRow(row);
+    }
+}
+
+void TfMain::PortLost(const std::string& why) {
+    // The handle goes at once, so the system can give the name to the returning
+    // adapter; ticks, the chart and the recording stay as they are.
+    reconnect_.Begin(*canal_, cbPort->currentText().toStdString(), miVer1->isChecked() ? 0 : 1,
+                     chOver41G->isChecked());
+    link_.Lost(why, NowMs());
+    PollDelay->stop();
+    pollBackoff_.Reset();
+    ShowLinkState();
+    ReconnectTimer->start(reconnect_.MsUntilNext());
+}
+
+void TfMain::ReconnectTimerTimer() {
+    if (!reconnect_.Active()) return;
+    if (!reconnect_.Attempt(*canal_)) {
+        ReconnectTimer->start(std::max(reconnect_.MsUntilNext(), 50));
+        return;
+    }
+    stats_.RecordOutage(reconnect_.Outage());
+    link_.Opened();
+    ShowLinkState();
+    vstList->Model()->RefreshAll();
+    ShowStatus(
+        QStringLiteral("Связь восстановлена: порт %1 открыт снова").arg(cbPort->currentText()),
+        true, normalStatusColor_);
+    ShowStats();
+    if (chPoll->isChecked()) chPollClick();
+}
+
+void TfMain::StopReconnecting() {
+    reconnect_.Cancel();
+    ReconnectTimer->stop();
+}
+
+void TfMain::WriteEdited(int row) {
+    TReg* reg = vstList->Model()->Reg(row);
+    if (!reg || reg->RegType == rtHeader || !reg->IsModified()) return;
+    const TWriteNote note{reg, ValueBeforeWrite(*reg), reg->DisplayText(), reg->GetValue()};
+    WriteNode(row, false, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
+}
+
+void TfMain::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
+    // Only a register that can be read is read back (a WOR row's read is a write).
+    const bool verify =
+        chVerifyWrites->isChecked() && !action->HasError() && action->Reg->Io == ioRW;
+    if (!verify) {
+        OnWriteDone(action);
+        JournalWrite(*action->Reg, note.Before, note.Written,
+                     action->HasError() ? ErrorTextInWords(action->Error(), errorTexts_.get())
+                                        : std::string(kWritten));
+        return;
+    }
+    action->Reg->SetBusy(false);
+    vstList->Model()->RefreshRow(action->Node);
+    ReadNode(action->Node, [this, note](TAction* r) { OnVerifyDone(r, note); });
+    // ReadNode completes at once (with no action) when the row cannot be read now.
+}
+
+void TfMain::OnVerifyDone(TAction* action, const TWriteNote& note) {
+    if (!action) {
+        ShowStatus(QStringLiteral("Параметр записан"), true, normalStatusColor_);
+        JournalWrite(*note.Reg, note.Before, note.Written, kWritten);
+        return;
+    }
+    const TReg& reg = *action->Reg;
+    vstList->Model()->RefreshRow(action->Node);
+    if (action->HasError()) {
+        const std::string words = ErrorTextInWords(action->Error(), errorTexts_.get());
+        ShowError(QStringLiteral("Параметр записан, но не считан обратно: ") +
+                  QString::fromStdString(words));
+        JournalWrite(reg, note.Before, note.Written,
+                     std::string(kWritten) + ", не проверено: " + words);
+    } else if (!(reg.GetValue() == note.Value)) {
+        const std::string text = "Устройство сохранило другое значение: " + reg.DisplayText();
+        link_.SetRowError(action->Node, text);
+        vstList->Model()->RefreshRow(action->Node);
+        ShowError(QString::fromStdString(text));
+        JournalWrite(reg, note.Before, note.Written, KeptOtherOutcome(reg.DisplayText()));
+    } else {
+        ShowStatus(QStringLiteral("Параметр записан"), true, normalStatusColor_);
+        JournalWrite(reg, note.Before, note.Written, kConfirmed);
+    }
+}
+
+void TfMain::JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
+                          const std::string& outcome) {
+    TJournalContext c;
+    c.Port = cbPort->currentText().toStdString();
+    c.Device = desc_.Name;
+    c.DescFile = desc_.FileName;
+    c.DeviceId = static_cast<uint32_t>(DeviceId);
+    c.Version = miVer1->isChecked() ? 0 : 1;
+    std::string error;
+    if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error)) {
+        if (journalWindow_) journalWindow_->Reload();
+        return;
+    }
+    // Said once; the write itself stands.
+    if (!std::exchange(journalFailed_, true))
+        ShowError(
+            QStringLiteral("Журнал записей не ведётся (%1): %2")
+                .arg(QString::fromStdString(journal_.Folder()), QString::fromStdString(error)));
+}
+
+void TfMain::ShowJournal() {
+    if (!journalWindow_) {
+        journalWindow_ = new TJournalWindow(QString::fromStdString(journal_.Folder()), this);
+        journalWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    journalWindow_->Reload();
+    journalWindow_->show();
+    journalWindow_->raise();
+    journalWindow_->activateWindow();
+}
+
+} // namespace tunavox

@@ -1,0 +1,40 @@
+#pragma once
+// tunavox-sim and tunavox-cli as separate processes, as a user runs them.
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "test_support.h"
+
+namespace tunavox::test {
+
+extern const std::string kBin;
+
+// A running tunavox-sim; stopped with SIGTERM at destruction.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& args);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+    // SIGTERM, then waits up to ms for the process to end; false when it did not.
+    bool Terminate(int ms);
+    // The path it printed first (the pseudo-terminal), or empty.
+    const std::string& FirstLine() const { return firstLine_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string firstLine_;
+};
+
+// tunavox-cli with these arguments (split by the shell), standard error folded in.
+CommandResult Cli(const std::string& args);
+// tunavox-cli started in the background, its standard output and error to files.
+pid_t SpawnCli(const std::vector<std::string>& args, const std::string& outPath,
+               const std::string& errPath = "/dev/null");
+// Waits for a spawned process; its exit status, or -1 when it did not exit normally.
+int WaitExit(pid_t pid);
+
+size_t Lines(const std::string& text);
+
+} // namespace tunavox::test
