@@ -32,7 +32,7 @@ void TfMain::BuildLinkControls(QMenu* service) {
     lLink = Named(new QLabel(StatusBar1), "lLink");
     lLink->setAccessibleName(QStringLiteral("Состояние связи"));
     lLink->setMargin(2);
-    StatusBar1->insertPermanentWidget(0, lLink);
+    StatusBar1->insertPermanentWidget(1, lLink); // after the status text, before the others
     ReconnectTimer = Named(new QTimer(this), "ReconnectTimer");
     ReconnectTimer->setSingleShot(true);
     connect(ReconnectTimer, &QTimer::timeout, this, [this] { ReconnectTimerTimer(); });

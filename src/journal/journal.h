@@ -82,7 +82,8 @@ struct TJournalFilter {
     std::string Device; // part of the device name, any letter case; empty: all
 };
 
-// The entries of the folder's day files that pass the filter, oldest first; lines that
+// The entries of the folder's day files that pass the filter, in the order they were
+// appended (days in order, oldest first); lines that
 // are not entries (a torn last line) are left out. False and why when the folder
 // cannot be read.
 bool ReadJournal(const std::string& folder, const TJournalFilter& filter,

@@ -16,6 +16,7 @@ int RunScreenshotTests(int argc, char** argv);
 int RunFirstUseTests(int argc, char** argv);
 int RunParamSetsTests(int argc, char** argv);
 int RunChartTests(int argc, char** argv);
+int RunLinkTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
         {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
         {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
         {"ParamSetsTest", RunParamSetsTests},     {"ChartTest", RunChartTests},
-        {"FirstUseTest", RunFirstUseTests}};
+        {"FirstUseTest", RunFirstUseTests},       {"LinkTest", RunLinkTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

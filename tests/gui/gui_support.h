@@ -42,27 +42,43 @@ struct Bench {
     std::unique_ptr<TfMain> w;
     QString port;
 
-    explicit Bench(TSimFaults faults = {}, uint8_t version = 1) {
+    TSimOptions simOptions;
+    std::string link; // the device's name when it can be unplugged and plugged in again
+
+    // With onLink, the device is reached through a link name, as a USB adapter's
+    // name stays when it is plugged in again.
+    explicit Bench(TSimFaults faults = {}, uint8_t version = 1, bool onLink = false) {
         CopySamples(dir, {QStringLiteral("NastrBUK2.xml")});
         TNameValueList errors;
         TDescription desc;
         LoadDescription(dir.File("NastrBUK2.xml"), simRegs, errors, desc, dir.Path() + "/");
-        TSimOptions o;
+        TSimOptions& o = simOptions;
         o.Version = version;
         o.Faults = faults;
+        if (onLink) link = dir.File("dev");
         sim = std::make_unique<TDeviceSimulator>(simRegs, o);
         std::string error;
-        port = QString::fromStdString(sim->StartPty("", error));
+        port = QString::fromStdString(sim->StartPty(link, error));
+        if (onLink) port = QString::fromStdString(link);
         TMainOptions mo;
         mo.DescriptionsDir = QString::fromStdString(dir.Path());
         mo.Ports = QStringList{QStringLiteral("ttyS0")};
         mo.ExtraPort = port;
+        mo.JournalDir = QString::fromStdString(dir.File("Journal"));
         w = std::make_unique<TfMain>(mo);
         if (version == 0) w->miVer1->setChecked(true);
     }
     ~Bench() {
         w.reset();
-        sim->Stop();
+        if (sim) sim->Stop();
+    }
+    // The adapter is pulled out: the device side ends and its name goes.
+    void Unplug() { sim.reset(); }
+    // Plugged in again under the same name, the device as it was.
+    void Plug() {
+        sim = std::make_unique<TDeviceSimulator>(simRegs, simOptions);
+        std::string error;
+        sim->StartPty(link, error);
     }
     int Row(uint16_t addr) const {
         for (int r = 0; r < w->Regs().Count(); ++r)

@@ -1,0 +1,293 @@
+// The window tells the truth about the link: its state at a glance, stale values,
+// failed rows, a lost port reopened by itself, writes read back and journalled.
+#include <QAccessible>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTest>
+
+#include "gui_support.h"
+#include "journal/journal.h"
+#include "util/cp1251.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+namespace {
+
+QVariant Cell(const Bench& b, uint16_t addr, int role) {
+    return b.w->vstList->Model()->index(b.Row(addr), 3).data(role);
+}
+
+// Edits the row's value in place and presses Enter, as the engineer does.
+void TypeAndEnter(Bench& b, uint16_t addr, const QString& text) {
+    // Selecting the row opens its editor; on the row selected already, a click on its
+    // value does.
+    if (b.w->vstList->currentIndex().row() == b.Row(addr))
+        b.w->vstListChange(b.Row(addr));
+    else
+        b.w->vstList->setCurrentIndex(b.w->vstList->Model()->index(b.Row(addr), 1));
+    QTRY_VERIFY(b.w->vstList->OpenEditor() != nullptr);
+    auto* edit = qobject_cast<QLineEdit*>(b.w->vstList->OpenEditor());
+    QVERIFY(edit);
+    edit->selectAll();
+    edit->insert(text); // as typed, Cyrillic included
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+std::string JournalText(const Bench& b) {
+    std::vector<TJournalEntry> entries;
+    std::string error;
+    if (!ReadJournal(b.dir.File("Journal"), {}, entries, error)) return error;
+    std::string all;
+    for (const TJournalEntry& e : entries)
+        all += e.Code + ";" + e.Before + ";" + e.Written + ";" + e.Outcome + "\n";
+    return all;
+}
+
+const QString kLost = QStringLiteral("Адаптер отключён — ожидание подключения…");
+const QString kAnswering = QStringLiteral("Связь с устройством есть");
+
+} // namespace
+
+class LinkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ClearSettings(); }
+
+    void aLostAdapterIsReopenedAndPollingGoesOn() {
+        Bench b({}, 1, true);
+        QVERIFY(b.ShowAndOpen());
+        b.w->bReadAll->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("75"), 10000);
+        b.UntickAll();
+        b.w->vstList->Model()->SetCheckState(b.Row(0x10), Qt::Checked, true);
+        QVERIFY(b.w->chPoll->isChecked());
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
+
+        b.Unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kLost, 5000);
+        // Said where it stays, and to screen readers.
+        QCOMPARE(b.w->lLink->accessibleDescription(), kLost);
+        QCOMPARE(b.w->lLink->accessibleName(), QStringLiteral("Состояние связи"));
+        QVERIFY(!b.w->PortOpen()); // the handle is let go
+        QVERIFY(b.w->Reconnecting());
+        QVERIFY(b.w->chPoll->isChecked()); // ticks and polling kept
+        QCOMPARE(b.w->bOpen->text(), QStringLiteral("Закрыть"));
+        QVERIFY(!b.w->cbPort->isEnabled());
+        // Values read before are stale: grey, and the hint tells when they were read.
+        QVERIFY(Cell(b, 0x21, TRegisterModel::StaleRole).toBool());
+        QCOMPARE(Cell(b, 0x21, Qt::ForegroundRole).value<QColor>(), QColor(0x90, 0x90, 0x90));
+        QVERIFY(Cell(b, 0x21, Qt::ToolTipRole).toString().contains("Последнее успешное чтение: "));
+        QVERIFY(Cell(b, 0x21, Qt::AccessibleDescriptionRole)
+                    .toString()
+                    .startsWith(QStringLiteral("Значение устарело. Последнее успешное чтение: ")));
+        // The description's hint stays first.
+        QVERIFY(Cell(b, 0x10, Qt::ToolTipRole)
+                    .toString()
+                    .startsWith(QStringLiteral("Температура теплоносителя на выходе котла\n")));
+        QCOMPARE(b.Value(0x21), QStringLiteral("75")); // the text as it was
+
+        // Away for a while: no attempt more often than once a second, nothing else.
+        QTest::qWait(1500);
+        QVERIFY(b.w->Reconnecting());
+        QElapsedTimer back;
+        b.Plug();
+        back.start();
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
+        qInfo("first good read %lld ms after the device returned", back.elapsed());
+        QVERIFY(b.w->PortOpen());
+        QVERIFY(!b.w->Reconnecting());
+        // Polling went on by itself; the statistics count the outage.
+        const size_t seen = b.sim->RequestCount();
+        QTRY_VERIFY_WITH_TIMEOUT(b.sim->RequestCount() > seen + 5, 5000);
+        QVERIFY(!Cell(b, 0x21, TRegisterModel::StaleRole).toBool());
+        b.w->ShowStats();
+        QVERIFY2(b.w->lStats->text().contains(QStringLiteral("обрывов связи: 1")),
+                 qPrintable(b.w->lStats->text()));
+    }
+
+    void closingDuringTheWaitEndsIt() {
+        Bench b({}, 1, true);
+        QVERIFY(b.ShowAndOpen());
+        b.w->bReadAll->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("75"), 10000);
+        b.Unplug();
+        b.w->bReadAll->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kLost, 5000);
+        b.w->bOpen->click(); // "Закрыть"
+        QVERIFY(!b.w->Reconnecting());
+        QCOMPARE(b.w->bOpen->text(), QStringLiteral("Открыть"));
+        QCOMPARE(b.w->lLink->text(), QStringLiteral("Порт закрыт"));
+        QVERIFY(b.w->cbPort->isEnabled());
+        QVERIFY(!Cell(b, 0x21, TRegisterModel::StaleRole).toBool());
+        // A port the user closed is never reopened.
+        b.Plug();
+        QTest::qWait(2500);
+        QVERIFY(!b.w->PortOpen());
+        // Lost again, then the window is closed during the wait: it ends at once.
+        b.w->bOpen->click();
+        QVERIFY(b.w->PortOpen());
+        b.Unplug();
+        b.w->bReadAll->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kLost, 5000);
+        QElapsedTimer closing;
+        closing.start();
+        b.w->close();
+        b.w.reset();
+        QVERIFY2(closing.elapsed() < 3000, qPrintable(QString::number(closing.elapsed())));
+    }
+
+    void silenceGreysValuesAndFailedRowsKeepTheirMark() {
+        TSimFaults f;
+        f.ErrorCodes[0x32] = 0x20;
+        Bench b(f);
+        QVERIFY(b.ShowAndOpen());
+        b.w->Canal().SetTimeout(200);
+        b.w->bReadAll->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("75"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
+        // A refusal says the device is there; the row carries it until it succeeds.
+        QTRY_COMPARE_WITH_TIMEOUT(Cell(b, 0x32, TRegisterModel::RowErrorRole).toString(),
+                                  QStringLiteral("параметр заблокирован ключом"), 5000);
+        QVERIFY(Cell(b, 0x32, Qt::ToolTipRole)
+                    .toString()
+                    .contains(QStringLiteral("Ошибка: параметр заблокирован ключом")));
+        QCOMPARE(Cell(b, 0x32, Qt::DisplayRole).toString(), QString()); // the text as designed
+        QVERIFY(Cell(b, 0x21, TRegisterModel::RowErrorRole).toString().isEmpty());
+
+        TSimFaults silent = f;
+        silent.Silent = true;
+        b.sim->SetFaults(silent);
+        b.w->ReadNode(b.Row(0x22), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), QStringLiteral("Нет связи с устройством"),
+                                  5000);
+        QVERIFY(b.w->PortOpen()); // silence is not a lost port
+        QVERIFY(!b.w->Reconnecting());
+        QVERIFY(Cell(b, 0x21, TRegisterModel::StaleRole).toBool());
+        QCOMPARE(Cell(b, 0x22, TRegisterModel::RowErrorRole).toString(),
+                 QStringLiteral("Устройство не отвечает"));
+        QVERIFY(Cell(b, 0x22, Qt::AccessibleDescriptionRole)
+                    .toString()
+                    .endsWith(QStringLiteral("Ошибка: Устройство не отвечает")));
+        // The status line clears; the state stays until it changes.
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QString(), 6000);
+        QCOMPARE(b.w->lLink->text(), QStringLiteral("Нет связи с устройством"));
+
+        b.sim->SetFaults(f);
+        b.w->ReadNode(b.Row(0x21), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
+        QVERIFY(!Cell(b, 0x21, TRegisterModel::StaleRole).toBool());
+        QVERIFY(!Cell(b, 0x22, TRegisterModel::StaleRole).toBool());
+        // Row 0x22 keeps its mark until an exchange on it succeeds.
+        QCOMPARE(Cell(b, 0x22, TRegisterModel::RowErrorRole).toString(),
+                 QStringLiteral("Устройство не отвечает"));
+        b.w->ReadNode(b.Row(0x22), nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(Cell(b, 0x22, TRegisterModel::RowErrorRole).toString().isEmpty(),
+                                 5000);
+    }
+
+    void writesAreReadBackAndJournalled() {
+        TSimFaults f;
+        f.KeepValue.insert(0x21); // the device clamps what it is given
+        f.ErrorCodes[0x22] = 3;
+        Bench b(f);
+        QVERIFY(b.ShowAndOpen());
+        QVERIFY(b.w->chVerifyWrites->isChecked());
+        b.w->ReadNode(b.Row(0x21), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("75"), 5000);
+
+        TypeAndEnter(b, 0x21, QStringLiteral("90"));
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(),
+                                  QStringLiteral(" Устройство сохранило другое значение: 75"),
+                                  5000);
+        QCOMPARE(b.Value(0x21), QStringLiteral("75")); // what the device holds
+        QCOMPARE(Cell(b, 0x21, TRegisterModel::RowErrorRole).toString(),
+                 QStringLiteral("Устройство сохранило другое значение: 75"));
+        QTRY_VERIFY(!b.w->Regs().Items(b.Row(0x21))->GetBusy());
+
+        // Kept: the status says so after the read-back.
+        TypeAndEnter(b, 0x03, QStringLiteral("Котельная №7"));
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"),
+                                  5000);
+        QCOMPARE(b.Value(0x03), QStringLiteral("Котельная №7"));
+
+        // Refused: the row keeps its mark and the device's words.
+        TypeAndEnter(b, 0x22, QStringLiteral("0.75"));
+        QTRY_COMPARE_WITH_TIMEOUT(Cell(b, 0x22, TRegisterModel::RowErrorRole).toString(),
+                                  QStringLiteral("отказано в записи"), 5000);
+        QTest::qWait(300);
+        QCOMPARE(Cell(b, 0x22, TRegisterModel::RowErrorRole).toString(),
+                 QStringLiteral("отказано в записи"));
+
+        // Without the check: exactly the designed behaviour.
+        b.w->chVerifyWrites->trigger();
+        QVERIFY(!b.w->chVerifyWrites->isChecked());
+        const size_t before = b.sim->RequestCount();
+        TypeAndEnter(b, 0x21, QStringLiteral("91"));
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"),
+                                  5000);
+        QTest::qWait(200);
+        QCOMPARE(b.sim->RequestCount(), before + 1); // no read-back
+        QCOMPARE(b.Value(0x21), QStringLiteral("91"));
+
+        QCOMPARE(JournalText(b),
+                 std::string("0x21;75;90;устройство сохранило 75\n"
+                             "0x03;не считано;Котельная №7;записано и подтверждено\n"
+                             "0x22;не считано;0.75;отказано в записи\n"
+                             "0x21;75;91;записано\n"));
+
+        // The journal window: newest first, a filter by device, an HTML report.
+        b.w->ShowJournal();
+        TJournalWindow* jw = b.w->JournalWindow();
+        QVERIFY(jw && jw->isVisible());
+        QCOMPARE(jw->Table->rowCount(), 4);
+        QCOMPARE(jw->Table->item(0, 10)->text(), QStringLiteral("записано"));
+        QCOMPARE(jw->Table->item(3, 10)->text(), QStringLiteral("устройство сохранило 75"));
+        QCOMPARE(jw->Table->item(0, 2)->text(), QStringLiteral("БУК-2 (контроллер котельной)"));
+        QCOMPARE(jw->cbDevice->count(), 2);
+        jw->eSince->setDate(QDate::currentDate().addDays(1));
+        QCOMPARE(jw->Table->rowCount(), 0);
+        QVERIFY(!jw->bExport->isEnabled());
+        jw->eSince->setDate(QDate::currentDate());
+        QCOMPARE(jw->Table->rowCount(), 4);
+        // Screen readers read each cell's text.
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(jw->Table);
+        QVERIFY(table && table->tableInterface());
+        QAccessibleInterface* cell = table->tableInterface()->cellAt(0, 10);
+        QVERIFY(cell);
+        QCOMPARE(cell->text(QAccessible::Name), QStringLiteral("записано"));
+        QString error;
+        const QString report = QString::fromStdString(b.dir.File("report.html"));
+        QVERIFY(jw->ExportHtml(report, error));
+        const std::string html = ReadBytes(report.toStdString());
+        QVERIFY(html.find("<td>устройство сохранило 75</td>") != std::string::npos);
+        QVERIFY(html.find("Журнал записей в устройства") != std::string::npos);
+        // A write after the window opened shows there at once.
+        b.w->chVerifyWrites->trigger();
+        TypeAndEnter(b, 0x21, QStringLiteral("92"));
+        QTRY_COMPARE_WITH_TIMEOUT(jw->Table->rowCount(), 5, 5000);
+    }
+
+    void aJournalThatCannotBeKeptIsSaidOnce() {
+        Bench b;
+        WriteBytes(b.dir.File("Journal"), "a file where the folder should be");
+        QVERIFY(b.ShowAndOpen());
+        TypeAndEnter(b, 0x21, QStringLiteral("80"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            b.w->StatusText->text().startsWith(QStringLiteral(" Журнал записей не ведётся (")),
+            5000);
+        QCOMPARE(b.sim->Value(0x21), TValue(int16_t{80})); // the write stands
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QString(), 6000);
+        TypeAndEnter(b, 0x21, QStringLiteral("81"));
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"),
+                                  5000);
+        QCOMPARE(b.sim->Value(0x21), TValue(int16_t{81}));
+    }
+};
+
+int RunLinkTests(int argc, char** argv) {
+    LinkTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_link.moc"
