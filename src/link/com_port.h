@@ -27,7 +27,8 @@ constexpr int kPortClosedError = 9; // EBADF
 // Whether an error on a port that had worked means the adapter is gone (unplugged, a
 // pseudo-terminal's device side ended): EIO, ENXIO, ENODEV or a hang-up on Linux;
 // ERROR_DEVICE_REMOVED, ERROR_BAD_COMMAND, ERROR_ACCESS_DENIED, ERROR_OPERATION_ABORTED or
-// ERROR_GEN_FAILURE on Windows. A closed port's code is not one of them.
+// ERROR_GEN_FAILURE (and ERROR_NOT_READY, a hung-up line under Wine) on Windows. A closed
+// port's code is not one of them.
 bool IsPortLostError(int code);
 
 // Line settings record of a port.

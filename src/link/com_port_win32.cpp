@@ -36,6 +36,9 @@ bool IsPortLostError(int code) {
     case ERROR_ACCESS_DENIED:
     case ERROR_OPERATION_ABORTED:
     case ERROR_GEN_FAILURE:
+    // What a pseudo-terminal whose far end has gone reads as under Wine (EIO), and what
+    // some USB adapter drivers report for an unplugged port.
+    case ERROR_NOT_READY:
         return true;
     default:
         return false;

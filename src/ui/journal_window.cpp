@@ -16,9 +16,10 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-const char* const kColumns[] = {"Время", "Порт",     "Устройство", "Файл описания",
-                                "ID",    "Протокол", "Код",        "Параметр",
-                                "Было",  "Записано", "Результат"};
+// What was written first; where and through what after it.
+const char* const kColumns[] = {"Время",         "Устройство", "Код",       "Параметр",
+                                "Было",          "Записано",   "Результат", "Порт",
+                                "Файл описания", "ID",         "Протокол"};
 
 } // namespace
 
@@ -49,6 +50,9 @@ TJournalWindow::TJournalWindow(const QString& folder, QWidget* parent)
     bExport = new QPushButton(QStringLiteral("Экспорт в HTML…"), this);
     bExport->setObjectName(QStringLiteral("bExport"));
     auto* bClose = new QPushButton(QStringLiteral("Закрыть"), this);
+    // Enter in the filters neither exports nor closes.
+    bExport->setAutoDefault(false);
+    bClose->setAutoDefault(false);
     for (QWidget* w : {static_cast<QWidget*>(deviceLabel), static_cast<QWidget*>(cbDevice),
                        static_cast<QWidget*>(sinceLabel), static_cast<QWidget*>(eSince),
                        static_cast<QWidget*>(untilLabel), static_cast<QWidget*>(eUntil)})
@@ -121,8 +125,9 @@ void TJournalWindow::Fill() {
     Table->setRowCount(static_cast<int>(shown_.size()));
     for (int r = 0; r < static_cast<int>(shown_.size()); ++r) {
         const TJournalEntry& e = shown_[static_cast<size_t>(r)];
-        const std::string fields[] = {e.Time, e.Port, e.Device, e.DescFile, e.DeviceId, e.Version,
-                                      e.Code, e.Name, e.Before, e.Written,  e.Outcome};
+        const std::string fields[] = {e.Time,     e.Device,   e.Code,    e.Name,
+                                      e.Before,   e.Written,  e.Outcome, e.Port,
+                                      e.DescFile, e.DeviceId, e.Version};
         for (int c = 0; c < Table->columnCount(); ++c) {
             auto* item = new QTableWidgetItem(Q(fields[c]));
             item->setToolTip(item->text());

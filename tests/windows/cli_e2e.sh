@@ -95,6 +95,42 @@ for version in 2 1; do
   same_file "poll-v$version.csv"
   run "refused-v$version" write "${common[@]}" 0x100=1
 done
+# The adapter goes and comes back under the same name (the simulator behind COM5 ends and
+# starts again): tunavox-cli.exe poll lets COM5 go, says so and polls on once it is back.
+reconnect() {
+  kill "${pids[@]}" 2>/dev/null
+  wait 2>/dev/null
+  pids=()
+  local com5=$WINEPREFIX/dosdevices/com5 out=$work/reconnect.out err=$work/reconnect.err
+  "$linux/tunavox-sim" --desc "$devices/NastrChP7.xml" --link "$com5" >/dev/null &
+  local sim=$!
+  for _ in $(seq 100); do [ -e "$com5" ] && break; sleep 0.05; done
+  "$wine" "$windows/tunavox-cli.exe" poll --desc "$devices/NastrChP7.xml" --port COM5 \
+    --seconds 10 0x200 0x201 >"$out" 2>"$err" &
+  local poll=$!
+  for _ in $(seq 200); do [ "$(wc -l <"$out")" -ge 20 ] && break; sleep 0.05; done
+  kill "$sim"
+  wait "$sim" 2>/dev/null
+  sleep 1.5
+  local before
+  before=$(wc -l <"$out")
+  "$linux/tunavox-sim" --desc "$devices/NastrChP7.xml" --link "$com5" >/dev/null &
+  pids+=($!)
+  wait "$poll"
+  local status=$? failed good
+  failed=$(grep -cv ';$' "$out")
+  good=$(tail -n +"$((before + 1))" "$out" | grep -c ';Выходная частота \[Гц\];49.95;$')
+  if [ "$status" = 1 ] && [ "$failed" = 1 ] && [ "$good" -ge 1 ] &&
+    grep -q "^Связь с устройством потеряна (.*), ожидание подключения порта COM5…$" "$err" &&
+    grep -q "^Связь восстановлена: порт COM5 открыт снова" "$err"; then
+    echo "reconnected: poll through COM5 ($failed failed read, $good good reads after the return)"
+  else
+    echo "NOT RECONNECTED: status $status, $failed failed, $good good after the return"
+    cat "$err"
+    failures=$((failures + 1))
+  fi
+}
+reconnect
 run "missing-port" read --desc @DESC@ --port COM9 0x100
 run "usage" restore --desc @DESC@
 echo "windows cli end to end: $failures difference(s)"
