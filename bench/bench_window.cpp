@@ -7,6 +7,7 @@
 #include <QChartView>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineSeries>
 #include <QTemporaryDir>
@@ -17,9 +18,12 @@
 #include <cstdio>
 #include <qcustomplot.h>
 
+#include <sys/resource.h>
+
 #include "app/main_window.h"
 #include "device/signature.h"
 #include "generated_description.h"
+#include "sim/simulator.h"
 #include "trend/sample_store.h"
 
 namespace {
@@ -195,6 +199,69 @@ void All(int series, QVector<double>& x, QVector<double>& y) {
 }
 
 // The decimation alone: every sample looked at once.
+// CPU time of the whole process, ms.
+double ProcessCpuMs() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+}
+
+// Polling while the adapter is pulled out for 5 s and plugged in again: the CPU used
+// while waiting (target: near idle) and the time from the device's return to the
+// first good read (target: under 2 s).
+void BM_WindowReconnect(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString desc = dir.filePath(QStringLiteral("NastrBUK2.xml"));
+    QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/NastrBUK2.xml"), desc);
+    tunavox::TRegList simRegs;
+    tunavox::TNameValueList errors;
+    tunavox::TDescription d;
+    tunavox::LoadDescription(desc.toStdString(), simRegs, errors, d, dir.path().toStdString());
+    const std::string link = dir.filePath(QStringLiteral("dev")).toStdString();
+    std::string error;
+    auto sim = std::make_unique<tunavox::TDeviceSimulator>(simRegs, tunavox::TSimOptions{});
+    sim->StartPty(link, error);
+    tunavox::TMainOptions options;
+    options.DescriptionsDir = dir.path();
+    options.Ports = QStringList{};
+    options.ExtraPort = QString::fromStdString(link);
+    options.JournalDir = dir.filePath(QStringLiteral("Journal"));
+    tunavox::TfMain w(options);
+    w.show();
+    w.PollOnConnect = false;
+    w.bOpen->click();
+    w.chPoll->setChecked(true);
+    // The event loop as the program runs it (no busy waiting of our own).
+    const auto spin = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    for (auto _ : state) {
+        spin(1000);
+        sim.reset(); // pulled out
+        spin(200);
+        const double cpu = ProcessCpuMs();
+        QElapsedTimer waiting;
+        waiting.start();
+        spin(5000);
+        state.counters["cpu_pct_waiting"] = 100.0 * (ProcessCpuMs() - cpu) / waiting.elapsed();
+        sim = std::make_unique<tunavox::TDeviceSimulator>(simRegs, tunavox::TSimOptions{});
+        sim->StartPty(link, error);
+        QElapsedTimer back;
+        back.start();
+        while (w.Link().State() != tunavox::TLinkState::Answering && back.elapsed() < 10000)
+            spin(1);
+        state.counters["return_to_read_ms"] = static_cast<double>(back.elapsed());
+    }
+}
+BENCHMARK(BM_WindowReconnect)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->UseRealTime();
+
 void BM_Decimate(benchmark::State& state) {
     Store();
     QVector<double> x, y;

@@ -156,6 +156,15 @@ TEST(Link, WritesAreReadBackAndKeptInTheJournal) {
     EXPECT_EQ(Cli(std::string("write") + common + "0x304=10").status, 0);
     EXPECT_EQ(Count(ReadBytes(journal + "/" + day + ".csv"), "\r\n"), 7u);
     EXPECT_EQ(Lines(Cli("journal --journal " + journal).out), 6u);
+    // A restore journals each row it writes, with the device's value before.
+    const std::string set = dir.File("set.params");
+    EXPECT_EQ(Cli("backup" + common + "--output " + set).status, 1); // 0x303 is refused
+    EXPECT_EQ(Cli(std::string("write") + common + "0x304=20").status, 0);
+    const CommandResult restore = Cli("restore" + common + set + " 0x304");
+    EXPECT_EQ(restore.status, 0) << restore.out;
+    EXPECT_NE(Cli("journal --journal " + journal)
+                  .out.find(";Время торможения [с];20.0;10.0;записано и подтверждено\n"),
+              std::string::npos);
     // A journal that cannot be kept never stops a write: said once, exit as the exchange.
     const std::string blocked = dir.File("blocked");
     WriteBytes(blocked, "a file where the folder should be");

@@ -11,6 +11,22 @@ namespace tunavox::test {
 
 const std::string kBin = TUNAVOX_BIN_DIR;
 
+namespace {
+
+// In the child: becomes the program of the build's bin folder with these arguments.
+[[noreturn]] void Exec(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    const std::string exe = kBin + "/" + program;
+    argv.push_back(const_cast<char*>(exe.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+}
+
+} // namespace
+
 SimProcess::SimProcess(const std::vector<std::string>& args) {
     int out[2];
     if (pipe(out) != 0) return;
@@ -19,14 +35,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
         close(out[1]);
-        std::vector<char*> argv;
-        const std::string exe = kBin + "/tunavox-sim";
-        argv.push_back(const_cast<char*>(exe.c_str()));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
+        Exec("tunavox-sim", args);
     }
     close(out[1]);
     FILE* f = fdopen(out[0], "r");
@@ -68,14 +77,7 @@ pid_t SpawnCli(const std::vector<std::string>& args, const std::string& outPath,
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out >= 0) dup2(out, STDOUT_FILENO);
         if (err >= 0) dup2(err, STDERR_FILENO);
-        std::vector<char*> argv;
-        const std::string exe = kBin + "/tunavox-cli";
-        argv.push_back(const_cast<char*>(exe.c_str()));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
+        Exec("tunavox-cli", args);
     }
     return pid;
 }
