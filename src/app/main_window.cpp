@@ -112,8 +112,12 @@ void TfMain::BuildForm() {
     // Menu.
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
     miSaveParams = Named(file->addAction(QStringLiteral("Сохранить параметры…")), "miSaveParams");
+    miSaveSelected =
+        Named(file->addAction(QStringLiteral("Сохранить выбранные параметры…")), "miSaveSelected");
     miCompareParams =
         Named(file->addAction(QStringLiteral("Сравнить с файлом параметров…")), "miCompareParams");
+    miCompareFactory = Named(file->addAction(QStringLiteral("Сравнить с заводскими значениями")),
+                             "miCompareFactory");
     QMenu* exportMenu = file->addMenu(QStringLiteral("Экспорт в"));
     miExportHtml = exportMenu->addAction(QStringLiteral("HTML"));
     miExportRtf = exportMenu->addAction(QStringLiteral("RTF"));
@@ -140,6 +144,10 @@ void TfMain::BuildForm() {
     chRecordPoll->setCheckable(true);
     miChart =
         Named(service->addAction(QStringLiteral("График опрашиваемых параметров")), "miChart");
+    chOnlyFactoryDiffs =
+        Named(service->addAction(QStringLiteral("Только отличающиеся от заводских")),
+              "chOnlyFactoryDiffs");
+    chOnlyFactoryDiffs->setCheckable(true);
     QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
     N4 = Named(help->addAction(QStringLiteral("О программе")), "N4");
     miExportHtml->setObjectName(QStringLiteral("miExportHtml"));
@@ -231,6 +239,20 @@ void TfMain::BuildForm() {
     connect(N2, &QAction::triggered, this, &QWidget::close);
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
     connect(miSaveParams, &QAction::triggered, this, [this] { miSaveParamsClick(); });
+    connect(miSaveSelected, &QAction::triggered, this, [this] { miSaveParamsClick(true); });
+    connect(miCompareFactory, &QAction::triggered, this, [this] { CompareWithFactory(); });
+    connect(chOnlyFactoryDiffs, &QAction::toggled, this, [this] { ApplyRowVisibility(); });
+    // The table's context menu: a setting's factory value back.
+    vstList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(vstList, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const int row = vstList->indexAt(at).row();
+        const TReg* reg = vstList->Model()->Reg(row);
+        if (!reg || !reg->DiffersFromFactory()) return;
+        QMenu menu(this);
+        QAction* back = menu.addAction(QStringLiteral("Вернуть заводское значение"));
+        back->setObjectName(QStringLiteral("miRestoreFactory"));
+        if (menu.exec(vstList->viewport()->mapToGlobal(at)) == back) RestoreFactoryValue(row);
+    });
     connect(miCompareParams, &QAction::triggered, this, [this] { miCompareParamsClick(); });
     connect(miExportHtml, &QAction::triggered, this, [this] { miExportClick(1); });
     connect(miExportRtf, &QAction::triggered, this, [this] { miExportClick(2); });

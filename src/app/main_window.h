@@ -164,13 +164,22 @@ public:
 
     // Parameter sets: "Сохранить параметры…", "Сравнить с файлом параметров…".
     QAction* miSaveParams;
+    QAction* miSaveSelected; // "Сохранить выбранные параметры…"
     QAction* miCompareParams;
-    void miSaveParamsClick();
+    QAction* miCompareFactory;   // "Сравнить с заводскими значениями"
+    QAction* chOnlyFactoryDiffs; // "Только отличающиеся от заводских"
+    // Puts the row's factory value back through the guarded write with its read-back.
+    void RestoreFactoryValue(int row);
+    void miSaveParamsClick(bool selectedOnly = false);
     void miCompareParamsClick();
+    // The selected rows' registers that a backup saves, else the ticked ones.
+    std::vector<uint16_t> ChosenAddresses() const;
     // Reads every readable register on the worker and writes the set to path.
-    void SaveParameters(const QString& path);
+    void SaveParameters(const QString& path, const std::vector<uint16_t>& only = {});
     // Reads the set, compares it with the device and opens the comparison dialog.
     void CompareWithFile(const QString& path);
+    // Reads the device and compares it with the description's factory values.
+    void CompareWithFactory();
     // Writes the rows chosen in the comparison dialog, each read back.
     void RestoreSelected();
     TParamRunner* ParamRunner() const { return paramRunner_.get(); }
@@ -233,6 +242,7 @@ private:
     void RecordSample(const TAction& action, int64_t timeMs);
     void AddSample(const TAction& action, int64_t timeMs);
     TParamRunner& NewParamRunner();
+    void CompareWithSet(std::shared_ptr<TParamSet> set, const QString& source);
     QProgressDialog* ParamProgress(const QString& label);
     void CloseParamProgress(QProgressDialog* progress);
     void ServeHandOver();

@@ -22,9 +22,10 @@ void TfMain::HideFind() {
 }
 
 void TfMain::ApplyRowVisibility() {
-    // Service rows are hidden outside service mode; with a search text, so is every
-    // register row whose code and name do not contain it, and a heading row whose
-    // group has no row left. Registers and the polling order are not touched.
+    // Service rows are hidden outside service mode; with a search text (or "Только
+    // отличающиеся от заводских"), so is every register row whose code and name do not
+    // contain it (that is its factory value), and a heading row whose group has no row
+    // left. Registers and the polling order are not touched.
     const TRegisterModel* m = vstList->Model();
     const QString needle = eFind->isVisible() ? eFind->text() : QString();
     const auto matches = [&](int row) {
@@ -42,8 +43,10 @@ void TfMain::ApplyRowVisibility() {
     bool groupShown = false;
     const auto closeGroup = [&] {
         if (heading >= 0)
-            vstList->setRowHidden(heading, (!ServiceMode && regs_->Items(heading)->Admin) ||
-                                               (!needle.isEmpty() && !groupShown));
+            vstList->setRowHidden(
+                heading,
+                (!ServiceMode && regs_->Items(heading)->Admin) ||
+                    ((!needle.isEmpty() || chOnlyFactoryDiffs->isChecked()) && !groupShown));
     };
     for (int r = 0; r < rows; ++r) {
         const TReg* reg = regs_->Items(r);
@@ -53,7 +56,8 @@ void TfMain::ApplyRowVisibility() {
             groupShown = false;
             continue;
         }
-        const bool shown = (ServiceMode || !reg->Admin) && (needle.isEmpty() || matches(r));
+        const bool shown = (ServiceMode || !reg->Admin) && (needle.isEmpty() || matches(r)) &&
+                           (!chOnlyFactoryDiffs->isChecked() || reg->DiffersFromFactory());
         vstList->setRowHidden(r, !shown);
         groupShown = groupShown || shown;
     }

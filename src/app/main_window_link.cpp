@@ -4,8 +4,10 @@
 #include <chrono>
 
 #include "app/main_window.h"
+#include "device/table_text.h"
 #include "device/value_codec.h"
 #include "ui/journal_window.h"
+#include "ui/message_box.h"
 
 namespace tunavox {
 namespace {
@@ -110,6 +112,26 @@ void TfMain::ReconnectTimerTimer() {
 void TfMain::StopReconnecting() {
     reconnect_.Cancel();
     ReconnectTimer->stop();
+}
+
+void TfMain::RestoreFactoryValue(int row) {
+    TReg* reg = vstList->Model()->Reg(row);
+    if (!reg || !reg->DiffersFromFactory() || reg->GetBusy()) return;
+    const QString factory = QString::fromStdString(reg->DisplayTextOf(reg->DefValue));
+    if (MessageBoxWithCaptions(this,
+                               QStringLiteral("Записать в устройство заводское значение %1 "
+                                              "параметра «%2»?")
+                                   .arg(factory, QString::fromStdString(NameText(*reg))),
+                               QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                               {QStringLiteral("Записать"), QStringLiteral("Отмена")},
+                               QMessageBox::No) != QMessageBox::Yes)
+        return;
+    // As typed in the editor: the device's value before, the factory value written.
+    const TWriteNote note{reg, ValueBeforeWrite(*reg), reg->DisplayTextOf(reg->DefValue),
+                          reg->DefValue};
+    reg->SetValue(reg->DefValue, false, std::string());
+    vstList->Model()->RefreshRow(row);
+    WriteNode(row, true, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
 }
 
 void TfMain::WriteEdited(int row) {

@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "device/value_codec.h"
+#include "paramset/set_compare.h"
 #include "ui/compare_dialog.h"
 #include "ui/message_box.h"
 #include "util/time_text.h"
@@ -67,8 +68,29 @@ void TfMain::CloseParamProgress(QProgressDialog* progress) {
     progress->close();
 }
 
-void TfMain::miSaveParamsClick() {
+std::vector<uint16_t> TfMain::ChosenAddresses() const {
+    std::vector<uint16_t> out;
+    const auto take = [&](int row) {
+        const TReg* reg = vstList->Model()->Reg(row);
+        if (reg && reg->RegType != rtHeader && (reg->Io == ioR || reg->Io == ioRW) &&
+            std::find(out.begin(), out.end(), reg->Addr) == out.end())
+            out.push_back(reg->Addr);
+    };
+    for (const QModelIndex& i : vstList->selectionModel()->selectedRows())
+        take(i.row());
+    if (out.empty())
+        for (int r = 0; r < vstList->Model()->rowCount(); ++r)
+            if (vstList->Model()->CheckState(r) == Qt::Checked) take(r);
+    return out;
+}
+
+void TfMain::miSaveParamsClick(bool selectedOnly) {
     if (!ParamSetAllowed()) return;
+    const std::vector<uint16_t> only = selectedOnly ? ChosenAddresses() : std::vector<uint16_t>{};
+    if (selectedOnly && only.empty()) {
+        ShowError(QStringLiteral("Выберите или отметьте параметры для сохранения"));
+        return;
+    }
     QString name = QString::fromStdString(desc_.Name.empty() ? "Параметры" : desc_.Name) +
                    QLatin1Char('_') +
                    QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
@@ -83,10 +105,10 @@ void TfMain::miSaveParamsClick() {
     dialog.setDefaultSuffix(QStringLiteral("params"));
     dialog.selectFile(name + QStringLiteral(".params"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    SaveParameters(dialog.selectedFiles().first());
+    SaveParameters(dialog.selectedFiles().first(), only);
 }
 
-void TfMain::SaveParameters(const QString& path) {
+void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& only) {
     if (!ParamSetAllowed()) return;
     // Before the device is read: the backup must have somewhere to go.
     std::string error;
@@ -145,7 +167,7 @@ void TfMain::SaveParameters(const QString& path) {
         else
             ShowError(text + QStringLiteral(", ошибок чтения: %1").arg(failed));
     };
-    runner.StartBackup();
+    runner.StartBackup(only);
 }
 
 void TfMain::miCompareParamsClick() {
@@ -169,14 +191,26 @@ void TfMain::CompareWithFile(const QString& path) {
         ShowWarning(this, QString::fromStdString(error));
         return;
     }
+    CompareWithSet(set, path);
+}
+
+void TfMain::CompareWithFactory() {
+    if (!ParamSetAllowed()) return;
+    CompareWithSet(
+        std::make_shared<TParamSet>(FactorySet(*regs_, desc_.Name, desc_.FileName, desc_.Sign)),
+        QString());
+}
+
+void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path) {
     TParamRunner& runner = NewParamRunner();
     QProgressDialog* progress = ParamProgress(QStringLiteral("Чтение параметров устройства…"));
     runner.OnFinished = [this, &runner, progress, set, path] {
         CloseParamProgress(progress);
         QStringList warnings;
-        for (const std::string& w :
-             CompareWarnings(*set, desc_.Name, desc_.Sign, static_cast<uint32_t>(DeviceId)))
-            warnings << QString::fromStdString(w);
+        if (!set->Factory)
+            for (const std::string& w :
+                 CompareWarnings(*set, desc_.Name, desc_.Sign, static_cast<uint32_t>(DeviceId)))
+                warnings << QString::fromStdString(w);
         if (runner.Cancelled())
             warnings << QStringLiteral("Чтение прервано: не все значения считаны");
         auto* dialog = new TCompareDialog(runner, *set, path, warnings, this);

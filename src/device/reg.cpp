@@ -220,4 +220,12 @@ std::string TRegList::Load(const XmlElement& registers) {
     return {};
 }
 
+bool TReg::DiffersFromFactory() const {
+    if (Io != ioRW || RegType == rtHeader || DefValue.IsEmpty() || DefValue.IsNull()) return false;
+    const TValue v = GetValue();
+    if (v.IsEmpty() || v.IsNull()) return false;
+    if (RegType == rtFloat) return FloatBits(v) != FloatBits(DefValue);
+    return !(v == DefValue);
+}
+
 } // namespace tunavox

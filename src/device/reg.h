@@ -56,6 +56,9 @@ public:
     std::string DisplayText() const;
     // The same text for another value of this register.
     std::string DisplayTextOf(const TValue& v) const;
+    // A setting (RW) with a factory value (defValue) whose current value is known and
+    // another one (reals by their single-precision bits).
+    bool DiffersFromFactory() const;
 
     // Fills the description fields from one REG element; returns the failure's message.
     std::string ReadFromElement(const XmlElement& reg);

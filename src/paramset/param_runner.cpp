@@ -1,11 +1,10 @@
 #include "paramset/param_runner.h"
 
-#include "journal/journal.h"
-
 #include <algorithm>
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
+#include "journal/journal.h"
 
 namespace tunavox {
 
@@ -25,8 +24,25 @@ std::string CompareStateText(const TCompareRow& row) {
         return "нет значения в файле";
     case TCompareState::NotReadable:
         return "не читается";
+    case TCompareState::NoFactoryValue:
+        return "нет заводского значения";
+    case TCompareState::NotInOther:
+        return "нет во втором наборе";
+    case TCompareState::NotInFirst:
+        return "нет в первом наборе";
     }
     return {};
+}
+
+std::string SettingsDifferenceText(int differing, int settings) {
+    return differing == 0 ? "Различий в настройках нет"
+                          : "Различий в настройках: " + std::to_string(differing) + " из " +
+                                std::to_string(settings);
+}
+
+bool CountsAsDifference(const TCompareRow& row) {
+    return row.Setting && row.State != TCompareState::Same &&
+           row.State != TCompareState::NoFactoryValue;
 }
 
 std::string RestoreRefusal(const TCompareRow& row) {
@@ -77,13 +93,14 @@ int TParamRunner::Confirmed() const {
                       [](const TRestoreOutcome& o) { return o.Error.empty(); }));
 }
 
-void TParamRunner::StartBackup() {
+void TParamRunner::StartBackup(const std::vector<uint16_t>& only) {
     Set.Entries.clear();
     std::vector<size_t> rows;
     for (int r = 0; r < ctx_.Regs->Count(); ++r) {
         const TReg* reg = ctx_.Regs->Items(r);
         // W cannot be read, and a read of WOR writes it: neither is saved.
-        if (reg->RegType != rtHeader && (reg->Io == ioR || reg->Io == ioRW))
+        if (reg->RegType != rtHeader && (reg->Io == ioR || reg->Io == ioRW) &&
+            (only.empty() || std::find(only.begin(), only.end(), reg->Addr) != only.end()))
             rows.push_back(static_cast<size_t>(r));
     }
     Begin(Kind::Backup, std::move(rows));
@@ -104,8 +121,10 @@ void TParamRunner::StartCompare(const TParamSet& file) {
             const TReg* reg = ctx_.Regs->Items(row.Row);
             row.Name = NameText(*reg);
             row.Service = reg->Admin;
+            row.Setting = reg->Io != ioR;
             row.State = reg->RegType != e.Type               ? TCompareState::TypeMismatch
                         : reg->Io == ioW || reg->Io == ioWOR ? TCompareState::NotReadable
+                        : e.Failed && file.Factory           ? TCompareState::NoFactoryValue
                         : e.Failed                           ? TCompareState::NoValueInFile
                                                              : TCompareState::ReadFailed;
             row.Restorable = row.State == TCompareState::ReadFailed && reg->Io == ioRW;
@@ -113,9 +132,11 @@ void TParamRunner::StartCompare(const TParamSet& file) {
         }
         Rows.push_back(std::move(row));
     }
-    // Table order; registers the description does not have come last, in file order.
+    // Settings in table order, registers the description does not have after them in
+    // file order, and the read-only rows apart at the end.
     std::stable_sort(Rows.begin(), Rows.end(), [](const TCompareRow& a, const TCompareRow& b) {
-        return static_cast<unsigned>(a.Row) < static_cast<unsigned>(b.Row);
+        return std::make_pair(!a.Setting, static_cast<unsigned>(a.Row)) <
+               std::make_pair(!b.Setting, static_cast<unsigned>(b.Row));
     });
     std::vector<size_t> steps;
     for (size_t i = 0; i < Rows.size(); ++i)
@@ -160,6 +181,14 @@ void TParamRunner::Next() {
             e.Value = e.Failed ? TValue::MakeNull() : reg.GetValue();
             e.Shown = e.Failed ? ErrorTextInWords(a->Error(), ctx_.ErrorTexts)
                                : ValueText(reg, ctx_.ErrorTexts);
+            // A value no write request can carry is kept out, so that the set's other
+            // rows can still be restored; the row says why.
+            if (const std::string problem = e.Failed ? "" : SetValueProblem(e.Value, e.Type);
+                !problem.empty()) {
+                e.Failed = true;
+                e.Value = TValue::MakeNull();
+                e.Shown = "значение не записать в устройство: " + problem;
+            }
             Set.Entries.push_back(std::move(e));
             StepDone();
         });

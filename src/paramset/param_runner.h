@@ -30,6 +30,9 @@ enum class TCompareState {
     TypeMismatch,     // "тип не совпадает"
     NoValueInFile, // "нет значения в файле": its read had failed when it was saved
     NotReadable,   // "не читается": write-only in the loaded description
+    NoFactoryValue, // "нет заводского значения": the description gives no defValue
+    NotInOther,     // "нет во втором наборе" (comparing two sets)
+    NotInFirst,     // "нет в первом наборе" (comparing two sets)
 };
 
 // One register of a file compared with the device.
@@ -45,12 +48,21 @@ struct TCompareRow {
     std::string Error;       // the read's error in words
     bool Restorable = false; // an RW register with a value in the file
     bool Service = false;    // shown only in service mode
+    // A setting: any register but a read-only one of the description (and one the
+    // description lacks). Read-only rows are measurements or identity: listed apart,
+    // never counted as differences.
+    bool Setting = true;
     // Chosen for restoring; at first every restorable difference outside service rows.
     bool Selected = false;
 };
 
 // The state column's text.
 std::string CompareStateText(const TCompareRow& row);
+// "Различий в настройках: 2 из 17", or "Различий в настройках нет".
+std::string SettingsDifferenceText(int differing, int settings);
+// A setting that differs: not the same, and not a row that has nothing to compare with
+// (no factory value).
+bool CountsAsDifference(const TCompareRow& row);
 // Why a row cannot be written: its state, or "только для чтения"; empty when it can.
 std::string RestoreRefusal(const TCompareRow& row);
 
@@ -76,9 +88,9 @@ public:
     TParamRunner(const TParamRunner&) = delete;
     TParamRunner& operator=(const TParamRunner&) = delete;
 
-    // Reads every register reading may touch (not Header; R or RW) into Set, whose
-    // header fields the caller fills in.
-    void StartBackup();
+    // Reads every register reading may touch (not Header; R or RW), or only those of
+    // them at the listed addresses, into Set, whose header fields the caller fills in.
+    void StartBackup(const std::vector<uint16_t>& only = {});
     // Reads the device's value of every register of file that the description has.
     void StartCompare(const TParamSet& file);
     // Writes the selected rows of Rows in table order, each read back and checked.

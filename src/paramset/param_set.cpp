@@ -1,13 +1,16 @@
 #include "paramset/param_set.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "device/value_codec.h"
 #include "protocol/register_protocol.h"
 #include "util/cp1251.h"
 #include "util/file_io.h"
+#include "util/os_file.h"
 
 namespace tunavox {
 namespace {
@@ -21,11 +24,22 @@ uint8_t TypeCode(std::string_view name) {
     return rtHeader; // none
 }
 
-// A double-quoted text with \\ \" \n \r \t and \xHH for other control bytes, so that
-// any text stays on one line and reads back exactly.
+// A double-quoted text with \\ \" \n \r \t and \xHH for the other control characters
+// (U+0000-U+001F, U+007F and U+0080-U+009F, as a device's byte 0x98 arrives), so that any
+// text stays on one line and reads back exactly.
 std::string Quoted(std::string_view text) {
     std::string out = "\"";
-    for (const char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (static_cast<unsigned char>(c) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            static const char* const kHex = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[next >> 4];
+            out += kHex[next & 0xF];
+            ++i;
+            continue;
+        }
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -94,7 +108,15 @@ bool Unquoted(std::string_view text, std::string& out) {
             if (i + 3 > text.size() - 1) return false;
             const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
             if (hi < 0 || lo < 0) return false;
-            out += static_cast<char>(hi * 16 + lo);
+            // The character U+00HH, as written: a control character below 0x80 is its
+            // byte, one from 0x80 on its two UTF-8 bytes.
+            const int code = hi * 16 + lo;
+            if (code < 0x80) {
+                out += static_cast<char>(code);
+            } else {
+                out += static_cast<char>(0xC0 | (code >> 6));
+                out += static_cast<char>(0x80 | (code & 0x3F));
+            }
             i += 2;
             break;
         }
@@ -195,6 +217,12 @@ bool ValueFieldText(const TValue& value, uint8_t type, std::string& out) {
     return true;
 }
 
+std::string SetValueProblem(const TValue& value, uint8_t type) {
+    std::string text;
+    if (!ValueFieldText(value, type, text)) return "значение не подходит к типу";
+    return type == rtStr ? StrValueProblem(std::get<std::string>(value.Get())) : std::string();
+}
+
 bool ParseValueField(std::string_view text, uint8_t type, TValue& out) {
     if (type == rtStr) {
         std::string s;
@@ -231,6 +259,7 @@ std::string FormatParamSet(const TParamSet& set) {
     out += std::string("\nprotocol: ") + (set.Protocol == 0 ? "1.0" : "2.0");
     out += "\nsaved: " + OneLine(set.Saved);
     out += "\nprogram: " + OneLine(set.Program);
+    if (!set.Edited.empty()) out += "\nedited: " + OneLine(set.Edited);
     out += "\nregisters: " + std::to_string(set.Entries.size());
     out += "\nfailed: " + std::to_string(set.FailedCount());
     out += "\n# code\ttype\tvalue\tshown\tname [units]\n";
@@ -267,8 +296,21 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
     }
     enum { Format, Header, Registers, Done } stage = Format;
     size_t expected = 0, failedExpected = 0;
-    bool haveCount = false, haveFailed = false;
+    bool columns = false;
+    std::map<std::string, size_t, std::less<>> lineOfKey;
     std::map<uint16_t, size_t> lineOfCode;
+    // What the header must hold before the first register (saved, program and edited
+    // may be missing).
+    const auto headerProblem = [&]() -> std::string {
+        for (const char* key :
+             {"device", "description", "sign", "id", "protocol", "registers", "failed"})
+            if (!lineOfKey.count(key)) return std::string("нет строки «") + key + "»";
+        return columns ? std::string() : "нет строки с названиями столбцов";
+    };
+    // Numbers as the program writes them: no sign, no leading zeros.
+    const auto canonical = [](std::string_view text, auto& n) {
+        return ParseNumber(text, n) && std::to_string(n) == text;
+    };
     while (!text.empty()) {
         ++lineNo;
         const size_t nl = text.find('\n');
@@ -284,6 +326,7 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
             if (!line.empty()) return fail("текст после строки «end»");
             continue;
         }
+        if (stage == Header && line.rfind("# code\t", 0) == 0) columns = true;
         if (line.empty() || line.front() == '#') continue;
         if (stage == Format) {
             if (line != kFormatLine) return fail("это не файл параметров");
@@ -291,11 +334,11 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
             continue;
         }
         if (line == kEndLine) {
-            if (!haveCount) return fail("нет строки «registers»");
+            if (stage == Header && !headerProblem().empty()) return fail(headerProblem());
             if (parsed.Entries.size() != expected)
                 return fail("записей " + std::to_string(parsed.Entries.size()) + " вместо " +
                             std::to_string(expected));
-            if (haveFailed && static_cast<size_t>(parsed.FailedCount()) != failedExpected)
+            if (static_cast<size_t>(parsed.FailedCount()) != failedExpected)
                 return fail("записей без значения " + std::to_string(parsed.FailedCount()) +
                             " вместо " + std::to_string(failedExpected));
             stage = Done;
@@ -313,6 +356,9 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
             }
             const std::string_view k =
                 colon == std::string_view::npos ? line.substr(0, line.size() - 1) : key;
+            if (const auto [seen, fresh] = lineOfKey.emplace(std::string(k), lineNo); !fresh)
+                return fail("ключ «" + Echo(k) + "» уже был в строке " +
+                            std::to_string(seen->second));
             if (k == "device")
                 parsed.Device = value;
             else if (k == "description")
@@ -323,30 +369,32 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
                 parsed.Saved = value;
             else if (k == "program")
                 parsed.Program = value;
+            else if (k == "edited")
+                parsed.Edited = value;
             else if (k == "id") {
-                if (!ParseNumber(value, parsed.DeviceId)) return fail("некорректный ID");
+                if (!canonical(value, parsed.DeviceId)) return fail("некорректный ID");
             } else if (k == "protocol") {
                 if (value != "1.0" && value != "2.0") return fail("некорректная версия протокола");
                 parsed.Protocol = value == "1.0" ? 0 : 1;
             } else if (k == "registers") {
-                if (!ParseNumber(value, expected) || expected > 65536)
+                if (!canonical(value, expected) || expected > 65536)
                     return fail("некорректное число регистров");
-                haveCount = true;
             } else if (k == "failed") {
-                if (!ParseNumber(value, failedExpected) || failedExpected > 65536)
+                if (!canonical(value, failedExpected) || failedExpected > 65536)
                     return fail("некорректное число записей без значения");
-                haveFailed = true;
             } else {
                 return fail("неизвестный ключ «" + Echo(k) + "»");
             }
             continue;
         }
+        if (stage == Header && !headerProblem().empty()) return fail(headerProblem());
         stage = Registers;
         const std::vector<std::string_view> f = SplitTabs(line, 6);
         if (f.size() != 5) return fail("ожидалось пять полей, разделённых табуляцией");
         TParamEntry e;
         uint32_t addr = 0;
-        if (f[0].size() < 3 || f[0].substr(0, 2) != "0x") return fail("некорректный код регистра");
+        // Four hexadecimal digits, as written.
+        if (f[0].size() != 6 || f[0].substr(0, 2) != "0x") return fail("некорректный код регистра");
         for (const char c : f[0].substr(2)) {
             const int d = HexDigit(c);
             if (d < 0 || addr > 0xFFF) return fail("некорректный код регистра");
@@ -359,7 +407,8 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
                         std::to_string(seen->second));
         e.Type = TypeCode(f[1]);
         if (e.Type == rtHeader) return fail("неизвестный тип «" + Echo(f[1]) + "»");
-        if (!Unquoted(f[3], e.Shown)) return fail("некорректный текст значения");
+        // The shown text is a comment: taken as it stands when it is not quoted right.
+        if (!Unquoted(f[3], e.Shown)) e.Shown = f[3];
         e.Name = f[4];
         if (f[2] == "-") {
             e.Failed = true;
@@ -380,10 +429,38 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
     return true;
 }
 
+namespace {
+
+// Temporary files of the same target that a killed writer left behind (NAME.tmp-…),
+// once they are old enough not to belong to a write in progress.
+void RemoveLeftovers(const std::string& path) {
+    namespace fs = std::filesystem;
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string prefix =
+        (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
+    std::error_code ec;
+    const auto before = fs::file_time_type::clock::now() - std::chrono::minutes(1);
+    for (const std::string& name : FolderNames(folder)) {
+        if (name.rfind(prefix, 0) != 0) continue;
+        const fs::path leftover = FsPath(folder + (folder == "." ? "/" : "") + name);
+        if (fs::is_regular_file(leftover, ec) && fs::last_write_time(leftover, ec) < before)
+            fs::remove(leftover, ec);
+    }
+}
+
+} // namespace
+
 bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error) {
     // Owner only: a set may hold password registers in clear text.
-    if (ReplaceFileBytes(path, FormatParamSet(set), error, 0600)) return true;
-    error = "Не удалось записать файл " + path + ": " + error;
+    bool placed = false;
+    if (ReplaceFileBytes(path, FormatParamSet(set), error, 0600, &placed)) {
+        RemoveLeftovers(path);
+        return true;
+    }
+    error = placed ? "Файл " + path +
+                         " записан, но его место в папке не сохранено на диске надёжно: " + error
+                   : "Не удалось записать файл " + path + ": " + error;
     return false;
 }
 

@@ -27,6 +27,9 @@ struct TParamSet {
     uint8_t Protocol = 1; // 0: 1.0, else 2.0
     std::string Saved;    // local date and time of the backup
     std::string Program;  // program version
+    std::string Edited;   // when it was last changed by hand in the program, if it was
+    // The description's factory values, not a file: no value is "нет заводского значения".
+    bool Factory = false;
     std::vector<TParamEntry> Entries;
 
     int FailedCount() const;
@@ -58,6 +61,10 @@ bool CheckParamSetTarget(const std::string& path, const std::string& description
 // single-precision value, Str quoted with escapes. False when the value does not fit
 // the type.
 bool ValueFieldText(const TValue& value, uint8_t type, std::string& out);
+// Why a value cannot be kept in a set and written to a device (a Str value outside
+// Windows-1251 or longer than a write request carries, a value that does not fit the
+// type); empty when it can.
+std::string SetValueProblem(const TValue& value, uint8_t type);
 bool ParseValueField(std::string_view text, uint8_t type, TValue& out);
 
 } // namespace tunavox

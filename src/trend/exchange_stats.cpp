@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "device/value_codec.h"
+#include "util/plural.h"
 
 namespace tunavox {
 
@@ -63,7 +64,7 @@ std::string TExchangeStats::Hint(const Snapshot& s, const TNameValueList* errorT
                std::to_string(count);
     if (s.Outages > 0)
         out += (out.empty() ? "" : "\n") + std::string("Связь терялась: ") +
-               std::to_string(s.Outages) + " раз, всего " +
+               CountText(static_cast<long long>(s.Outages), "раз", "раза", "раз") + ", всего " +
                std::to_string((s.OutageTime.count() + 500) / 1000) + " с";
     return out.empty() ? "Ошибок обмена нет" : out;
 }

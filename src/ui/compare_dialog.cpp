@@ -7,6 +7,7 @@
 
 #include "device/value_codec.h"
 #include "ui/message_box.h"
+#include "util/plural.h"
 
 namespace tunavox {
 namespace {
@@ -33,16 +34,20 @@ TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set, const
                                const QStringList& warnings, QWidget* parent)
     : QDialog(parent), runner_(runner) {
     setObjectName(QStringLiteral("CompareDialog"));
-    setWindowTitle(QStringLiteral("Сравнение с файлом параметров"));
+    setWindowTitle(set.Factory ? QStringLiteral("Сравнение с заводскими значениями")
+                               : QStringLiteral("Сравнение с файлом параметров"));
     resize(900, 520);
     auto* layout = new QVBoxLayout(this);
 
-    QString header = QStringLiteral("Файл: %1\nУстройство: %2\nОписание: %3\nID: %4, протокол %5\n"
-                                    "Сохранено: %6, программа %7")
-                         .arg(path, Q(set.Device), Q(set.DescriptionFile))
-                         .arg(set.DeviceId)
-                         .arg(set.Protocol == 0 ? QStringLiteral("1.0") : QStringLiteral("2.0"),
-                              Q(set.Saved), Q(set.Program));
+    QString header =
+        set.Factory ? QStringLiteral("Заводские значения описания %1\nУстройство: %2")
+                          .arg(Q(set.DescriptionFile), Q(set.Device))
+                    : QStringLiteral("Файл: %1\nУстройство: %2\nОписание: %3\nID: %4, протокол %5\n"
+                                     "Сохранено: %6, программа %7")
+                          .arg(path, Q(set.Device), Q(set.DescriptionFile))
+                          .arg(set.DeviceId)
+                          .arg(set.Protocol == 0 ? QStringLiteral("1.0") : QStringLiteral("2.0"),
+                               Q(set.Saved), Q(set.Program));
     Header = new QLabel(header, this);
     Header->setObjectName(QStringLiteral("Header"));
     Header->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -60,9 +65,10 @@ TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set, const
 
     Table = new QTableWidget(0, 6, this);
     Table->setObjectName(QStringLiteral("CompareTable"));
-    Table->setHorizontalHeaderLabels({QString(), QStringLiteral("Код"), QStringLiteral("Параметр"),
-                                      QStringLiteral("В файле"), QStringLiteral("В устройстве"),
-                                      QStringLiteral("Состояние")});
+    Table->setHorizontalHeaderLabels(
+        {QString(), QStringLiteral("Код"), QStringLiteral("Параметр"),
+         set.Factory ? QStringLiteral("Заводское значение") : QStringLiteral("В файле"),
+         QStringLiteral("В устройстве"), QStringLiteral("Состояние")});
     Table->verticalHeader()->hide();
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -99,6 +105,11 @@ TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set, const
     chOnlyDiffs->setChecked(true);
     connect(chOnlyDiffs, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
     buttons->addWidget(chOnlyDiffs);
+    // Measurements and identity differ on every running device: apart, on request.
+    chReadOnly = new QCheckBox(this);
+    chReadOnly->setObjectName(QStringLiteral("chReadOnly"));
+    connect(chReadOnly, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
+    buttons->addWidget(chReadOnly);
     buttons->addStretch();
     bWrite = Button(QStringLiteral("Записать выбранные"), "bWrite", this);
     bClose = Button(QStringLiteral("Закрыть"), "bClose", this);
@@ -151,23 +162,28 @@ void TCompareDialog::Refresh() {
 bool TCompareDialog::Visible(size_t row) const {
     const TCompareRow& r = runner_.Rows[row];
     if (r.Service && !serviceMode_) return false;
+    if (!r.Setting && !chReadOnly->isChecked()) return false;
     return !(chOnlyDiffs->isChecked() && r.State == TCompareState::Same);
 }
 
 void TCompareDialog::ApplyFilter() {
-    int shown = 0, listed = 0, differing = 0;
+    int shown = 0, listed = 0, differing = 0, readOnly = 0, readOnlyDiffering = 0;
     for (int r = 0; r < Table->rowCount(); ++r) {
         const auto i = static_cast<size_t>(r);
+        const TCompareRow& row = runner_.Rows[i];
         const bool visible = Visible(i);
         Table->setRowHidden(r, !visible);
         shown += visible ? 1 : 0;
-        if (runner_.Rows[i].Service && !serviceMode_) continue;
-        ++listed;
-        differing += runner_.Rows[i].State == TCompareState::Same ? 0 : 1;
+        if (row.Service && !serviceMode_) continue;
+        const int differs = row.State == TCompareState::Same ? 0 : 1;
+        (row.Setting ? listed : readOnly) += 1;
+        (row.Setting ? differing : readOnlyDiffering) += differs;
     }
-    Summary->setText(differing == 0
-                         ? QStringLiteral("Различий нет")
-                         : QStringLiteral("Различий: %1 из %2").arg(differing).arg(listed));
+    Summary->setText(Q(SettingsDifferenceText(differing, listed)));
+    chReadOnly->setText(QStringLiteral("Параметры только для чтения (%1, различаются: %2)")
+                            .arg(readOnly)
+                            .arg(readOnlyDiffering));
+    chReadOnly->setVisible(readOnly > 0);
     Table->setVisible(shown > 0);
     NoDifference->setVisible(shown == 0);
     UpdateButtons();
@@ -214,7 +230,7 @@ bool TCompareDialog::ConfirmWrite() {
         names << QStringLiteral("… и ещё %1").arg(count - kListedInConfirmation);
     return MessageBoxWithCaptions(
                this,
-               QStringLiteral("Записать %1 параметров в устройство?\n\n").arg(count) +
+               QStringLiteral("Записать %1 в устройство?\n\n").arg(Q(ParametersText(count))) +
                    names.join(QLatin1Char('\n')),
                QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
                {QStringLiteral("Записать"), QStringLiteral("Отмена")},

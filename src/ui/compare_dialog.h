@@ -35,6 +35,7 @@ public:
 
     QTableWidget* Table;
     QCheckBox* chOnlyDiffs;
+    QCheckBox* chReadOnly; // shows the read-only rows, listed apart from the settings
     QPushButton* bWrite;
     QPushButton* bCancel;
     QPushButton* bClose;

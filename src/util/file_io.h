@@ -17,9 +17,10 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
 // flushes it, renames it over the original and flushes the folder, so a failure never
 // leaves a half-written file and a finished one survives a power cut. A link is
 // followed to the file it names. The file gets mode, or (when mode is negative) the
-// mode the file had, 0644 for a new one.
+// mode the file had, 0644 for a new one. With placed, tells whether the new content
+// took the file's place (true also when only making the rename durable failed after it).
 bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::string& error,
-                      int mode = -1);
+                      int mode = -1, bool* placed = nullptr);
 
 // Whether ReplaceFileBytes could write path now: not a folder or a device, and a new
 // file can be created in its folder. The error is the reason in words.

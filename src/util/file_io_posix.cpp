@@ -125,7 +125,8 @@ bool CheckReplaceable(const std::string& linkOrPath, std::string& error) {
 }
 
 bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes, std::string& error,
-                      int mode) {
+                      int mode, bool* placed) {
+    if (placed) *placed = false;
     // Through a symbolic link the file it points to is replaced, not the link.
     std::string path, tmp;
     bool had = false;
@@ -160,6 +161,7 @@ bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes, s
         ::unlink(tmp.c_str());
         return false;
     }
+    if (placed) *placed = true;
     // The rename itself is on the disk only once the folder is.
     if (!SyncFolder(FolderOf(path))) {
         error = SystemErrorText(errno);

@@ -98,7 +98,8 @@ bool CheckReplaceable(const std::string& path, std::string& error) {
 }
 
 bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::string& error,
-                      int /*mode*/) {
+                      int /*mode*/, bool* placed) {
+    if (placed) *placed = false;
     // Windows has no mode bits: the new file gets the folder's permissions.
     std::string tmp;
     bool had = false;
@@ -130,6 +131,7 @@ bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::st
         DeleteFileW(WidePath(tmp).c_str());
         return false;
     }
+    if (placed) *placed = true;
     return true;
 }
 

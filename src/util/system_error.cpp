@@ -97,6 +97,8 @@ std::string SystemErrorText(int code) {
         return "файловая система только для чтения";
     case EISDIR:
         return "это папка";
+    case EXDEV:
+        return "файл нельзя перенести на другую файловую систему";
     case ENOTDIR:
         return "часть пути не является папкой";
     case EIO:

@@ -63,6 +63,8 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
     const int col = index.column();
     const bool stale = !heading && link_ && link_->IsStale(index.row());
     const QString rowError = heading || !link_ ? QString() : Q(link_->RowError(index.row()));
+    const QString factory =
+        !heading && reg->DiffersFromFactory() ? Q(reg->DisplayTextOf(reg->DefValue)) : QString();
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
@@ -86,6 +88,7 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
         if (!reg->Desc.empty()) lines << Q(reg->Desc);
         if (!rowError.isEmpty()) lines << QStringLiteral("Ошибка: ") + rowError;
         if (stale) lines << Q(link_->LastGoodText(index.row()));
+        if (!factory.isEmpty()) lines << QStringLiteral("Заводское значение: ") + factory;
         return lines.isEmpty() ? QVariant() : QVariant(lines.join(QLatin1Char('\n')));
     }
     case Qt::AccessibleDescriptionRole: {
@@ -94,6 +97,7 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
         if (stale)
             parts << QStringLiteral("Значение устарело. ") + Q(link_->LastGoodText(index.row()));
         if (!rowError.isEmpty()) parts << QStringLiteral("Ошибка: ") + rowError;
+        if (!factory.isEmpty()) parts << QStringLiteral("Заводское значение: ") + factory;
         return parts.isEmpty() ? QVariant() : QVariant(parts.join(QStringLiteral(". ")));
     }
     case Qt::TextAlignmentRole:
@@ -128,6 +132,8 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
         return col == ColValue && stale;
     case RowErrorRole:
         return col == ColValue ? QVariant(rowError) : QVariant();
+    case FactoryRole:
+        return col == ColValue ? QVariant(factory) : QVariant();
     default:
         return {};
     }

@@ -23,6 +23,7 @@ public:
         DeviceErrorRole,                // bool, column 3: the value cell shows a device error
         StaleRole,    // bool, column 3: the value was not confirmed since the link went down
         RowErrorRole, // QString, column 3: why the row's last exchange failed, or empty
+        FactoryRole,  // QString, column 3: the factory value when the setting differs from it
     };
     enum Column { ColCheck = 0, ColCode = 1, ColName = 2, ColValue = 3 };
 

@@ -109,6 +109,8 @@ void TRegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         QStyledItemDelegate::paint(painter, opt, index);
         if (!index.data(TRegisterModel::RowErrorRole).toString().isEmpty())
             PaintErrorCorner(painter, option.rect);
+        if (!index.data(TRegisterModel::FactoryRole).toString().isEmpty())
+            PaintFactoryCue(painter, option.rect);
         return;
     }
     // Without the style's own indicator (paint() would put it back).
@@ -127,6 +129,16 @@ void TRegisterDelegate::PaintErrorCorner(QPainter* painter, const QRect& cell) {
     painter->setPen(QPen(Qt::white, 1));
     painter->setBrush(QColor(0xD0, 0x10, 0x10));
     painter->drawPolygon(points, 3);
+    painter->restore();
+}
+
+void TRegisterDelegate::PaintFactoryCue(QPainter* painter, const QRect& cell) {
+    // A blue bar edged in white along the cell's left side: not the factory value.
+    const QRect bar(cell.left() + 1, cell.top() + 2, 4, cell.height() - 4);
+    painter->save();
+    painter->setPen(QPen(Qt::white, 1));
+    painter->setBrush(QColor(0x10, 0x60, 0xD0));
+    painter->drawRect(bar);
     painter->restore();
 }
 

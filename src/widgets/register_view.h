@@ -56,6 +56,8 @@ public:
     static void PaintTick(QPainter* painter, const QRect& cell, Qt::CheckState state, bool dark);
     // The mark of a row whose last exchange failed, in the cell's top right corner.
     static void PaintErrorCorner(QPainter* painter, const QRect& cell);
+    // The mark of a setting that is not its factory value, along the cell's left side.
+    static void PaintFactoryCue(QPainter* painter, const QRect& cell);
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;

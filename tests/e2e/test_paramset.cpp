@@ -202,9 +202,13 @@ TEST(ParamSetCompare, AnotherDescriptionAndFailedReads) {
         EXPECT_FALSE(b.Row(addr).Restorable) << addr;
     EXPECT_TRUE(b.Row(2).Restorable); // RW with a value: may be chosen
     EXPECT_FALSE(b.Row(2).Selected);
-    // Table order; what the description lacks comes last.
-    EXPECT_EQ(b.runner.Rows.back().File.Addr, 0x40);
+    // Settings in table order, what the description lacks after them, and the read-only
+    // rows apart at the end.
     EXPECT_EQ(b.runner.Rows.front().File.Addr, 2);
+    EXPECT_EQ(b.runner.Rows[b.runner.Rows.size() - 2].File.Addr, 0x40);
+    EXPECT_EQ(b.runner.Rows.back().File.Addr, 0x20);
+    EXPECT_FALSE(b.Row(0x20).Setting);
+    EXPECT_TRUE(b.Row(0x40).Setting);
 }
 
 TEST(ParamSetRunner, CancelStopsAfterTheRegisterInProgress) {

@@ -83,8 +83,11 @@ private slots:
         };
         QVERIFY(d->chOnlyDiffs->isChecked());
         QCOMPARE(shownCodes(), QStringList({"0x21"}));
-        const int total = d->Table->rowCount() - 2; // the two service rows of the file
-        QCOMPARE(d->Summary->text(), QStringLiteral("Различий: 1 из %1").arg(total));
+        // Settings only: the read-only rows (measurements, identity) are apart.
+        QCOMPARE(d->Summary->text(), QStringLiteral("Различий в настройках: 1 из 4"));
+        QVERIFY(d->chReadOnly->isVisible() && !d->chReadOnly->isChecked());
+        QCOMPARE(d->chReadOnly->text(),
+                 QStringLiteral("Параметры только для чтения (8, различаются: 0)"));
         const int row = rowOf(QStringLiteral("0x21")), service = rowOf(QStringLiteral("0x32"));
         QCOMPARE(d->Table->item(row, 5)->text(), QStringLiteral("различается"));
         QCOMPARE(d->Table->item(row, 3)->text(), QStringLiteral("75"));
@@ -95,7 +98,7 @@ private slots:
         b.w->ToggleServiceMode(); // F7
         QCOMPARE(shownCodes(), QStringList({"0x21", "0x32"}));
         QCOMPARE(d->Table->item(service, 0)->checkState(), Qt::Unchecked);
-        QCOMPARE(d->Summary->text(), QStringLiteral("Различий: 2 из %1").arg(total + 2));
+        QCOMPARE(d->Summary->text(), QStringLiteral("Различий в настройках: 2 из 6"));
         // Space ticks the focused row from any of its cells; ticked, it is written only
         // while it can be seen.
         d->Table->setCurrentCell(service, 4);
@@ -106,6 +109,13 @@ private slots:
         QCOMPARE(d->TickedCount(), 1);
         d->chOnlyDiffs->setChecked(false);
         QVERIFY(!d->Table->isRowHidden(0));
+        // The read-only rows come last, shown on request.
+        const int last = d->Table->rowCount() - 1;
+        QCOMPARE(d->Table->item(last, 1)->text(), QStringLiteral("0xFFFD"));
+        QVERIFY(d->Table->isRowHidden(last));
+        d->chReadOnly->setChecked(true);
+        QVERIFY(!d->Table->isRowHidden(last));
+        d->chReadOnly->setChecked(false);
         d->chOnlyDiffs->setChecked(true);
         const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS");
         if (!out.isEmpty()) {
@@ -123,7 +133,7 @@ private slots:
         QString question;
         CaptureMessageBox(&question, nullptr, QMessageBox::No);
         QTest::mouseClick(d->bWrite, Qt::LeftButton);
-        QCOMPARE(question, QStringLiteral("Записать 1 параметров в устройство?\n\n0x21 Уставка "
+        QCOMPARE(question, QStringLiteral("Записать 1 параметр в устройство?\n\n0x21 Уставка "
                                           "температуры подачи [°C]: 75"));
         QTest::qWait(200);
         QCOMPARE(b.sim->Value(0x21), TValue(int16_t{61}));
@@ -210,6 +220,72 @@ private slots:
         b.w->SaveParameters(QString::fromStdString(b.dir.File("again.params")));
         QVERIFY(dialog.isNull());
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
+    }
+
+    void factoryValuesAndChosenRows() {
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        DeviceSets(*b.sim, 0x21, rtWord, TValue(int16_t{61}));
+        b.w->bReadAll->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("61"), 10000);
+        // A setting away from its factory value: a cue, the value in the hint, a filter.
+        const QModelIndex cell = b.w->vstList->Model()->index(b.Row(0x21), 3);
+        QCOMPARE(cell.data(TRegisterModel::FactoryRole).toString(), QStringLiteral("75"));
+        QVERIFY(cell.data(Qt::ToolTipRole)
+                    .toString()
+                    .endsWith(QStringLiteral("Заводское значение: 75")));
+        QVERIFY(b.w->vstList->Model()
+                    ->index(b.Row(0x22), 3)
+                    .data(TRegisterModel::FactoryRole)
+                    .toString()
+                    .isEmpty());
+        b.w->chOnlyFactoryDiffs->trigger();
+        for (int r = 0; r < b.w->vstList->Model()->rowCount(); ++r) {
+            const TReg* reg = b.w->Regs().Items(r);
+            if (reg->RegType != rtHeader) QCOMPARE(b.w->vstList->isRowHidden(r), reg->Addr != 0x21);
+        }
+        b.w->chOnlyFactoryDiffs->trigger();
+        QVERIFY(!b.w->vstList->isRowHidden(b.Row(0x22)));
+
+        // The device against the factory values, in the comparison dialog.
+        b.w->miCompareFactory->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->CompareDialog() != nullptr, 20000);
+        TCompareDialog* d = b.w->CompareDialog();
+        QCOMPARE(d->windowTitle(), QStringLiteral("Сравнение с заводскими значениями"));
+        QVERIFY(d->Header->text().startsWith(QStringLiteral("Заводские значения описания "
+                                                            "NastrBUK2.xml")));
+        QCOMPARE(d->Table->horizontalHeaderItem(3)->text(), QStringLiteral("Заводское значение"));
+        QCOMPARE(d->Summary->text(), QStringLiteral("Различий в настройках: 1 из 4"));
+        QCOMPARE(d->TickedCount(), 1);
+        d->close();
+
+        // "Вернуть заводское значение": asked, written, read back and journalled.
+        QString question;
+        CaptureMessageBox(&question, nullptr, QMessageBox::Yes);
+        b.w->RestoreFactoryValue(b.Row(0x21));
+        QCOMPARE(question, QStringLiteral("Записать в устройство заводское значение 75 параметра "
+                                          "«Уставка температуры подачи [°C]»?"));
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"),
+                                  5000);
+        QCOMPARE(b.sim->Value(0x21), TValue(int16_t{75}));
+        QVERIFY(cell.data(TRegisterModel::FactoryRole).toString().isEmpty());
+
+        // Only the chosen rows go to a set: the selected ones.
+        b.w->vstList->selectionModel()->select(b.w->vstList->Model()->index(b.Row(0x21), 1),
+                                               QItemSelectionModel::Select |
+                                                   QItemSelectionModel::Rows);
+        b.w->vstList->selectionModel()->select(b.w->vstList->Model()->index(b.Row(0x10), 1),
+                                               QItemSelectionModel::Select |
+                                                   QItemSelectionModel::Rows);
+        const std::vector<uint16_t> chosen = b.w->ChosenAddresses();
+        QCOMPARE(chosen.size(), size_t{2});
+        const QString path = QString::fromStdString(b.dir.File("part.params"));
+        b.w->SaveParameters(path, chosen);
+        QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
+        TParamSet set;
+        std::string error;
+        QVERIFY2(ReadParamSetFile(path.toStdString(), set, error), error.c_str());
+        QCOMPARE(set.Entries.size(), size_t{2});
     }
 };
 

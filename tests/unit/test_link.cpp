@@ -342,7 +342,7 @@ TEST(ExchangeStats, OutagesAreCounted) {
     s.RecordOutage(std::chrono::milliseconds(1200));
     const auto snap = s.Take();
     EXPECT_NE(TExchangeStats::Text(snap).find("ошибок: 0, обрывов связи: 2, "), std::string::npos);
-    EXPECT_EQ(TExchangeStats::Hint(snap), "Связь терялась: 2 раз, всего 4 с");
+    EXPECT_EQ(TExchangeStats::Hint(snap), "Связь терялась: 2 раза, всего 4 с");
     s.Reset();
     EXPECT_EQ(s.Take().Outages, 0u);
 }

@@ -11,6 +11,8 @@
 #include "device/value_codec.h"
 #include "paramset/param_set.h"
 #include "test_support.h"
+#include "util/cp1251.h"
+#include "util/system_error.h"
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -176,7 +178,6 @@ TEST(ParamSet, MalformedFilesAreRefusedNamingTheLine) {
         {replaced("protocol: 1.0", "protocol: 3"), ", строка 6: некорректная версия протокола"},
         {replaced("0x000B\tFloat\t0x3DCCCCCD", "0x000B\tFloat\t0.1"),
          ", строка 22: значение «0.1» не подходит к типу Float"},
-        {replaced("\"показ\"\tИмя", "\"показ\tИмя"), ", строка 12: некорректный текст значения"},
         {good + "лишнее\n", ", строка 29: текст после строки «end»"},
         {replaced("0x0006\t", "0x0005\t"), ", строка 17: код 0x05 уже был в строке 16"},
         {replaced("\tИмя [ед.]\n", "\tИмя [ед.]\tшестое\n"),
@@ -195,6 +196,21 @@ TEST(ParamSet, MalformedFilesAreRefusedNamingTheLine) {
          "в кодировке Windows-1251"},
         {replaced("\"  пробелы по краям  \"", "\"" + std::string(32761, 'a') + "\""),
          ", строка 13: значение не записать в устройство: текст длиннее 32760 байт"},
+        // The header: every key once, the required ones there, numbers as written.
+        {replaced("id: 4000000000\n", "id: 4000000000\nid: 7\n"),
+         ", строка 6: ключ «id» уже был в строке 5"},
+        {replaced("failed: 1\n", ""), ", строка 11: нет строки «failed»"},
+        {replaced("sign: 0123456789ABCDEF0123456789ABCDEF\n", ""),
+         ", строка 11: нет строки «sign»"},
+        {replaced("device: Котёл; \"БУК-2\"\n", ""), ", строка 11: нет строки «device»"},
+        {replaced("# code\ttype\tvalue\tshown\tname [units]\n", ""),
+         ", строка 11: нет строки с названиями столбцов"},
+        {replaced("registers: 16", "registers: 016"), ", строка 9: некорректное число регистров"},
+        {replaced("failed: 1", "failed: +1"),
+         ", строка 10: некорректное число записей без значения"},
+        {replaced("id: 4000000000", "id: 04000000000"), ", строка 5: некорректный ID"},
+        {replaced("0x0005\t", "0x00005\t"), ", строка 16: некорректный код регистра"},
+        {replaced("0x0005\t", "0x5\t"), ", строка 16: некорректный код регистра"},
     };
     for (const auto& c : cases) {
         TParamSet set = Sample();
@@ -207,6 +223,13 @@ TEST(ParamSet, MalformedFilesAreRefusedNamingTheLine) {
     std::string error;
     EXPECT_FALSE(ReadParamSetFile("/nonexistent/x.params", set, error));
     EXPECT_EQ(error, "Не удалось прочитать файл /nonexistent/x.params: нет такого файла или папки");
+    // The shown column is a comment: a broken escape there costs nothing.
+    EXPECT_TRUE(ParseParamSet(replaced("\"показ\"\tИмя", "\"по\\qказ\tИмя"), set, error)) << error;
+    EXPECT_EQ(set.Entries[0].Shown, "\"по\\qказ");
+    // Without the optional lines.
+    EXPECT_TRUE(
+        ParseParamSet(replaced("saved: 2026-12-08 10:11:12\nprogram: 0.1.0\n", ""), set, error))
+        << error;
     // A byte order mark in front is accepted; file errors name the file.
     TempDir dir;
     WriteBytes(dir.File("bom.params"), "\xEF\xBB\xBF" + good);
@@ -215,4 +238,45 @@ TEST(ParamSet, MalformedFilesAreRefusedNamingTheLine) {
     EXPECT_FALSE(ReadParamSetFile(dir.File("bad.params"), set, error));
     EXPECT_EQ(error, "Ошибка в файле параметров " + dir.File("bad.params") +
                          ", строка 29: текст после строки «end»");
+}
+
+TEST(ParamSet, AC1ControlCharacterReadsAsItWasWritten) {
+    // A device's byte 0x98 (no letter in Windows-1251) arrives as U+0098.
+    const std::string device = Cp1251ToUtf8(std::string("a\x98z", 3));
+    std::string field;
+    ASSERT_TRUE(ValueFieldText(TValue(device), rtStr, field));
+    EXPECT_EQ(field, "\"a\\x98z\"");
+    TValue back;
+    ASSERT_TRUE(ParseValueField(field, rtStr, back));
+    EXPECT_EQ(back, TValue(device));
+    EXPECT_EQ(Utf8ToCp1251(std::get<std::string>(back.Get())), std::string("a\x98z", 3));
+    // Written by hand the same way: the same character, which a device can take.
+    TParamSet set = Sample();
+    set.Entries[1].Value = TValue(device);
+    TParamSet read;
+    std::string error;
+    EXPECT_TRUE(ParseParamSet(FormatParamSet(set), read, error)) << error;
+    EXPECT_EQ(read.Entries[1].Value, TValue(device));
+    EXPECT_EQ(SetValueProblem(TValue(device), rtStr), "");
+    EXPECT_EQ(SetValueProblem(TValue(std::string(32761, 'a')), rtStr), "текст длиннее 32760 байт");
+    EXPECT_EQ(SetValueProblem(TValue(std::string("x")), rtUWord), "значение не подходит к типу");
+}
+
+TEST(ParamSet, LeftoversOfAKilledWriteGoAndADurabilityFailureIsToldApart) {
+    TempDir dir;
+    const std::string path = dir.File("set.params");
+    namespace fs = std::filesystem;
+    // One left by a kill an hour ago, one of a write that may still be running.
+    WriteBytes(path + ".tmp-Ab12Cd", "partial");
+    WriteBytes(path + ".tmp-Ef34Gh", "partial");
+    WriteBytes(dir.File("other.params.tmp-Ij56Kl"), "someone else's");
+    for (const char* name : {"set.params.tmp-Ab12Cd", "other.params.tmp-Ij56Kl"})
+        fs::last_write_time(dir.File(name),
+                            fs::file_time_type::clock::now() - std::chrono::hours(1));
+    std::string error;
+    ASSERT_TRUE(WriteParamSetFile(path, Sample(), error)) << error;
+    EXPECT_FALSE(fs::exists(path + ".tmp-Ab12Cd"));
+    EXPECT_TRUE(fs::exists(path + ".tmp-Ef34Gh"));
+    EXPECT_TRUE(fs::exists(dir.File("other.params.tmp-Ij56Kl")));
+    EXPECT_EQ(SystemErrorText(EXDEV), "файл нельзя перенести на другую файловую систему");
 }

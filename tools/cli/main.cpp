@@ -24,10 +24,19 @@ const char* const kUsage =
     "                               считать все читаемые регистры (или перечисленные)\n"
     "  tunavox-cli write --desc ФАЙЛ --port ИМЯ [параметры] [--no-verify] АДРЕС=ЗНАЧЕНИЕ...\n"
     "                               записать и считать обратно (--no-verify: без проверки)\n"
-    "  tunavox-cli backup  --desc ФАЙЛ --port ИМЯ [параметры] --output НАБОР\n"
-    "                               сохранить все читаемые настройки в файл параметров\n"
-    "  tunavox-cli compare --desc ФАЙЛ --port ИМЯ [параметры] НАБОР\n"
-    "                               код;параметр [ед.];в файле;в устройстве;состояние\n"
+    "  tunavox-cli backup  --desc ФАЙЛ --port ИМЯ [параметры] --output НАБОР [АДРЕС...]\n"
+    "                               сохранить все читаемые параметры (или перечисленные)\n"
+    "                               в файл параметров\n"
+    "  tunavox-cli compare --desc ФАЙЛ --port ИМЯ [параметры] НАБОР | --defaults\n"
+    "                               код;параметр [ед.];в файле;в устройстве;состояние,\n"
+    "                               настройки, затем параметры только для чтения, затем\n"
+    "                               «Различий в настройках: N из M»; --defaults: устройство\n"
+    "                               против заводских значений описания\n"
+    "  tunavox-cli diff --desc ФАЙЛ НАБОР1 НАБОР2 | --defaults НАБОР\n"
+    "                               сравнить два набора (или набор с заводскими значениями)\n"
+    "                               без устройства, строки как у compare\n"
+    "  tunavox-cli set --desc ФАЙЛ НАБОР АДРЕС=ЗНАЧЕНИЕ...\n"
+    "                               изменить значения в наборе с проверками описания\n"
     "  tunavox-cli restore --desc ФАЙЛ --port ИМЯ [параметры] НАБОР [--all] [АДРЕС...]\n"
     "                               записать различающиеся RW-строки (все или перечисленные),\n"
     "                               каждую с обратным чтением и проверкой\n"
@@ -49,8 +58,8 @@ const char* const kUsage =
     "Вывод read и write: код;параметр [ед.];значение;ошибка, строка на регистр.\n"
     "Код выхода: 0 все обмены успешны (compare: все строки совпадают), 1 были ошибки\n"
     "(restore: не всё записано), 2 ошибка вызова, описания, порта или файла\n"
-    "(compare: 1 различия при успешном чтении, 2 ошибка чтения; write: 1 также когда\n"
-    "устройство сохранило другое значение).\n";
+    "(compare, diff: 1 различаются настройки, 2 ошибка чтения или файла; параметры только\n"
+    "для чтения не считаются; write: 1 также когда устройство сохранило другое значение).\n";
 
 int Usage(const char* message = nullptr) {
     if (message) std::fprintf(stderr, "tunavox-cli: %s\n", message);
@@ -108,5 +117,7 @@ int main(int argc, char** argv) {
     if (command == "restore") return tunavox::cli::Restore(args);
     if (command == "poll") return tunavox::cli::Poll(args);
     if (command == "journal") return tunavox::cli::Journal(args);
+    if (command == "diff") return tunavox::cli::Diff(args);
+    if (command == "set") return tunavox::cli::Set(args);
     return Usage(("неизвестная команда: " + command).c_str());
 }

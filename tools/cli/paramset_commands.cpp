@@ -8,10 +8,39 @@
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "paramset/param_runner.h"
+#include "paramset/set_compare.h"
 #include "session.h"
 #include "util/time_text.h"
 
 namespace tunavox::cli {
+
+std::string Line(std::initializer_list<std::string> fields) {
+    std::string out;
+    bool first = true;
+    for (const std::string& f : fields)
+        out += (std::exchange(first, false) ? "" : ";") + DelimitedField(f);
+    return out;
+}
+
+std::string RowCode(const TCompareRow& row) {
+    return DeviceErrorKey(row.File.Addr);
+}
+
+int PrintComparison(const std::vector<TCompareRow>& rows, bool trouble) {
+    int settings = 0, differing = 0;
+    for (const TCompareRow& row : rows) {
+        std::printf("%s\n", Line({RowCode(row), row.Name, row.FileText, row.DeviceText,
+                                  CompareStateText(row)})
+                                .c_str());
+        if (!row.Setting) continue;
+        ++settings;
+        differing += CountsAsDifference(row) ? 1 : 0;
+        trouble = trouble || row.State == TCompareState::ReadFailed;
+    }
+    std::printf("%s\n", SettingsDifferenceText(differing, settings).c_str());
+    return trouble ? kUsageError : differing == 0 ? 0 : 1;
+}
+
 namespace {
 
 TRunnerContext ContextOf(Session& s) {
@@ -32,30 +61,22 @@ void RunToEnd(Session& s, TParamRunner& runner) {
     });
 }
 
-std::string Line(std::initializer_list<std::string> fields) {
-    std::string out;
-    for (const std::string& f : fields)
-        out += (out.empty() ? "" : ";") + DelimitedField(f);
-    return out;
-}
-
-std::string RowCode(const TCompareRow& row) {
-    return DeviceErrorKey(row.File.Addr);
-}
-
 // Loads the set, starts the session and compares; 0 or an exit status.
 int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner*& runner,
                       std::unique_ptr<TParamRunner>& owned) {
-    if (o.Rest.empty()) return Fail("не указан файл параметров");
+    if (o.Rest.empty() && !o.Defaults) return Fail("не указан файл параметров");
     std::string error;
-    if (!ReadParamSetFile(o.Rest[0], set, error)) {
+    if (!o.Defaults && !ReadParamSetFile(o.Rest[0], set, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kUsageError;
     }
     if (const int status = s.Start(o)) return status;
-    for (const std::string& w :
-         CompareWarnings(set, s.Desc.Name, s.Desc.Sign, static_cast<uint32_t>(s.DeviceId())))
-        std::fprintf(stderr, "Внимание: %s\n", w.c_str());
+    if (o.Defaults)
+        set = FactorySet(s.Regs, s.Desc.Name, s.Desc.FileName, s.Desc.Sign);
+    else
+        for (const std::string& w :
+             CompareWarnings(set, s.Desc.Name, s.Desc.Sign, static_cast<uint32_t>(s.DeviceId())))
+            std::fprintf(stderr, "Внимание: %s\n", w.c_str());
     owned = std::make_unique<TParamRunner>(ContextOf(s));
     runner = owned.get();
     runner->StartCompare(set);
@@ -70,7 +91,9 @@ int Backup(const std::vector<std::string>& args) {
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
     if (o.Output.empty()) return Fail("backup: укажите --output НАБОР");
-    if (!o.Rest.empty()) return Fail("лишний аргумент: " + o.Rest[0]);
+    // The listed registers only: a partial set.
+    std::vector<uint16_t> only;
+    if (!ParseAddresses(o.Rest, 0, only, error)) return Fail(error);
     // Before the first exchange: a backup must have somewhere to go.
     if (!CheckParamSetTarget(o.Output, o.Desc, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -78,8 +101,15 @@ int Backup(const std::vector<std::string>& args) {
     }
     Session s;
     if (const int status = s.Start(o)) return status;
+    for (const uint16_t address : only) {
+        const int row = FindRow(s.Regs, address);
+        if (row < 0) return Fail("нет регистра с адресом " + DeviceErrorKey(address));
+        const uint8_t io = s.Regs.Items(row)->Io;
+        if (io != ioR && io != ioRW)
+            return Fail("регистр " + DeviceErrorKey(address) + " не читается");
+    }
     TParamRunner runner(ContextOf(s));
-    runner.StartBackup();
+    runner.StartBackup(only);
     RunToEnd(s, runner);
     if (runner.Cancelled()) {
         std::fprintf(stderr, "Сохранение прервано, файл %s не записан\n", o.Output.c_str());
@@ -117,23 +147,18 @@ int Compare(const std::vector<std::string>& args) {
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
-    if (o.Rest.size() > 1) return Fail("compare: нужен один файл параметров");
+    if (o.Rest.size() > (o.Defaults ? 0u : 1u))
+        return Fail(o.Defaults ? "compare --defaults: файл параметров не нужен"
+                               : "compare: нужен один файл параметров");
     Session s;
     TParamSet set;
     TParamRunner* runner = nullptr;
     std::unique_ptr<TParamRunner> owned;
     if (const int status = CompareWithDevice(o, s, set, runner, owned)) return status;
-    // As diff and cmp: 0 the same, 1 differences, 2 trouble (a read failed).
-    bool same = true, trouble = runner->Cancelled();
-    for (const TCompareRow& row : runner->Rows) {
-        std::printf("%s\n", Line({RowCode(row), row.Name, row.FileText, row.DeviceText,
-                                  CompareStateText(row)})
-                                .c_str());
-        same = same && row.State == TCompareState::Same;
-        trouble = trouble || row.State == TCompareState::ReadFailed;
-    }
+    // As diff and cmp, about the settings: 0 the same, 1 differences, 2 trouble (a read
+    // failed). Read-only rows (measurements, identity) follow them and do not count.
     if (runner->Cancelled()) std::fprintf(stderr, "Сравнение прервано\n");
-    return trouble ? kUsageError : same ? 0 : 1;
+    return PrintComparison(runner->Rows, runner->Cancelled());
 }
 
 int Restore(const std::vector<std::string>& args) {
@@ -199,9 +224,11 @@ int Restore(const std::vector<std::string>& args) {
             const std::string refusal = RestoreRefusal(row);
             result = "не записан: " + (refusal.empty() ? CompareStateText(row) : refusal);
         }
-        // A row left out because the device already holds the file's value is done.
-        const bool done =
-            outcome[i] ? outcome[i]->empty() : !row.Selected && row.State == TCompareState::Same;
+        // A row left out because the device already holds the file's value is done, and
+        // so is a read-only one: a measurement is not restored.
+        const bool done = outcome[i]
+                              ? outcome[i]->empty()
+                              : !row.Selected && (row.State == TCompareState::Same || !row.Setting);
         allDone = allDone && done;
         std::printf("%s\n", Line({RowCode(row), row.Name, row.FileText, result}).c_str());
     }

@@ -47,7 +47,7 @@ int Fail(const std::string& message) {
 }
 
 bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error,
-                  bool pairedOutput) {
+                  bool pairedOutput, bool needPort) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& out) {
@@ -105,6 +105,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             if (!value(o.Journal)) return false;
         } else if (a == "--no-verify") {
             o.Verify = false;
+        } else if (a == "--defaults") {
+            o.Defaults = true;
         } else if (a == "--all") {
             o.All = true;
         } else if (a == "--output") {
@@ -116,8 +118,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             o.Rest.push_back(a);
         }
     }
-    if (o.Desc.empty() || o.Port.empty()) {
-        error = "нужны --desc и --port";
+    if (o.Desc.empty() || (needPort && o.Port.empty())) {
+        error = needPort ? "нужны --desc и --port" : "нужен --desc";
         return false;
     }
     if (pairedOutput && o.Format.empty() != o.Output.empty()) {

@@ -24,11 +24,12 @@ struct Options {
     bool Log = false;
     std::string Format; // csv, html or rtf: export the table after reading
     std::string Output;
-    bool All = false;     // restore: every RW row of the file
-    double Seconds = -1;  // poll: how long, when given
-    long long Count = -1; // poll: how many passes, when given
-    std::string Journal;  // --journal: the journal's folder instead of the default
-    bool Verify = true;   // write: read each written register back (--no-verify: not)
+    bool All = false;      // restore: every RW row of the file
+    double Seconds = -1;   // poll: how long, when given
+    long long Count = -1;  // poll: how many passes, when given
+    std::string Journal;   // --journal: the journal's folder instead of the default
+    bool Verify = true;    // write: read each written register back (--no-verify: not)
+    bool Defaults = false; // compare, diff: against the description's factory values
     std::vector<std::string> Rest;
 };
 
@@ -40,7 +41,7 @@ int Fail(const std::string& message);
 // Reads the common options; ADDR and other plain words go to Rest. With
 // paired output, --format and --output must come together (read's export).
 bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error,
-                  bool pairedOutput = true);
+                  bool pairedOutput = true, bool needPort = true);
 
 bool ParseAddress(const std::string& text, uint16_t& address);
 // The addresses among words from index first on; false with a message for a bad one.

@@ -1,0 +1,159 @@
+// Parameter sets away from the device: factory values, two sets side by side, settings
+// apart from measurements, and Russian counts.
+#include <gtest/gtest.h>
+
+#include "device/description.h"
+#include "paramset/set_compare.h"
+#include "test_support.h"
+#include "util/plural.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+namespace {
+
+const std::string kChp7 = std::string(TUNAVOX_DEVICES_DIR) + "/NastrChP7.xml";
+
+struct Loaded {
+    TRegList Regs;
+    TNameValueList Errors;
+    TDescription Desc;
+    Loaded() { EXPECT_EQ(LoadDescription(kChp7, Regs, Errors, Desc, "./"), ""); }
+};
+
+const TCompareRow* Find(const std::vector<TCompareRow>& rows, uint16_t addr) {
+    for (const TCompareRow& r : rows)
+        if (r.File.Addr == addr) return &r;
+    return nullptr;
+}
+
+TParamEntry* Entry(TParamSet& set, uint16_t addr) {
+    for (TParamEntry& e : set.Entries)
+        if (e.Addr == addr) return &e;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(Plural, RussianNumberAgreement) {
+    const std::pair<long long, const char*> cases[] = {
+        {0, "0 параметров"},     {1, "1 параметр"},       {2, "2 параметра"},
+        {4, "4 параметра"},      {5, "5 параметров"},     {11, "11 параметров"},
+        {12, "12 параметров"},   {14, "14 параметров"},   {21, "21 параметр"},
+        {22, "22 параметра"},    {25, "25 параметров"},   {101, "101 параметр"},
+        {111, "111 параметров"}, {112, "112 параметров"}, {1000, "1000 параметров"},
+        {1001, "1001 параметр"},
+    };
+    for (const auto& [n, text] : cases)
+        EXPECT_EQ(ParametersText(n), text) << n;
+    EXPECT_EQ(CountText(3, "строка", "строки", "строк"), "3 строки");
+    EXPECT_EQ(CountText(11, "строка", "строки", "строк"), "11 строк");
+}
+
+TEST(SetCompare, FactoryValuesOfTheDescription) {
+    Loaded d;
+    const TParamSet f = FactorySet(d.Regs, d.Desc.Name, d.Desc.FileName, d.Desc.Sign);
+    EXPECT_TRUE(f.Factory);
+    // Every register a backup saves: R and RW, no headings, nothing write-only.
+    const TParamEntry* freq = nullptr;
+    for (const TParamEntry& e : f.Entries) {
+        EXPECT_NE(e.Addr, 0x0301); // W
+        EXPECT_NE(e.Addr, 0x0306); // WOR
+        if (e.Addr == 0x0302) freq = &e;
+    }
+    ASSERT_NE(freq, nullptr);
+    EXPECT_FALSE(freq->Failed);
+    EXPECT_EQ(freq->Shown, "50.00");
+    EXPECT_EQ(f.Entries.size(), 32u); // what read reads, but the WOR row
+}
+
+TEST(SetCompare, TwoSetsRowByRowSettingsFirst) {
+    Loaded d;
+    TParamSet a = FactorySet(d.Regs, d.Desc.Name, d.Desc.FileName, d.Desc.Sign);
+    a.Factory = false;
+    TParamSet b = a;
+    Entry(b, 0x0302)->Value = TValue(45.5);         // a setting
+    Entry(b, 0x0200)->Value = TValue(48.0);         // a measurement
+    Entry(b, 0x0101)->Value = TValue(uint32_t{99}); // a replacement unit's serial number
+    Entry(b, 0x0303)->Failed = true;                // not read when b was saved
+    Entry(b, 0x0303)->Value = TValue::MakeNull();
+    Entry(b, 0x0303)->Shown = "Устройство не отвечает";
+    b.Entries.erase(b.Entries.begin() + 2); // b lacks one register a has
+    TParamEntry extra{0x7777, rtUWord, false, TValue(uint16_t{1}), "1", "чужой"};
+    b.Entries.push_back(extra); // and has one a lacks
+    const std::vector<TCompareRow> rows = CompareSets(d.Regs, a, b);
+
+    struct Expect {
+        uint16_t Addr;
+        TCompareState State;
+        bool Setting;
+    };
+    const uint16_t missing = a.Entries[2].Addr;
+    const Expect expected[] = {
+        {0x0302, TCompareState::Differs, true},       {0x0304, TCompareState::Same, true},
+        {0x0303, TCompareState::NoValueInFile, true}, {0x0200, TCompareState::Differs, false},
+        {0x0101, TCompareState::Differs, false},      {missing, TCompareState::NotInOther, false},
+        {0x7777, TCompareState::NotInFirst, true},
+    };
+    for (const Expect& e : expected) {
+        const TCompareRow* r = Find(rows, e.Addr);
+        ASSERT_NE(r, nullptr) << e.Addr;
+        EXPECT_EQ(r->State, e.State) << e.Addr;
+        EXPECT_EQ(r->Setting, e.Setting) << e.Addr;
+    }
+    EXPECT_EQ(Find(rows, 0x0302)->FileText, "50.00");
+    EXPECT_EQ(Find(rows, 0x0302)->DeviceText, "45.50");
+    EXPECT_EQ(Find(rows, 0x0303)->DeviceText, "Устройство не отвечает");
+    // Settings first, the read-only rows apart after them.
+    bool readOnlySeen = false;
+    for (const TCompareRow& r : rows) {
+        if (!r.Setting) readOnlySeen = true;
+        EXPECT_FALSE(readOnlySeen && r.Setting) << r.File.Addr;
+    }
+    // Only settings count: 0x0302, 0x0303 and 0x7777.
+    int settings = 0, differing = 0;
+    for (const TCompareRow& r : rows) {
+        settings += r.Setting ? 1 : 0;
+        differing += CountsAsDifference(r) ? 1 : 0;
+    }
+    EXPECT_EQ(differing, 3);
+    EXPECT_EQ(SettingsDifferenceText(differing, settings),
+              "Различий в настройках: 3 из " + std::to_string(settings));
+    EXPECT_EQ(SettingsDifferenceText(0, settings), "Различий в настройках нет");
+
+    // The headers are compared too.
+    b.Device = "БУК-2";
+    b.DeviceId = 7;
+    const std::vector<std::string> w = SetHeaderWarnings(a, b);
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[0], "Наборы сохранены для разных устройств: " + a.Device + " и БУК-2");
+    EXPECT_EQ(w[1], "Наборы сохранены для разных ID: 0 и 7");
+}
+
+TEST(SetCompare, AgainstTheFactoryValues) {
+    Loaded d;
+    const TParamSet factory = FactorySet(d.Regs, d.Desc.Name, d.Desc.FileName, d.Desc.Sign);
+    TParamSet a = factory;
+    a.Factory = false;
+    Entry(a, 0x0303)->Value = TValue(7.0);
+    // A partial set: compared on its own rows only.
+    TParamSet partial;
+    partial.Entries = {*Entry(a, 0x0303), *Entry(a, 0x0304)};
+    const std::vector<TCompareRow> rows = CompareSets(d.Regs, partial, factory);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(Find(rows, 0x0303)->State, TCompareState::Differs);
+    EXPECT_EQ(Find(rows, 0x0304)->State, TCompareState::Same);
+    // A register without a defValue has nothing to compare with, and is no difference.
+    TParamSet noDefaults = factory;
+    for (TParamEntry& e : noDefaults.Entries) {
+        e.Failed = true;
+        e.Value = TValue::MakeNull();
+        e.Shown = "нет заводского значения";
+    }
+    const std::vector<TCompareRow> none = CompareSets(d.Regs, a, noDefaults);
+    for (const TCompareRow& r : none) {
+        EXPECT_EQ(r.State, TCompareState::NoFactoryValue) << r.File.Addr;
+        EXPECT_FALSE(CountsAsDifference(r));
+        EXPECT_EQ(CompareStateText(r), "нет заводского значения");
+    }
+}
