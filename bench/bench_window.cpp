@@ -23,8 +23,10 @@
 #include "app/main_window.h"
 #include "device/signature.h"
 #include "generated_description.h"
+#include "paramset/set_compare.h"
 #include "sim/simulator.h"
 #include "trend/sample_store.h"
+#include "ui/set_window.h"
 
 namespace {
 
@@ -261,6 +263,43 @@ BENCHMARK(BM_WindowReconnect)
     ->Iterations(1)
     ->Repetitions(3)
     ->UseRealTime();
+
+// A 10,000-row set opened in its window (without a device). Target: under 300 ms.
+void BM_SetWindowOpens10k(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string path =
+        QDir(dir.path()).filePath(QStringLiteral("NastrBig.xml")).toStdString();
+    FILE* f = std::fopen(path.c_str(), "wb");
+    const std::string bytes = tunavox::bench::GeneratedDescription(10000);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    tunavox::SignDescriptionFile(path);
+    tunavox::TRegList regs;
+    tunavox::TNameValueList errors;
+    tunavox::TDescription desc;
+    if (!tunavox::LoadDescription(path, regs, errors, desc, "./").empty()) {
+        state.SkipWithError("the description did not load");
+        return;
+    }
+    tunavox::TParamSet set = tunavox::FactorySet(regs, desc.Name, desc.FileName, desc.Sign);
+    set.Factory = false;
+    const std::string setPath =
+        QDir(dir.path()).filePath(QStringLiteral("big.params")).toStdString();
+    std::string error;
+    tunavox::WriteParamSetFile(setPath, set, error);
+    int rows = 0;
+    for (auto _ : state) {
+        tunavox::TParamSet read;
+        if (!tunavox::ReadParamSetFile(setPath, read, error)) state.SkipWithError(error.c_str());
+        tunavox::TSetWindow window(read, QString::fromStdString(setPath), regs, &errors, desc,
+                                   path);
+        window.show();
+        QApplication::processEvents();
+        rows = window.Table->model()->rowCount();
+    }
+    state.counters["rows"] = rows;
+}
+BENCHMARK(BM_SetWindowOpens10k)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 void BM_Decimate(benchmark::State& state) {
     Store();

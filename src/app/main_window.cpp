@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -111,6 +112,7 @@ void TfMain::BuildForm() {
 
     // Menu.
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+    miOpenSet = Named(file->addAction(QStringLiteral("Открыть набор параметров…")), "miOpenSet");
     miSaveParams = Named(file->addAction(QStringLiteral("Сохранить параметры…")), "miSaveParams");
     miSaveSelected =
         Named(file->addAction(QStringLiteral("Сохранить выбранные параметры…")), "miSaveSelected");
@@ -118,6 +120,7 @@ void TfMain::BuildForm() {
         Named(file->addAction(QStringLiteral("Сравнить с файлом параметров…")), "miCompareParams");
     miCompareFactory = Named(file->addAction(QStringLiteral("Сравнить с заводскими значениями")),
                              "miCompareFactory");
+    miCompareSets = Named(file->addAction(QStringLiteral("Сравнить два набора…")), "miCompareSets");
     QMenu* exportMenu = file->addMenu(QStringLiteral("Экспорт в"));
     miExportHtml = exportMenu->addAction(QStringLiteral("HTML"));
     miExportRtf = exportMenu->addAction(QStringLiteral("RTF"));
@@ -239,8 +242,33 @@ void TfMain::BuildForm() {
     connect(N2, &QAction::triggered, this, &QWidget::close);
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
     connect(miSaveParams, &QAction::triggered, this, [this] { miSaveParamsClick(); });
+    connect(miOpenSet, &QAction::triggered, this, [this] {
+        QFileDialog dialog(this, QStringLiteral("Открыть набор параметров"));
+        dialog.setObjectName(QStringLiteral("OpenSetDialog"));
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setNameFilters(
+            {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            OpenSetFile(dialog.selectedFiles().first());
+    });
     connect(miSaveSelected, &QAction::triggered, this, [this] { miSaveParamsClick(true); });
     connect(miCompareFactory, &QAction::triggered, this, [this] { CompareWithFactory(); });
+    connect(miCompareSets, &QAction::triggered, this, [this] {
+        QStringList files;
+        for (const QString& title : {QStringLiteral("Первый набор (в него записываются изменения)"),
+                                     QStringLiteral("Второй набор")}) {
+            QFileDialog dialog(this, title);
+            dialog.setObjectName(QStringLiteral("OpenSetDialog"));
+            dialog.setFileMode(QFileDialog::ExistingFile);
+            dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+            dialog.setNameFilters(
+                {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+            files << dialog.selectedFiles().first();
+        }
+        CompareTwoSets(files[0], files[1]);
+    });
     connect(chOnlyFactoryDiffs, &QAction::toggled, this, [this] { ApplyRowVisibility(); });
     // The table's context menu: a setting's factory value back.
     vstList->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -30,6 +30,7 @@
 #include "ui/chart_window.h"
 #include "ui/compare_dialog.h"
 #include "ui/journal_window.h"
+#include "ui/set_window.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
 
@@ -163,10 +164,15 @@ public:
     std::function<bool(QStringList&)> PortLister;
 
     // Parameter sets: "Сохранить параметры…", "Сравнить с файлом параметров…".
+    QAction* miOpenSet; // "Открыть набор параметров…": no port needed
     QAction* miSaveParams;
     QAction* miSaveSelected; // "Сохранить выбранные параметры…"
     QAction* miCompareParams;
-    QAction* miCompareFactory;   // "Сравнить с заводскими значениями"
+    QAction* miCompareFactory; // "Сравнить с заводскими значениями"
+    QAction* miCompareSets;    // "Сравнить два набора…"
+    // Two set files side by side; "Записать в файл" copies the second's values of the
+    // ticked rows into the first.
+    void CompareTwoSets(const QString& first, const QString& second);
     QAction* chOnlyFactoryDiffs; // "Только отличающиеся от заводских"
     // Puts the row's factory value back through the guarded write with its read-back.
     void RestoreFactoryValue(int row);
@@ -180,6 +186,9 @@ public:
     void CompareWithFile(const QString& path);
     // Reads the device and compares it with the description's factory values.
     void CompareWithFactory();
+    // Opens a set file in a window of its own for the loaded description.
+    void OpenSetFile(const QString& path);
+    TSetWindow* SetWindow() const { return setWindow_; }
     // Writes the rows chosen in the comparison dialog, each read back.
     void RestoreSelected();
     TParamRunner* ParamRunner() const { return paramRunner_.get(); }
@@ -294,6 +303,7 @@ private:
     TJournal journal_;
     bool journalFailed_ = false; // said once
     QPointer<TJournalWindow> journalWindow_;
+    QPointer<TSetWindow> setWindow_;
 };
 
 } // namespace tunavox

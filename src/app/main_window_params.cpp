@@ -9,6 +9,7 @@
 #include "paramset/set_compare.h"
 #include "ui/compare_dialog.h"
 #include "ui/message_box.h"
+#include "util/plural.h"
 #include "util/time_text.h"
 
 namespace tunavox {
@@ -192,6 +193,90 @@ void TfMain::CompareWithFile(const QString& path) {
         return;
     }
     CompareWithSet(set, path);
+}
+
+void TfMain::OpenSetFile(const QString& path) {
+    TParamSet set;
+    std::string error;
+    if (!ReadParamSetFile(path.toStdString(), set, error)) {
+        ShowWarning(this, QString::fromStdString(error));
+        return;
+    }
+    const std::string descPath =
+        checkedEntry_ >= 0 ? catalogue_[static_cast<size_t>(checkedEntry_)].Path : std::string();
+    auto* window = new TSetWindow(set, path, *regs_, errorTexts_.get(), desc_, descPath, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    setWindow_ = window;
+    window->show();
+}
+
+void TfMain::CompareTwoSets(const QString& first, const QString& second) {
+    auto a = std::make_shared<TParamSet>();
+    auto b = std::make_shared<TParamSet>();
+    std::string error;
+    if (!ReadParamSetFile(first.toStdString(), *a, error) ||
+        !ReadParamSetFile(second.toStdString(), *b, error)) {
+        ShowWarning(this, QString::fromStdString(error));
+        return;
+    }
+    TParamRunner& runner = NewParamRunner();
+    // The first file is the target: a row may take the second's value when the
+    // description lets it be written and the second has one.
+    const auto classify = [this, a, b](TParamRunner& r) {
+        r.Rows = CompareSets(*regs_, *a, *b);
+        for (TCompareRow& row : r.Rows) {
+            const TReg* reg = row.Row >= 0 ? regs_->Items(row.Row) : nullptr;
+            const bool source =
+                std::any_of(b->Entries.begin(), b->Entries.end(), [&](const TParamEntry& e) {
+                    return e.Addr == row.File.Addr && !e.Failed;
+                });
+            row.Restorable =
+                reg && reg->Io == ioRW && source &&
+                (row.State == TCompareState::Differs || row.State == TCompareState::NoValueInFile);
+            row.Selected = row.Restorable && !row.Service;
+        }
+    };
+    classify(runner);
+    QStringList warnings;
+    for (const std::string& w : SetHeaderWarnings(*a, *b))
+        warnings << QString::fromStdString(w);
+    auto* dialog = new TCompareDialog(runner, *a, first, warnings, this);
+    dialog->SetFileTarget(QFileInfo(first).fileName(), QFileInfo(second).fileName());
+    dialog->SetServiceMode(ServiceMode);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    compareDialog_ = dialog;
+    connect(dialog, &TCompareDialog::ServiceModeRequested, this, [this] { ToggleServiceMode(); });
+    connect(dialog, &TCompareDialog::RestoreRequested, this,
+            [this, dialog, &runner, a, b, first, classify] {
+                if (!dialog->ConfirmWrite()) return;
+                TParamSet target = *a;
+                int written = 0;
+                for (const TCompareRow& row : runner.Rows) {
+                    if (!row.Selected || !row.Restorable) continue;
+                    const auto from =
+                        std::find_if(b->Entries.begin(), b->Entries.end(),
+                                     [&](const TParamEntry& e) { return e.Addr == row.File.Addr; });
+                    for (TParamEntry& e : target.Entries)
+                        if (e.Addr == row.File.Addr && from != b->Entries.end()) {
+                            e = *from;
+                            ++written;
+                        }
+                }
+                target.Edited = LocalTimeText(std::chrono::system_clock::now(), false);
+                std::string why;
+                if (!WriteParamSetFile(first.toStdString(), target, why)) {
+                    ShowWarning(dialog, QString::fromStdString(why));
+                    return;
+                }
+                *a = target;
+                classify(runner);
+                dialog->Refresh();
+                ShowStatus(QStringLiteral("Записано в файл %1: %2")
+                               .arg(QFileInfo(first).fileName(),
+                                    QString::fromStdString(ParametersText(written))),
+                           true, normalStatusColor_);
+            });
+    dialog->show();
 }
 
 void TfMain::CompareWithFactory() {

@@ -9,12 +9,12 @@
 namespace tunavox {
 namespace {
 
-const TReg* FindReg(const TRegList& regs, uint16_t addr, int& row) {
-    for (row = 0; row < regs.Count(); ++row)
-        if (regs.Items(row)->RegType != rtHeader && regs.Items(row)->Addr == addr)
-            return regs.Items(row);
-    row = -1;
-    return nullptr;
+// The first register row of each address.
+std::map<uint16_t, int> RowsByAddress(const TRegList& regs) {
+    std::map<uint16_t, int> out;
+    for (int row = 0; row < regs.Count(); ++row)
+        if (regs.Items(row)->RegType != rtHeader) out.emplace(regs.Items(row)->Addr, row);
+    return out;
 }
 
 std::string EntryText(const TParamEntry& e, const TReg* reg) {
@@ -58,11 +58,14 @@ std::vector<TCompareRow> CompareSets(const TRegList& regs, const TParamSet& firs
     for (const TParamEntry& e : second.Entries)
         others[e.Addr] = &e;
     std::vector<TCompareRow> rows;
+    const std::map<uint16_t, int> rowOf = RowsByAddress(regs);
     const auto add = [&](const TParamEntry& e, const TParamEntry* other, bool onlySecond) {
         TCompareRow row;
         row.File = e;
         row.Name = e.Name;
-        const TReg* reg = FindReg(regs, e.Addr, row.Row);
+        const auto found = rowOf.find(e.Addr);
+        row.Row = found == rowOf.end() ? -1 : found->second;
+        const TReg* reg = row.Row >= 0 ? regs.Items(row.Row) : nullptr;
         if (reg) {
             row.Name = NameText(*reg);
             row.Service = reg->Admin;

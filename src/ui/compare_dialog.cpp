@@ -230,11 +230,19 @@ bool TCompareDialog::ConfirmWrite() {
         names << QStringLiteral("… и ещё %1").arg(count - kListedInConfirmation);
     return MessageBoxWithCaptions(
                this,
-               QStringLiteral("Записать %1 в устройство?\n\n").arg(Q(ParametersText(count))) +
+               QStringLiteral("Записать %1 %2?\n\n").arg(Q(ParametersText(count)), target_) +
                    names.join(QLatin1Char('\n')),
                QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
                {QStringLiteral("Записать"), QStringLiteral("Отмена")},
                QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TCompareDialog::SetFileTarget(const QString& firstName, const QString& secondName) {
+    setWindowTitle(QStringLiteral("Сравнение двух наборов параметров"));
+    Table->horizontalHeaderItem(3)->setText(firstName);
+    Table->horizontalHeaderItem(4)->setText(secondName);
+    bWrite->setText(QStringLiteral("Записать в файл"));
+    target_ = QStringLiteral("в файл ") + firstName;
 }
 
 bool TCompareDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -30,6 +30,9 @@ public:
     // Chooses the visible ticked rows for writing and asks the engineer, naming them.
     // False when nothing is chosen or the answer is no.
     bool ConfirmWrite();
+    // Two sets side by side: the ticked rows' second values go into the first file
+    // ("Записать в файл") instead of the device.
+    void SetFileTarget(const QString& firstName, const QString& secondName);
     // Visible ticked rows.
     int TickedCount() const;
 
@@ -57,6 +60,7 @@ protected:
     void reject() override;
 
 private:
+    QString target_ = QStringLiteral("в устройство");
     void ApplyFilter();
     void TakeSelection();
     void UpdateButtons();

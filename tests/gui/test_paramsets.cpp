@@ -2,10 +2,12 @@
 // File menu items that need an open port.
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QTest>
 
 #include "device/value_codec.h"
 #include "gui_support.h"
+#include "paramset/set_compare.h"
 #include "protocol/register_protocol.h"
 
 using namespace tunavox;
@@ -220,6 +222,127 @@ private slots:
         b.w->SaveParameters(QString::fromStdString(b.dir.File("again.params")));
         QVERIFY(dialog.isNull());
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
+    }
+
+    void aSetWithoutTheDevice() {
+        Bench b; // the port stays closed
+        TParamSet set = FactorySet(b.w->Regs(), "Другой котёл", "NastrOld.xml", "00");
+        set.Factory = false;
+        set.Saved = "2026-12-01 10:00:00";
+        // One register this description lacks, one it knows with another type.
+        set.Entries.push_back({0x7777, rtUWord, false, TValue(uint16_t{5}), "5", "Чужой [ед.]"});
+        for (TParamEntry& e : set.Entries)
+            if (e.Addr == 0x22) e = {0x22, rtUWord, false, TValue(uint16_t{3}), "3", "Гистерезис"};
+        const QString path = QString::fromStdString(b.dir.File("offline.params"));
+        std::string error;
+        QVERIFY2(WriteParamSetFile(path.toStdString(), set, error), error.c_str());
+        const std::string foreignLine = "0x7777\tUWord\t5\t";
+
+        b.w->OpenSetFile(path);
+        TSetWindow* s = b.w->SetWindow();
+        QVERIFY(s && s->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(s));
+        QVERIFY(s->Notice->text().contains(QStringLiteral("Файл сохранён для другого устройства: "
+                                                          "Другой котёл")));
+        QVERIFY(s->Notice->text().contains(
+            QStringLiteral("Строк, которых нет в описании NastrBUK2.xml: 2")));
+        TRegisterModel* m = s->Table->Model();
+        QCOMPARE(m->rowCount(), static_cast<int>(set.Entries.size()));
+        const auto rowOf = [m](uint16_t addr) {
+            for (int r = 0; r < m->rowCount(); ++r)
+                if (m->Reg(r)->Addr == addr) return r;
+            return -1;
+        };
+        const int foreign = rowOf(0x7777), edited = rowOf(0x21);
+        QVERIFY(s->Foreign(foreign) && s->Foreign(rowOf(0x22)) && !s->Foreign(edited));
+        QVERIFY(!(m->flags(m->index(foreign, 3)) & Qt::ItemIsEditable));
+        QCOMPARE(m->index(foreign, 3).data().toString(), QStringLiteral("5"));
+        QCOMPARE(m->index(edited, 3).data().toString(), QStringLiteral("75"));
+        QVERIFY(!s->bSave->isEnabled());
+
+        // The main table's editor and checks: out of range is not taken.
+        s->Table->setCurrentIndex(m->index(edited, 1));
+        QTRY_VERIFY(s->Table->OpenEditor() != nullptr);
+        auto* edit = qobject_cast<QLineEdit*>(s->Table->OpenEditor());
+        QVERIFY(edit);
+        edit->selectAll();
+        edit->insert(QStringLiteral("99999"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(!s->Modified());
+        edit->selectAll();
+        edit->insert(QStringLiteral("80"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_VERIFY(s->Modified());
+        QVERIFY(s->windowTitle().endsWith(QStringLiteral("(изменён)")));
+        QVERIFY(s->bSave->isEnabled());
+        QTest::mouseClick(s->bSave, Qt::LeftButton);
+        QVERIFY(!s->Modified());
+        TParamSet back;
+        QVERIFY2(ReadParamSetFile(path.toStdString(), back, error), error.c_str());
+        QVERIFY(!back.Edited.empty());
+        for (const TParamEntry& e : back.Entries)
+            if (e.Addr == 0x21) QCOMPARE(e.Value, TValue(int16_t{80}));
+        QVERIFY(ReadBytes(path.toStdString()).find(foreignLine) != std::string::npos);
+
+        // Closing with changes asks: "Отмена" keeps the window, "Не сохранять" leaves the
+        // file as it was.
+        const std::string saved = ReadBytes(path.toStdString());
+        s->Table->setCurrentIndex(m->index(rowOf(0x03), 1));
+        QTRY_VERIFY(s->Table->OpenEditor() != nullptr);
+        edit = qobject_cast<QLineEdit*>(s->Table->OpenEditor());
+        edit->selectAll();
+        edit->insert(QStringLiteral("Котельная №9"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_VERIFY(s->Modified());
+        QString question;
+        QTest::qWait(100); // Enter has reached the table
+        CaptureMessageBox(&question, nullptr, QMessageBox::Cancel);
+        s->close();
+        QCOMPARE(question, QStringLiteral("Сохранить изменения в наборе параметров %1?").arg(path));
+        QVERIFY(s->isVisible());
+        QPointer<TSetWindow> guard = s;
+        CaptureMessageBox(&question, nullptr, QMessageBox::No);
+        s->close();
+        QTRY_VERIFY(guard.isNull());
+        QCOMPARE(ReadBytes(path.toStdString()), saved);
+    }
+
+    void twoSetsSideBySide() {
+        Bench b; // no port: sets only
+        TParamSet a = FactorySet(b.w->Regs(), "БУК-2 (контроллер котельной)", "NastrBUK2.xml", "");
+        a.Factory = false;
+        TParamSet second = a;
+        for (TParamEntry& e : second.Entries) {
+            if (e.Addr == 0x21) e.Value = TValue(int16_t{60});
+            if (e.Addr == 0x22) e.Value = TValue(0.25);
+            if (e.Addr == 0x10) e.Value = TValue(60.0); // a measurement: apart
+        }
+        const std::string pa = b.dir.File("a.params"), pb = b.dir.File("b.params");
+        std::string error;
+        QVERIFY(WriteParamSetFile(pa, a, error));
+        QVERIFY(WriteParamSetFile(pb, second, error));
+        b.w->CompareTwoSets(QString::fromStdString(pa), QString::fromStdString(pb));
+        TCompareDialog* d = b.w->CompareDialog();
+        QVERIFY(d && d->isVisible());
+        QCOMPARE(d->windowTitle(), QStringLiteral("Сравнение двух наборов параметров"));
+        QCOMPARE(d->Table->horizontalHeaderItem(3)->text(), QStringLiteral("a.params"));
+        QCOMPARE(d->Table->horizontalHeaderItem(4)->text(), QStringLiteral("b.params"));
+        QCOMPARE(d->Summary->text(), QStringLiteral("Различий в настройках: 2 из 4"));
+        QCOMPARE(d->bWrite->text(), QStringLiteral("Записать в файл"));
+        QCOMPARE(d->TickedCount(), 2);
+        QString question;
+        CaptureMessageBox(&question, nullptr, QMessageBox::Yes);
+        QTest::mouseClick(d->bWrite, Qt::LeftButton);
+        QVERIFY(question.startsWith(QStringLiteral("Записать 2 параметра в файл a.params?")));
+        QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Записано в файл a.params: 2 параметра"));
+        TParamSet back;
+        QVERIFY2(ReadParamSetFile(pa, back, error), error.c_str());
+        QVERIFY(!back.Edited.empty());
+        for (const TParamEntry& e : back.Entries) {
+            if (e.Addr == 0x21) QCOMPARE(e.Value, TValue(int16_t{60}));
+            if (e.Addr == 0x10) QCOMPARE(e.Value, TValue(72.5)); // never copied
+        }
+        QCOMPARE(d->Summary->text(), QStringLiteral("Различий в настройках нет"));
     }
 
     void factoryValuesAndChosenRows() {
