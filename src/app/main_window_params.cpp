@@ -281,9 +281,13 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
 
 void TfMain::CompareWithFactory() {
     if (!ParamSetAllowed()) return;
-    CompareWithSet(
-        std::make_shared<TParamSet>(FactorySet(*regs_, desc_.Name, desc_.FileName, desc_.Sign)),
-        QString());
+    auto factory =
+        std::make_shared<TParamSet>(FactorySet(*regs_, desc_.Name, desc_.FileName, desc_.Sign));
+    if (!HasFactoryValues(*factory)) {
+        ShowWarning(this, QString::fromUtf8(kNoFactoryValues));
+        return;
+    }
+    CompareWithSet(factory, QString());
 }
 
 void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path) {

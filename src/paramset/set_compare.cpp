@@ -52,6 +52,11 @@ TParamSet FactorySet(const TRegList& regs, const std::string& device, const std:
     return set;
 }
 
+bool HasFactoryValues(const TParamSet& factory) {
+    return std::any_of(factory.Entries.begin(), factory.Entries.end(),
+                       [](const TParamEntry& e) { return !e.Failed; });
+}
+
 std::vector<TCompareRow> CompareSets(const TRegList& regs, const TParamSet& first,
                                      const TParamSet& second) {
     std::map<uint16_t, const TParamEntry*> others;

@@ -12,6 +12,10 @@ namespace tunavox {
 // a register without a defValue without a value ("нет заводского значения").
 TParamSet FactorySet(const TRegList& regs, const std::string& device, const std::string& file,
                      const std::string& sign);
+// Said instead of a comparison when the description gives no factory value at all.
+constexpr const char* kNoFactoryValues = "В описании нет заводских значений (defValue)";
+// Whether a factory set has any value to compare with.
+bool HasFactoryValues(const TParamSet& factory);
 
 // Compares two sets away from any device, row by row as a device comparison does: the
 // first set's value in FileText, the second's in DeviceText, each shown as the loaded

@@ -163,7 +163,9 @@ bool TCompareDialog::Visible(size_t row) const {
     const TCompareRow& r = runner_.Rows[row];
     if (r.Service && !serviceMode_) return false;
     if (!r.Setting && !chReadOnly->isChecked()) return false;
-    return !(chOnlyDiffs->isChecked() && r.State == TCompareState::Same);
+    // A row with nothing to compare with (no factory value) is no difference either.
+    return !(chOnlyDiffs->isChecked() &&
+             (r.State == TCompareState::Same || r.State == TCompareState::NoFactoryValue));
 }
 
 void TCompareDialog::ApplyFilter() {
@@ -175,7 +177,8 @@ void TCompareDialog::ApplyFilter() {
         Table->setRowHidden(r, !visible);
         shown += visible ? 1 : 0;
         if (row.Service && !serviceMode_) continue;
-        const int differs = row.State == TCompareState::Same ? 0 : 1;
+        const int differs =
+            row.State == TCompareState::Same || row.State == TCompareState::NoFactoryValue ? 0 : 1;
         (row.Setting ? listed : readOnly) += 1;
         (row.Setting ? differing : readOnlyDiffering) += differs;
     }

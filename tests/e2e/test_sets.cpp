@@ -2,6 +2,7 @@
 // from the device (diff, set), factory values and partial sets.
 #include <gtest/gtest.h>
 
+#include "paramset/param_set.h"
 #include "sim_process.h"
 
 using namespace tunavox::test;
@@ -116,4 +117,15 @@ TEST(Sets, SetsAwayFromTheDevice) {
     const CommandResult after = Cli("read" + common + "0x302 0x303");
     EXPECT_EQ(after.out, "0x302;Заданная частота [Гц];40.00;\n0x303;Время разгона [с];7.0;\n");
     EXPECT_EQ(Cli("backup" + common + "--output " + part + " 0x301").status, 2); // write-only
+
+    // A description without any factory value says so instead of listing every row.
+    const std::string bare = WriteSignedDescription(
+        dir, "NastrBare.xml",
+        Description("    <REG addr=\"1\" type=\"UWord\" io=\"RW\"><name>a</name></REG>\r\n"));
+    tunavox::TParamSet empty;
+    WriteBytes(dir.File("empty.params"), tunavox::FormatParamSet(empty));
+    const CommandResult none =
+        Cli("diff --desc " + bare + " --defaults " + dir.File("empty.params"));
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.out, "tunavox-cli: В описании нет заводских значений (defValue)\n");
 }

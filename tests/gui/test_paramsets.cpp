@@ -274,6 +274,11 @@ private slots:
         QTest::keyClick(edit, Qt::Key_Return);
         QTRY_VERIFY(s->Modified());
         QVERIFY(s->windowTitle().endsWith(QStringLiteral("(изменён)")));
+        if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS"); !out.isEmpty()) {
+            s->Table->setCurrentIndex(m->index(foreign, 1));
+            QTest::qWait(200);
+            QVERIFY(s->grab().save(out + QStringLiteral("/set-window.png")));
+        }
         QVERIFY(s->bSave->isEnabled());
         QTest::mouseClick(s->bSave, Qt::LeftButton);
         QVERIFY(!s->Modified());
@@ -380,6 +385,12 @@ private slots:
         QCOMPARE(d->Table->horizontalHeaderItem(3)->text(), QStringLiteral("Заводское значение"));
         QCOMPARE(d->Summary->text(), QStringLiteral("Различий в настройках: 1 из 4"));
         QCOMPARE(d->TickedCount(), 1);
+        if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS"); !out.isEmpty()) {
+            d->chReadOnly->setChecked(true);
+            QTest::qWait(200);
+            QVERIFY(d->grab().save(out + QStringLiteral("/factory-compare.png")));
+            d->chReadOnly->setChecked(false);
+        }
         d->close();
 
         // "Вернуть заводское значение": asked, written, read back and journalled.

@@ -71,9 +71,10 @@ int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner
         return kUsageError;
     }
     if (const int status = s.Start(o)) return status;
-    if (o.Defaults)
+    if (o.Defaults) {
         set = FactorySet(s.Regs, s.Desc.Name, s.Desc.FileName, s.Desc.Sign);
-    else
+        if (!HasFactoryValues(set)) return Fail(kNoFactoryValues);
+    } else
         for (const std::string& w :
              CompareWarnings(set, s.Desc.Name, s.Desc.Sign, static_cast<uint32_t>(s.DeviceId())))
             std::fprintf(stderr, "Внимание: %s\n", w.c_str());

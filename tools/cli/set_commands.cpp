@@ -45,6 +45,7 @@ int Diff(const std::vector<std::string>& args) {
     if (!ReadSet(o.Rest[0], first)) return kUsageError;
     if (o.Defaults) {
         second = FactorySet(regs, desc.Name, desc.FileName, desc.Sign);
+        if (!HasFactoryValues(second)) return Fail(kNoFactoryValues);
         for (const std::string& w : CompareWarnings(first, desc.Name, desc.Sign, first.DeviceId))
             std::fprintf(stderr, "Внимание: %s\n", w.c_str());
     } else {
