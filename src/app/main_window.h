@@ -170,8 +170,8 @@ public:
     QAction* miCompareParams;
     QAction* miCompareFactory; // "Сравнить с заводскими значениями"
     QAction* miCompareSets;    // "Сравнить два набора…"
-    // Two set files side by side; "Записать в файл" copies the second's values of the
-    // ticked rows into the first.
+    // Two set files side by side (an empty second: the factory values); "Записать в
+    // файл" copies the second's values of the ticked rows into the first.
     void CompareTwoSets(const QString& first, const QString& second);
     QAction* chOnlyFactoryDiffs; // "Только отличающиеся от заводских"
     // Puts the row's factory value back through the guarded write with its read-back.

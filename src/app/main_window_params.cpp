@@ -206,6 +206,8 @@ void TfMain::OpenSetFile(const QString& path) {
         checkedEntry_ >= 0 ? catalogue_[static_cast<size_t>(checkedEntry_)].Path : std::string();
     auto* window = new TSetWindow(set, path, *regs_, errorTexts_.get(), desc_, descPath, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    connect(window, &TSetWindow::FactoryCompareRequested, this,
+            [this, window] { CompareTwoSets(window->Path(), QString()); });
     setWindow_ = window;
     window->show();
 }
@@ -214,8 +216,16 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
     auto a = std::make_shared<TParamSet>();
     auto b = std::make_shared<TParamSet>();
     std::string error;
+    // Without a second file: the description's factory values.
+    if (second.isEmpty()) {
+        *b = FactorySet(*regs_, desc_.Name, desc_.FileName, desc_.Sign);
+        if (!HasFactoryValues(*b)) {
+            ShowWarning(this, QString::fromUtf8(kNoFactoryValues));
+            return;
+        }
+    }
     if (!ReadParamSetFile(first.toStdString(), *a, error) ||
-        !ReadParamSetFile(second.toStdString(), *b, error)) {
+        (!second.isEmpty() && !ReadParamSetFile(second.toStdString(), *b, error))) {
         ShowWarning(this, QString::fromStdString(error));
         return;
     }
@@ -238,10 +248,14 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
     };
     classify(runner);
     QStringList warnings;
-    for (const std::string& w : SetHeaderWarnings(*a, *b))
+    for (const std::string& w : b->Factory
+                                    ? CompareWarnings(*a, desc_.Name, desc_.Sign, a->DeviceId)
+                                    : SetHeaderWarnings(*a, *b))
         warnings << QString::fromStdString(w);
     auto* dialog = new TCompareDialog(runner, *a, first, warnings, this);
-    dialog->SetFileTarget(QFileInfo(first).fileName(), QFileInfo(second).fileName());
+    dialog->SetFileTarget(QFileInfo(first).fileName(), b->Factory
+                                                           ? QStringLiteral("Заводское значение")
+                                                           : QFileInfo(second).fileName());
     dialog->SetServiceMode(ServiceMode);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     compareDialog_ = dialog;

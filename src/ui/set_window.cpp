@@ -112,14 +112,17 @@ TSetWindow::TSetWindow(const TParamSet& set, const QString& path, const TRegList
     bSave->setObjectName(QStringLiteral("bSave"));
     bSaveAs = new QPushButton(QStringLiteral("Сохранить как…"), this);
     bSaveAs->setObjectName(QStringLiteral("bSaveAs"));
+    bFactory = new QPushButton(QStringLiteral("Сравнить с заводскими значениями"), this);
+    bFactory->setObjectName(QStringLiteral("bFactory"));
     auto* bClose = new QPushButton(QStringLiteral("Закрыть"), this);
-    for (QPushButton* b : {bSave, bSaveAs, bClose}) {
+    for (QPushButton* b : {bFactory, bSave, bSaveAs, bClose}) {
         b->setAutoDefault(false); // Enter belongs to the editor
         buttons->addWidget(b);
     }
     layout->addLayout(buttons);
     connect(bSave, &QPushButton::clicked, this, [this] { SaveTo(path_); });
     connect(bSaveAs, &QPushButton::clicked, this, [this] { SaveAsClick(); });
+    connect(bFactory, &QPushButton::clicked, this, [this] { emit FactoryCompareRequested(); });
     connect(bClose, &QPushButton::clicked, this, &QDialog::close);
     UpdateTitle();
 }
@@ -139,6 +142,8 @@ void TSetWindow::UpdateTitle() {
                                  ? QString()
                                  : QStringLiteral(", изменён: %1").arg(Q(set_.Edited))));
     bSave->setEnabled(Modified());
+    // The comparison reads the file: only what is saved.
+    bFactory->setEnabled(!Modified());
 }
 
 TParamSet TSetWindow::CurrentSet() const {

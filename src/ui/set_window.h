@@ -39,7 +39,12 @@ public:
     QLabel* Notice; // where the set and the loaded description part ways
     QPushButton* bSave;
     QPushButton* bSaveAs;
+    QPushButton* bFactory; // "Сравнить с заводскими значениями": the file as saved
 
+signals:
+    void FactoryCompareRequested();
+
+public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 

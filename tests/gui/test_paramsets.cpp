@@ -288,6 +288,15 @@ private slots:
         for (const TParamEntry& e : back.Entries)
             if (e.Addr == 0x21) QCOMPARE(e.Value, TValue(int16_t{80}));
         QVERIFY(ReadBytes(path.toStdString()).find(foreignLine) != std::string::npos);
+        // The saved set against the factory values: 0x21 now differs, and the two rows
+        // the description does not know count as settings that differ.
+        QVERIFY(s->bFactory->isEnabled());
+        QTest::mouseClick(s->bFactory, Qt::LeftButton);
+        TCompareDialog* f = b.w->CompareDialog();
+        QVERIFY(f && f->isVisible());
+        QCOMPARE(f->Table->horizontalHeaderItem(4)->text(), QStringLiteral("Заводское значение"));
+        QCOMPARE(f->Summary->text(), QStringLiteral("Различий в настройках: 3 из 5"));
+        f->close();
 
         // Closing with changes asks: "Отмена" keeps the window, "Не сохранять" leaves the
         // file as it was.
