@@ -10,9 +10,11 @@
 #include "ui/about_box.h"
 #include "ui/message_box.h"
 #include "ui/translation.h"
+#include "util/console.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    tunavox::IgnoreFileSizeLimitSignal();
     QApplication::setWindowIcon(tunavox::ProgramIcon());
     tunavox::InstallQtRussian(app);
     tunavox::InitDialogCaption();

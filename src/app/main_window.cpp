@@ -28,11 +28,10 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     : QMainWindow(parent), options_(options) {
     BuildForm();
 
-    // 1. The status line: a label whose colours the status operations set.
+    // The status line: a label whose colours the status operations set.
     normalStatusColor_ = palette().color(QPalette::Button);
-    // 2.
     SpinIndex = 0;
-    // 3. The port list; kept as designed (empty) when it cannot be read.
+    // The port list; kept as designed (empty) when it cannot be read.
     PortLister = [this](QStringList& ports) {
         if (options_.Ports) {
             ports = *options_.Ports;
@@ -48,21 +47,21 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
         cbPort->clear();
         cbPort->addItems(ports);
     }
-    // 4.
+    // The last used port, or the one given on the command line.
     LoadSettings();
     if (!options_.ExtraPort.isEmpty()) {
         if (cbPort->findText(options_.ExtraPort) < 0) cbPort->addItem(options_.ExtraPort);
         cbPort->setCurrentIndex(cbPort->findText(options_.ExtraPort));
     }
-    // 5.-9.
+    // The channel with its port, the register list and the device error texts.
     canal_ = std::make_unique<TCanal>();
     regs_ = std::make_unique<TRegList>();
     errorTexts_ = std::make_unique<TNameValueList>();
     vstList->Model()->SetSource(nullptr, nullptr);
-    // 10.
+    // The description files beside the program, as the "Устройство" menu.
     BuildCatalogue();
     miDevList->menuAction()->setVisible(catalogue_.size() > 1);
-    // 11. Hand-overs from the worker run from this window's event loop.
+    // Hand-overs from the worker run from this window's event loop.
     handOver_.OnPosted = [this] {
         QMetaObject::invokeMethod(
             this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
@@ -80,7 +79,7 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     });
     ShowStats();
     StatsTimer->start();
-    // 12.
+    // One description chosen and loaded.
     if (!catalogue_.empty()) ChooseAtStart();
 }
 

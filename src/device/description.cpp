@@ -74,7 +74,8 @@ std::string LoadDescription(const std::string& path, TRegList& regs, TNameValueL
     std::string error = VerifyDescription(path, doc, &out.Sign);
     if (!error.empty()) return error;
     const XmlElement root = doc.Root();
-    out.FileName = path.substr(path.find_last_of('/') + 1);
+    // The name alone, whichever separator the path uses (Windows paths may have both).
+    out.FileName = path.substr(path.find_last_of("/\\") + 1);
 
     out.Name = root.AttrText("name");
     out.Caption = out.Name.empty() ? "Неизвестное устройство" : "Настройка " + out.Name;

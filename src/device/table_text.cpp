@@ -27,10 +27,26 @@ std::string ValueText(const TReg& reg, const TNameValueList* errorTexts) {
 }
 
 std::string DelimitedField(const std::string& text, char separator) {
-    if (text.find(separator) == std::string::npos && text.find('"') == std::string::npos)
-        return text;
+    // Control characters other than line breaks and tabs are shown, never written raw:
+    // a NUL would end the line for many readers and hide what follows.
+    std::string shown;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && c != '\r' && c != '\n' && c != '\t') || b == 0x7F) {
+            static const char* const kHex = "0123456789ABCDEF";
+            shown += "\\x";
+            shown += kHex[b >> 4];
+            shown += kHex[b & 0xF];
+        } else {
+            shown += c;
+        }
+    }
+    // As RFC 4180: a field with the separator, a quote or a line break is quoted, so a
+    // text over two lines stays one field of one record.
+    if (shown.find_first_of(std::string(1, separator) + "\"\r\n") == std::string::npos)
+        return shown;
     std::string out = "\"";
-    for (char c : text) {
+    for (char c : shown) {
         if (c == '"') out += '"';
         out += c;
     }

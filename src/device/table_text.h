@@ -20,7 +20,8 @@ std::string ValueText(const TReg& reg, const TNameValueList* errorTexts);
 bool ShowsDeviceError(const TReg& reg);
 
 // A field of delimited text: quoted, inner quotes doubled, when it holds the
-// separator or a double quote.
+// separator, a double quote, CR or LF (RFC 4180); other control characters are shown as
+// \xHH.
 std::string DelimitedField(const std::string& text, char separator = ';');
 
 } // namespace tunavox

@@ -55,6 +55,7 @@ bool TPollRecorder::Start(const std::string& path, std::string& error) {
     Stop();
     tornRemoved_ = false;
     lines_ = 0;
+    written_ = -1;
     int code = 0;
     if (!file_.OpenAppend(path, true, code)) {
         error = SystemErrorText(code);
@@ -154,6 +155,12 @@ bool TPollRecorder::WriteAll(const std::string& bytes, std::string& error) {
     int code = 0;
     int64_t before = -1;
     if (!file_.Size(before, code)) before = -1;
+    // Emptied or cut short meanwhile (truncate, an editor): writing on would leave
+    // lines without a header, which no later recording may append to.
+    if (written_ >= 0 && before >= 0 && before < written_) {
+        error = "файл записи усечён";
+        return false;
+    }
     size_t done = 0;
     while (done < bytes.size()) {
         const long long n = file_.Append(bytes.data() + done, bytes.size() - done, code);
@@ -175,6 +182,7 @@ bool TPollRecorder::WriteAll(const std::string& bytes, std::string& error) {
         error = "файл записи удалён";
         return false;
     }
+    if (before >= 0) written_ = before + static_cast<int64_t>(bytes.size());
     return true;
 }
 

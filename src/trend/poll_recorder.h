@@ -87,6 +87,9 @@ private:
     TOsFile file_; // opened by Start, written by the thread, closed by Stop
     std::thread thread_;
     bool tornRemoved_ = false; // set in Start only
+    // The file's size after our last write (-1: unknown); a smaller file was cut
+    // under us. Written by Start and then by the thread only.
+    int64_t written_ = -1;
     std::atomic<uint64_t> lines_{0};
 };
 

@@ -50,10 +50,17 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 }
 
 void PrepareConsole() {
+    IgnoreFileSizeLimitSignal();
 #ifdef _WIN32
     SetConsoleOutputCP(CP_UTF8);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+#endif
+}
+
+void IgnoreFileSizeLimitSignal() {
+#ifndef _WIN32
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

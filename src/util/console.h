@@ -16,5 +16,8 @@ void PrepareConsole();
 // console's closing on Windows; on SIGINT and SIGTERM on POSIX (from the handler:
 // onStop must only set a flag).
 void CatchStopRequests(void (*onStop)());
+// A file-size limit (ulimit -f) makes a write fail with "файл слишком велик" instead of
+// ending the program with SIGXFSZ and a torn line. Nothing to do on Windows.
+void IgnoreFileSizeLimitSignal();
 
 } // namespace tunavox

@@ -47,8 +47,16 @@ std::string SystemErrorText(int code) {
         return "файловая система только для чтения";
     case ERROR_DIRECTORY:
         return "это папка";
+    // A port whose adapter went away: the words Linux gives for the same event.
     case ERROR_IO_DEVICE:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:
+    case ERROR_BAD_COMMAND:
         return "ошибка ввода-вывода";
+    case ERROR_DEVICE_REMOVED:
+        return "нет такого устройства";
+    case ERROR_OPERATION_ABORTED:
+        return "операция прервана";
     case ERROR_BUSY:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:

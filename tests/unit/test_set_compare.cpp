@@ -50,6 +50,19 @@ TEST(Plural, RussianNumberAgreement) {
     EXPECT_EQ(CountText(11, "строка", "строки", "строк"), "11 строк");
 }
 
+TEST(SetCompare, TheDescriptionFileIsNamedWithoutItsFolder) {
+    // A Windows path may use either separator; the set names the file alone.
+    TempDir dir;
+    const std::string path = WriteSignedDescription(
+        dir, "sub\\NastrX.xml",
+        Description("    <REG addr=\"1\" type=\"UWord\" io=\"RW\"><name>a</name></REG>\r\n"));
+    TRegList regs;
+    TNameValueList errors;
+    TDescription desc;
+    ASSERT_EQ(LoadDescription(path, regs, errors, desc, "./"), "");
+    EXPECT_EQ(desc.FileName, "NastrX.xml");
+}
+
 TEST(SetCompare, FactoryValuesOfTheDescription) {
     Loaded d;
     const TParamSet f = FactorySet(d.Regs, d.Desc.Name, d.Desc.FileName, d.Desc.Sign);

@@ -54,4 +54,9 @@ TEST(TableText, DelimitedFields) {
     EXPECT_EQ(DelimitedField("a;b"), "\"a;b\"");
     EXPECT_EQ(DelimitedField("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(DelimitedField("a,b", ','), "\"a,b\"");
+    // A device string over two lines stays one field; control characters are shown.
+    EXPECT_EQ(DelimitedField("A\r\nB"), "\"A\r\nB\"");
+    EXPECT_EQ(DelimitedField("A\nB"), "\"A\nB\"");
+    EXPECT_EQ(DelimitedField(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(DelimitedField("\x01\t\x7F"), "\\x01\t\\x7F");
 }

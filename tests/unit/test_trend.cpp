@@ -192,6 +192,19 @@ TEST(PollRecorder, AWriteFailureStopsTheRecordingAndSaysWhy) {
     const std::string text = ReadBytes(dir.File("rec.csv"));
     EXPECT_LE(text.size(), 1024u);
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+
+    // Emptied under the recording (truncate -s0): it stops instead of writing lines
+    // without a header.
+    ASSERT_TRUE(r.Start(dir.File("cut.csv"), error)) << error;
+    r.Record({"2026-12-08 10:00:00.000", "0x10", "Температура", "1", ""});
+    r.Flush();
+    ASSERT_EQ(truncate(dir.File("cut.csv").c_str(), 0), 0);
+    r.Record({"2026-12-08 10:00:01.000", "0x10", "Температура", "2", ""});
+    r.Flush();
+    EXPECT_FALSE(r.Recording());
+    EXPECT_EQ(r.Failure(), "файл записи усечён");
+    r.Stop();
+    EXPECT_EQ(ReadBytes(dir.File("cut.csv")), "");
 }
 
 TEST(ExchangeStats, CountsRateAndFailures) {
