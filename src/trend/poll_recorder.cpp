@@ -14,8 +14,10 @@ namespace tunavox {
 TPollSample PollSampleOf(const TReg& reg, int64_t timeMs, const TValue& value,
                          const std::string& error, const TNameValueList* errorTexts) {
     TPollSample s;
-    s.Time = LocalTimeText(std::chrono::system_clock::time_point(std::chrono::milliseconds(timeMs)),
-                           true);
+    // With the offset from UTC: when summer time ends the clock goes back an hour, and
+    // the offset keeps the times in order.
+    s.Time =
+        LocalTimeWithOffset(std::chrono::system_clock::time_point(std::chrono::milliseconds(timeMs)));
     s.Code = CodeText(reg);
     s.Name = NameText(reg);
     if (error.empty())

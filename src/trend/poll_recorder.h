@@ -17,7 +17,7 @@ namespace tunavox {
 // One completed poll read as a recording line: local time with milliseconds, code,
 // name with units, value and error as the table and the status line show them.
 struct TPollSample {
-    std::string Time; // "YYYY-MM-DD hh:mm:ss.zzz"
+    std::string Time; // "YYYY-MM-DD hh:mm:ss.zzz +hh:mm" (recordings before had no offset)
     std::string Code;
     std::string Name;
     std::string Value;

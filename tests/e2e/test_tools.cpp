@@ -335,7 +335,8 @@ TEST(Tools, PollRecordingSurvivesAKill) {
         } else if (line.size() > 0) {
             EXPECT_EQ(std::count(line.begin(), line.end(), ';'), 4) << line;
             EXPECT_EQ(line.substr(0, 2), "20") << line;
-            EXPECT_EQ(line[23], ';') << line;
+            EXPECT_EQ(line[23], ' ') << line; // then the offset from UTC
+            EXPECT_EQ(line[30], ';') << line;
         }
         start = end + 2;
     }

@@ -108,7 +108,9 @@ TEST(PollRecorder, TheSampleOfARead) {
     EXPECT_EQ(ok.Name, "Режим [ед.]");
     EXPECT_EQ(ok.Value, FloatText(1, TValue(65.25)));
     EXPECT_EQ(ok.Error, "");
-    EXPECT_EQ(ok.Time.size(), 23u);
+    // Local time with milliseconds and the offset from UTC.
+    EXPECT_EQ(ok.Time.size(), 30u);
+    EXPECT_TRUE(ok.Time[24] == '+' || ok.Time[24] == '-') << ok.Time;
     const TPollSample refused = PollSampleOf(*reg, 0, TValue(1.0), std::string(1, '\x04'), nullptr);
     EXPECT_EQ(refused.Value, DeviceErrorText(4));
     EXPECT_EQ(refused.Error, DeviceErrorText(4));

@@ -35,20 +35,25 @@ start_sims() {
 
 # Times (hh:mm:ss or dates) and the set file's header lines that name time and place.
 normalise() {
-  sed -E -e 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{3})?/TIME/g' \
+  sed -E -e 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{3})?( [+-][0-9]{2}:[0-9]{2})?/TIME/g' \
     -e 's#(Z:)?[^ ;"]*/e2e-files/#FILES/#g' -e 's#[A-Z]:\\[^ ;"]*\\e2e-files\\#FILES/#g' \
     -e 's#(description|описание)\t[^\t]*#\1\tDESC#' "$1"
 }
 
-# run NAME ARGS...: the same command on both systems; ARGS may use @PORT@ and @FILES@.
+# The description as a Windows user names it: drive letter and backslashes.
+wdesc="Z:$(printf '%s' "$devices/NastrChP7.xml" | tr '/' '\\')"
+
+# run NAME ARGS...: the same command on both systems; ARGS may use @PORT@, @FILES@, @DESC@
+# and @WDESC@ (the description with a Windows path on Windows).
 run() {
   local name=$1
   shift
   local largs=() wargs=() a
   for a in "$@"; do
     a=${a//@DESC@/$devices/NastrChP7.xml}
-    largs+=("$(printf '%s' "$a" | sed -e "s#@PORT@#$work/linux-port#" -e "s#@FILES@#$work/linux/e2e-files#")")
-    wargs+=("$(printf '%s' "$a" | sed -e "s#@PORT@#COM5#" -e "s#@FILES@#$work/windows/e2e-files#")")
+    local la=${a//@WDESC@/$devices/NastrChP7.xml} wa=${a//@WDESC@/$wdesc}
+    largs+=("$(printf '%s' "$la" | sed -e "s#@PORT@#$work/linux-port#" -e "s#@FILES@#$work/linux/e2e-files#")")
+    wargs+=("$(printf '%s' "$wa" | sed -e "s#@PORT@#COM5#" -e "s#@FILES@#$work/windows/e2e-files#")")
   done
   "$linux/tunavox-cli" "${largs[@]}" >"$work/$name.linux.out" 2>"$work/$name.linux.err"
   local ls=$?
@@ -86,6 +91,10 @@ for version in 2 1; do
   run "read-v$version" read "${common[@]}"
   run "backup-v$version" backup "${common[@]}" --output "@FILES@/set-v$version.params"
   same_file "set-v$version.params"
+  # The set names the description file alone, however the path was written.
+  run "backup-winpath-v$version" backup --desc @WDESC@ --port @PORT@ --version "$version" \
+    --output "@FILES@/setw-v$version.params"
+  same_file "setw-v$version.params"
   run "write-v$version" write "${common[@]}" 0x302=45,5 0x303=7 0x305=Выбег
   run "compare-v$version" compare "${common[@]}" "@FILES@/set-v$version.params"
   run "restore-one-v$version" restore "${common[@]}" "@FILES@/set-v$version.params" 0x303
