@@ -269,15 +269,10 @@ void BM_SetWindowOpens10k(benchmark::State& state) {
     QTemporaryDir dir;
     const std::string path =
         QDir(dir.path()).filePath(QStringLiteral("NastrBig.xml")).toStdString();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    const std::string bytes = tunavox::bench::GeneratedDescription(10000);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    tunavox::SignDescriptionFile(path);
     tunavox::TRegList regs;
     tunavox::TNameValueList errors;
     tunavox::TDescription desc;
-    if (!tunavox::LoadDescription(path, regs, errors, desc, "./").empty()) {
+    if (!tunavox::bench::LoadGeneratedDescription(path, 10000, regs, errors, desc).empty()) {
         state.SkipWithError("the description did not load");
         return;
     }

@@ -1,7 +1,10 @@
 #pragma once
 // A large description for the benchmarks: groups of 50 registers of every type.
+#include <cstdio>
 #include <string>
 
+#include "device/description.h"
+#include "device/signature.h"
 #include "util/cp1251.h"
 
 namespace tunavox::bench {
@@ -26,6 +29,18 @@ inline std::string GeneratedDescription(int registers) {
     }
     xml += "  </REGISTERS>\r\n</DEVICE>\r\n";
     return Utf8ToCp1251(xml);
+}
+
+// Writes and signs the generated description at path and loads it; the loader's error.
+inline std::string LoadGeneratedDescription(const std::string& path, int registers, TRegList& regs,
+                                            TNameValueList& errors, TDescription& desc) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return "cannot write " + path;
+    const std::string bytes = GeneratedDescription(registers);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    SignDescriptionFile(path);
+    return LoadDescription(path, regs, errors, desc, "./");
 }
 
 } // namespace tunavox::bench

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -12,6 +11,7 @@
 
 #include "link/com_port.h"
 #include "sim/simulator.h"
+#include "ui/file_dialogs.h"
 #include "ui/value_editor.h"
 
 namespace tunavox {
@@ -242,14 +242,9 @@ void TfMain::BuildForm() {
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
     connect(miSaveParams, &QAction::triggered, this, [this] { miSaveParamsClick(); });
     connect(miOpenSet, &QAction::triggered, this, [this] {
-        QFileDialog dialog(this, QStringLiteral("Открыть набор параметров"));
-        dialog.setObjectName(QStringLiteral("OpenSetDialog"));
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-        dialog.setNameFilters(
-            {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            OpenSetFile(dialog.selectedFiles().first());
+        const QString path = ChooseParamSetFile(this, QStringLiteral("Открыть набор параметров"),
+                                                "OpenSetDialog", false);
+        if (!path.isEmpty()) OpenSetFile(path);
     });
     connect(miSaveSelected, &QAction::triggered, this, [this] { miSaveParamsClick(true); });
     connect(miCompareFactory, &QAction::triggered, this, [this] { CompareWithFactory(); });
@@ -257,14 +252,8 @@ void TfMain::BuildForm() {
         QStringList files;
         for (const QString& title : {QStringLiteral("Первый набор (в него записываются изменения)"),
                                      QStringLiteral("Второй набор")}) {
-            QFileDialog dialog(this, title);
-            dialog.setObjectName(QStringLiteral("OpenSetDialog"));
-            dialog.setFileMode(QFileDialog::ExistingFile);
-            dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-            dialog.setNameFilters(
-                {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
-            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-            files << dialog.selectedFiles().first();
+            files << ChooseParamSetFile(this, title, "OpenSetDialog", false);
+            if (files.last().isEmpty()) return;
         }
         CompareTwoSets(files[0], files[1]);
     });

@@ -1,5 +1,4 @@
 // The main window: parameter sets (save, compare, restore) on the worker.
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressDialog>
 #include <chrono>
@@ -8,6 +7,7 @@
 #include "device/value_codec.h"
 #include "paramset/set_compare.h"
 #include "ui/compare_dialog.h"
+#include "ui/file_dialogs.h"
 #include "ui/message_box.h"
 #include "util/plural.h"
 #include "util/time_text.h"
@@ -97,16 +97,9 @@ void TfMain::miSaveParamsClick(bool selectedOnly) {
                    QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
     for (QChar& c : name)
         if (QStringLiteral("\\/:*?\"<>| ").contains(c)) c = QLatin1Char('_');
-    QFileDialog dialog(this, QStringLiteral("Сохранить параметры"));
-    dialog.setObjectName(QStringLiteral("SaveParamsDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setNameFilters(
-        {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
-    dialog.setDefaultSuffix(QStringLiteral("params"));
-    dialog.selectFile(name + QStringLiteral(".params"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    SaveParameters(dialog.selectedFiles().first(), only);
+    const QString path = ChooseParamSetFile(this, QStringLiteral("Сохранить параметры"),
+                                            "SaveParamsDialog", true, name + ".params");
+    if (!path.isEmpty()) SaveParameters(path, only);
 }
 
 void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& only) {
@@ -173,15 +166,9 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
 
 void TfMain::miCompareParamsClick() {
     if (!ParamSetAllowed()) return;
-    QFileDialog dialog(this, QStringLiteral("Сравнить с файлом параметров"));
-    dialog.setObjectName(QStringLiteral("OpenParamsDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setNameFilters(
-        {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    CompareWithFile(dialog.selectedFiles().first());
+    const QString path = ChooseParamSetFile(this, QStringLiteral("Сравнить с файлом параметров"),
+                                            "OpenParamsDialog", false);
+    if (!path.isEmpty()) CompareWithFile(path);
 }
 
 void TfMain::CompareWithFile(const QString& path) {

@@ -1,7 +1,6 @@
 #include "ui/set_window.h"
 
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
@@ -10,6 +9,7 @@
 
 #include "device/table_text.h"
 #include "paramset/param_runner.h"
+#include "ui/file_dialogs.h"
 #include "ui/message_box.h"
 #include "ui/value_editor.h"
 #include "util/time_text.h"
@@ -192,16 +192,9 @@ bool TSetWindow::SaveTo(const QString& path) {
 }
 
 void TSetWindow::SaveAsClick() {
-    QFileDialog dialog(this, QStringLiteral("Сохранить набор параметров как"));
-    dialog.setObjectName(QStringLiteral("SaveSetAsDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setNameFilters(
-        {QStringLiteral("Файлы параметров (*.params)"), QStringLiteral("Все файлы (*.*)")});
-    dialog.setDefaultSuffix(QStringLiteral("params"));
-    dialog.selectFile(path_);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        SaveTo(dialog.selectedFiles().first());
+    const QString path = ChooseParamSetFile(this, QStringLiteral("Сохранить набор параметров как"),
+                                            "SaveSetAsDialog", true, path_);
+    if (!path.isEmpty()) SaveTo(path);
 }
 
 void TSetWindow::closeEvent(QCloseEvent* event) {
