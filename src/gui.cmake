@@ -54,6 +54,7 @@ add_library(tunavox_gui STATIC
   app/main_window_params.cpp
   app/main_window_trend.cpp
   app/main_window_link.cpp
+  app/main_window_polling.cpp
   ui/journal_window.cpp ui/journal_window.h
   ui/set_window.cpp ui/set_window.h
   ui/file_dialogs.cpp ui/file_dialogs.h

@@ -15,14 +15,6 @@
 #include "ui/value_editor.h"
 
 namespace tunavox {
-namespace {
-
-template <typename T> T* Named(T* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-} // namespace
 
 TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     : QMainWindow(parent), options_(options) {
@@ -86,6 +78,8 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
 TfMain::~TfMain() {
     // No more previews: the children go away below.
     qApp->removeEventFilter(this);
+    // A wide recording's last pass, as far as it got, goes to the file.
+    if (wide_) StopRecording();
     // The worker first, serving its hand-overs meanwhile: a running action finishes
     // with its handler; queued ones are freed unrun. The port is closed before, so an
     // exchange waiting on a silent line ends at once with the port's error.
@@ -202,6 +196,7 @@ void TfMain::BuildForm() {
     lProgress->setFont(fixed);
     lProgress->setFixedWidth(16);
     bottomRow->addWidget(lProgress);
+    BuildPollingControls(bottom, bottomRow, service);
     bottomRow->addStretch();
     bWriteAll = Named(new QPushButton(QStringLiteral("Записать все"), bottom), "bWriteAll");
     bWriteAll->hide();

@@ -26,6 +26,7 @@
 #include "paramset/param_runner.h"
 #include "trend/exchange_stats.h"
 #include "trend/poll_backoff.h"
+#include "trend/poll_pace.h"
 #include "trend/poll_recorder.h"
 #include "ui/chart_window.h"
 #include "ui/compare_dialog.h"
@@ -35,6 +36,8 @@
 #include "widgets/register_view.h"
 
 class QProgressDialog;
+class QSpinBox;
+class QHBoxLayout;
 
 namespace tunavox {
 
@@ -49,6 +52,12 @@ struct TMainOptions {
     std::optional<QStringList> Ports; // the system's port list, when given (tests)
     QString JournalDir; // --journal: the journal of writes' folder instead of the default
 };
+
+// The object with its name set (tests and accessibility find controls by it).
+template <typename T> T* Named(T* object, const char* name) {
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+}
 
 // The main window: port controls, the register table, polling, status line.
 class TfMain : public QMainWindow {
@@ -79,11 +88,13 @@ public:
     QAction* miVer1;
     QAction* miVer2;
     QAction* chUseLogs;
-    QAction* chRecordPoll; // "Записывать опрос в файл…"
-    QAction* miChart;      // "График опрашиваемых параметров"
-    QLabel* lStats;        // exchange statistics at the right of the status bar
-    QLabel* lRecord;       // the poll recording: its file and lines, or why it stopped
-    QTimer* PollDelay;     // the pause before the next poll read while reads keep failing
+    QAction* chRecordPoll;  // "Записывать опрос в файл…"
+    QAction* miChart;       // "График опрашиваемых параметров"
+    QLabel* lStats;         // exchange statistics at the right of the status bar
+    QLabel* lRecord;        // the poll recording: its file and lines, or why it stopped
+    QSpinBox* sePollPeriod; // "Период опроса": 0 = as fast as the line allows
+    QAction* chWideRecord;  // a new recording gets a line per pass, a column per row
+    QTimer* PollDelay;      // the pause before the next poll read while reads keep failing
     QTimer* StatsTimer;
     QAction* miExportHtml;
     QAction* miExportRtf;
@@ -197,6 +208,9 @@ public:
     // False with the reason in why (or, without why, in the status line).
     bool StartRecording(const QString& path, QString* why = nullptr);
     void StopRecording();
+    // The poll period, ms (0: as fast as the line allows; 1..99 taken as 100).
+    void SetPollPeriod(int ms);
+    int PollPeriod() const { return pollPace_.Period(); }
     // The recording's indicator in the status bar (also refreshed twice a second).
     void ShowRecording();
     const TPollRecorder& Recorder() const { return recorder_; }
@@ -272,6 +286,9 @@ private:
     void JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
                       const std::string& outcome);
     void BuildLinkControls(QMenu* service);
+    void BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* service);
+    // The wide recording's columns: the ticked rows that polling reads; null for none.
+    std::unique_ptr<TWideRecording> WideRecordingColumns() const;
 
     TMainOptions options_;
     std::unique_ptr<TCanal> canal_;
@@ -282,8 +299,11 @@ private:
     TExchangeStats stats_;
     TPollRecorder recorder_;
     QString recordPath_;
-    QString recordStopped_; // why the recording stopped, shown until the user acts
+    std::unique_ptr<TWideRecording> wide_; // the wide recording's pass in progress
+    QString recordStopped_;                // why the recording stopped, shown until the user acts
     TPollBackoff pollBackoff_;
+    TPollPace pollPace_;
+    bool waitingForPass_ = false; // PollDelay holds the next pass back for its period
     TSampleStore samples_;
     QPointer<TChartWindow> chart_;
     std::unique_ptr<TTh> worker_;

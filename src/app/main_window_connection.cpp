@@ -153,11 +153,26 @@ void TfMain::chPollClick() {
     TRegisterModel* m = vstList->Model();
     if (chPoll->isChecked()) {
         vstList->SetDarkTicks(true);
-        PollNode = m->NextCheckedRow(PollNode);
-        if (PollNode < 0) {
+        const int next = m->NextCheckedRow(PollNode);
+        if (next < 0) {
+            PollNode = -1;
             chPoll->setChecked(false); // runs the unchecked branch through its handler
             return;
         }
+        // A new pass over the ticked rows waits for its period; the line is idle meanwhile.
+        if (PollNode < 0 || next <= PollNode) {
+            const int64_t wait =
+                pollPace_.BeforePass(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now().time_since_epoch())
+                                         .count());
+            if (wait > 0) {
+                waitingForPass_ = true;
+                PollDelay->start(static_cast<int>(wait));
+                return;
+            }
+        }
+        waitingForPass_ = false;
+        PollNode = next;
         static const char kSpinner[] = "|/-\\";
         lProgress->setText(QString(QLatin1Char(kSpinner[SpinIndex % 4])));
         ++SpinIndex;
@@ -168,6 +183,8 @@ void TfMain::chPollClick() {
     } else {
         PollNode = -1;
         pollBackoff_.Reset();
+        pollPace_.Reset();
+        waitingForPass_ = false;
         vstList->SetDarkTicks(false);
         lProgress->clear();
     }

@@ -18,11 +18,6 @@ int64_t NowMs() {
         .count();
 }
 
-template <typename T> T* Named(T* object, const char* name) {
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
-}
-
 } // namespace
 
 void TfMain::BuildLinkControls(QMenu* service) {

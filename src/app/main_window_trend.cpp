@@ -59,13 +59,28 @@ bool TfMain::StartRecording(const QString& path, QString* why) {
                 const QSignalBlocker quiet(chRecordPoll);
                 chRecordPoll->setChecked(false);
                 recorder_.Stop();
+                wide_.reset();
                 recordStopped_ = QStringLiteral("Запись опроса остановлена: ") + text;
                 ShowError(recordStopped_);
                 ShowRecording();
             },
             Qt::QueuedConnection);
     };
-    if (!recorder_.Start(path.toStdString(), error)) {
+    std::unique_ptr<TWideRecording> wide;
+    if (chWideRecord->isChecked()) {
+        wide = WideRecordingColumns();
+        if (!wide) {
+            const QString text =
+                QStringLiteral("Не удалось начать запись опроса в файл %1: %2")
+                    .arg(path, QStringLiteral("отметьте параметры — по столбцу на каждый"));
+            if (why)
+                *why = text;
+            else
+                ShowError(text);
+            return false;
+        }
+    }
+    if (!recorder_.Start(path.toStdString(), error, wide ? wide->Header() : std::string())) {
         const QString text = QStringLiteral("Не удалось начать запись опроса в файл %1: %2")
                                  .arg(path, QString::fromStdString(error));
         if (why)
@@ -75,6 +90,7 @@ bool TfMain::StartRecording(const QString& path, QString* why) {
         return false;
     }
     recordPath_ = path;
+    wide_ = std::move(wide);
     recordStopped_.clear();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(true);
@@ -86,6 +102,12 @@ bool TfMain::StartRecording(const QString& path, QString* why) {
 }
 
 void TfMain::StopRecording() {
+    // The pass begun is written as far as it got.
+    if (wide_ && recorder_.Recording()) {
+        const std::string rest = wide_->Finish();
+        if (!rest.empty()) recorder_.RecordText(rest);
+    }
+    wide_.reset();
     recorder_.Stop();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(false);
@@ -157,8 +179,14 @@ void TfMain::AddSample(const TAction& action, int64_t timeMs) {
 void TfMain::RecordSample(const TAction& action, int64_t timeMs) {
     // Reads only: a WOR row's poll writes it.
     if (action.Reg->Io == ioWOR) return;
-    recorder_.Record(PollSampleOf(*action.Reg, timeMs, action.Reg->GetValue(), action.Error(),
-                                  errorTexts_.get()));
+    const TPollSample sample = PollSampleOf(*action.Reg, timeMs, action.Reg->GetValue(),
+                                            action.Error(), errorTexts_.get());
+    if (!wide_) {
+        recorder_.Record(sample);
+        return;
+    }
+    const std::string line = wide_->Add(action.Node, sample);
+    if (!line.empty()) recorder_.RecordText(line);
 }
 
 } // namespace tunavox

@@ -1,5 +1,6 @@
 #include "trend/poll_recorder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -16,8 +17,8 @@ TPollSample PollSampleOf(const TReg& reg, int64_t timeMs, const TValue& value,
     TPollSample s;
     // With the offset from UTC: when summer time ends the clock goes back an hour, and
     // the offset keeps the times in order.
-    s.Time =
-        LocalTimeWithOffset(std::chrono::system_clock::time_point(std::chrono::milliseconds(timeMs)));
+    s.Time = LocalTimeWithOffset(
+        std::chrono::system_clock::time_point(std::chrono::milliseconds(timeMs)));
     s.Code = CodeText(reg);
     s.Name = NameText(reg);
     if (error.empty())
@@ -38,6 +39,45 @@ std::string RecordingHeader() {
     return RecordingLine({"Время", "Код", "Параметр", "Значение", "Ошибка"});
 }
 
+std::string EncodedLine(const std::string& utf8) {
+    return Utf8ToCp1251(utf8 + "\r\n");
+}
+
+TWideRecording::TWideRecording(std::vector<TColumn> columns)
+    : columns_(std::move(columns)), cells_(columns_.size()) {}
+
+std::string TWideRecording::Header() const {
+    std::string line = "Время";
+    for (const TColumn& c : columns_)
+        line += ";" + DelimitedField(c.Title);
+    return line;
+}
+
+std::string TWideRecording::Add(int node, const TPollSample& sample) {
+    size_t i = 0;
+    while (i < columns_.size() && columns_[i].Node != node)
+        ++i;
+    if (i == columns_.size()) return {};
+    // A row read again begins the next pass.
+    std::string done = cells_[i] ? Finish() : std::string();
+    if (filled_ == 0) time_ = sample.Time;
+    cells_[i] = sample.Error.empty() ? sample.Value : std::string();
+    ++filled_;
+    if (filled_ == columns_.size()) done += Finish();
+    return done;
+}
+
+std::string TWideRecording::Finish() {
+    if (filled_ == 0) return {};
+    std::string line = DelimitedField(time_);
+    for (std::optional<std::string>& cell : cells_) {
+        line += ";" + DelimitedField(cell.value_or(std::string()));
+        cell.reset();
+    }
+    filled_ = 0;
+    return line;
+}
+
 TPollRecorder::~TPollRecorder() {
     Stop();
 }
@@ -53,7 +93,8 @@ struct FileLock {
 
 } // namespace
 
-bool TPollRecorder::Start(const std::string& path, std::string& error) {
+bool TPollRecorder::Start(const std::string& path, std::string& error,
+                          const std::string& wideHeader) {
     Stop();
     tornRemoved_ = false;
     lines_ = 0;
@@ -74,17 +115,28 @@ bool TPollRecorder::Start(const std::string& path, std::string& error) {
         const FileLock lock(file_);
         int64_t size = 0;
         if (!file_.Size(size, code)) return refuse(SystemErrorText(code));
-        const std::string header = RecordingHeader();
-        std::string first(header.size(), '\0');
-        const long long got = size > 0 ? file_.ReadAt(first.data(), first.size(), 0, code) : 0;
-        if (got < 0) return refuse(SystemErrorText(code));
-        first.resize(static_cast<size_t>(got));
+        const std::string header = wideHeader.empty() ? RecordingHeader() : EncodedLine(wideHeader);
+        // The header's length, and enough beyond it to tell a recording of another kind.
+        std::string probe(std::max<size_t>(header.size(), 4096), '\0');
+        const long long read = size > 0 ? file_.ReadAt(probe.data(), probe.size(), 0, code) : 0;
+        if (read < 0) return refuse(SystemErrorText(code));
+        probe.resize(static_cast<size_t>(read));
+        const std::string first = probe.substr(0, header.size());
+        const auto got = static_cast<long long>(first.size());
         // Only a recording is appended to; a header cut short is a torn first line.
         const bool tornHeader = static_cast<size_t>(got) < header.size() && got == size &&
                                 header.compare(0, first.size(), first) == 0;
-        if (size > 0 && first != header && !tornHeader)
-            return refuse("файл не является записью опроса (первая строка не заголовок "
-                          "записи), выберите другой файл");
+        if (size > 0 && first != header && !tornHeader) {
+            // A recording of the other kind, or of other rows, is not mixed in either.
+            const size_t end = probe.find("\r\n");
+            const bool recording = probe.rfind(Utf8ToCp1251("Время;"), 0) == 0 &&
+                                   end != std::string::npos && probe.find('\n') == end + 1;
+            return refuse(recording ? "в файле запись опроса другого вида или других "
+                                      "параметров (первая строка не совпадает), выберите "
+                                      "другой файл"
+                                    : "файл не является записью опроса (первая строка не "
+                                      "заголовок записи), выберите другой файл");
+        }
         // A last line cut short by a crash is taken away, so no fragment reads as a value.
         const int64_t keep = tornHeader ? 0 : EndOfLastLine(file_, size, code);
         if (keep < 0) return refuse(SystemErrorText(code));
@@ -130,7 +182,14 @@ std::string TPollRecorder::Failure() const {
 }
 
 void TPollRecorder::Record(const TPollSample& sample) {
-    std::string line = RecordingLine(sample);
+    Queue(RecordingLine(sample));
+}
+
+void TPollRecorder::RecordText(const std::string& utf8) {
+    Queue(EncodedLine(utf8));
+}
+
+void TPollRecorder::Queue(std::string line) {
     std::function<void(const std::string&)> report;
     {
         std::lock_guard<std::mutex> g(lock_);

@@ -5,8 +5,10 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/reg.h"
 
@@ -36,6 +38,35 @@ TPollSample PollSampleOf(const TReg& reg, int64_t timeMs, const TValue& value,
 std::string RecordingLine(const TPollSample& sample);
 // The recording's first line.
 std::string RecordingHeader();
+// A line of UTF-8 text as the recording holds it: Windows-1251 ending in CR LF.
+std::string EncodedLine(const std::string& utf8);
+
+// The wide recording: one line per poll pass with the time and a column per polled
+// row ("Время;0x200 Выходная частота [Гц];…"), values as the table shows them and an
+// empty cell for a failed read, as a spreadsheet reads it. The columns are fixed when
+// the recording starts; a row polled besides them is left out.
+class TWideRecording {
+public:
+    struct TColumn {
+        int Node;          // the row whose samples fill the column
+        std::string Title; // code and name with units
+    };
+    explicit TWideRecording(std::vector<TColumn> columns);
+
+    // The first line (UTF-8, fields joined by ';').
+    std::string Header() const;
+    // Adds the sample of node's read. Returns the finished pass's line when this
+    // sample completes it or begins the next one (a row read again), else "".
+    std::string Add(int node, const TPollSample& sample);
+    // The pass begun and not finished (when the recording stops), or "".
+    std::string Finish();
+
+private:
+    std::vector<TColumn> columns_;
+    std::vector<std::optional<std::string>> cells_; // the current pass
+    std::string time_;                              // of its first sample
+    size_t filled_ = 0;
+};
 
 // Appends poll samples to a file, one line each, written and flushed to the disk
 // when the sample arrives, on a thread of its own so a slow disk never stalls the
@@ -52,8 +83,9 @@ public:
     TPollRecorder& operator=(const TPollRecorder&) = delete;
 
     // Opens path for appending (creating it with the header line). An existing file
-    // must begin with the header. False and the reason when it cannot.
-    bool Start(const std::string& path, std::string& error);
+    // must begin with the header. False and the reason when it cannot. header is a
+    // wide recording's first line (UTF-8); by default one line per read.
+    bool Start(const std::string& path, std::string& error, const std::string& header = {});
     // Whether Start cut a torn last line away.
     bool TornLineRemoved() const { return tornRemoved_; }
     // Lines written since Start (the header not counted).
@@ -63,6 +95,8 @@ public:
     bool Recording() const;
     // Queues one line; ignored once stopped or failed.
     void Record(const TPollSample& sample);
+    // Queues a line of UTF-8 text (a wide recording's pass).
+    void RecordText(const std::string& utf8);
     // Waits until everything queued so far is on the disk (or failed).
     void Flush();
     std::string Failure() const;
@@ -75,6 +109,7 @@ public:
 
 private:
     void Body();
+    void Queue(std::string line);
     bool WriteAll(const std::string& bytes, std::string& error);
 
     mutable std::mutex lock_; // guards everything below but file_'s writes

@@ -17,6 +17,7 @@ int RunFirstUseTests(int argc, char** argv);
 int RunParamSetsTests(int argc, char** argv);
 int RunChartTests(int argc, char** argv);
 int RunLinkTests(int argc, char** argv);
+int RunPollingTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -33,7 +34,8 @@ int main(int argc, char** argv) {
         {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
         {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
         {"ParamSetsTest", RunParamSetsTests},     {"ChartTest", RunChartTests},
-        {"FirstUseTest", RunFirstUseTests},       {"LinkTest", RunLinkTests}};
+        {"FirstUseTest", RunFirstUseTests},       {"LinkTest", RunLinkTests},
+        {"PollingTest", RunPollingTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

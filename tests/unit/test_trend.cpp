@@ -16,6 +16,7 @@
 #include "test_support.h"
 #include "trend/exchange_stats.h"
 #include "trend/poll_backoff.h"
+#include "trend/poll_pace.h"
 #include "trend/poll_recorder.h"
 #include "trend/sample_store.h"
 
@@ -353,4 +354,122 @@ TEST(SampleStore, BlockSummariesDecimateAsEverySampleWould) {
             }
         }
     }
+}
+
+TEST(PollPace, APassStartsAtMostOncePerPeriod) {
+    TPollPace pace;
+    struct Step {
+        int SetPeriod; // -1: unchanged
+        int64_t Now;
+        int64_t Wait;
+    };
+    const Step steps[] = {
+        {0, 0, 0},       // as fast as the line allows: never a wait
+        {-1, 5, 0},      //
+        {500, 10, 495},  // a period set: timed from the last start
+        {-1, 400, 105},  //
+        {-1, 505, 0},    // due: starts, and the next is timed from here
+        {-1, 700, 305},  //
+        {200, 700, 5},   // a shorter period shortens the wait at once
+        {-1, 2000, 0},   // late: starts now, no catching up
+        {-1, 2100, 100}, //
+        {-1, 1000, 0},   // a clock set back never makes the wait longer than a period
+        {50, 1001, 0},   // an invalid period is taken as none
+        {3600000, 1002, 3599999},
+    };
+    for (const Step& s : steps) {
+        if (s.SetPeriod >= 0) pace.SetPeriod(s.SetPeriod);
+        EXPECT_EQ(pace.BeforePass(s.Now), s.Wait) << "at " << s.Now;
+    }
+    pace.Reset(); // polling stopped: the next start is immediate
+    EXPECT_EQ(pace.BeforePass(1003), 0);
+
+    struct Text {
+        const char* In;
+        bool Ok;
+        int Ms;
+    };
+    const Text texts[] = {{"0", true, 0},       {"100", true, 100}, {"3600000", true, 3600000},
+                          {"99", false, 0},     {"1", false, 0},    {"3600001", false, 0},
+                          {"-100", false, 0},   {"+100", false, 0}, {"", false, 0},
+                          {"1000мс", false, 0}, {" 100", false, 0}, {"99999999999999", false, 0}};
+    for (const Text& t : texts) {
+        int ms = -1;
+        std::string error;
+        EXPECT_EQ(TPollPace::Parse(t.In, ms, error), t.Ok) << t.In;
+        if (t.Ok)
+            EXPECT_EQ(ms, t.Ms) << t.In;
+        else
+            EXPECT_EQ(error, "период опроса: 0 (как можно чаще) или от 100 до 3600000 мс");
+    }
+    EXPECT_EQ(TPollPace::Text(0), "как можно чаще");
+    EXPECT_EQ(TPollPace::Text(250), "250 мс");
+    EXPECT_EQ(TPollPace::Text(90000), "1 мин 30 с");
+    EXPECT_EQ(TPollPace::Text(3600000), "1 ч");
+}
+
+TEST(WideRecording, ALinePerPassWithAColumnPerRow) {
+    TWideRecording wide(
+        {{3, "0x200 Частота [Гц]"}, {5, "0x201 Ток; фаза A"}, {7, "0x206 Состояние"}});
+    EXPECT_EQ(wide.Header(), "Время;0x200 Частота [Гц];\"0x201 Ток; фаза A\";0x206 Состояние");
+    const auto at = [](const char* time, const char* value, const char* error = "") {
+        return TPollSample{time, "", "", value, error};
+    };
+    struct Step {
+        int Node;
+        TPollSample Sample;
+        const char* Line; // what Add returns
+    };
+    const Step steps[] = {
+        {3, at("t1", "49.95"), ""},
+        {5, at("t2", "12.4"), ""},
+        {9, at("t2", "x"), ""}, // a row polled besides the columns is left out
+        {7, at("t3", "Работа"), "t1;49.95;12.4;Работа"},
+        // A failed read is an empty cell, whatever the value text says.
+        {3, at("t4", "нет такого параметра", "нет такого параметра"), ""},
+        {5, at("t5", "A\r\nB"), ""},
+        // A row unticked meanwhile: the pass ends when a row comes round again.
+        {3, at("t6", "50.00"), "t4;;\"A\r\nB\";"},
+        {7, at("t7", "Стоп"), ""},
+    };
+    for (const Step& s : steps)
+        EXPECT_EQ(wide.Add(s.Node, s.Sample), s.Line) << s.Sample.Time;
+    EXPECT_EQ(wide.Finish(), "t6;50.00;;Стоп"); // the pass begun, as far as it got
+    EXPECT_EQ(wide.Finish(), "");
+}
+
+TEST(WideRecording, AppendsOnlyToARecordingOfTheSameColumns) {
+    TempDir dir;
+    const std::string path = dir.File("wide.csv");
+    const std::string header = "Время;0x200 Частота [Гц];0x206 Состояние";
+    std::string error;
+    {
+        TPollRecorder r;
+        ASSERT_TRUE(r.Start(path, error, header)) << error;
+        r.RecordText("t1;49.95;Работа");
+        r.Stop();
+    }
+    {
+        TPollRecorder r;
+        ASSERT_TRUE(r.Start(path, error, header)) << error;
+        r.RecordText("t2;50.00;Стоп");
+        r.Stop();
+    }
+    EXPECT_EQ(Cp1251ToUtf8(ReadBytes(path)),
+              "Время;0x200 Частота [Гц];0x206 Состояние\r\nt1;49.95;Работа\r\nt2;50.00;Стоп\r\n");
+    const std::string mixed =
+        "в файле запись опроса другого вида или других параметров (первая строка не "
+        "совпадает), выберите другой файл";
+    TPollRecorder r;
+    EXPECT_FALSE(r.Start(path, error, "Время;0x200 Частота [Гц]"));
+    EXPECT_EQ(error, mixed);
+    EXPECT_FALSE(r.Start(path, error)); // one line per read
+    EXPECT_EQ(error, mixed);
+    // And the other way round: a wide recording never goes into one line per read.
+    const std::string narrow = dir.File("narrow.csv");
+    ASSERT_TRUE(r.Start(narrow, error)) << error;
+    r.Stop();
+    EXPECT_FALSE(r.Start(narrow, error, header));
+    EXPECT_EQ(error, mixed);
+    EXPECT_EQ(ReadBytes(narrow), RecordingHeader());
 }

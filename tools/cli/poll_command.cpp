@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "engine/link_state.h"
 #include "session.h"
 #include "trend/poll_backoff.h"
+#include "trend/poll_pace.h"
 #include "trend/poll_recorder.h"
 #include "util/time_text.h"
 
@@ -43,12 +45,35 @@ int Poll(const std::vector<std::string>& args) {
         }
     if (rows.empty()) return Fail("нечего опрашивать");
 
+    // --wide: a line per pass, a column per register, as a spreadsheet reads it.
+    std::unique_ptr<TWideRecording> wide;
+    if (o.Wide) {
+        std::vector<TWideRecording::TColumn> columns;
+        for (const int row : rows)
+            columns.push_back(
+                {row, CodeText(*s.Regs.Items(row)) + " " + NameText(*s.Regs.Items(row))});
+        wide = std::make_unique<TWideRecording>(std::move(columns));
+    }
     TPollRecorder recorder;
-    if (!o.Output.empty() && !recorder.Start(o.Output, error)) {
+    if (!o.Output.empty() &&
+        !recorder.Start(o.Output, error, wide ? wide->Header() : std::string())) {
         std::fprintf(stderr, "Не удалось начать запись опроса в файл %s: %s\n", o.Output.c_str(),
                      error.c_str());
         return kUsageError;
     }
+    if (wide && o.Output.empty()) {
+        std::printf("%s\n", wide->Header().c_str());
+        std::fflush(stdout);
+    }
+    const auto emit = [&](const std::string& line) {
+        if (line.empty()) return;
+        if (recorder.Recording()) {
+            recorder.RecordText(line);
+        } else if (o.Output.empty()) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        }
+    };
     if (recorder.TornLineRemoved())
         std::fprintf(stderr, "Из файла %s удалена оборванная последняя строка\n", o.Output.c_str());
     const auto until = std::chrono::steady_clock::now() +
@@ -65,7 +90,25 @@ int Poll(const std::vector<std::string>& args) {
         if (o.Count > 0 && passes >= o.Count) return false;
         return !(o.Seconds > 0 && std::chrono::steady_clock::now() >= until);
     };
-    std::function<void()> step = [&] {
+    // --period: a pass starts at most once per period; the line is idle in between.
+    TPollPace pace;
+    pace.SetPeriod(o.Period);
+    std::function<void()> step;
+    const auto stepOrWait = [&] {
+        if (next == 0) {
+            const int64_t wait =
+                pace.BeforePass(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now().time_since_epoch())
+                                    .count());
+            if (wait > 0) {
+                paused = true;
+                resumeAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+                return;
+            }
+        }
+        step();
+    };
+    step = [&] {
         const int row = rows[next];
         outstanding = true;
         s.AddAction(std::make_unique<TActionReadReg>(
@@ -81,9 +124,11 @@ int Poll(const std::vector<std::string>& args) {
                                      .count(),
                                  reg.GetValue(), a->Error(), &s.ErrorTexts);
                 failed = failed || a->HasError();
-                if (recorder.Recording()) {
+                if (wide) {
+                    emit(wide->Add(a->Node, sample));
+                } else if (recorder.Recording()) {
                     recorder.Record(sample);
-                } else {
+                } else if (o.Output.empty()) {
                     std::printf(
                         "%s;%s;%s;%s;%s\n", DelimitedField(sample.Time).c_str(),
                         DelimitedField(sample.Code).c_str(), DelimitedField(sample.Name).c_str(),
@@ -101,27 +146,37 @@ int Poll(const std::vector<std::string>& args) {
                     s.LinkLost(ErrorTextInWords(a->Error(), &s.ErrorTexts));
                 if (!more() || s.Reconnecting()) return;
                 if (pause == 0) {
-                    step();
+                    stepOrWait();
                     return;
                 }
                 paused = true;
                 resumeAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(pause);
             }));
     };
-    step();
-    s.ServeUntil([&] {
-        if (s.Reconnecting() && !outstanding) {
-            if (!more()) return true;
-            backoff.Reset();
-            if (s.TryReconnect()) step();
-            return false;
-        }
-        if (paused && (!more() || std::chrono::steady_clock::now() >= resumeAt)) {
-            paused = false;
-            if (more()) step();
-        }
-        return !outstanding && !paused;
-    });
+    stepOrWait();
+    s.ServeUntil(
+        [&] {
+            if (s.Reconnecting() && !outstanding) {
+                if (!more()) return true;
+                backoff.Reset();
+                if (s.TryReconnect()) stepOrWait();
+                return false;
+            }
+            if (paused && (!more() || std::chrono::steady_clock::now() >= resumeAt)) {
+                paused = false;
+                if (more()) stepOrWait();
+            }
+            return !outstanding && !paused;
+        },
+        [&] {
+            if (!paused) return 50;
+            return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        resumeAt - std::chrono::steady_clock::now())
+                                        .count()) +
+                   1;
+        });
+    // The pass begun is kept as far as it got.
+    if (wide) emit(wide->Finish());
     recorder.Flush();
     const std::string failure = recorder.Failure();
     recorder.Stop();

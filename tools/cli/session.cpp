@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "device/value_codec.h"
 #include "export/table_export.h"
 #include "link/open_port.h"
+#include "trend/poll_pace.h"
 #include "util/console.h"
 #include "util/file_io.h"
 #include "util/integer_text.h"
@@ -34,9 +36,11 @@ bool StopRequested() {
     return g_stopRequested != 0;
 }
 
-void Session::ServeUntil(const std::function<bool()>& done) {
+void Session::ServeUntil(const std::function<bool()>& done, const std::function<int()>& dueInMs) {
     while (!done()) {
-        handOver_.Serve(50);
+        // Woken by a hand-over, at the caller's due time, or at the latest in 50 ms to
+        // look for a stop signal.
+        handOver_.Serve(dueInMs ? std::clamp(dueInMs(), 1, 50) : 50);
         if (g_stopRequested && Canal.ComPort->IsOpen()) Canal.ComPort->Close();
     }
 }
@@ -101,6 +105,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
                 o.Seconds = n;
             else
                 o.Count = static_cast<long long>(n);
+        } else if (a == "--period") {
+            if (!value(v)) return false;
+            if (!TPollPace::Parse(v, o.Period, error)) {
+                error = "--period: " + error;
+                return false;
+            }
+        } else if (a == "--wide") {
+            o.Wide = true;
         } else if (a == "--journal") {
             if (!value(o.Journal)) return false;
         } else if (a == "--no-verify") {

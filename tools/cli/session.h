@@ -27,6 +27,8 @@ struct Options {
     bool All = false;      // restore: every RW row of the file
     double Seconds = -1;   // poll: how long, when given
     long long Count = -1;  // poll: how many passes, when given
+    int Period = 0;        // poll: ms between the starts of passes (0: as fast as it goes)
+    bool Wide = false;     // poll: a line per pass with a column per register
     std::string Journal;   // --journal: the journal's folder instead of the default
     bool Verify = true;    // write: read each written register back (--no-verify: not)
     bool Defaults = false; // compare, diff: against the description's factory values
@@ -64,8 +66,10 @@ public:
     int32_t DeviceId() const { return deviceId_; }
     void AddAction(std::unique_ptr<TAction> action) { worker_->AddAction(std::move(action)); }
     // Serves hand-overs until done() holds. A stop signal closes the port, so what
-    // is running and queued fails at once and done() comes soon.
-    void ServeUntil(const std::function<bool()>& done);
+    // is running and queued fails at once and done() comes soon. dueInMs, when given,
+    // says how soon done() wants to look again.
+    void ServeUntil(const std::function<bool()>& done,
+                    const std::function<int()>& dueInMs = nullptr);
 
     // Queues a read (a write for "WOR") or a write of row and remembers its outcome.
     void Queue(int row, bool write);

@@ -1,0 +1,66 @@
+// The main window: the poll period and the wide recording (a column per polled row).
+#include <QHBoxLayout>
+#include <QSpinBox>
+
+#include "app/main_window.h"
+#include "device/table_text.h"
+
+namespace tunavox {
+
+void TfMain::BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* service) {
+    auto* label = new QLabel(QStringLiteral("Период опроса:"), bottom);
+    row->addWidget(label);
+    sePollPeriod = Named(new QSpinBox(bottom), "sePollPeriod");
+    sePollPeriod->setRange(0, TPollPace::kMaxMs);
+    sePollPeriod->setSingleStep(100);
+    sePollPeriod->setSuffix(QStringLiteral(" мс"));
+    sePollPeriod->setSpecialValueText(QStringLiteral("как можно чаще"));
+    // Applied on Enter, on leaving the box and on each arrow step, not on every digit.
+    sePollPeriod->setKeyboardTracking(false);
+    sePollPeriod->setAccessibleName(QStringLiteral("Период опроса"));
+    sePollPeriod->setToolTip(QStringLiteral(
+        "0 — как можно чаще; от 100 мс до 1 ч — проход по отмеченным параметрам не чаще "
+        "раза за период, между проходами линия свободна"));
+    label->setBuddy(sePollPeriod);
+    row->addWidget(sePollPeriod);
+    connect(sePollPeriod, &QSpinBox::valueChanged, this, [this](int ms) { SetPollPeriod(ms); });
+
+    chWideRecord =
+        Named(new QAction(QStringLiteral("Запись опроса: строка на проход"), this), "chWideRecord");
+    chWideRecord->setCheckable(true);
+    chWideRecord->setToolTip(
+        QStringLiteral("Новая запись — строка на каждый проход опроса со столбцом на каждый "
+                       "отмеченный параметр, как читает электронная таблица"));
+    service->insertAction(miChart, chWideRecord);
+}
+
+void TfMain::SetPollPeriod(int ms) {
+    if (!TPollPace::Valid(ms)) {
+        // 1..99 ms: the shortest period is meant.
+        const QSignalBlocker quiet(sePollPeriod);
+        ms = TPollPace::kMinMs;
+        sePollPeriod->setValue(ms);
+    }
+    pollPace_.SetPeriod(ms);
+    ShowStatus(QStringLiteral("Период опроса: %1").arg(QString::fromStdString(TPollPace::Text(ms))),
+               true, normalStatusColor_);
+    // A pass held back for the old period is timed anew.
+    if (waitingForPass_ && PollDelay->isActive()) chPollClick();
+}
+
+std::unique_ptr<TWideRecording> TfMain::WideRecordingColumns() const {
+    std::vector<TWideRecording::TColumn> columns;
+    const TRegisterModel* m = vstList->Model();
+    for (int r = 0; r < m->rowCount(); ++r) {
+        const TReg* reg = m->Reg(r);
+        // A WOR row's poll writes it: nothing to record.
+        if (!reg || reg->RegType == rtHeader || reg->Io == ioWOR || !m->HasCheckBox(r) ||
+            m->CheckState(r) != Qt::Checked)
+            continue;
+        columns.push_back({r, CodeText(*reg) + " " + NameText(*reg)});
+    }
+    if (columns.empty()) return nullptr;
+    return std::make_unique<TWideRecording>(std::move(columns));
+}
+
+} // namespace tunavox
