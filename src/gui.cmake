@@ -53,6 +53,7 @@ add_library(tunavox_gui STATIC
   app/main_window_find.cpp
   app/main_window_params.cpp
   app/main_window_trend.cpp
+  app/main_window_keys.cpp
   app/main_window_link.cpp
   app/main_window_polling.cpp
   ui/journal_window.cpp ui/journal_window.h

@@ -300,6 +300,7 @@ void TfMain::BuildForm() {
     connect(vstList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { vstListChange(current.row()); });
     BuildLinkControls(service);
+    BuildKeys(help);
     // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.
     qApp->installEventFilter(this);
 }
@@ -348,6 +349,9 @@ void TfMain::RefreshPorts() {
 }
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event) {
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+        HandleKeys(watched, event))
+        return true;
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         auto* widget = qobject_cast<QWidget*>(watched);

@@ -53,6 +53,9 @@ struct TMainOptions {
     QString JournalDir; // --journal: the journal of writes' folder instead of the default
 };
 
+// Gives a menu's items (and their submenus' items) the letters that open them.
+void GiveMenuLetters(const QList<QAction*>& actions);
+
 // The object with its name set (tests and accessibility find controls by it).
 template <typename T> T* Named(T* object, const char* name) {
     object->setObjectName(QString::fromLatin1(name));
@@ -94,6 +97,10 @@ public:
     QLabel* lRecord;        // the poll recording: its file and lines, or why it stopped
     QSpinBox* sePollPeriod; // "Период опроса": 0 = as fast as the line allows
     QAction* chWideRecord;  // a new recording gets a line per pass, a column per row
+    QAction* aReadAll;      // F5: "Считать все" from anywhere in the window
+    QAction* aPoll;         // F6: polling on or off
+    QAction* aOpenPort;     // F9: the port opened or closed
+    QAction* miKeys;        // "Справка" → "Сочетания клавиш" (F1)
     QTimer* PollDelay;      // the pause before the next poll read while reads keep failing
     QTimer* StatsTimer;
     QAction* miExportHtml;
@@ -210,6 +217,8 @@ public:
     void StopRecording();
     // The poll period, ms (0: as fast as the line allows; 1..99 taken as 100).
     void SetPollPeriod(int ms);
+    // Every key the window answers to, one per line, as "Справка" lists them.
+    QString KeysText() const;
     int PollPeriod() const { return pollPace_.Period(); }
     // The recording's indicator in the status bar (also refreshed twice a second).
     void ShowRecording();
@@ -286,6 +295,12 @@ private:
     void JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
                       const std::string& outcome);
     void BuildLinkControls(QMenu* service);
+    // Shortcuts, menu letters and the list of keys in "Справка".
+    void BuildKeys(QMenu* help);
+    // F10 and a lone Alt open the menu bar; Tab leaves the table. True when taken.
+    bool HandleKeys(QObject* watched, QEvent* event);
+    void OpenMenuBar();
+    void FocusPastTable(bool forward);
     void BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* service);
     // The wide recording's columns: the ticked rows that polling reads; null for none.
     std::unique_ptr<TWideRecording> WideRecordingColumns() const;
@@ -303,6 +318,7 @@ private:
     QString recordStopped_;                // why the recording stopped, shown until the user acts
     TPollBackoff pollBackoff_;
     TPollPace pollPace_;
+    bool altAlone_ = false;       // Alt is down and no other key came yet
     bool waitingForPass_ = false; // PollDelay holds the next pass back for its period
     TSampleStore samples_;
     QPointer<TChartWindow> chart_;

@@ -24,7 +24,7 @@ void TfMain::BuildCatalogue() {
     auto* group = new QActionGroup(this);
     group->setExclusive(true);
     for (size_t i = 0; i < catalogue_.size(); ++i) {
-        // No accelerator letters: an "&" in a name is shown as it stands.
+        // An "&" in a name is shown as it stands; the letters come below.
         QString caption = QString::fromStdString(catalogue_[i].Caption);
         caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
         QAction* a = miDevList->addAction(caption);
@@ -39,6 +39,7 @@ void TfMain::BuildCatalogue() {
         });
         catalogueActions_.push_back(a);
     }
+    GiveMenuLetters(miDevList->actions());
 }
 
 void TfMain::ChooseAtStart() {

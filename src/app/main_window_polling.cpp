@@ -1,6 +1,7 @@
 // The main window: the poll period and the wide recording (a column per polled row).
 #include <QHBoxLayout>
 #include <QSpinBox>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "device/table_text.h"
@@ -21,6 +22,12 @@ void TfMain::BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* serv
     sePollPeriod->setToolTip(QStringLiteral(
         "0 — как можно чаще; от 100 мс до 1 ч — проход по отмеченным параметрам не чаще "
         "раза за период, между проходами линия свободна"));
+    // Wide enough for the longest of its texts with the arrows beside.
+    const QFontMetrics metrics(sePollPeriod->font());
+    sePollPeriod->setMinimumWidth(
+        std::max(metrics.horizontalAdvance(sePollPeriod->specialValueText()),
+                 metrics.horizontalAdvance(QStringLiteral("3600000 мс"))) +
+        metrics.height() * 3);
     label->setBuddy(sePollPeriod);
     row->addWidget(sePollPeriod);
     connect(sePollPeriod, &QSpinBox::valueChanged, this, [this](int ms) { SetPollPeriod(ms); });

@@ -18,6 +18,7 @@ int RunParamSetsTests(int argc, char** argv);
 int RunChartTests(int argc, char** argv);
 int RunLinkTests(int argc, char** argv);
 int RunPollingTests(int argc, char** argv);
+int RunKeyboardTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
         {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
         {"ParamSetsTest", RunParamSetsTests},     {"ChartTest", RunChartTests},
         {"FirstUseTest", RunFirstUseTests},       {"LinkTest", RunLinkTests},
-        {"PollingTest", RunPollingTests}};
+        {"PollingTest", RunPollingTests},         {"KeyboardTest", RunKeyboardTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

@@ -20,7 +20,7 @@ private slots:
         f.ErrorCodes[0x11] = 4; // every read of 0x11 refused
         Bench b(f);
         QVERIFY(b.ShowAndOpen());
-        QCOMPARE(b.w->miChart->text(), QStringLiteral("График опрашиваемых параметров"));
+        QCOMPARE(b.w->miChart->iconText(), QStringLiteral("График опрашиваемых параметров"));
         b.UntickAll();
         b.w->miChart->trigger();
         TChartWindow* chart = b.w->Chart();

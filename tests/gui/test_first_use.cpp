@@ -272,7 +272,7 @@ private slots:
         Bench b;
         QVERIFY(b.ShowAndOpen());
         QVERIFY(b.w->lStats->text().startsWith(QStringLiteral("Обмен: ")));
-        QCOMPARE(b.w->chRecordPoll->text(), QStringLiteral("Записывать опрос в файл…"));
+        QCOMPARE(b.w->chRecordPoll->iconText(), QStringLiteral("Записывать опрос в файл…"));
         // A file that cannot be written: said in red, the item stays unticked.
         QVERIFY(!b.w->StartRecording(QString::fromStdString(b.dir.Path())));
         QVERIFY(!b.w->chRecordPoll->isChecked());

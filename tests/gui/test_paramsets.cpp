@@ -35,8 +35,8 @@ private slots:
 
     void needTheOpenPort() {
         Bench b;
-        QCOMPARE(b.w->miSaveParams->text(), QStringLiteral("Сохранить параметры…"));
-        QCOMPARE(b.w->miCompareParams->text(), QStringLiteral("Сравнить с файлом параметров…"));
+        QCOMPARE(b.w->miSaveParams->iconText(), QStringLiteral("Сохранить параметры…"));
+        QCOMPARE(b.w->miCompareParams->iconText(), QStringLiteral("Сравнить с файлом параметров…"));
         b.w->miSaveParams->trigger();
         QCOMPARE(b.w->StatusText->text(),
                  QStringLiteral(" Для работы с параметрами откройте COM-порт"));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "device/table_text.h"
+#include "util/mnemonics.h"
 
 using namespace tunavox;
 
@@ -59,4 +60,33 @@ TEST(TableText, DelimitedFields) {
     EXPECT_EQ(DelimitedField("A\nB"), "\"A\nB\"");
     EXPECT_EQ(DelimitedField(std::string("a\0b", 3)), "a\\x00b");
     EXPECT_EQ(DelimitedField("\x01\t\x7F"), "\\x01\t\\x7F");
+}
+
+TEST(Mnemonics, EachTextGetsALetterOfItsOwn) {
+    struct Case {
+        std::vector<std::string> In;
+        std::u32string Taken;
+        std::vector<std::string> Out;
+    };
+    const Case cases[] = {
+        // Initials first, in order; then any letter; case does not matter.
+        {{"Файл", "Устройство", "Сервис", "Справка"},
+         {},
+         {"&Файл", "&Устройство", "&Сервис", "С&правка"}},
+        {{"Записывать опрос в файл…", "Запись опроса: строка на проход", "Журнал записей…"},
+         {},
+         {"&Записывать опрос в файл…", "Запись &опроса: строка на проход", "&Журнал записей…"}},
+        {{"HTML", "RTF", "CSV"}, {}, {"&HTML", "&RTF", "&CSV"}},
+        {{"1.0", "2.0"}, {}, {"&1.0", "&2.0"}},
+        // A literal "&" is doubled, never taken for a mark; a word after a sign is a word.
+        {{"A&B", "COM-порт"}, {U'c'}, {"&A&&B", "COM-&порт"}},
+        {{"БУК-2 & ЧП-7"}, {U'б'}, {"БУК-&2 && ЧП-7"}},
+        // Letters already in use (Ё and Е are different letters).
+        {{"Ёлка", "ель"}, {U'ё'}, {"Ё&лка", "&ель"}},
+        // All letters taken: no mark at all.
+        {{"аб", "ба", "аб"}, {}, {"&аб", "&ба", "аб"}},
+        {{"", "…"}, {}, {"", "…"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(WithMnemonics(c.In, c.Taken), c.Out) << c.In.front();
 }
