@@ -59,6 +59,7 @@ add_library(tunavox_gui STATIC
   ui/journal_window.cpp ui/journal_window.h
   ui/set_window.cpp ui/set_window.h
   ui/file_dialogs.cpp ui/file_dialogs.h
+  ui/screen_fit.cpp ui/screen_fit.h
   ui/compare_dialog.cpp ui/compare_dialog.h
   ui/chart_window.cpp ui/chart_window.h
   widgets/port_box.h

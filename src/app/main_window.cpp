@@ -12,6 +12,7 @@
 #include "link/com_port.h"
 #include "sim/simulator.h"
 #include "ui/file_dialogs.h"
+#include "ui/screen_fit.h"
 #include "ui/value_editor.h"
 
 namespace tunavox {
@@ -102,6 +103,7 @@ void TfMain::BuildForm() {
     setWindowTitle(QStringLiteral("Тунавокс"));
     resize(774, 475);
     setMinimumSize(640, 300);
+    KeepOnScreen(this);
 
     // Menu.
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));

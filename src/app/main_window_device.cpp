@@ -11,6 +11,7 @@
 #include "sim/simulator.h"
 #include "ui/compare_dialog.h"
 #include "ui/message_box.h"
+#include "ui/screen_fit.h"
 #include "util/program_folder.h"
 
 namespace tunavox {
@@ -149,6 +150,7 @@ void TfMain::LayOutForDescription() {
     if (wanted < area.height()) resize(width(), std::max(wanted, minimumHeight()));
     move(area.left() + (area.width() - frameGeometry().width()) / 2,
          area.top() + (area.height() - frameGeometry().height()) / 2);
+    FitIntoScreen(this); // wider than a small or scaled screen: shrunk to fit
 }
 
 void TfMain::ResetConnectionState() {

@@ -9,6 +9,7 @@
 
 #include "device/value_codec.h"
 #include "trend/poll_recorder.h"
+#include "ui/screen_fit.h"
 #include "util/time_text.h"
 
 namespace tunavox {
@@ -50,6 +51,7 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     setObjectName(QStringLiteral("ChartWindow"));
     setWindowTitle(QStringLiteral("График"));
     resize(1000, 560);
+    KeepOnScreen(this);
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
     chFollow = new QCheckBox(QStringLiteral("Следить"), this);

@@ -7,6 +7,7 @@
 
 #include "device/value_codec.h"
 #include "ui/message_box.h"
+#include "ui/screen_fit.h"
 #include "util/plural.h"
 
 namespace tunavox {
@@ -37,6 +38,7 @@ TCompareDialog::TCompareDialog(TParamRunner& runner, const TParamSet& set, const
     setWindowTitle(set.Factory ? QStringLiteral("Сравнение с заводскими значениями")
                                : QStringLiteral("Сравнение с файлом параметров"));
     resize(900, 520);
+    KeepOnScreen(this);
     auto* layout = new QVBoxLayout(this);
 
     QString header =

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "ui/message_box.h"
+#include "ui/screen_fit.h"
 #include "util/file_io.h"
 
 namespace tunavox {
@@ -28,6 +29,7 @@ TJournalWindow::TJournalWindow(const QString& folder, QWidget* parent)
     setObjectName(QStringLiteral("JournalWindow"));
     setWindowTitle(QStringLiteral("Журнал записей"));
     resize(980, 420);
+    KeepOnScreen(this);
     auto* filters = new QHBoxLayout;
     auto* deviceLabel = new QLabel(QStringLiteral("Устройство:"), this);
     cbDevice = new QComboBox(this);

@@ -11,6 +11,7 @@
 #include "paramset/param_runner.h"
 #include "ui/file_dialogs.h"
 #include "ui/message_box.h"
+#include "ui/screen_fit.h"
 #include "ui/value_editor.h"
 #include "util/time_text.h"
 
@@ -46,6 +47,7 @@ TSetWindow::TSetWindow(const TParamSet& set, const QString& path, const TRegList
     : QDialog(parent), set_(set), path_(path), descriptionPath_(descriptionPath) {
     setObjectName(QStringLiteral("SetWindow"));
     resize(760, 560);
+    KeepOnScreen(this);
     std::map<uint16_t, const TReg*> byAddress;
     for (int r = 0; r < regs.Count(); ++r)
         if (regs.Items(r)->RegType != rtHeader)

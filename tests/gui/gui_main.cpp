@@ -19,6 +19,7 @@ int RunChartTests(int argc, char** argv);
 int RunLinkTests(int argc, char** argv);
 int RunPollingTests(int argc, char** argv);
 int RunKeyboardTests(int argc, char** argv);
+int RunScreenTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -30,13 +31,19 @@ int main(int argc, char** argv) {
     struct Suite {
         const char* name;
         int (*run)(int, char**);
-    } suites[] = {
-        {"MainWindowTest", RunMainWindowTests},   {"RegisterTableTest", RunRegisterTableTests},
-        {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
-        {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
-        {"ParamSetsTest", RunParamSetsTests},     {"ChartTest", RunChartTests},
-        {"FirstUseTest", RunFirstUseTests},       {"LinkTest", RunLinkTests},
-        {"PollingTest", RunPollingTests},         {"KeyboardTest", RunKeyboardTests}};
+    } suites[] = {{"MainWindowTest", RunMainWindowTests},
+                  {"RegisterTableTest", RunRegisterTableTests},
+                  {"ConnectionTest", RunConnectionTests},
+                  {"EditorTest", RunEditorTests},
+                  {"ExportAboutTest", RunExportAboutTests},
+                  {"ScreenshotTest", RunScreenshotTests},
+                  {"ParamSetsTest", RunParamSetsTests},
+                  {"ChartTest", RunChartTests},
+                  {"FirstUseTest", RunFirstUseTests},
+                  {"LinkTest", RunLinkTests},
+                  {"PollingTest", RunPollingTests},
+                  {"KeyboardTest", RunKeyboardTests},
+                  {"ScreenTest", RunScreenTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

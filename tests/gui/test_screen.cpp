@@ -1,0 +1,83 @@
+// Windows inside the screen and readable at their smallest.
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+
+#include "gui_support.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+namespace {
+
+// The visible child widgets of strip overlap nowhere and stay inside it.
+bool NothingOverlaps(const QWidget* strip, QString& why) {
+    QList<const QWidget*> shown;
+    for (const QObject* o : strip->children())
+        if (auto* w = qobject_cast<const QWidget*>(o); w && w->isVisible()) shown << w;
+    for (int i = 0; i < shown.size(); ++i) {
+        if (!strip->rect().contains(shown[i]->geometry())) {
+            why = shown[i]->objectName() + QStringLiteral(" leaves its strip");
+            return false;
+        }
+        for (int j = i + 1; j < shown.size(); ++j)
+            if (shown[i]->geometry().intersects(shown[j]->geometry())) {
+                why =
+                    shown[i]->objectName() + QStringLiteral(" overlaps ") + shown[j]->objectName();
+                return false;
+            }
+    }
+    return true;
+}
+
+} // namespace
+
+class ScreenTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ClearSettings(); }
+
+    void windowsOpenInsideTheScreenAndKeepTheirMinimum() {
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        const QRect area = b.w->screen()->availableGeometry();
+        // The offscreen screen (800 × 600) is smaller than the chart's and the
+        // journal's designed sizes, as a scaled laptop screen is.
+        b.w->miChart->trigger();
+        QVERIFY(b.w->Chart());
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->Chart()));
+        QVERIFY2(area.contains(b.w->Chart()->frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3×%4")
+                                .arg(b.w->Chart()->x())
+                                .arg(b.w->Chart()->y())
+                                .arg(b.w->Chart()->width())
+                                .arg(b.w->Chart()->height())));
+        b.w->ShowJournal();
+        QVERIFY(b.w->JournalWindow());
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->JournalWindow()));
+        QVERIFY(area.contains(b.w->JournalWindow()->frameGeometry()));
+        // A window moved off the screen comes back when shown again.
+        b.w->Chart()->hide();
+        b.w->Chart()->move(area.right() - 50, area.bottom() - 50);
+        b.w->ShowChart();
+        QVERIFY(area.contains(b.w->Chart()->frameGeometry()));
+
+        // The main window keeps the size at which its controls stay readable, and the
+        // strips above and below the table keep their controls apart, service mode too.
+        b.w->ToggleServiceMode();
+        b.w->resize(300, 200);
+        QTest::qWait(50);
+        QVERIFY(b.w->width() >= 640 && b.w->height() >= 300);
+        for (const QWidget* strip : {b.w->cbPort->parentWidget(), b.w->chPoll->parentWidget()}) {
+            QString why;
+            QVERIFY2(NothingOverlaps(strip, why), qPrintable(why));
+        }
+    }
+};
+
+int RunScreenTests(int argc, char** argv) {
+    ScreenTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_screen.moc"
