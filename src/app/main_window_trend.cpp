@@ -152,6 +152,14 @@ void TfMain::ShowChart() {
         chart_->setAttribute(Qt::WA_DeleteOnClose);
         chart_->SeriesSource = [this] { return ChartSeries(); };
         chart_->ErrorTexts = errorTexts_.get();
+        chart_->Subject = [this] {
+            const QString device =
+                checkedEntry_ >= 0 && checkedEntry_ < static_cast<int>(catalogue_.size())
+                    ? QString::fromStdString(catalogue_[static_cast<size_t>(checkedEntry_)].Caption)
+                    : QString();
+            const QString port = QStringLiteral("порт ") + cbPort->currentText();
+            return device.isEmpty() ? port : device + QStringLiteral(", ") + port;
+        };
     }
     chart_->show();
     chart_->raise();

@@ -1,5 +1,6 @@
 #include "ui/chart_window.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -8,6 +9,7 @@
 #include <qcustomplot.h>
 
 #include "device/value_codec.h"
+#include "trend/chart_palette.h"
 #include "trend/poll_recorder.h"
 #include "ui/screen_fit.h"
 #include "util/time_text.h"
@@ -16,15 +18,11 @@ namespace tunavox {
 namespace {
 
 // A line's colour belongs to its table row, so it stays when other rows come and go:
-// ten distinct colours, then hues a golden angle apart, darkened to read on white.
+// ten colours told apart at a glance, then hues a golden angle apart, darkened to read
+// on white.
 QColor LineColor(int row) {
-    static const QColor kColors[] = {QColor(0x1F, 0x77, 0xB4), QColor(0xD6, 0x27, 0x28),
-                                     QColor(0x2C, 0xA0, 0x2C), QColor(0xFF, 0x7F, 0x0E),
-                                     QColor(0x94, 0x67, 0xBD), QColor(0x8C, 0x56, 0x4B),
-                                     QColor(0xE3, 0x77, 0xC2), QColor(0x7F, 0x7F, 0x7F),
-                                     QColor(0xBC, 0xBD, 0x22), QColor(0x17, 0xBE, 0xCF)};
     const auto n = static_cast<size_t>(std::max(row, 0));
-    if (n < std::size(kColors)) return kColors[n];
+    if (n < ChartPalette().size()) return QColor(QRgb(ChartPalette()[n]));
     const double hue = std::fmod(static_cast<double>(n) * 0.618033988749895, 1.0);
     return QColor::fromHsvF(static_cast<float>(hue), 0.8f, n % 2 ? 0.6f : 0.8f);
 }
@@ -40,8 +38,20 @@ std::string TimeText(int64_t ms) {
                          true);
 }
 
-QString Number(double v) {
-    return QString::number(v, 'g', 7);
+// A sample's number as the register's value, so it reads as the table shows it.
+TValue SampleValue(const TReg& reg, double y) {
+    if (reg.RegType == rtFloat) return TValue(y);
+    TValue value;
+    TextToValue(std::to_string(std::llround(y)), reg.RegType, value);
+    return value;
+}
+
+// The units of the lines on one axis, for its label: "°C", or "°C, бар" when they differ.
+QString AxisUnits(const std::vector<QString>& units) {
+    QStringList distinct;
+    for (const QString& u : units)
+        if (!u.isEmpty() && !distinct.contains(u)) distinct << u;
+    return distinct.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -85,15 +95,23 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     ticker->setDateTimeFormat(QStringLiteral("hh:mm:ss"));
     Plot->xAxis->setTicker(ticker);
     Plot->yAxis2->setVisible(false);
-    // The legend stands beside the plot, never over the data (also in the picture).
-    Plot->legend->setVisible(true);
+    // On the screen the list at the right is the legend; a saved picture gets the
+    // legend under the plot (see SaveImage).
+    Plot->legend->setVisible(false);
     Plot->legend->setFont(font());
     Plot->axisRect()->insetLayout()->take(Plot->legend);
-    Plot->plotLayout()->addElement(1, 0, Plot->legend);
-    Plot->plotLayout()->setRowStretchFactor(1, 0.001);
     Plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
-    Plot->legend->setWrap(4);
+    Plot->legend->setWrap(3);
     Plot->legend->setBorderPen(Qt::NoPen);
+    // What to do while there is nothing to draw.
+    empty_ = new QCPItemText(Plot);
+    empty_->position->setType(QCPItemPosition::ptAxisRectRatio);
+    empty_->position->setCoords(0.5, 0.5);
+    empty_->setText(QStringLiteral("Отметьте параметры и включите опрос"));
+    empty_->setColor(QColor(0x60, 0x60, 0x60));
+    QFont hint = font();
+    hint.setPointSizeF(hint.pointSizeF() * 1.3);
+    empty_->setFont(hint);
     cursor_ = new QCPItemStraightLine(Plot);
     cursor_->setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
     cursor_->setVisible(false);
@@ -101,15 +119,27 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     lSeries = new QListWidget(this);
     lSeries->setObjectName(QStringLiteral("lSeries"));
     lSeries->setMaximumWidth(260);
+    // Long names wrap rather than being cut; each item's tooltip holds its whole text.
+    lSeries->setWordWrap(true);
+    lSeries->setTextElideMode(Qt::ElideNone);
     lSeries->setToolTip(QStringLiteral("Снимите отметку, чтобы скрыть линию; двойной щелчок "
                                        "или Enter переносит её на правую ось"));
-    middle->addWidget(lSeries);
+    chNormalise = new QCheckBox(QStringLiteral("Каждая линия в своём масштабе"), this);
+    chNormalise->setObjectName(QStringLiteral("chNormalise"));
+    chNormalise->setToolTip(QStringLiteral(
+        "Каждая видимая линия растягивается от своего наименьшего до наибольшего значения "
+        "за показанное время (0–100 %); значения под курсором — как в таблице"));
+    auto* side = new QVBoxLayout;
+    side->addWidget(chNormalise);
+    side->addWidget(lSeries, 1);
+    middle->addLayout(side);
     layout->addLayout(middle, 1);
 
     redraw_.setSingleShot(true);
     redraw_.setInterval(100);
     connect(&redraw_, &QTimer::timeout, this, [this] { Redraw(); });
     connect(chFollow, &QCheckBox::toggled, this, [this] { Redraw(); });
+    connect(chNormalise, &QCheckBox::toggled, this, [this] { Redraw(); });
     connect(Plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
             [this](const QCPRange& r) {
                 if (updatingRange_) return;
@@ -133,16 +163,21 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
         const QString path = QFileDialog::getSaveFileName(
             this, QStringLiteral("Сохранить изображение"), QStringLiteral("График.png"),
             QStringLiteral("Изображения PNG (*.png)"), nullptr, QFileDialog::DontUseNativeDialog);
-        if (!path.isEmpty() && !SaveImage(path))
-            lNote->setText(QStringLiteral("Не удалось сохранить изображение"));
+        if (path.isEmpty()) return;
+        lNote->setText(SaveImage(path) ? QStringLiteral("Изображение сохранено: ") +
+                                             QDir::toNativeSeparators(path)
+                                       : QStringLiteral("Не удалось сохранить изображение ") +
+                                             QDir::toNativeSeparators(path));
     });
     connect(bExport, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(
             this, QStringLiteral("Экспорт данных"), QStringLiteral("График.csv"),
             QStringLiteral("Текст CSV (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);
+        if (path.isEmpty()) return;
         QString error;
-        if (!path.isEmpty() && !ExportData(path, error))
-            lNote->setText(QStringLiteral("Не удалось сохранить данные: ") + error);
+        lNote->setText(ExportData(path, error)
+                           ? QStringLiteral("Данные сохранены: ") + QDir::toNativeSeparators(path)
+                           : QStringLiteral("Не удалось сохранить данные: ") + error);
     });
     const int64_t now = NowMs();
     SetTimeRange(now - spanMs_, now);
@@ -200,8 +235,9 @@ void TChartWindow::SyncSeries() {
             QPen pen(LineColor(l.Series.Row), 1);
             pen.setCosmetic(true);
             l.Graph->setPen(pen);
-            l.Graph->setName(l.Series.Label +
-                             (l.Right ? QStringLiteral(" (правая ось)") : QString()));
+            l.Graph->setName(l.Series.Label + (l.Right && !Normalised()
+                                                   ? QStringLiteral(" (правая ось)")
+                                                   : QString()));
             l.Graph->setVisible(l.Visible);
             l.Graph->setAdaptiveSampling(false); // the store decimates already
             l.Errors = Plot->addGraph(Plot->xAxis, y);
@@ -216,6 +252,7 @@ void TChartWindow::SyncSeries() {
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
             item->setCheckState(l.Visible ? Qt::Checked : Qt::Unchecked);
             item->setForeground(LineColor(l.Series.Row));
+            item->setToolTip(l.Graph->name());
         }
     }
     lines_ = std::move(next);
@@ -253,13 +290,21 @@ std::pair<int64_t, int64_t> TChartWindow::TimeRange() const {
 
 void TChartWindow::Redraw() {
     SyncSeries();
+    bool anySamples = false;
     if (chFollow->isChecked()) {
-        int64_t latest = 0;
-        for (const Line& l : lines_)
-            if (!store_.Series(l.Series.Row).empty())
-                latest = std::max(latest, store_.Series(l.Series.Row).back().TimeMs);
-        if (latest == 0) latest = NowMs();
-        SetTimeRange(latest - spanMs_, latest + spanMs_ / 50);
+        int64_t latest = 0, earliest = 0;
+        for (const Line& l : lines_) {
+            const auto& series = store_.Series(l.Series.Row);
+            if (series.empty()) continue;
+            latest = std::max(latest, series.back().TimeMs);
+            earliest =
+                earliest == 0 ? series.front().TimeMs : std::min(earliest, series.front().TimeMs);
+        }
+        if (latest == 0) latest = earliest = NowMs();
+        // Less than the span recorded yet: the samples fill the plot, no empty stretch
+        // before them.
+        const int64_t span = std::clamp<int64_t>(latest - earliest, 1000, spanMs_);
+        SetTimeRange(latest - span, latest + span / 50);
     }
     const auto [t0, t1] = TimeRange();
     const int columns = std::max(1, Plot->axisRect()->width());
@@ -274,6 +319,22 @@ void TChartWindow::Redraw() {
         QVector<double> x, y, ex, ey;
         const auto cols = store_.Decimate(l.Series.Row, t0, t1, columns);
         const double step = static_cast<double>(t1 - t0) / columns / 1000.0;
+        // Normalised, the line spans 0..100 % between its extremes in the time shown.
+        double scale = 1, offset = 0;
+        if (Normalised()) {
+            bool has = false;
+            double a = 0, b = 0;
+            for (const auto& col : cols)
+                if (col.HasValue) {
+                    a = has ? std::min(a, col.Min) : col.Min;
+                    b = has ? std::max(b, col.Max) : col.Max;
+                    has = true;
+                }
+            // A flat line sits in the middle.
+            offset = b > a ? a : a - 0.5;
+            scale = b > a ? 100.0 / (b - a) : 100.0;
+        }
+        const auto norm = [&](double v) { return (v - offset) * scale; };
         for (int c = 0; c < columns; ++c) {
             const auto& col = cols[static_cast<size_t>(c)];
             const double t = t0 / 1000.0 + step * (c + 0.5);
@@ -284,11 +345,12 @@ void TChartWindow::Redraw() {
             }
             if (col.HasDeviceError) {
                 ex << t;
-                ey << (col.HasValue ? col.Max : 0);
+                ey << (col.HasValue ? norm(col.Max) : norm(offset));
             }
             if (col.HasValue) {
                 x << t << t;
-                y << col.Min << col.Max;
+                y << norm(col.Min) << norm(col.Max);
+                anySamples = true;
             }
         }
         l.Graph->setData(x, y, true);
@@ -297,10 +359,11 @@ void TChartWindow::Redraw() {
         Range& r = ranges[static_cast<size_t>(&l - lines_.data())];
         for (const auto& col : cols) {
             if (!col.HasValue) continue;
-            r.Lo = r.Has ? std::min(r.Lo, col.Min) : col.Min;
-            r.Hi = r.Has ? std::max(r.Hi, col.Max) : col.Max;
+            r.Lo = r.Has ? std::min(r.Lo, norm(col.Min)) : norm(col.Min);
+            r.Hi = r.Has ? std::max(r.Hi, norm(col.Max)) : norm(col.Max);
             r.Has = true;
         }
+        anySamples = anySamples || !l.Errors->data()->isEmpty();
     }
     // A line whose values are a hundred times larger than the others' (a counter, say)
     // would flatten them: unless the engineer chose its axis, it goes to the right one.
@@ -313,10 +376,14 @@ void TChartWindow::Redraw() {
     const double typical = sorted.empty() ? 0 : sorted[(sorted.size() - 1) / 2];
     for (size_t i = 0; i < lines_.size(); ++i) {
         Line& l = lines_[i];
-        if (axisChosen_.count(l.Series.Row)) continue;
+        if (axisChosen_.count(l.Series.Row) && !Normalised()) continue;
         const double size =
             ranges[i].Has ? std::max(std::fabs(ranges[i].Lo), std::fabs(ranges[i].Hi)) : 0;
-        const bool right = sorted.size() > 1 && typical > 0 && size > 100 * typical;
+        // Normalised lines share one 0..100 % axis.
+        const bool right = Normalised() ? false
+                           : axisChosen_.count(l.Series.Row)
+                               ? l.Right
+                               : sorted.size() > 1 && typical > 0 && size > 100 * typical;
         if (right == l.Right) continue;
         l.Right = right;
         QCPAxis* axis = right ? Plot->yAxis2 : Plot->yAxis;
@@ -344,12 +411,28 @@ void TChartWindow::Redraw() {
         const double pad = a == b ? std::max(1.0, std::fabs(a) * 0.1) : (b - a) * 0.05;
         axis->setRange(a - pad, b + pad);
     };
-    if (anyLeft) fit(Plot->yAxis, lo[0], hi[0]);
+    if (Normalised())
+        Plot->yAxis->setRange(-5, 105);
+    else if (anyLeft)
+        fit(Plot->yAxis, lo[0], hi[0]);
     Plot->yAxis2->setVisible(anyRight);
     if (anyRight) fit(Plot->yAxis2, lo[1], hi[1]);
-    lNote->setText(store_.Dropped() > 0
-                       ? QStringLiteral("Старые значения отброшены: %1").arg(store_.Dropped())
-                       : QString());
+    // Each axis says its units (in the picture too).
+    std::vector<QString> units[2];
+    for (const Line& l : lines_)
+        if (l.Visible && l.Series.Reg)
+            units[l.Right ? 1 : 0].push_back(QString::fromStdString(l.Series.Reg->Units));
+    Plot->yAxis->setLabel(Normalised() ? QStringLiteral("% от размаха за показанное время")
+                                       : AxisUnits(units[0]));
+    Plot->yAxis2->setLabel(AxisUnits(units[1]));
+    empty_->setVisible(!anySamples);
+    const QString emptyText =
+        anySamples ? QString() : QStringLiteral("Отметьте параметры и включите опрос");
+    // A saved or exported file's name stays until something else is to be said.
+    if (store_.Dropped() > 0)
+        lNote->setText(QStringLiteral("Старые значения отброшены: %1").arg(store_.Dropped()));
+    else if (!emptyText.isEmpty() || lNote->text() == empty_->text())
+        lNote->setText(emptyText);
     Plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -357,7 +440,11 @@ QString TChartWindow::ValueAt(const Line& l, int64_t t) const {
     const auto s = store_.At(l.Series.Row, t);
     if (!s) return QStringLiteral("—");
     if (s->What != TSampleStore::Value) return QString::fromStdString(store_.ErrorText(*s));
-    return Number(s->Y);
+    // As the table shows it: its decimals, a state in words.
+    if (l.Series.Reg)
+        return QString::fromStdString(
+            l.Series.Reg->DisplayTextOf(SampleValue(*l.Series.Reg, s->Y)));
+    return QString::number(s->Y, 'g', 7);
 }
 
 QString TChartWindow::CrosshairText(int64_t t) const {
@@ -413,10 +500,7 @@ bool TChartWindow::ExportData(const QString& path, QString& error) const {
         TValue value;
         std::string error;
         if (r.s.What == TSampleStore::Value) {
-            if (reg->RegType == rtFloat)
-                value = TValue(r.s.Y);
-            else
-                TextToValue(std::to_string(std::llround(r.s.Y)), reg->RegType, value);
+            value = SampleValue(*reg, r.s.Y);
         } else {
             error =
                 r.s.Code != 0 ? std::string(1, static_cast<char>(r.s.Code)) : store_.ErrorText(r.s);
@@ -437,8 +521,33 @@ bool TChartWindow::ExportData(const QString& path, QString& error) const {
     return true;
 }
 
-bool TChartWindow::SaveImage(const QString& path) const {
-    return Plot->savePng(path, 0, 0, 1.0, -1);
+bool TChartWindow::SaveImage(const QString& path) {
+    // For a report: a title (what, where, when), the legend under the plot, the axes'
+    // units; no crosshair, which only follows the mouse.
+    const bool cursorShown = cursor_->visible();
+    cursor_->setVisible(false);
+    const auto [t0, t1] = TimeRange();
+    const QString subject = Subject ? Subject() : QString();
+    auto* title =
+        new QCPTextElement(Plot,
+                           (subject.isEmpty() ? QString() : subject + QStringLiteral(", ")) +
+                               QString::fromStdString(TimeText(t0)) + QStringLiteral(" — ") +
+                               QString::fromStdString(TimeText(t1)),
+                           font());
+    Plot->plotLayout()->insertRow(0);
+    Plot->plotLayout()->addElement(0, 0, title);
+    Plot->legend->setVisible(true);
+    Plot->plotLayout()->addElement(2, 0, Plot->legend);
+    Plot->plotLayout()->setRowStretchFactor(2, 0.001);
+    Plot->plotLayout()->setRowStretchFactor(0, 0.001);
+    const bool saved = Plot->savePng(path, 0, 0, 1.0, -1);
+    Plot->plotLayout()->take(Plot->legend);
+    Plot->legend->setVisible(false);
+    Plot->plotLayout()->remove(title);
+    Plot->plotLayout()->simplify();
+    cursor_->setVisible(cursorShown);
+    Plot->replot(QCustomPlot::rpQueuedReplot);
+    return saved;
 }
 
 } // namespace tunavox

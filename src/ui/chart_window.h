@@ -16,6 +16,7 @@
 class QCustomPlot;
 class QCPGraph;
 class QCPItemStraightLine;
+class QCPItemText;
 
 namespace tunavox {
 
@@ -41,6 +42,8 @@ public:
     std::function<std::vector<TChartSeries>()> SeriesSource;
     // The description's device error texts, for the data export.
     const TNameValueList* ErrorTexts = nullptr;
+    // The device and port for a saved picture's title.
+    std::function<QString()> Subject;
 
     // Redraws soon (coalesced): new samples, other rows.
     void Changed();
@@ -59,11 +62,15 @@ public:
 
     // The samples shown, in the recording format; false and the reason on failure.
     bool ExportData(const QString& path, QString& error) const;
-    bool SaveImage(const QString& path) const;
+    // The picture for a report: title, legend and units, no crosshair.
+    bool SaveImage(const QString& path);
+    // Whether each line is drawn in its own range (0..100 %).
+    bool Normalised() const { return chNormalise->isChecked(); }
 
     QCustomPlot* Plot;
     QCheckBox* chFollow;
-    QListWidget* lSeries; // one check box per line: shown or hidden
+    QCheckBox* chNormalise; // "Каждая линия в своём масштабе"
+    QListWidget* lSeries;   // one check box per line: shown or hidden
     QPushButton* bSaveImage;
     QPushButton* bExport;
     QLabel* lNote;   // says when the oldest samples had to go
@@ -88,6 +95,7 @@ private:
     std::vector<Line> lines_;
     QTimer redraw_;
     QCPItemStraightLine* cursor_ = nullptr;
+    QCPItemText* empty_ = nullptr;                  // what to do while nothing is drawn
     std::map<int, std::pair<bool, bool>> settings_; // row: shown, on the right axis
     std::set<int> axisChosen_; // rows whose axis the engineer chose; the rest are placed by range
     bool rebuild_ = false;

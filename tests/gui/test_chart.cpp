@@ -1,5 +1,6 @@
 // The chart of the polled rows: samples and gaps in order, rows joining and
 // leaving, hiding, the second axis, following, the crosshair, image and data.
+#include <QLineEdit>
 #include <QTest>
 #include <qcustomplot.h>
 
@@ -73,7 +74,10 @@ private slots:
             QStringLiteral("0x10 Температура подачи [°C]: 72.5")));
         QVERIFY(chart->lSeries->item(1)->text().endsWith(
             QStringLiteral(": ") + QString::fromStdString(DeviceErrorText(4))));
-        QVERIFY(!chart->Plot->axisRect()->rect().intersects(chart->Plot->legend->outerRect()));
+        // The list is the legend on the screen: none under the plot, nothing cut short.
+        QVERIFY(!chart->Plot->legend->visible());
+        QCOMPARE(chart->lSeries->item(0)->toolTip(),
+                 QStringLiteral("0x10 Температура подачи [°C]"));
         // Colours belong to rows: a row ticked before them changes none.
         const QColor c11 = chart->Plot->graph(2)->pen().color();
         m->SetCheckState(b.Row(0x02), Qt::Checked, false);
@@ -161,10 +165,84 @@ private slots:
             b.w->chPoll->setChecked(true);
             QTest::qWait(8000);
             b.w->chPoll->setChecked(false);
+            // A chart opened afresh follows the newest samples over its own span.
+            chart->close();
+            QTRY_VERIFY(b.w->Chart() == nullptr);
+            b.w->ShowChart();
+            chart = b.w->Chart();
             chart->Redraw();
             QTest::qWait(300);
             QVERIFY(chart->grab().save(out + QStringLiteral("/trend.png")));
         }
+    }
+
+    void readsAsTheTableAndSavesAPictureForAReport() {
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        b.UntickAll();
+        // Opened before polling: it says what to do.
+        b.w->miChart->trigger();
+        TChartWindow* chart = b.w->Chart();
+        QVERIFY(chart);
+        chart->Redraw();
+        QCOMPARE(chart->lNote->text(), QStringLiteral("Отметьте параметры и включите опрос"));
+        TRegisterModel* m = b.w->vstList->Model();
+        for (uint16_t addr : {0x10, 0x20, 0x22})
+            m->SetCheckState(b.Row(addr), Qt::Checked, true);
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Samples().Series(b.Row(0x22)).size() >= 2, 10000);
+        chart->Redraw();
+        QCOMPARE(chart->lNote->text(), QString());
+        // Under the crosshair values read as in the table: decimals, states in words.
+        const int64_t t = b.w->Samples().Series(b.Row(0x22)).back().TimeMs;
+        const QString text = chart->CrosshairText(t);
+        QVERIFY2(text.contains(QStringLiteral("0x22 Гистерезис [°C]: ") + b.Value(0x22)),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("0x20 Режим работы: ") + b.Value(0x20)),
+                 qPrintable(text));
+        QCOMPARE(b.Value(0x22), QStringLiteral("0.50"));
+        QVERIFY(!b.Value(0x20).front().isDigit());
+        // The axis says its units.
+        QCOMPARE(chart->Plot->yAxis->label(), QStringLiteral("°C"));
+
+        // Each line in its own range: all of them within 0..100 %.
+        chart->chNormalise->setChecked(true);
+        QCOMPARE(chart->Plot->yAxis->range().lower, -5.0);
+        QCOMPARE(chart->Plot->yAxis->range().upper, 105.0);
+        for (int g = 0; g < chart->Plot->graphCount(); ++g)
+            for (auto it = chart->Plot->graph(g)->data()->constBegin();
+                 it != chart->Plot->graph(g)->data()->constEnd(); ++it)
+                QVERIFY(std::isnan(it->value) || (it->value >= 0 && it->value <= 100));
+        chart->chNormalise->setChecked(false);
+
+        // The picture: a title over the plot, the crosshair left out; the note names the file.
+        b.w->chPoll->setChecked(false);
+        const QString png = QString::fromStdString(b.dir.File("report.png"));
+        OnNextModal(
+            [png](QWidget* dialog) {
+                auto* name = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+                QVERIFY(name && dialog->isAncestorOf(name));
+                name->selectAll();
+                QTest::keyClicks(name, png);
+                QTest::keyClick(name, Qt::Key_Return);
+            },
+            5000, "QFileDialog");
+        chart->bSaveImage->click();
+        QCOMPARE(chart->lNote->text(), QStringLiteral("Изображение сохранено: ") + png);
+        const QImage picture(png);
+        QVERIFY(!picture.isNull());
+        const QImage screen = chart->Plot->toPixmap().toImage();
+        // Same width, and the title and legend rows make the plot itself shorter: the
+        // picture's first rows hold the title's dark text where the screen has none.
+        const auto darkIn = [](const QImage& image, int rows) {
+            int dark = 0;
+            for (int y = 0; y < rows; ++y)
+                for (int x = image.width() / 3; x < image.width() * 2 / 3; ++x)
+                    dark += qGray(image.pixel(x, y)) < 128;
+            return dark;
+        };
+        QVERIFY(darkIn(picture, 18) > 20);
+        QCOMPARE(darkIn(screen, 18), 0);
+        QVERIFY(!chart->Plot->legend->visible()); // the screen as it was
     }
 };
 

@@ -1,7 +1,9 @@
 // Recording polled values and counting exchanges.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -14,6 +16,7 @@
 #include "device/reg.h"
 #include "device/value_codec.h"
 #include "test_support.h"
+#include "trend/chart_palette.h"
 #include "trend/exchange_stats.h"
 #include "trend/poll_backoff.h"
 #include "trend/poll_pace.h"
@@ -472,4 +475,37 @@ TEST(WideRecording, AppendsOnlyToARecordingOfTheSameColumns) {
     EXPECT_FALSE(r.Start(narrow, error, header));
     EXPECT_EQ(error, mixed);
     EXPECT_EQ(ReadBytes(narrow), RecordingHeader());
+}
+
+namespace {
+
+// sRGB (D65) to CIELAB.
+std::array<double, 3> Lab(uint32_t rgb) {
+    const auto linear = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const double r = linear(((rgb >> 16) & 0xFF) / 255.0), g = linear(((rgb >> 8) & 0xFF) / 255.0),
+                 b = linear((rgb & 0xFF) / 255.0);
+    const double x = (0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047;
+    const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    const double z = (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883;
+    const auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116; };
+    return {116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))};
+}
+
+} // namespace
+
+TEST(ChartPalette, TheFirstTenColoursAreFarApartAndReadOnWhite) {
+    const auto& colours = ChartPalette();
+    for (size_t i = 0; i < colours.size(); ++i) {
+        const auto a = Lab(colours[i]);
+        EXPECT_LE(a[0], 72.0) << std::hex << colours[i]; // yellow on white is unreadable
+        for (size_t j = i + 1; j < colours.size(); ++j) {
+            const auto b = Lab(colours[j]);
+            const double distance = std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+            // ΔE*ab 40: clearly different at a glance (the old palette's closest pair,
+            // olive and ochre hues, stood at 28).
+            EXPECT_GE(distance, 40.0) << std::hex << colours[i] << " " << colours[j];
+        }
+    }
 }
