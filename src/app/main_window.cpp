@@ -270,7 +270,7 @@ void TfMain::BuildForm() {
     connect(miExportHtml, &QAction::triggered, this, [this] { miExportClick(1); });
     connect(miExportRtf, &QAction::triggered, this, [this] { miExportClick(2); });
     connect(miExportCsv, &QAction::triggered, this, [this] { miExportClick(3); });
-    connect(chUseLogs, &QAction::toggled, this, [this](bool on) { canal_->SetLogging(on); });
+    connect(chUseLogs, &QAction::toggled, this, [this](bool on) { UseLogs(on); });
     connect(bOpen, &QPushButton::clicked, this, [this] { bOpenClick(); });
     connect(bReadAll, &QPushButton::clicked, this, [this] { bReadAllClick(); });
     connect(bWriteAll, &QPushButton::clicked, this, [this] { bWriteAllClick(); });

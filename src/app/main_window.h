@@ -250,6 +250,9 @@ public:
     // Writes the export of the menu item with that tag to path; failures go to the message box.
     void ExportTo(int tag, const QString& path);
     void N4Click();
+    // The exchange log on or off; says once when it goes to the user's folder because
+    // the program's cannot be written.
+    void UseLogs(bool on);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -318,6 +321,7 @@ private:
     QString recordStopped_;                // why the recording stopped, shown until the user acts
     TPollBackoff pollBackoff_;
     TPollPace pollPace_;
+    bool logsPlaceSaid_ = false;
     bool altAlone_ = false;       // Alt is down and no other key came yet
     bool waitingForPass_ = false; // PollDelay holds the next pass back for its period
     TSampleStore samples_;

@@ -29,7 +29,12 @@ void TfMain::bOpenClick() {
                     : PortOpen() ? canal_->ComPort->Close()
                                  : OpenPort(cbPort->currentText());
     if (!ok) {
-        ShowWarning(this, QString::fromStdString(canal_->ComPort->ErrorText()));
+        const QString why = QString::fromStdString(canal_->ComPort->ErrorText());
+        // Which port would not open: the list may hold several alike.
+        ShowWarning(this, PortOpen() || waiting
+                              ? why
+                              : QStringLiteral("Не удалось открыть COM-порт %1: %2")
+                                    .arg(cbPort->currentText(), why));
         return;
     }
     UpdateOpenState();

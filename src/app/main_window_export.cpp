@@ -1,11 +1,14 @@
-// The main window: table export and the About box.
+// The main window: table export, where the exchange log goes, and the About box.
 #include <QFile>
 #include <QFileDialog>
 
 #include "app/main_window.h"
 #include "export/table_export.h"
 #include "ui/about_box.h"
+#include "ui/file_dialogs.h"
 #include "ui/message_box.h"
+#include "util/file_io.h"
+#include "util/program_folder.h"
 
 namespace tunavox {
 
@@ -17,7 +20,7 @@ void TfMain::miExportClick(int tag) {
     dialog.setObjectName(QStringLiteral("SaveDialog1"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    PrepareFileDialog(dialog);
     const QStringList filters = {
         QStringLiteral("Веб-страницы (*.html *.htm)"), QStringLiteral("Rich Text Format (*.rtf)"),
         QStringLiteral("Текст CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")};
@@ -33,8 +36,8 @@ void TfMain::miExportClick(int tag) {
 #endif
     dialog.selectFile(QString::fromStdString(ExportTimeStamp(local)) + QLatin1Char('.') +
                       extension);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    ExportTo(tag, dialog.selectedFiles().first());
+    if (dialog.exec() != QDialog::Accepted || ChosenFile(dialog).isEmpty()) return;
+    ExportTo(tag, ChosenFile(dialog));
 }
 
 void TfMain::ExportTo(int tag, const QString& path) {
@@ -43,17 +46,27 @@ void TfMain::ExportTo(int tag, const QString& path) {
     const std::string content = tag == 1   ? ExportHtml(texts, windowTitle().toStdString())
                                 : tag == 2 ? ExportRtf(texts)
                                            : ExportCsv(texts, ';');
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        ShowWarning(this, file.errorString());
+    // Our own words for what went wrong (not the runtime's English), the file named.
+    std::string error;
+    if (!WriteFileBytes(path.toStdString(), content, error)) {
+        ShowWarning(this, QStringLiteral("Не удалось записать файл %1: %2")
+                              .arg(NativeName(path), QString::fromStdString(error)));
         return;
     }
-    if (file.write(content.data(), static_cast<qint64>(content.size())) !=
-            static_cast<qint64>(content.size()) ||
-        !file.flush()) {
-        ShowWarning(this, file.errorString());
-    }
-    file.close();
+    ShowStatus(QStringLiteral("Таблица сохранена в файл %1").arg(NativeName(path)), true,
+               normalStatusColor_);
+}
+
+void TfMain::UseLogs(bool on) {
+    canal_->SetLogging(on);
+    if (!on || logsPlaceSaid_) return;
+    const std::string beside = ProgramFolder() + "Logs/";
+    const std::string folder = WritableProgramSubfolder("Logs/");
+    if (folder == beside) return;
+    logsPlaceSaid_ = true;
+    ShowStatus(QStringLiteral("Папка программы недоступна для записи: журнал обмена пишется в %1")
+                   .arg(NativeName(QString::fromStdString(folder))),
+               true, normalStatusColor_);
 }
 
 void TfMain::N4Click() {

@@ -155,7 +155,9 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
             ShowWarning(this, QString::fromStdString(error));
             return;
         }
-        const QString text = QStringLiteral("Параметры сохранены: %1").arg(total - failed);
+        const QString text = QStringLiteral("Параметры сохранены: %1, файл %2")
+                                 .arg(total - failed)
+                                 .arg(NativeName(path));
         if (failed == 0)
             ShowStatus(text, true, normalStatusColor_);
         else

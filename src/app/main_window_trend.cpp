@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "device/table_text.h"
 #include "device/value_codec.h"
+#include "ui/file_dialogs.h"
 #include "ui/message_box.h"
 #include "util/time_text.h"
 
@@ -27,7 +28,7 @@ void TfMain::chRecordPollToggled(bool on) {
     QFileDialog dialog(this, QStringLiteral("Записывать опрос в файл"));
     dialog.setObjectName(QStringLiteral("RecordDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    PrepareFileDialog(dialog);
     // Appending to an existing recording is what is wanted, not replacing it.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setNameFilters({QStringLiteral("Текст CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")});
@@ -38,9 +39,9 @@ void TfMain::chRecordPollToggled(bool on) {
     dialog.selectFile(name + QStringLiteral(".csv"));
     // A file that cannot be recorded to (not a recording, no access): say why and ask
     // for another one.
-    while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    while (dialog.exec() == QDialog::Accepted && !ChosenFile(dialog).isEmpty()) {
         QString why;
-        if (StartRecording(dialog.selectedFiles().first(), &why)) return;
+        if (StartRecording(ChosenFile(dialog), &why)) return;
         ShowWarning(this, why);
     }
     const QSignalBlocker quiet(chRecordPoll);

@@ -121,12 +121,7 @@ bool ParseJournalLine(const std::string& line, TJournalEntry& e) {
 }
 
 std::string DefaultJournalFolder() {
-    const std::string beside = ProgramFolder() + "Journal/";
-    std::error_code ec;
-    std::filesystem::create_directories(FsPath(beside), ec);
-    std::string why;
-    if (CheckReplaceable(beside + "probe.csv", why)) return beside;
-    return UserDataFolder() + "Journal/";
+    return WritableProgramSubfolder("Journal/");
 }
 
 std::string TJournal::Folder() const {

@@ -41,7 +41,8 @@ bool HasDriveOrShare(const std::string& p) {
 } // namespace
 
 TCommonLogger::TCommonLogger(const std::string& folder, const std::string& prefix, bool active)
-    : prefix_(prefix), active_(active), baseFolder_(ProgramFolder()) {
+    : prefix_(prefix), active_(active), baseFolder_(ProgramFolder()),
+      userFolder_(UserDataFolder()) {
     SetLogDir(folder);
 }
 
@@ -89,6 +90,11 @@ bool TCommonLogger::NewFile() {
         name = prefix_ + buf + extension_;
     }
     std::error_code ec;
+    // A folder inside the program's that cannot be written (a program under "Program
+    // Files"): the same folder under the user's data folder.
+    if (logDir_.rfind(baseFolder_, 0) == 0 && !baseFolder_.empty())
+        logDir_ =
+            WritableProgramSubfolder(logDir_.substr(baseFolder_.size()), baseFolder_, userFolder_);
     const std::filesystem::path dir = FsPath(logDir_);
     if (!std::filesystem::is_directory(dir, ec)) {
         std::filesystem::create_directories(dir, ec);

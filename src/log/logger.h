@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "util/os_file.h"
+#include "util/program_folder.h"
 
 namespace tunavox {
 
@@ -85,7 +86,13 @@ public:
 
     FileOpened OnFileOpened;
     // Folder that relative log folders are taken from; the program's folder by default.
-    void SetBaseFolder(const std::string& folder) { baseFolder_ = folder; }
+    // When it cannot be written, the same relative folder under userFolder is used (the
+    // user's data folder by default).
+    void SetBaseFolder(const std::string& folder,
+                       const std::string& userFolder = UserDataFolder()) {
+        baseFolder_ = folder;
+        userFolder_ = userFolder;
+    }
 
 private:
     std::string Stamp() const;
@@ -102,6 +109,7 @@ private:
     std::string extension_ = ".txt";
     bool showLength_ = false;
     std::string baseFolder_;
+    std::string userFolder_;
 };
 
 // The process-wide logger: folder Logs beside the program, prefix "dbg_", active.

@@ -1,5 +1,6 @@
 #include "ui/chart_window.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -11,7 +12,9 @@
 #include "device/value_codec.h"
 #include "trend/chart_palette.h"
 #include "trend/poll_recorder.h"
+#include "ui/file_dialogs.h"
 #include "ui/screen_fit.h"
+#include "util/file_io.h"
 #include "util/time_text.h"
 
 namespace tunavox {
@@ -160,23 +163,24 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
         if (const Line* l = Find(row)) SetRightAxis(row, !l->Right);
     });
     connect(bSaveImage, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(
-            this, QStringLiteral("Сохранить изображение"), QStringLiteral("График.png"),
-            QStringLiteral("Изображения PNG (*.png)"), nullptr, QFileDialog::DontUseNativeDialog);
+        const QString path = NativeName(QFileDialog::getSaveFileName(
+            this, QStringLiteral("Сохранить изображение"),
+            QDir(DialogStartFolder()).filePath(QStringLiteral("График.png")),
+            QStringLiteral("Изображения PNG (*.png)"), nullptr, QFileDialog::DontUseNativeDialog));
         if (path.isEmpty()) return;
-        lNote->setText(SaveImage(path) ? QStringLiteral("Изображение сохранено: ") +
-                                             QDir::toNativeSeparators(path)
-                                       : QStringLiteral("Не удалось сохранить изображение ") +
-                                             QDir::toNativeSeparators(path));
+        QString error;
+        lNote->setText(SaveImage(path, &error) ? QStringLiteral("Изображение сохранено: ") + path
+                                               : error);
     });
     connect(bExport, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(
-            this, QStringLiteral("Экспорт данных"), QStringLiteral("График.csv"),
-            QStringLiteral("Текст CSV (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);
+        const QString path = NativeName(QFileDialog::getSaveFileName(
+            this, QStringLiteral("Экспорт данных"),
+            QDir(DialogStartFolder()).filePath(QStringLiteral("График.csv")),
+            QStringLiteral("Текст CSV (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog));
         if (path.isEmpty()) return;
         QString error;
         lNote->setText(ExportData(path, error)
-                           ? QStringLiteral("Данные сохранены: ") + QDir::toNativeSeparators(path)
+                           ? QStringLiteral("Данные сохранены: ") + path
                            : QStringLiteral("Не удалось сохранить данные: ") + error);
     });
     const int64_t now = NowMs();
@@ -507,21 +511,16 @@ bool TChartWindow::ExportData(const QString& path, QString& error) const {
         }
         text += RecordingLine(PollSampleOf(*reg, r.t, value, error, ErrorTexts));
     }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.flush()) {
+    std::string why;
+    if (!WriteFileBytes(path.toStdString(), text, why)) {
         error = QStringLiteral("Не удалось записать файл %1: %2")
-                    .arg(path, file.error() == QFileDevice::OpenError
-                                   ? QStringLiteral("нет доступа или это папка")
-                                   : QStringLiteral("ошибка записи (нет места на диске?)"));
+                    .arg(NativeName(path), QString::fromStdString(why));
         return false;
     }
     return true;
 }
 
-bool TChartWindow::SaveImage(const QString& path) {
+bool TChartWindow::SaveImage(const QString& path, QString* error) {
     // For a report: a title (what, where, when), the legend under the plot, the axes'
     // units; no crosshair, which only follows the mouse.
     const bool cursorShown = cursor_->visible();
@@ -540,7 +539,17 @@ bool TChartWindow::SaveImage(const QString& path) {
     Plot->plotLayout()->addElement(2, 0, Plot->legend);
     Plot->plotLayout()->setRowStretchFactor(2, 0.001);
     Plot->plotLayout()->setRowStretchFactor(0, 0.001);
-    const bool saved = Plot->savePng(path, 0, 0, 1.0, -1);
+    // Encoded here and written by our own file layer, so a failure reads in our words.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    const bool encoded = Plot->toPixmap(0, 0, 1.0).save(&buffer, "PNG");
+    std::string why = encoded ? std::string() : std::string("не удалось построить изображение");
+    const bool saved = encoded && WriteFileBytes(path.toStdString(),
+                                                 std::string(png.constData(), png.size()), why);
+    if (!saved && error)
+        *error = QStringLiteral("Не удалось сохранить изображение %1: %2")
+                     .arg(NativeName(path), QString::fromStdString(why));
     Plot->plotLayout()->take(Plot->legend);
     Plot->legend->setVisible(false);
     Plot->plotLayout()->remove(title);

@@ -63,7 +63,8 @@ public:
     // The samples shown, in the recording format; false and the reason on failure.
     bool ExportData(const QString& path, QString& error) const;
     // The picture for a report: title, legend and units, no crosshair.
-    bool SaveImage(const QString& path);
+    // False, with the reason in error when asked, when it cannot be written.
+    bool SaveImage(const QString& path, QString* error = nullptr);
     // Whether each line is drawn in its own range (0..100 %).
     bool Normalised() const { return chNormalise->isChecked(); }
 

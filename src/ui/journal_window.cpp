@@ -1,5 +1,7 @@
 #include "ui/journal_window.h"
 
+#include "ui/file_dialogs.h"
+
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -159,13 +161,13 @@ void TJournalWindow::ExportClick() {
     QFileDialog dialog(this, QStringLiteral("Экспорт журнала записей"));
     dialog.setObjectName(QStringLiteral("JournalExportDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    PrepareFileDialog(dialog);
     dialog.setNameFilters({QStringLiteral("Страница HTML (*.html)")});
     dialog.setDefaultSuffix(QStringLiteral("html"));
     dialog.selectFile(QStringLiteral("Журнал_записей.html"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    if (dialog.exec() != QDialog::Accepted || ChosenFile(dialog).isEmpty()) return;
     QString error;
-    const QString path = dialog.selectedFiles().first();
+    const QString path = ChosenFile(dialog);
     if (!ExportHtml(path, error))
         ShowWarning(this, QStringLiteral("Не удалось записать файл %1: %2").arg(path, error));
 }

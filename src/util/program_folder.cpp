@@ -10,6 +10,10 @@
 #endif
 
 #include <cstdlib>
+#include <filesystem>
+
+#include "util/file_io.h"
+#include "util/os_file.h"
 
 namespace tunavox {
 
@@ -49,6 +53,29 @@ std::string UserDataFolder() {
     const std::string home = env("HOME");
     return home.empty() ? std::string("./") : home + "/.local/share/tunavox/";
 #endif
+}
+
+std::string WritableProgramSubfolder(const std::string& name, const std::string& programFolder,
+                                     const std::string& userFolder) {
+    const auto usable = [](const std::string& folder) {
+        std::error_code ec;
+        std::filesystem::create_directories(FsPath(folder), ec);
+        std::string why;
+        return CheckReplaceable(folder + "probe", why);
+    };
+    const std::string beside = programFolder + name;
+    if (usable(beside)) return beside;
+    const std::string own = userFolder + name;
+    usable(own);
+    return own;
+}
+
+std::string NativePath(std::string path) {
+#ifdef _WIN32
+    for (char& c : path)
+        if (c == '/') c = '\\';
+#endif
+    return path;
 }
 
 } // namespace tunavox

@@ -12,4 +12,14 @@ std::string ProgramFolder();
 // when neither is known. Not created here.
 std::string UserDataFolder();
 
+// The folder name (relative, ending in "/") beside the program, made when missing; or,
+// when the program's folder cannot be written (unpacked under "Program Files", a
+// read-only share), the same name under the user's data folder (made too).
+std::string WritableProgramSubfolder(const std::string& name,
+                                     const std::string& programFolder = ProgramFolder(),
+                                     const std::string& userFolder = UserDataFolder());
+
+// A path as the system writes it, for messages: backslashes on Windows.
+std::string NativePath(std::string path);
+
 } // namespace tunavox

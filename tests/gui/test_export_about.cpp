@@ -84,18 +84,28 @@ private slots:
         Loaded l;
         // /dev/full opens but takes no bytes; a folder cannot be opened as a file. Both
         // fail whoever we are (root writes into read-only folders).
-        for (const QString& path :
-             {QStringLiteral("/dev/full"), QString::fromStdString(l.dir.Path())}) {
+        // The file named, the reason in the program's own words.
+        const QString folder = QString::fromStdString(l.dir.Path());
+        const struct {
+            QString Path, Text;
+        } failures[] = {
+            {QStringLiteral("/dev/full"),
+             QStringLiteral("Не удалось записать файл /dev/full: нет места на диске")},
+            {folder, QStringLiteral("Не удалось записать файл %1: это папка").arg(folder)},
+        };
+        for (const auto& f : failures) {
             QString text;
             CaptureMessageBox(&text);
-            l.w->ExportTo(3, path);
-            QVERIFY2(!text.isEmpty(), qPrintable(path));
+            l.w->ExportTo(3, f.Path);
+            QCOMPARE(text, f.Text);
         }
         QVERIFY(l.w->isEnabled());
         QCOMPARE(l.w->vstList->model()->rowCount(), l.w->Regs().Count());
-        // The program goes on: the next export works.
-        l.w->ExportTo(1, QString::fromStdString(l.dir.File("ok.html")));
+        // The program goes on: the next export works, and the status line names the file.
+        const QString ok = QString::fromStdString(l.dir.File("ok.html"));
+        l.w->ExportTo(1, ok);
         QVERIFY(ReadBytes(l.dir.File("ok.html")).find("</table>") != std::string::npos);
+        QCOMPARE(l.w->StatusText->text(), QStringLiteral(" Таблица сохранена в файл ") + ok);
     }
 
     void aboutBox() {

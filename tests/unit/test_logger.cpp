@@ -1,6 +1,8 @@
 // The exchange logger: line formats, file names, folders, size limit, failures.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <limits>
 
 #include <filesystem>
@@ -8,6 +10,7 @@
 
 #include "log/logger.h"
 #include "test_support.h"
+#include "util/program_folder.h"
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -144,6 +147,34 @@ TEST(Logger, FoldersAndFailures) {
     log.SetLogDir(dir.File("ok"));
     log.LogText("kept", false);
     EXPECT_TRUE(log.IsFileOpen());
+}
+
+TEST(Logger, AProgramFolderThatCannotBeWrittenSendsTheLogsToTheUsersFolder) {
+    TempDir dir;
+    const std::string program = dir.File("program") + "/", user = dir.File("user") + "/";
+    ASSERT_TRUE(std::filesystem::create_directories(program));
+    // "Logs" taken by a file stands for a folder that cannot be written (root may write
+    // anywhere, so modes would not show it).
+    WriteBytes(program + "Logs", "");
+    TCommonLogger log("", "p_", true);
+    log.SetBaseFolder(program, user);
+    log.SetLogDir("\\Logs");
+    log.SetFileName("\\Logs\\x.txt");
+    log.LogText("kept", false);
+    ASSERT_TRUE(log.IsFileOpen());
+    EXPECT_EQ(log.GetLogDir(), user + "Logs/");
+    EXPECT_EQ(ReadBytes(user + "Logs/x.txt"), "kept\r\n");
+    EXPECT_EQ(ReadBytes(program + "Logs"), "");
+    // A writable program folder keeps them beside the program, as before.
+    EXPECT_EQ(WritableProgramSubfolder("Journal/", program, user), program + "Journal/");
+    EXPECT_EQ(WritableProgramSubfolder("Logs/", program, user), user + "Logs/");
+    EXPECT_EQ(NativePath("C:/Program Files/Tunavox/Logs/"),
+#ifdef _WIN32
+              "C:\\Program Files\\Tunavox\\Logs\\"
+#else
+              "C:/Program Files/Tunavox/Logs/"
+#endif
+    );
 }
 
 TEST(Logger, SharedInstanceDefaults) {
