@@ -11,6 +11,7 @@
 #include "util/cp1251.h"
 #include "util/file_io.h"
 #include "util/os_file.h"
+#include "util/program_folder.h"
 
 namespace tunavox {
 namespace {
@@ -435,7 +436,7 @@ namespace {
 // once they are old enough not to belong to a write in progress.
 void RemoveLeftovers(const std::string& path) {
     namespace fs = std::filesystem;
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = LastSeparator(path);
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const std::string prefix =
         (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
@@ -475,7 +476,7 @@ bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& erro
 
 bool CheckParamSetTarget(const std::string& path, const std::string& descriptionPath,
                          std::string& error) {
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = LastSeparator(path);
     const std::string name = Utf8Upper(slash == std::string::npos ? path : path.substr(slash + 1));
     const bool isDescription = (name.rfind("NASTR", 0) == 0 && name.size() >= 9 &&
                                 name.compare(name.size() - 4, 4, ".XML") == 0) ||

@@ -70,6 +70,14 @@ std::string WritableProgramSubfolder(const std::string& name, const std::string&
     return own;
 }
 
+size_t LastSeparator(const std::string& path) {
+#ifdef _WIN32
+    return path.find_last_of("/\\");
+#else
+    return path.find_last_of('/');
+#endif
+}
+
 std::string NativePath(std::string path) {
 #ifdef _WIN32
     for (char& c : path)

@@ -19,6 +19,9 @@ std::string WritableProgramSubfolder(const std::string& name,
                                      const std::string& programFolder = ProgramFolder(),
                                      const std::string& userFolder = UserDataFolder());
 
+// Where a path's last folder separator stands ("/", and "\\" too on Windows), or npos.
+size_t LastSeparator(const std::string& path);
+
 // A path as the system writes it, for messages: backslashes on Windows.
 std::string NativePath(std::string path);
 

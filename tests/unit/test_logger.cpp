@@ -168,6 +168,14 @@ TEST(Logger, AProgramFolderThatCannotBeWrittenSendsTheLogsToTheUsersFolder) {
     // A writable program folder keeps them beside the program, as before.
     EXPECT_EQ(WritableProgramSubfolder("Journal/", program, user), program + "Journal/");
     EXPECT_EQ(WritableProgramSubfolder("Logs/", program, user), user + "Logs/");
+    // Paths typed with either separator on Windows; a backslash is a name's own on Linux.
+    EXPECT_EQ(LastSeparator("C:\\sets/a\\b.params"),
+#ifdef _WIN32
+              9u
+#else
+              7u
+#endif
+    );
     EXPECT_EQ(NativePath("C:/Program Files/Tunavox/Logs/"),
 #ifdef _WIN32
               "C:\\Program Files\\Tunavox\\Logs\\"
