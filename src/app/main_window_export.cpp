@@ -1,5 +1,4 @@
 // The main window: table export, where the exchange log goes, and the About box.
-#include <QFile>
 #include <QFileDialog>
 
 #include "app/main_window.h"

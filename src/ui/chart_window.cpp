@@ -162,21 +162,24 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
         const int row = item->data(Qt::UserRole).toInt();
         if (const Line* l = Find(row)) SetRightAxis(row, !l->Right);
     });
-    connect(bSaveImage, &QPushButton::clicked, this, [this] {
-        const QString path = NativeName(QFileDialog::getSaveFileName(
-            this, QStringLiteral("Сохранить изображение"),
-            QDir(DialogStartFolder()).filePath(QStringLiteral("График.png")),
-            QStringLiteral("Изображения PNG (*.png)"), nullptr, QFileDialog::DontUseNativeDialog));
+    // The file to write, asked in the program's dialog: empty when cancelled.
+    const auto ask = [this](const QString& title, const QString& name, const QString& filter) {
+        return NativeName(
+            QFileDialog::getSaveFileName(this, title, QDir(DialogStartFolder()).filePath(name),
+                                         filter, nullptr, QFileDialog::DontUseNativeDialog));
+    };
+    connect(bSaveImage, &QPushButton::clicked, this, [this, ask] {
+        const QString path =
+            ask(QStringLiteral("Сохранить изображение"), QStringLiteral("График.png"),
+                QStringLiteral("Изображения PNG (*.png)"));
         if (path.isEmpty()) return;
         QString error;
         lNote->setText(SaveImage(path, &error) ? QStringLiteral("Изображение сохранено: ") + path
                                                : error);
     });
-    connect(bExport, &QPushButton::clicked, this, [this] {
-        const QString path = NativeName(QFileDialog::getSaveFileName(
-            this, QStringLiteral("Экспорт данных"),
-            QDir(DialogStartFolder()).filePath(QStringLiteral("График.csv")),
-            QStringLiteral("Текст CSV (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog));
+    connect(bExport, &QPushButton::clicked, this, [this, ask] {
+        const QString path = ask(QStringLiteral("Экспорт данных"), QStringLiteral("График.csv"),
+                                 QStringLiteral("Текст CSV (*.csv)"));
         if (path.isEmpty()) return;
         QString error;
         lNote->setText(ExportData(path, error)

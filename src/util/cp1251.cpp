@@ -19,6 +19,8 @@ constexpr std::array<char16_t, 128> kHigh = {
     0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F};
 
+} // namespace
+
 void AppendUtf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -37,8 +39,6 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-// Decodes one code point at pos and advances it; an invalid sequence yields
-// 0xFFFFFFFF and consumes one byte.
 uint32_t NextCodePoint(std::string_view s, size_t& pos) {
     const auto b0 = static_cast<unsigned char>(s[pos]);
     if (b0 < 0x80) {
@@ -76,19 +76,21 @@ uint32_t NextCodePoint(std::string_view s, size_t& pos) {
     return cp;
 }
 
-int UnicodeToCp1251(uint32_t cp) {
-    if (cp < 0x80) return static_cast<int>(cp);
-    for (size_t i = 0; i < kHigh.size(); ++i)
-        if (kHigh[i] == cp) return static_cast<int>(0x80 + i);
-    return -1;
-}
-
 uint32_t UpperCodePoint(uint32_t cp) {
     if (cp >= 'a' && cp <= 'z') return cp - 0x20;
     if (cp >= 0x0430 && cp <= 0x044F) return cp - 0x20;
     if (cp >= 0x0450 && cp <= 0x045F) return cp - 0x50;
     if (cp == 0x0491) return 0x0490;
     return cp;
+}
+
+namespace {
+
+int UnicodeToCp1251(uint32_t cp) {
+    if (cp < 0x80) return static_cast<int>(cp);
+    for (size_t i = 0; i < kHigh.size(); ++i)
+        if (kHigh[i] == cp) return static_cast<int>(0x80 + i);
+    return -1;
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,13 @@ bool SameTextIgnoreCase(std::string_view a, std::string_view b);
 
 // Upper-cases Latin and Cyrillic letters of a UTF-8 text.
 std::string Utf8Upper(std::string_view utf8);
+
+// Appends the UTF-8 bytes of a code point.
+void AppendUtf8(std::string& out, uint32_t cp);
+// Decodes the code point at pos and moves pos past it; an invalid sequence yields
+// 0xFFFFFFFF and moves one byte.
+uint32_t NextCodePoint(std::string_view s, size_t& pos);
+// A Latin or Cyrillic letter in upper case; anything else as it is.
+uint32_t UpperCodePoint(uint32_t cp);
 
 } // namespace tunavox
