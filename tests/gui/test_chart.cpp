@@ -219,8 +219,11 @@ private slots:
         const QString png = QString::fromStdString(b.dir.File("report.png"));
         OnNextModal(
             [png](QWidget* dialog) {
-                auto* name = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-                QVERIFY(name && dialog->isAncestorOf(name));
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                if (!name) {
+                    static_cast<QDialog*>(dialog)->reject(); // never left open: the test goes on
+                    QFAIL("no file name box");
+                }
                 name->selectAll();
                 QTest::keyClicks(name, png);
                 QTest::keyClick(name, Qt::Key_Return);
