@@ -61,6 +61,9 @@ void TypeIntoNextFileDialog(const QString& path) {
             }
             name->selectAll();
             Type(path);
+            // The completer's list may have opened over the box: Escape closes it first.
+            if (QWidget* popup = QApplication::activePopupWidget())
+                QTest::keyClick(popup, Qt::Key_Escape);
             Press(Qt::Key_Return);
         },
         5000, "QFileDialog");
