@@ -166,10 +166,7 @@ void TfMain::chPollClick() {
         }
         // A new pass over the ticked rows waits for its period; the line is idle meanwhile.
         if (PollNode < 0 || next <= PollNode) {
-            const int64_t wait =
-                pollPace_.BeforePass(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now().time_since_epoch())
-                                         .count());
+            const int64_t wait = pollPace_.BeforePass();
             if (wait > 0) {
                 waitingForPass_ = true;
                 PollDelay->start(static_cast<int>(wait));

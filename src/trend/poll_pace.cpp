@@ -1,5 +1,6 @@
 #include "trend/poll_pace.h"
 
+#include <chrono>
 #include <cstdlib>
 
 namespace tunavox {
@@ -48,6 +49,12 @@ int64_t TPollPace::BeforePass(int64_t nowMs) {
     started_ = true;
     lastStart_ = nowMs;
     return 0;
+}
+
+int64_t TPollPace::BeforePass() {
+    return BeforePass(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
 }
 
 } // namespace tunavox

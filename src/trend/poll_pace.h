@@ -26,6 +26,8 @@ public:
     // Before a pass starts at nowMs: how long to wait first (0: start now). Marks the
     // pass as started when it may start at once.
     int64_t BeforePass(int64_t nowMs);
+    // The same at the steady clock's now.
+    int64_t BeforePass();
     // Polling stopped: the next pass starts at once.
     void Reset() { started_ = false; }
 

@@ -96,10 +96,7 @@ int Poll(const std::vector<std::string>& args) {
     std::function<void()> step;
     const auto stepOrWait = [&] {
         if (next == 0) {
-            const int64_t wait =
-                pace.BeforePass(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::chrono::steady_clock::now().time_since_epoch())
-                                    .count());
+            const int64_t wait = pace.BeforePass();
             if (wait > 0) {
                 paused = true;
                 resumeAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
