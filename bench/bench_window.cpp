@@ -264,6 +264,57 @@ BENCHMARK(BM_WindowReconnect)
     ->Repetitions(3)
     ->UseRealTime();
 
+// A parameter set saved from the window over a pseudo-terminal to the simulator, from
+// the call to the file on disk. Target: the reads (each at least 10 ms apart by design)
+// plus a few milliseconds, so per_row_ms stays under 15.
+void BM_WindowSavesSet(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString desc = dir.filePath(QStringLiteral("NastrBUK2.xml"));
+    QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/NastrBUK2.xml"), desc);
+    tunavox::TRegList simRegs;
+    tunavox::TNameValueList errors;
+    tunavox::TDescription d;
+    tunavox::LoadDescription(desc.toStdString(), simRegs, errors, d, dir.path().toStdString());
+    const std::string link = dir.filePath(QStringLiteral("dev")).toStdString();
+    std::string error;
+    tunavox::TDeviceSimulator sim(simRegs, tunavox::TSimOptions{});
+    if (sim.StartPty(link, error).empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    tunavox::TMainOptions options;
+    options.DescriptionsDir = dir.path();
+    options.Ports = QStringList{};
+    options.ExtraPort = QString::fromStdString(link);
+    options.JournalDir = dir.filePath(QStringLiteral("Journal"));
+    tunavox::TfMain w(options);
+    w.show();
+    w.PollOnConnect = false;
+    w.bOpen->click();
+    if (!w.PortOpen()) {
+        state.SkipWithError("the port did not open");
+        return;
+    }
+    int n = 0;
+    for (auto _ : state) {
+        const QString path = dir.filePath(QStringLiteral("set%1.params").arg(++n));
+        const size_t before = sim.RequestCount();
+        QElapsedTimer clock;
+        clock.start();
+        w.SaveParameters(path);
+        while (!QFile::exists(path) && clock.elapsed() < 20000)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+        const double ms = static_cast<double>(clock.elapsed());
+        const double rows = static_cast<double>(sim.RequestCount() - before);
+        state.counters["save_ms"] = ms;
+        state.counters["rows"] = rows;
+        state.counters["per_row_ms"] = rows > 0 ? ms / rows : 0;
+        while (w.ParamRunner()->Running())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+}
+BENCHMARK(BM_WindowSavesSet)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
 // A 10,000-row set opened in its window (without a device). Target: under 300 ms.
 void BM_SetWindowOpens10k(benchmark::State& state) {
     QTemporaryDir dir;

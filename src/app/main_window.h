@@ -279,7 +279,7 @@ private:
     TParamRunner& NewParamRunner();
     void CompareWithSet(std::shared_ptr<TParamSet> set, const QString& source);
     QProgressDialog* ParamProgress(const QString& label);
-    void CloseParamProgress(QProgressDialog* progress);
+    void CloseParamProgress(QPointer<QProgressDialog>& progress);
     void ServeHandOver();
     struct TWriteNote {
         const TReg* Reg;

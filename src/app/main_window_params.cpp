@@ -1,5 +1,6 @@
 // The main window: parameter sets (save, compare, restore) on the worker.
 #include <QFileInfo>
+#include <QPointer>
 #include <QProgressDialog>
 #include <chrono>
 
@@ -63,10 +64,12 @@ QProgressDialog* TfMain::ParamProgress(const QString& label) {
     return progress;
 }
 
-void TfMain::CloseParamProgress(QProgressDialog* progress) {
+void TfMain::CloseParamProgress(QPointer<QProgressDialog>& progress) {
+    if (!progress) return;
     // Closing a progress dialog says "canceled": not once the work is over.
     QObject::disconnect(progress, &QProgressDialog::canceled, nullptr, nullptr);
-    progress->close();
+    progress->close(); // deletes it
+    progress = nullptr;
 }
 
 std::vector<uint16_t> TfMain::ChosenAddresses() const {
@@ -113,10 +116,13 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
         return;
     }
     TParamRunner& runner = NewParamRunner();
-    QProgressDialog* progress = ParamProgress(QStringLiteral("Сохранение параметров…"));
-    runner.OnFinished = [this, &runner, progress, path] {
-        CloseParamProgress(progress);
+    QPointer<QProgressDialog> progress = ParamProgress(QStringLiteral("Сохранение параметров…"));
+    // The file is written before the progress window goes: hiding a window may keep
+    // this thread waiting on the window system (Wine without a window manager waits
+    // two seconds), and the set must not wait for that. Messages close it first.
+    runner.OnFinished = [this, &runner, progress, path]() mutable {
         if (runner.Cancelled()) {
+            CloseParamProgress(progress);
             ShowError(QStringLiteral("Сохранение параметров отменено, файл не записан"));
             return;
         }
@@ -125,11 +131,13 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
         const int total = static_cast<int>(set.Entries.size());
         if (failed > 0 && failed == total) {
             // Nothing was read: a good set already there must not give way to this one.
+            CloseParamProgress(progress);
             ShowError(QStringLiteral("Ни один параметр не считан, файл не записан"));
             ShowWarning(this,
                         QStringLiteral("Ни один параметр не считан, файл %1 не записан").arg(path));
             return;
         }
+        if (failed > 0 && QFileInfo::exists(path)) CloseParamProgress(progress);
         if (failed > 0 && QFileInfo::exists(path) &&
             MessageBoxWithCaptions(
                 this,
@@ -152,6 +160,7 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
         set.Program = ProgramVersion();
         std::string error;
         if (!WriteParamSetFile(path.toStdString(), set, error)) {
+            CloseParamProgress(progress);
             ShowWarning(this, QString::fromStdString(error));
             return;
         }
@@ -162,6 +171,7 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
             ShowStatus(text, true, normalStatusColor_);
         else
             ShowError(text + QStringLiteral(", ошибок чтения: %1").arg(failed));
+        CloseParamProgress(progress);
     };
     runner.StartBackup(only);
 }
@@ -295,9 +305,10 @@ void TfMain::CompareWithFactory() {
 
 void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path) {
     TParamRunner& runner = NewParamRunner();
-    QProgressDialog* progress = ParamProgress(QStringLiteral("Чтение параметров устройства…"));
-    runner.OnFinished = [this, &runner, progress, set, path] {
-        CloseParamProgress(progress);
+    QPointer<QProgressDialog> progress =
+        ParamProgress(QStringLiteral("Чтение параметров устройства…"));
+    // The comparison is on the screen before the progress window goes (see the save).
+    runner.OnFinished = [this, &runner, progress, set, path]() mutable {
         QStringList warnings;
         if (!set->Factory)
             for (const std::string& w :
@@ -314,6 +325,8 @@ void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path)
                 [this] { ToggleServiceMode(); });
         connect(dialog, &TCompareDialog::CancelRequested, this, [&runner] { runner.Cancel(); });
         dialog->show();
+        CloseParamProgress(progress);
+        dialog->activateWindow(); // not whatever the progress window hands its turn to
     };
     runner.StartCompare(*set);
 }

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QTest>
+#include <functional>
 
 #include "device/value_codec.h"
 #include "gui_support.h"
@@ -25,6 +27,28 @@ void DeviceSets(TDeviceSimulator& sim, uint16_t addr, uint8_t type, const TValue
     ValueToBytes(v, type, bytes);
     sim.Handle(BuildRequest(0, kCmdWrite, addr, bytes), false);
 }
+
+// Runs a check at the moment the progress window of a set's reads is hidden.
+class ProgressHidden : public QObject {
+public:
+    explicit ProgressHidden(std::function<void()> check) : check_(std::move(check)) {
+        qApp->installEventFilter(this);
+    }
+    ~ProgressHidden() override { qApp->removeEventFilter(this); }
+    int Seen = 0;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Hide && o->objectName() == QLatin1String("ParamProgress")) {
+            ++Seen;
+            check_();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> check_;
+};
 
 } // namespace
 
@@ -151,6 +175,36 @@ private slots:
         QVERIFY(!d->bWrite->isEnabled());
         QVERIFY(d->NoDifference->isVisible() && !d->Table->isVisible());
         d->close();
+    }
+
+    // Hiding a window can keep the window thread waiting on the window system: the
+    // set is on disk, and the comparison on the screen, before the progress goes.
+    void theResultComesBeforeTheProgressCloses() {
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        const QString path = QString::fromStdString(b.dir.File("first.params"));
+        bool saved = false, shown = false;
+        {
+            ProgressHidden probe([&] {
+                TParamSet set;
+                std::string error;
+                saved = ReadParamSetFile(path.toStdString(), set, error) && !set.Entries.empty() &&
+                        b.w->StatusText->text().startsWith(QStringLiteral(" Параметры сохранены"));
+            });
+            b.w->SaveParameters(path);
+            QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w) && probe.Seen > 0, 20000);
+            QVERIFY(saved);
+        }
+        {
+            ProgressHidden probe(
+                [&] { shown = b.w->CompareDialog() && b.w->CompareDialog()->isVisible(); });
+            b.w->CompareWithFile(path);
+            QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w) && probe.Seen > 0, 20000);
+            QVERIFY(shown);
+        }
+        QTRY_VERIFY(b.w->CompareDialog()->isActiveWindow());
+        QVERIFY(!b.w->findChild<QProgressDialog*>(QStringLiteral("ParamProgress")));
+        b.w->CompareDialog()->close();
     }
 
     void backupsThatFailDoNotReplaceAGoodSet() {
