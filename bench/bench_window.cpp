@@ -212,27 +212,53 @@ double ProcessCpuMs() {
 // Polling while the adapter is pulled out for 5 s and plugged in again: the CPU used
 // while waiting (target: near idle) and the time from the device's return to the
 // first good read (target: under 2 s).
-void BM_WindowReconnect(benchmark::State& state) {
+// The BUK-2 description served by the simulator on a pseudo-terminal, and a window
+// with that port open.
+struct TSimulatedWindow {
     QTemporaryDir dir;
-    const QString desc = dir.filePath(QStringLiteral("NastrBUK2.xml"));
-    QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/NastrBUK2.xml"), desc);
     tunavox::TRegList simRegs;
     tunavox::TNameValueList errors;
-    tunavox::TDescription d;
-    tunavox::LoadDescription(desc.toStdString(), simRegs, errors, d, dir.path().toStdString());
-    const std::string link = dir.filePath(QStringLiteral("dev")).toStdString();
-    std::string error;
-    auto sim = std::make_unique<tunavox::TDeviceSimulator>(simRegs, tunavox::TSimOptions{});
-    sim->StartPty(link, error);
-    tunavox::TMainOptions options;
-    options.DescriptionsDir = dir.path();
-    options.Ports = QStringList{};
-    options.ExtraPort = QString::fromStdString(link);
-    options.JournalDir = dir.filePath(QStringLiteral("Journal"));
-    tunavox::TfMain w(options);
-    w.show();
-    w.PollOnConnect = false;
-    w.bOpen->click();
+    tunavox::TDescription desc;
+    std::string link;
+    std::unique_ptr<tunavox::TDeviceSimulator> sim;
+    std::unique_ptr<tunavox::TfMain> w;
+
+    // Empty, or why the port is not open.
+    std::string Start() {
+        const QString path = dir.filePath(QStringLiteral("NastrBUK2.xml"));
+        QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/NastrBUK2.xml"),
+                    path);
+        tunavox::LoadDescription(path.toStdString(), simRegs, errors, desc,
+                                 dir.path().toStdString());
+        link = dir.filePath(QStringLiteral("dev")).toStdString();
+        std::string error = PlugIn();
+        if (!error.empty()) return error;
+        tunavox::TMainOptions options;
+        options.DescriptionsDir = dir.path();
+        options.Ports = QStringList{};
+        options.ExtraPort = QString::fromStdString(link);
+        options.JournalDir = dir.filePath(QStringLiteral("Journal"));
+        w = std::make_unique<tunavox::TfMain>(options);
+        w->show();
+        w->PollOnConnect = false;
+        w->bOpen->click();
+        return w->PortOpen() ? std::string() : std::string("the port did not open");
+    }
+    // A new simulated device on the same link; empty, or what went wrong.
+    std::string PlugIn() {
+        std::string error;
+        sim = std::make_unique<tunavox::TDeviceSimulator>(simRegs, tunavox::TSimOptions{});
+        return sim->StartPty(link, error).empty() ? error : std::string();
+    }
+};
+
+void BM_WindowReconnect(benchmark::State& state) {
+    TSimulatedWindow rig;
+    if (const std::string error = rig.Start(); !error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    tunavox::TfMain& w = *rig.w;
     w.chPoll->setChecked(true);
     // The event loop as the program runs it (no busy waiting of our own).
     const auto spin = [](int ms) {
@@ -242,15 +268,14 @@ void BM_WindowReconnect(benchmark::State& state) {
     };
     for (auto _ : state) {
         spin(1000);
-        sim.reset(); // pulled out
+        rig.sim.reset(); // pulled out
         spin(200);
         const double cpu = ProcessCpuMs();
         QElapsedTimer waiting;
         waiting.start();
         spin(5000);
         state.counters["cpu_pct_waiting"] = 100.0 * (ProcessCpuMs() - cpu) / waiting.elapsed();
-        sim = std::make_unique<tunavox::TDeviceSimulator>(simRegs, tunavox::TSimOptions{});
-        sim->StartPty(link, error);
+        rig.PlugIn();
         QElapsedTimer back;
         back.start();
         while (w.Link().State() != tunavox::TLinkState::Answering && back.elapsed() < 10000)
@@ -268,33 +293,14 @@ BENCHMARK(BM_WindowReconnect)
 // the call to the file on disk. Target: the reads (each at least 10 ms apart by design)
 // plus a few milliseconds, so per_row_ms stays under 15.
 void BM_WindowSavesSet(benchmark::State& state) {
-    QTemporaryDir dir;
-    const QString desc = dir.filePath(QStringLiteral("NastrBUK2.xml"));
-    QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/NastrBUK2.xml"), desc);
-    tunavox::TRegList simRegs;
-    tunavox::TNameValueList errors;
-    tunavox::TDescription d;
-    tunavox::LoadDescription(desc.toStdString(), simRegs, errors, d, dir.path().toStdString());
-    const std::string link = dir.filePath(QStringLiteral("dev")).toStdString();
-    std::string error;
-    tunavox::TDeviceSimulator sim(simRegs, tunavox::TSimOptions{});
-    if (sim.StartPty(link, error).empty()) {
+    TSimulatedWindow rig;
+    if (const std::string error = rig.Start(); !error.empty()) {
         state.SkipWithError(error.c_str());
         return;
     }
-    tunavox::TMainOptions options;
-    options.DescriptionsDir = dir.path();
-    options.Ports = QStringList{};
-    options.ExtraPort = QString::fromStdString(link);
-    options.JournalDir = dir.filePath(QStringLiteral("Journal"));
-    tunavox::TfMain w(options);
-    w.show();
-    w.PollOnConnect = false;
-    w.bOpen->click();
-    if (!w.PortOpen()) {
-        state.SkipWithError("the port did not open");
-        return;
-    }
+    tunavox::TfMain& w = *rig.w;
+    tunavox::TDeviceSimulator& sim = *rig.sim;
+    QTemporaryDir& dir = rig.dir;
     int n = 0;
     for (auto _ : state) {
         const QString path = dir.filePath(QStringLiteral("set%1.params").arg(++n));
