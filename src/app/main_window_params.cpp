@@ -137,8 +137,9 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
                         QStringLiteral("Ни один параметр не считан, файл %1 не записан").arg(path));
             return;
         }
-        if (failed > 0 && QFileInfo::exists(path)) CloseParamProgress(progress);
-        if (failed > 0 && QFileInfo::exists(path) &&
+        const bool askToReplace = failed > 0 && QFileInfo::exists(path);
+        if (askToReplace) CloseParamProgress(progress);
+        if (askToReplace &&
             MessageBoxWithCaptions(
                 this,
                 QStringLiteral(
