@@ -190,6 +190,7 @@ std::string TReg::ReadFromElement(const XmlElement& reg) {
     }
     if (!reg.AttrBool("admin", false, Admin, error)) return error;
     if (!TextToValue(reg.AttrText("defValue"), RegType, DefValue)) DefValue = TValue();
+    HasDefValue = reg.HasAttribute("defValue") && !DefValue.IsEmpty() && !DefValue.IsNull();
     const std::string font = reg.AttrText("font");
     if (!font.empty() && !ParseColorText(font, FontColor)) return kInvalidColor;
     const std::string bg = reg.AttrText("bg");
@@ -221,7 +222,7 @@ std::string TRegList::Load(const XmlElement& registers) {
 }
 
 bool TReg::DiffersFromFactory() const {
-    if (Io != ioRW || RegType == rtHeader || DefValue.IsEmpty() || DefValue.IsNull()) return false;
+    if (Io != ioRW || RegType == rtHeader || !HasDefValue) return false;
     const TValue v = GetValue();
     if (v.IsEmpty() || v.IsNull()) return false;
     if (RegType == rtFloat) return FloatBits(v) != FloatBits(DefValue);

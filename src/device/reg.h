@@ -36,7 +36,11 @@ public:
     uint32_t BgColor = kNoColor;
     uint32_t FontColor = kNoColor;
     bool Admin = false;
+    // The defValue converted by the type; empty when absent or not convertible.
     TValue DefValue;
+    // Whether the description gives a factory value: a Str register without defValue has
+    // DefValue "" for its WOR start value, but no factory value.
+    bool HasDefValue = false;
 
     bool GetBusy() const;
     void SetBusy(bool busy);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "device/signature.h"
 #include "device/value_codec.h"
 #include "protocol/register_protocol.h"
 #include "util/cp1251.h"
@@ -250,29 +251,94 @@ bool ParseValueField(std::string_view text, uint8_t type, TValue& out) {
     return true;
 }
 
+namespace {
+
+// A header line as the program writes it; empty for a key it does not know.
+std::string HeaderLine(std::string_view key, const TParamSet& set) {
+    const auto line = [&](const std::string& value) { return std::string(key) + ": " + value; };
+    if (key == "device") return line(OneLine(set.Device));
+    if (key == "description") return line(OneLine(set.DescriptionFile));
+    if (key == "sign") return line(OneLine(set.Sign));
+    if (key == "id") return line(std::to_string(set.DeviceId));
+    if (key == "protocol") return line(set.Protocol == 0 ? "1.0" : "2.0");
+    if (key == "saved") return line(OneLine(set.Saved));
+    if (key == "program") return line(OneLine(set.Program));
+    if (key == "edited") return line(OneLine(set.Edited));
+    if (key == "registers") return line(std::to_string(set.Entries.size()));
+    if (key == "failed") return line(std::to_string(set.FailedCount()));
+    return {};
+}
+
+std::string EntryLine(const TParamEntry& e) {
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%04X", e.Addr);
+    std::string value = "-";
+    if (!e.Failed && !ValueFieldText(e.Value, e.Type, value)) value = "-";
+    return std::string(code) + "\t" + TypeName(e.Type) + "\t" + value + "\t" + Quoted(e.Shown) +
+           "\t" + OneLine(e.Name);
+}
+
+// The set over the lines of the file it was read from: a line whose content is what was
+// read goes back as it was, a changed one as the program writes it, comments where they
+// stood; rows the set no longer has are left out, new ones go before "end".
+std::string FormatOverSource(const TParamSet& set) {
+    const std::string eol = set.Crlf ? "\r\n" : "\n";
+    std::string out = set.Bom ? "\xEF\xBB\xBF" : "";
+    std::map<uint16_t, const TParamEntry*> entries;
+    for (const TParamEntry& e : set.Entries)
+        entries.emplace(e.Addr, &e);
+    std::map<uint16_t, bool> written;
+    bool hasEdited = false;
+    for (const TSetSourceLine& l : set.Source)
+        hasEdited = hasEdited || (l.What == TSetSourceLine::Kind::Key && l.Key == "edited");
+    const auto put = [&](const std::string& norm, const TSetSourceLine* was) {
+        if (was && norm == was->Norm)
+            out += was->Raw + "\n";
+        else
+            out += norm + eol;
+    };
+    for (const TSetSourceLine& l : set.Source) {
+        switch (l.What) {
+        case TSetSourceLine::Kind::Key:
+            if (l.Key == "registers" && !hasEdited && !set.Edited.empty())
+                put(HeaderLine("edited", set), nullptr);
+            put(HeaderLine(l.Key, set), &l);
+            break;
+        case TSetSourceLine::Kind::Entry:
+            if (const auto it = entries.find(l.Addr); it != entries.end() && !written[l.Addr]) {
+                put(EntryLine(*it->second), &l);
+                written[l.Addr] = true;
+            }
+            break;
+        case TSetSourceLine::Kind::End:
+            for (const TParamEntry& e : set.Entries)
+                if (!written[e.Addr]) {
+                    put(EntryLine(e), nullptr);
+                    written[e.Addr] = true;
+                }
+            out += l.Raw + "\n";
+            break;
+        case TSetSourceLine::Kind::Other:
+            out += l.Raw + "\n";
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::string FormatParamSet(const TParamSet& set) {
+    if (!set.Source.empty()) return FormatOverSource(set);
     std::string out;
     out += kFormatLine;
-    out += "\ndevice: " + OneLine(set.Device);
-    out += "\ndescription: " + OneLine(set.DescriptionFile);
-    out += "\nsign: " + OneLine(set.Sign);
-    out += "\nid: " + std::to_string(set.DeviceId);
-    out += std::string("\nprotocol: ") + (set.Protocol == 0 ? "1.0" : "2.0");
-    out += "\nsaved: " + OneLine(set.Saved);
-    out += "\nprogram: " + OneLine(set.Program);
-    if (!set.Edited.empty()) out += "\nedited: " + OneLine(set.Edited);
-    out += "\nregisters: " + std::to_string(set.Entries.size());
-    out += "\nfailed: " + std::to_string(set.FailedCount());
+    for (const char* key : {"device", "description", "sign", "id", "protocol", "saved", "program",
+                            "edited", "registers", "failed"})
+        if (std::string_view(key) != "edited" || !set.Edited.empty())
+            out += "\n" + HeaderLine(key, set);
     out += "\n# code\ttype\tvalue\tshown\tname [units]\n";
-    for (const TParamEntry& e : set.Entries) {
-        char code[8];
-        std::snprintf(code, sizeof code, "0x%04X", e.Addr);
-        std::string value = "-";
-        if (!e.Failed && !ValueFieldText(e.Value, e.Type, value)) value = "-";
-        const std::string name = OneLine(e.Name);
-        out += std::string(code) + "\t" + TypeName(e.Type) + "\t" + value + "\t" + Quoted(e.Shown) +
-               "\t" + name + "\n";
-    }
+    for (const TParamEntry& e : set.Entries)
+        out += EntryLine(e) + "\n";
     out += kEndLine;
     out += "\n";
     return out;
@@ -290,7 +356,10 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
         return false;
     };
     // A byte order mark some editors put in front is no part of the text.
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+        parsed.Bom = true;
+    }
     if (text.empty()) {
         error = where + ": файл пуст";
         return false;
@@ -318,6 +387,9 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
         if (nl == std::string_view::npos) return fail("файл оборван (нет конца строки)");
         std::string_view line = text.substr(0, nl);
         text.remove_prefix(nl + 1);
+        TSetSourceLine& source = parsed.Source.emplace_back();
+        source.Raw = line;
+        if (lineNo == 1) parsed.Crlf = !line.empty() && line.back() == '\r';
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         // The format escapes every control character, so a raw one is damage.
         for (const char c : line)
@@ -335,6 +407,7 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
             continue;
         }
         if (line == kEndLine) {
+            source.What = TSetSourceLine::Kind::End;
             if (stage == Header && !headerProblem().empty()) return fail(headerProblem());
             if (parsed.Entries.size() != expected)
                 return fail("записей " + std::to_string(parsed.Entries.size()) + " вместо " +
@@ -357,6 +430,10 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
             }
             const std::string_view k =
                 colon == std::string_view::npos ? line.substr(0, line.size() - 1) : key;
+            // The column line closes the header: a header line after it is a cut-and-paste.
+            if (columns) return fail("строка заголовка «" + Echo(k) + "» после строки с названиями столбцов");
+            source.What = TSetSourceLine::Kind::Key;
+            source.Key = k;
             if (const auto [seen, fresh] = lineOfKey.emplace(std::string(k), lineNo); !fresh)
                 return fail("ключ «" + Echo(k) + "» уже был в строке " +
                             std::to_string(seen->second));
@@ -402,6 +479,8 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
             addr = addr * 16 + static_cast<uint32_t>(d);
         }
         e.Addr = static_cast<uint16_t>(addr);
+        source.What = TSetSourceLine::Kind::Entry;
+        source.Addr = e.Addr;
         const auto [seen, fresh] = lineOfCode.emplace(e.Addr, lineNo);
         if (!fresh)
             return fail("код " + DeviceErrorKey(e.Addr) + " уже был в строке " +
@@ -425,6 +504,14 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
     }
     if (stage == Format) return fail("это не файл параметров");
     if (stage != Done) return fail("файл оборван (нет строки «end»)");
+    std::map<uint16_t, const TParamEntry*> byAddr;
+    for (const TParamEntry& e : parsed.Entries)
+        byAddr.emplace(e.Addr, &e);
+    for (TSetSourceLine& l : parsed.Source)
+        if (l.What == TSetSourceLine::Kind::Key)
+            l.Norm = HeaderLine(l.Key, parsed);
+        else if (l.What == TSetSourceLine::Kind::Entry)
+            l.Norm = EntryLine(*byAddr.at(l.Addr));
     set = std::move(parsed);
     error.clear();
     return true;
@@ -452,17 +539,88 @@ void RemoveLeftovers(const std::string& path) {
 
 } // namespace
 
-bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error) {
-    // Owner only: a set may hold password registers in clear text.
+namespace {
+
+TFileStamp StampOf(const std::string& path, const std::string& bytes) {
+    TFileStamp stamp;
+    std::error_code ec;
+    const auto time = std::filesystem::last_write_time(FsPath(path), ec);
+    if (ec) return stamp;
+    stamp.Known = true;
+    stamp.Path = path;
+    stamp.Size = bytes.size();
+    stamp.Time = static_cast<int64_t>(time.time_since_epoch().count());
+    stamp.Digest = Md5Hex(bytes);
+    return stamp;
+}
+
+// Why a set may not replace the file at path (a read-only file); empty when it may.
+std::string ReadOnlyProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status st = fs::status(FsPath(path), ec);
+    if (ec || !fs::is_regular_file(st)) return {};
+    if ((st.permissions() & fs::perms::owner_write) == fs::perms::none)
+        return "файл только для чтения";
+    return {};
+}
+
+} // namespace
+
+TFileStamp FileStampOf(const std::string& path) {
+    std::string bytes, error;
+    if (!ReadFileBytes(path, bytes, error)) return {};
+    return StampOf(path, bytes);
+}
+
+bool WriteParamSetFile(const std::string& path, TParamSet& set, std::string& error,
+                       bool* changedOnDisk) {
+    if (changedOnDisk) *changedOnDisk = false;
+    if (const std::string why = ReadOnlyProblem(path); !why.empty()) {
+        error = "Не удалось записать файл " + path + ": " + why;
+        return false;
+    }
+    // Only a file that was read is checked, and only where it was read from.
+    const bool check = set.Stamp.Known && set.Stamp.Path == path;
+    bool changed = false;
+    const auto unchanged = [&](std::string& why) {
+        const TFileStamp now = FileStampOf(path);
+        if (!now.Known) return true; // gone: nothing of anybody's is lost
+        if (now.Size == set.Stamp.Size && now.Time == set.Stamp.Time &&
+            now.Digest == set.Stamp.Digest)
+            return true;
+        changed = true;
+        why = "файл изменён другой программой после того, как был прочитан";
+        return false;
+    };
+    const std::string bytes = FormatParamSet(set);
+    // Owner only for a new file: a set may hold password registers in clear text.
+    const int mode = PathKind(path) == TPathKind::File ? -1 : 0600;
     bool placed = false;
-    if (ReplaceFileBytes(path, FormatParamSet(set), error, 0600, &placed)) {
+    if (ReplaceFileBytes(path, bytes, error, mode, &placed,
+                         check ? std::function<bool(std::string&)>(unchanged) : nullptr)) {
         RemoveLeftovers(path);
+        // From now on the set stands for the file just written.
+        TParamSet written;
+        std::string ignored;
+        if (ParseParamSet(bytes, written, ignored)) {
+            set.Source = std::move(written.Source);
+            set.Crlf = written.Crlf;
+            set.Bom = written.Bom;
+        }
+        set.Stamp = StampOf(path, bytes);
         return true;
     }
+    if (changedOnDisk) *changedOnDisk = changed;
     error = placed ? "Файл " + path +
                          " записан, но его место в папке не сохранено на диске надёжно: " + error
                    : "Не удалось записать файл " + path + ": " + error;
     return false;
+}
+
+bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error) {
+    TParamSet copy = set;
+    return WriteParamSetFile(path, copy, error, nullptr);
 }
 
 bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error) {
@@ -471,7 +629,9 @@ bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& erro
         error = "Не удалось прочитать файл " + path + ": " + error;
         return false;
     }
-    return ParseParamSet(bytes, set, error, path);
+    if (!ParseParamSet(bytes, set, error, path)) return false;
+    set.Stamp = StampOf(path, bytes);
+    return true;
 }
 
 bool CheckParamSetTarget(const std::string& path, const std::string& descriptionPath,
@@ -483,6 +643,10 @@ bool CheckParamSetTarget(const std::string& path, const std::string& description
                                (!descriptionPath.empty() && SameFile(path, descriptionPath));
     if (isDescription) {
         error = "Файл " + path + " — файл описания устройства, параметры в него не сохраняются";
+        return false;
+    }
+    if (const std::string why = ReadOnlyProblem(path); !why.empty()) {
+        error = "Не удалось записать файл " + path + ": " + why;
         return false;
     }
     if (CheckReplaceable(path, error)) return true;

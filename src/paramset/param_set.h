@@ -18,6 +18,26 @@ struct TParamEntry {
     std::string Name;  // name with units, for the reader only
 };
 
+// One line of a set file as it was read, so that what the program does not change is
+// written back byte for byte.
+struct TSetSourceLine {
+    enum class Kind : uint8_t { Other, Key, Entry, End };
+    Kind What = Kind::Other;
+    std::string Raw;  // the line as read, without its LF (a CR before it kept)
+    std::string Key;  // Key: the header key
+    uint16_t Addr = 0; // Entry: the register's code
+    std::string Norm; // Key and Entry: the line as the program writes what was read
+};
+
+// What a file was when it was read: a later save checks that nobody replaced it since.
+struct TFileStamp {
+    bool Known = false;
+    std::string Path;
+    uint64_t Size = 0;
+    int64_t Time = 0; // modification time, in the file system's own units
+    std::string Digest;
+};
+
 // A device's settings saved to a file, with what they were saved from.
 struct TParamSet {
     std::string Device;          // the description's device name
@@ -31,6 +51,12 @@ struct TParamSet {
     // The description's factory values, not a file: no value is "нет заводского значения".
     bool Factory = false;
     std::vector<TParamEntry> Entries;
+    // Read from a file: its lines (comments, spacing and rows kept as they were), its line
+    // ends and byte order mark, and what the file was.
+    std::vector<TSetSourceLine> Source;
+    bool Crlf = false;
+    bool Bom = false;
+    TFileStamp Stamp;
 
     int FailedCount() const;
 };
@@ -38,7 +64,8 @@ struct TParamSet {
 // The program version written into sets.
 std::string ProgramVersion();
 
-// The file's text (UTF-8, LF line ends).
+// The file's text (UTF-8, LF line ends). A set read from a file keeps that file's
+// comments and every line whose content did not change, byte for byte.
 std::string FormatParamSet(const TParamSet& set);
 // Parses a whole file; any malformed, truncated or foreign text, a code given twice and
 // a Str value no device can take are refused with a message naming the line (and the
@@ -46,10 +73,19 @@ std::string FormatParamSet(const TParamSet& set);
 bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
                    std::string_view fileName = {});
 
-// Writes atomically (see ReplaceFileBytes), readable by the owner only. The messages
-// name the file.
+// Writes atomically (see ReplaceFileBytes): a new file readable by the owner only, an
+// existing one keeps its mode; a read-only file is refused. The messages name the file.
+// When the set was read from path and the file has been replaced or changed since
+// (size, time or content), nothing is written: false with *changedOnDisk set (a caller
+// that means to overwrite clears set.Stamp first). After a write the set's source lines
+// and stamp are the new file's.
+bool WriteParamSetFile(const std::string& path, TParamSet& set, std::string& error,
+                       bool* changedOnDisk = nullptr);
+// The same for a set that is not kept afterwards.
 bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error);
 bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error);
+// The file's stamp as it stands (Known false when it cannot be read).
+TFileStamp FileStampOf(const std::string& path);
 
 // Whether a backup may go to path, asked before the device is read: never a
 // description file (the loaded one, or any Nastr*.xml), a folder or a place where

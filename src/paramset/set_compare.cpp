@@ -44,7 +44,7 @@ TParamSet FactorySet(const TRegList& regs, const std::string& device, const std:
         e.Addr = reg.Addr;
         e.Type = reg.RegType;
         e.Name = NameText(reg);
-        e.Failed = reg.DefValue.IsEmpty() || reg.DefValue.IsNull();
+        e.Failed = !reg.HasDefValue;
         e.Value = e.Failed ? TValue::MakeNull() : reg.DefValue;
         e.Shown = e.Failed ? "нет заводского значения" : reg.DisplayTextOf(e.Value);
         set.Entries.push_back(std::move(e));

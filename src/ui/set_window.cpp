@@ -37,6 +37,7 @@ void CopyDescription(const TReg& from, TReg& to) {
     to.FontColor = from.FontColor;
     to.Admin = from.Admin;
     to.DefValue = from.DefValue;
+    to.HasDefValue = from.HasDefValue;
 }
 
 } // namespace
@@ -180,9 +181,34 @@ bool TSetWindow::SaveTo(const QString& path) {
         return false;
     }
     if (Modified()) out.Edited = LocalTimeText(std::chrono::system_clock::now(), false);
-    if (!WriteParamSetFile(path.toStdString(), out, error)) {
-        ShowWarning(this, Q(error));
-        return false;
+    bool changed = false;
+    if (!WriteParamSetFile(path.toStdString(), out, error, &changed)) {
+        if (!changed) {
+            ShowWarning(this, Q(error));
+            return false;
+        }
+        // Somebody else's version of the file must not vanish without a word.
+        const int answer = MessageBoxWithCaptions(
+            this,
+            QStringLiteral("Файл %1 изменён другой программой после того, как был открыт. "
+                           "Перезаписать его?")
+                .arg(path),
+            QMessageBox::Warning, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+            {QStringLiteral("Перезаписать"), QStringLiteral("Сохранить как…"),
+             QStringLiteral("Отмена")},
+            QMessageBox::Cancel);
+        if (answer == QMessageBox::No) {
+            const QString other =
+                ChooseParamSetFile(this, QStringLiteral("Сохранить набор параметров как"),
+                                   "SaveSetAsDialog", true, path_);
+            return !other.isEmpty() && SaveTo(other);
+        }
+        if (answer != QMessageBox::Yes) return false;
+        out.Stamp = {};
+        if (!WriteParamSetFile(path.toStdString(), out, error)) {
+            ShowWarning(this, Q(error));
+            return false;
+        }
     }
     set_ = out;
     path_ = path;
@@ -199,22 +225,38 @@ void TSetWindow::SaveAsClick() {
     if (!path.isEmpty()) SaveTo(path);
 }
 
-void TSetWindow::closeEvent(QCloseEvent* event) {
+bool TSetWindow::MayClose() {
+    if (closeConfirmed_) return true;
     Table->AcceptEditing();
-    if (!Modified()) {
-        QDialog::closeEvent(event);
-        return;
+    if (Modified()) {
+        const int answer = MessageBoxWithCaptions(
+            this, QStringLiteral("Сохранить изменения в наборе параметров %1?").arg(path_),
+            QMessageBox::Question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+            {QStringLiteral("Сохранить"), QStringLiteral("Не сохранять"),
+             QStringLiteral("Отмена")},
+            QMessageBox::Cancel);
+        if (answer == QMessageBox::Cancel || (answer == QMessageBox::Yes && !SaveTo(path_)))
+            return false;
     }
-    const int answer = MessageBoxWithCaptions(
-        this, QStringLiteral("Сохранить изменения в наборе параметров %1?").arg(path_),
-        QMessageBox::Question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-        {QStringLiteral("Сохранить"), QStringLiteral("Не сохранять"), QStringLiteral("Отмена")},
-        QMessageBox::Cancel);
-    if (answer == QMessageBox::Cancel || (answer == QMessageBox::Yes && !SaveTo(path_))) {
+    closeConfirmed_ = true;
+    return true;
+}
+
+void TSetWindow::reject() {
+    if (MayClose()) QDialog::reject();
+}
+
+void TSetWindow::closeEvent(QCloseEvent* event) {
+    if (!MayClose()) {
         event->ignore();
         return;
     }
     QDialog::closeEvent(event);
+}
+
+void TSetWindow::showEvent(QShowEvent* event) {
+    closeConfirmed_ = false;
+    QDialog::showEvent(event);
 }
 
 } // namespace tunavox

@@ -45,10 +45,16 @@ signals:
     void FactoryCompareRequested();
 
 public:
+    // Escape and "Закрыть" close through here too: unsaved changes are asked about.
+    void reject() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    // Asks about unsaved changes; true when the window may go (saved, or not wanted).
+    bool MayClose();
     void SaveAsClick();
     void UpdateTitle();
 
@@ -57,6 +63,7 @@ private:
     std::string descriptionPath_;
     TRegList regs_;
     std::vector<bool> foreign_;
+    bool closeConfirmed_ = false; // asked once per close, whichever way it came
 };
 
 } // namespace tunavox

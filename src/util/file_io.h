@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,11 @@ bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& err
 // followed to the file it names. The file gets mode, or (when mode is negative) the
 // mode the file had, 0644 for a new one. With placed, tells whether the new content
 // took the file's place (true also when only making the rename durable failed after it).
+// beforePlace runs when the new content is on the disk, just before it takes the file's
+// place; returning false (with its reason in error) leaves the file as it is.
 bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::string& error,
-                      int mode = -1, bool* placed = nullptr);
+                      int mode = -1, bool* placed = nullptr,
+                      const std::function<bool(std::string&)>& beforePlace = {});
 
 // Whether ReplaceFileBytes could write path now: not a folder or a device, and a new
 // file can be created in its folder. The error is the reason in words.

@@ -125,7 +125,8 @@ bool CheckReplaceable(const std::string& linkOrPath, std::string& error) {
 }
 
 bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes, std::string& error,
-                      int mode, bool* placed) {
+                      int mode, bool* placed,
+                      const std::function<bool(std::string&)>& beforePlace) {
     if (placed) *placed = false;
     // Through a symbolic link the file it points to is replaced, not the link.
     std::string path, tmp;
@@ -153,6 +154,10 @@ bool ReplaceFileBytes(const std::string& linkOrPath, const std::string& bytes, s
     if (::fsync(fd) != 0) return fail(errno);
     if (::close(fd) != 0) {
         error = SystemErrorText(errno);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (beforePlace && !beforePlace(error)) {
         ::unlink(tmp.c_str());
         return false;
     }

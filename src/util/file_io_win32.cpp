@@ -98,7 +98,8 @@ bool CheckReplaceable(const std::string& path, std::string& error) {
 }
 
 bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::string& error,
-                      int /*mode*/, bool* placed) {
+                      int /*mode*/, bool* placed,
+                      const std::function<bool(std::string&)>& beforePlace) {
     if (placed) *placed = false;
     // Windows has no mode bits: the new file gets the folder's permissions.
     std::string tmp;
@@ -124,6 +125,10 @@ bool ReplaceFileBytes(const std::string& path, const std::string& bytes, std::st
     }
     if (!FlushFileBuffers(h)) return fail();
     CloseHandle(h);
+    if (beforePlace && !beforePlace(error)) {
+        DeleteFileW(WidePath(tmp).c_str());
+        return false;
+    }
     // The rename reaches the disk before the call returns.
     if (!MoveFileExW(WidePath(tmp).c_str(), WidePath(path).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

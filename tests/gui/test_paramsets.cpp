@@ -368,6 +368,13 @@ private slots:
         s->close();
         QCOMPARE(question, QStringLiteral("Сохранить изменения в наборе параметров %1?").arg(path));
         QVERIFY(s->isVisible());
+        // Escape is one more way of closing: the same question, the same answer.
+        question.clear();
+        CaptureMessageBox(&question, nullptr, QMessageBox::Cancel);
+        QTest::keyClick(s, Qt::Key_Escape);
+        QCOMPARE(question, QStringLiteral("Сохранить изменения в наборе параметров %1?").arg(path));
+        QVERIFY(s->isVisible());
+        QVERIFY(s->Modified());
         QPointer<TSetWindow> guard = s;
         CaptureMessageBox(&question, nullptr, QMessageBox::No);
         s->close();

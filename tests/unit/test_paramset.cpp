@@ -211,6 +211,10 @@ TEST(ParamSet, MalformedFilesAreRefusedNamingTheLine) {
         {replaced("id: 4000000000", "id: 04000000000"), ", строка 5: некорректный ID"},
         {replaced("0x0005\t", "0x00005\t"), ", строка 16: некорректный код регистра"},
         {replaced("0x0005\t", "0x5\t"), ", строка 16: некорректный код регистра"},
+        // The column line closes the header: a header line cut and pasted after it.
+        {replaced("failed: 1\n# code\ttype\tvalue\tshown\tname [units]\n",
+                  "# code\ttype\tvalue\tshown\tname [units]\nfailed: 1\n"),
+         ", строка 11: строка заголовка «failed» после строки с названиями столбцов"},
     };
     for (const auto& c : cases) {
         TParamSet set = Sample();
@@ -279,4 +283,128 @@ TEST(ParamSet, LeftoversOfAKilledWriteGoAndADurabilityFailureIsToldApart) {
     EXPECT_TRUE(fs::exists(path + ".tmp-Ef34Gh"));
     EXPECT_TRUE(fs::exists(dir.File("other.params.tmp-Ij56Kl")));
     EXPECT_EQ(SystemErrorText(EXDEV), "файл нельзя перенести на другую файловую систему");
+}
+
+TEST(ParamSet, WhatTheProgramDidNotChangeIsWrittenBackByteForByte) {
+    // Comments, an unquoted shown text, a shown text quoted another way and line ends as a
+    // text editor left them: none of it is the program's to rewrite.
+    const std::string lines[] = {
+        "format: tunavox-params 1",
+        "# Котельная №3, щит 2: снято перед заменой платы",
+        "device: ЧП-7",
+        "description: NastrChP7.xml",
+        "sign: 4AE76AF50590CA970E84EA7691308783",
+        "id: 0",
+        "protocol: 2.0",
+        "saved: 2026-12-08 22:58:07",
+        "program: 0.1.0",
+        "registers: 3",
+        "failed: 0",
+        "# code\ttype\tvalue\tshown\tname [units]",
+        "0x0302\tFloat\t0x42480000\t50.00 Гц\tЧастота [Гц]",
+        "# ниже уставка, согласованная с заказчиком",
+        "0x0305\tUByte\t1\t\"\\x41\"\tСпособ останова",
+        "0x0100\tStr\t\"ЧП-7\"\t\"ЧП-7\"\tМодель",
+        "end",
+        "",
+    };
+    for (const bool crlf : {false, true}) {
+        std::string text = crlf ? "\xEF\xBB\xBF" : "";
+        for (const std::string& l : lines)
+            text += l + (crlf ? "\r\n" : "\n");
+        TParamSet set;
+        std::string error;
+        ASSERT_TRUE(ParseParamSet(text, set, error)) << error;
+        EXPECT_EQ(FormatParamSet(set), text) << crlf;
+        // One value changed: its line alone is the program's, and "edited" comes in.
+        set.Entries[1].Value = TValue(uint8_t{2});
+        set.Entries[1].Shown = "Торможение";
+        set.Edited = "2026-12-10 09:00:00";
+        std::string expected = text;
+        const std::string eol = crlf ? "\r\n" : "\n";
+        const std::string old = lines[14] + eol;
+        expected.replace(expected.find(old), old.size(),
+                         "0x0305\tUByte\t2\t\"Торможение\"\tСпособ останова" + eol);
+        expected.insert(expected.find("registers: 3"), "edited: 2026-12-10 09:00:00" + eol);
+        EXPECT_EQ(FormatParamSet(set), expected) << crlf;
+        // A row taken out goes, a new one comes before "end"; the counts follow.
+        set.Entries.erase(set.Entries.begin());
+        set.Entries.push_back({0x0304, rtUWord, false, TValue(uint16_t{7}), "7", "Новая"});
+        const std::string changed = FormatParamSet(set);
+        EXPECT_EQ(changed.find("0x0302"), std::string::npos);
+        EXPECT_NE(changed.find("0x0304\tUWord\t7\t\"7\"\tНовая" + eol + "end" + eol),
+                  std::string::npos);
+        EXPECT_NE(changed.find(lines[13] + eol), std::string::npos); // the comment stays
+        TParamSet back;
+        ASSERT_TRUE(ParseParamSet(changed, back, error)) << error;
+        EXPECT_EQ(back.Entries.size(), 3u);
+    }
+}
+
+TEST(ParamSet, AFileChangedSinceItWasReadIsNotOverwritten) {
+    TempDir dir;
+    const std::string path = dir.File("set.params");
+    std::string error;
+    ASSERT_TRUE(WriteParamSetFile(path, Sample(), error)) << error;
+    TParamSet set;
+    ASSERT_TRUE(ReadParamSetFile(path, set, error)) << error;
+    set.Entries[4].Value = TValue(int8_t{5});
+    // Somebody else's version: another size, then the same size and time but other bytes.
+    const std::string theirs = FormatParamSet(Sample());
+    std::string sameSize = theirs;
+    sameSize.replace(sameSize.find("saved: 2026-12-08"), 17, "saved: 2026-12-09");
+    for (const std::string& other : {theirs + "\n", sameSize}) {
+        const auto time = std::filesystem::last_write_time(path);
+        WriteBytes(path, other);
+        if (other.size() == theirs.size()) std::filesystem::last_write_time(path, time);
+        bool changed = false;
+        EXPECT_FALSE(WriteParamSetFile(path, set, error, &changed));
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(error, "Не удалось записать файл " + path +
+                             ": файл изменён другой программой после того, как был прочитан");
+        EXPECT_EQ(ReadBytes(path), other);
+        // The checks of a file that is not kept are the same.
+        const TParamSet& kept = set;
+        EXPECT_FALSE(WriteParamSetFile(path, kept, error));
+        EXPECT_EQ(ReadBytes(path), other);
+        WriteBytes(path, theirs);
+        ASSERT_TRUE(ReadParamSetFile(path, set, error)) << error;
+        set.Entries[4].Value = TValue(int8_t{5});
+    }
+    // Overwriting on purpose, and saving twice in a row: the stamp follows each write.
+    bool changed = true;
+    EXPECT_TRUE(WriteParamSetFile(path, set, error, &changed)) << error;
+    EXPECT_FALSE(changed);
+    set.Entries[4].Value = TValue(int8_t{6});
+    EXPECT_TRUE(WriteParamSetFile(path, set, error, &changed)) << error;
+    TParamSet back;
+    ASSERT_TRUE(ReadParamSetFile(path, back, error));
+    EXPECT_EQ(back.Entries[4].Value, TValue(int8_t{6}));
+    // Another path is another file: no stamp of it to check.
+    EXPECT_TRUE(WriteParamSetFile(dir.File("copy.params"), set, error)) << error;
+}
+
+TEST(ParamSet, AnExistingFileKeepsItsModeAndAReadOnlyOneIsRefused) {
+    TempDir dir;
+    const std::string path = dir.File("set.params");
+    std::string error;
+    ASSERT_TRUE(WriteParamSetFile(path, Sample(), error)) << error;
+    struct stat st {};
+    for (const mode_t mode : {0640u, 0600u}) {
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        ASSERT_TRUE(WriteParamSetFile(path, Sample(), error)) << error;
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode);
+    }
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    const std::string before = ReadBytes(path);
+    TParamSet changed = Sample();
+    changed.Edited = "2026-12-10 09:00:00";
+    EXPECT_FALSE(WriteParamSetFile(path, changed, error));
+    EXPECT_EQ(error, "Не удалось записать файл " + path + ": файл только для чтения");
+    EXPECT_FALSE(CheckParamSetTarget(path, "", error));
+    EXPECT_EQ(error, "Не удалось записать файл " + path + ": файл только для чтения");
+    EXPECT_EQ(ReadBytes(path), before);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
 }

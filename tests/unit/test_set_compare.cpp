@@ -170,3 +170,53 @@ TEST(SetCompare, AgainstTheFactoryValues) {
         EXPECT_EQ(CompareStateText(r), "нет заводского значения");
     }
 }
+
+TEST(SetCompare, ARegisterWithoutDefValueHasNoFactoryValueWhateverItsType) {
+    // A Str register converts a missing defValue to "", which is no factory value: it must
+    // never count as a difference, be ticked for writing or be "restored" as an empty text.
+    TempDir dir;
+    const std::string path = WriteSignedDescription(
+        dir, "NastrD.xml",
+        Description("    <REG addr=\"1\" type=\"Str\" io=\"RW\"><name>s</name></REG>\r\n"
+                    "    <REG addr=\"2\" type=\"Str\" io=\"RW\" defValue=\"\"><name>e</name></REG>\r\n"
+                    "    <REG addr=\"3\" type=\"Str\" io=\"RW\" defValue=\"abc\"><name>t</name></REG>\r\n"
+                    "    <REG addr=\"4\" type=\"Float\" io=\"RW\"><name>f</name></REG>\r\n"
+                    "    <REG addr=\"5\" type=\"Byte\" io=\"RW\"><name>b</name></REG>\r\n"
+                    "    <REG addr=\"6\" type=\"Str\" io=\"WOR\"><name>w</name></REG>\r\n"));
+    TRegList regs;
+    TNameValueList errors;
+    TDescription desc;
+    ASSERT_EQ(LoadDescription(path, regs, errors, desc, "./"), "");
+    const TParamSet factory = FactorySet(regs, desc.Name, desc.FileName, desc.Sign);
+    TParamSet device = factory;
+    device.Factory = false;
+    for (TParamEntry& e : device.Entries) {
+        e.Failed = false;
+        e.Value = e.Type == rtStr ? TValue("текст") : e.Type == rtFloat ? TValue(1.0)
+                                                                        : TValue(int8_t{1});
+        e.Shown = "x";
+    }
+    struct Expect {
+        uint16_t Addr;
+        TCompareState State;
+        bool Differs; // by the table's filter "Только отличающиеся от заводских"
+    };
+    const Expect expected[] = {
+        {1, TCompareState::NoFactoryValue, false}, {2, TCompareState::Differs, true},
+        {3, TCompareState::Differs, true},         {4, TCompareState::NoFactoryValue, false},
+        {5, TCompareState::NoFactoryValue, false},
+    };
+    const std::vector<TCompareRow> rows = CompareSets(regs, device, factory);
+    for (const Expect& e : expected) {
+        const TCompareRow* r = Find(rows, e.Addr);
+        ASSERT_NE(r, nullptr) << e.Addr;
+        EXPECT_EQ(r->State, e.State) << e.Addr;
+        EXPECT_EQ(CountsAsDifference(*r), e.Differs) << e.Addr;
+        EXPECT_EQ(r->Selected, e.Differs) << e.Addr; // ticked for "Записать выбранные"
+        TReg* reg = regs.Items(e.Addr - 1);
+        reg->SetValue(device.Entries[e.Addr - 1].Value, true, {});
+        EXPECT_EQ(reg->DiffersFromFactory(), e.Differs) << e.Addr;
+    }
+    // The write-only text still starts from its (empty) converted default.
+    EXPECT_EQ(regs.Items(5)->GetValue(), TValue(""));
+}
