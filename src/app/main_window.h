@@ -296,7 +296,8 @@ private:
     void StopReconnecting();
     void ShowLinkState();
     void JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
-                      const std::string& outcome);
+                      const std::string& outcome, TJournalLine kind = TJournalLine::Whole);
+    void SayJournalProblem(const std::string& error);
     void BuildLinkControls(QMenu* service);
     // Shortcuts, menu letters and the list of keys in "Справка".
     void BuildKeys(QMenu* help);
@@ -342,6 +343,9 @@ private:
     TReconnect reconnect_;
     TJournal journal_;
     bool journalFailed_ = false; // said once
+    // Why an acknowledged write's line was not kept: said with its read-back's outcome, so
+    // that the status line's "Параметр записан" does not hide it.
+    std::string journalUnsaid_;
     QPointer<TJournalWindow> journalWindow_;
     QPointer<TSetWindow> setWindow_;
 };

@@ -138,15 +138,18 @@ void TfMain::WriteEdited(int row) {
 
 void TfMain::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
     // Only a register that can be read is read back (a WOR row's read is a write).
-    const bool verify =
-        chVerifyWrites->isChecked() && !action->HasError() && action->Reg->Io == ioRW;
+    const bool readable = action->Reg->Io == ioRW;
+    const bool verify = chVerifyWrites->isChecked() && !action->HasError() && readable;
     if (!verify) {
         OnWriteDone(action);
         JournalWrite(*action->Reg, note.Before, note.Written,
                      action->HasError() ? ErrorTextInWords(action->Error(), errorTexts_.get())
-                                        : std::string(kWritten));
+                     : readable         ? std::string(kWritten)
+                                        : std::string(kWrittenUnreadable));
         return;
     }
+    // On the disk before the read-back: a crash then cannot lose the write.
+    JournalWrite(*action->Reg, note.Before, note.Written, kWritten, TJournalLine::Acknowledged);
     action->Reg->SetBusy(false);
     vstList->Model()->RefreshRow(action->Node);
     ReadNode(action->Node, [this, note](TAction* r) { OnVerifyDone(r, note); });
@@ -156,7 +159,8 @@ void TfMain::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
 void TfMain::OnVerifyDone(TAction* action, const TWriteNote& note) {
     if (!action) {
         ShowStatus(QStringLiteral("Параметр записан"), true, normalStatusColor_);
-        JournalWrite(*note.Reg, note.Before, note.Written, kWritten);
+        // Journalled as written when the device took it.
+        if (!journalUnsaid_.empty()) SayJournalProblem(std::exchange(journalUnsaid_, {}));
         return;
     }
     const TReg& reg = *action->Reg;
@@ -166,21 +170,22 @@ void TfMain::OnVerifyDone(TAction* action, const TWriteNote& note) {
         ShowError(QStringLiteral("Параметр записан, но не считан обратно: ") +
                   QString::fromStdString(words));
         JournalWrite(reg, note.Before, note.Written,
-                     std::string(kWritten) + ", не проверено: " + words);
+                     std::string(kWritten) + ", не проверено: " + words, TJournalLine::Outcome);
     } else if (!(reg.GetValue() == note.Value)) {
         const std::string text = "Устройство сохранило другое значение: " + reg.DisplayText();
         link_.SetRowError(action->Node, text);
         vstList->Model()->RefreshRow(action->Node);
         ShowError(QString::fromStdString(text));
-        JournalWrite(reg, note.Before, note.Written, KeptOtherOutcome(reg.DisplayText()));
+        JournalWrite(reg, note.Before, note.Written, KeptOtherOutcome(reg.DisplayText()),
+                     TJournalLine::Outcome);
     } else {
         ShowStatus(QStringLiteral("Параметр записан"), true, normalStatusColor_);
-        JournalWrite(reg, note.Before, note.Written, kConfirmed);
+        JournalWrite(reg, note.Before, note.Written, kConfirmed, TJournalLine::Outcome);
     }
 }
 
 void TfMain::JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
-                          const std::string& outcome) {
+                          const std::string& outcome, TJournalLine kind) {
     TJournalContext c;
     c.Port = cbPort->currentText().toStdString();
     c.Device = desc_.Name;
@@ -188,10 +193,21 @@ void TfMain::JournalWrite(const TReg& reg, const std::string& before, const std:
     c.DeviceId = static_cast<uint32_t>(DeviceId);
     c.Version = miVer1->isChecked() ? 0 : 1;
     std::string error;
-    if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error)) {
+    if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error, kind)) {
         if (journalWindow_) journalWindow_->Reload();
+        if (kind == TJournalLine::Outcome && !journalUnsaid_.empty())
+            SayJournalProblem(std::exchange(journalUnsaid_, {}));
         return;
     }
+    if (kind == TJournalLine::Acknowledged) {
+        journalUnsaid_ = error;
+        return;
+    }
+    journalUnsaid_.clear();
+    SayJournalProblem(error);
+}
+
+void TfMain::SayJournalProblem(const std::string& error) {
     // Said once; the write itself stands.
     if (!std::exchange(journalFailed_, true))
         ShowError(

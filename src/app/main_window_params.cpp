@@ -38,7 +38,8 @@ TParamRunner& TfMain::NewParamRunner() {
     paramRunner_->OnRow = [this](int row) { vstList->Model()->RefreshRow(row); };
     paramRunner_->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
                                          const std::string& outcome) {
-        JournalWrite(*regs_->Items(row.Row), before, row.FileText, outcome);
+        JournalWrite(*regs_->Items(row.Row), before, row.FileText, outcome,
+                     outcome == kWritten ? TJournalLine::Acknowledged : TJournalLine::Outcome);
     };
     return *paramRunner_;
 }

@@ -128,7 +128,36 @@ std::string TJournal::Folder() const {
     return folder_.empty() ? DefaultJournalFolder() : folder_;
 }
 
-bool TJournal::Append(const TJournalEntry& entry, std::string& error) {
+namespace {
+
+// The same write: a read-back's line names what its acknowledged line named.
+bool SameWrite(const TJournalEntry& a, const TJournalEntry& b) {
+    return a.Port == b.Port && a.Device == b.Device && a.DeviceId == b.DeviceId &&
+           a.Code == b.Code && a.Written == b.Written;
+}
+
+} // namespace
+
+bool TJournal::Append(const TJournalEntry& entry, std::string& error, TJournalLine kind) {
+    if (kind == TJournalLine::Whole) return AppendLine(entry, error);
+    const auto pending = std::find_if(acknowledged_.begin(), acknowledged_.end(),
+                                      [&](const TJournalEntry& e) { return SameWrite(e, entry); });
+    if (kind == TJournalLine::Acknowledged) {
+        TJournalEntry line = entry;
+        line.Outcome = kWritten;
+        if (pending != acknowledged_.end()) acknowledged_.erase(pending);
+        acknowledged_.push_back(line);
+        return AppendLine(line, error);
+    }
+    if (pending == acknowledged_.end()) return AppendLine(entry, error);
+    TJournalEntry line = entry;
+    line.Time = pending->Time;
+    line.Before = pending->Before;
+    acknowledged_.erase(pending);
+    return AppendLine(line, error);
+}
+
+bool TJournal::AppendLine(const TJournalEntry& entry, std::string& error) {
     tornRemoved_ = false;
     const std::string folder = Folder();
     std::error_code ec;
@@ -224,6 +253,15 @@ bool ReadJournal(const std::string& folder, const TJournalFilter& filter,
             if (!filter.Device.empty() &&
                 Utf8Upper(e.Device).find(Utf8Upper(filter.Device)) == std::string::npos)
                 continue;
+            // A read-back's word on a write already listed: that write's outcome.
+            const auto acknowledged = std::find_if(
+                entries.rbegin(), entries.rend(), [&e](const TJournalEntry& w) {
+                    return w.Outcome == kWritten && w.Time == e.Time && SameWrite(w, e);
+                });
+            if (acknowledged != entries.rend() && e.Outcome != kWritten) {
+                acknowledged->Outcome = e.Outcome;
+                continue;
+            }
             entries.push_back(std::move(e));
         }
     }

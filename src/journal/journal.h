@@ -36,6 +36,14 @@ struct TJournalContext {
 constexpr const char* kNotRead = "не считано";
 constexpr const char* kWritten = "записано";
 constexpr const char* kConfirmed = "записано и подтверждено";
+// A write-only register (W, WOR) cannot be read back.
+constexpr const char* kWrittenUnreadable = "записано, проверка невозможна: параметр не считывается";
+
+// How a line stands to the write it tells of. A write that is read back is journalled
+// twice: "записано" as soon as the device acknowledges it (so a crash during the
+// read-back cannot lose it), then the read-back's outcome with the same time, which the
+// reader takes as that write's outcome.
+enum class TJournalLine { Whole, Acknowledged, Outcome };
 
 // The entry for a write of reg at time t.
 TJournalEntry
@@ -67,13 +75,19 @@ public:
     // The folder in use (DefaultJournalFolder until set).
     std::string Folder() const;
     // False, and why, when the line could not be kept; the write it tells of stands.
-    bool Append(const TJournalEntry& entry, std::string& error);
+    // An Outcome line takes the time of the Acknowledged line of the same write (port,
+    // device, ID, code and value), when there was one.
+    bool Append(const TJournalEntry& entry, std::string& error,
+                TJournalLine kind = TJournalLine::Whole);
     // Whether the last Append cut a torn line away.
     bool TornLineRemoved() const { return tornRemoved_; }
 
 private:
+    bool AppendLine(const TJournalEntry& entry, std::string& error);
+
     std::string folder_;
     bool tornRemoved_ = false;
+    std::vector<TJournalEntry> acknowledged_; // waiting for their read-back
 };
 
 struct TJournalFilter {
@@ -83,7 +97,8 @@ struct TJournalFilter {
 };
 
 // The entries of the folder's day files that pass the filter, in the order they were
-// appended (days in order, oldest first); lines that
+// appended (days in order, oldest first), a read-back's line merged into the write it
+// checked; lines that
 // are not entries (a torn last line) are left out. False and why when the folder
 // cannot be read.
 bool ReadJournal(const std::string& folder, const TJournalFilter& filter,

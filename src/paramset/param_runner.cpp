@@ -226,6 +226,8 @@ void TParamRunner::Next() {
                     StepDone();
                     return;
                 }
+                // The device took it: journalled now, checked next.
+                told(Rows[step], kWritten);
                 // Read back: the device must hold what was written.
                 Read(Rows[step].Row, [this, step, told](TAction* r) {
                     TCompareRow& done = Rows[step];

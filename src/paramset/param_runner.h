@@ -107,9 +107,10 @@ public:
     std::function<void()> OnFinished;
     // Called on the main thread after each action on a table row (to redraw it).
     std::function<void(int row)> OnRow;
-    // Called on the main thread once per restored row, when its outcome is known: the
-    // device's value before the write (as compared), and "записано и подтверждено",
-    // "устройство сохранило …" or the error (the journal of writes).
+    // Called on the main thread for each restored row (the journal of writes): with
+    // "записано" when the device acknowledged the write, then once more when its outcome
+    // is known ("записано и подтверждено", "устройство сохранило …" or the error); before
+    // is the device's value before the write (as compared).
     std::function<void(const TCompareRow& row, const std::string& before,
                        const std::string& outcome)>
         OnRestoredRow;

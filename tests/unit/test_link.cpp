@@ -346,3 +346,46 @@ TEST(ExchangeStats, OutagesAreCounted) {
     s.Reset();
     EXPECT_EQ(s.Take().Outages, 0u);
 }
+
+TEST(Journal, AWriteIsOnRecordBeforeItsReadBackAndTheReadBackCompletesIt) {
+    TempDir dir;
+    const std::string folder = dir.File("Journal");
+    std::string error;
+    TJournalEntry first = Entry("2026-12-09 10:00:00.000 +03:00", "ЧП-7", "0x302");
+    TJournalEntry second = Entry("2026-12-09 10:00:01.000 +03:00", "ЧП-7", "0x304");
+    {
+        TJournal j(folder);
+        // Acknowledged, then killed during the read-back: "записано" stays on record.
+        ASSERT_TRUE(j.Append(first, error, TJournalLine::Acknowledged)) << error;
+        ASSERT_TRUE(j.Append(second, error, TJournalLine::Acknowledged)) << error;
+        std::vector<TJournalEntry> got;
+        ASSERT_TRUE(ReadJournal(folder, {}, got, error)) << error;
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[0].Outcome, kWritten);
+        EXPECT_EQ(got[1].Outcome, kWritten);
+        // The read-backs finish out of order and later: each completes its own write.
+        TJournalEntry kept = second;
+        kept.Time = "2026-12-09 10:00:05.000 +03:00";
+        kept.Outcome = "устройство сохранило 7";
+        ASSERT_TRUE(j.Append(kept, error, TJournalLine::Outcome)) << error;
+        TJournalEntry confirmed = first;
+        confirmed.Time = "2026-12-09 10:00:06.000 +03:00";
+        confirmed.Outcome = kConfirmed;
+        ASSERT_TRUE(j.Append(confirmed, error, TJournalLine::Outcome)) << error;
+        // An outcome with no acknowledged write before it (a refused write) is its own.
+        TJournalEntry refused = Entry("2026-12-09 10:00:07.000 +03:00", "ЧП-7", "0x302");
+        refused.Outcome = "отказано в записи";
+        ASSERT_TRUE(j.Append(refused, error, TJournalLine::Outcome)) << error;
+    }
+    std::vector<TJournalEntry> got;
+    ASSERT_TRUE(ReadJournal(folder, {}, got, error)) << error;
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].Code, "0x302");
+    EXPECT_EQ(got[0].Time, first.Time);
+    EXPECT_EQ(got[0].Outcome, kConfirmed);
+    EXPECT_EQ(got[1].Code, "0x304");
+    EXPECT_EQ(got[1].Outcome, "устройство сохранило 7");
+    EXPECT_EQ(got[2].Outcome, "отказано в записи");
+    const std::string bytes = ReadBytes(folder + "/2026-12-09.csv");
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 6); // header, 2 + 2 + 1 lines
+}

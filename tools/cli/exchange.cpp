@@ -87,13 +87,19 @@ int Write(const std::vector<std::string>& args) {
     for (int row : rows)
         s.Queue(row, true);
     s.Wait();
-    // Each written register is read back: devices clamp what they cannot take.
+    // Each written register that can be read is read back: devices clamp what they
+    // cannot take. A write-only one (a command) cannot be checked, and is no failure.
     std::map<int, std::string> outcome;
     for (int row : rows) {
         std::string& result = s.Result(row);
+        const TReg& reg = *s.Regs.Items(row);
         if (!result.empty()) {
             outcome[row] = ErrorTextInWords(result, &s.ErrorTexts);
+        } else if (reg.Io != ioRW) {
+            outcome[row] = kWrittenUnreadable;
         } else if (o.Verify && !StopRequested()) {
+            // On the disk before the read-back, so that a kill then cannot lose it.
+            s.Journal(reg, before[row], written[row], kWritten, TJournalLine::Acknowledged);
             outcome[row] = kConfirmed;
             s.Queue(row, false);
         } else {
@@ -114,7 +120,8 @@ int Write(const std::vector<std::string>& args) {
         }
     }
     for (int row : rows)
-        s.Journal(*s.Regs.Items(row), before[row], written[row], outcome[row]);
+        s.Journal(*s.Regs.Items(row), before[row], written[row], outcome[row],
+                  TJournalLine::Outcome);
     return s.Finish();
 }
 

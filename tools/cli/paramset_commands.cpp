@@ -201,7 +201,8 @@ int Restore(const std::vector<std::string>& args) {
     }
     runner->OnRestoredRow = [&s](const TCompareRow& row, const std::string& before,
                                  const std::string& outcome) {
-        s.Journal(*s.Regs.Items(row.Row), before, row.FileText, outcome);
+        s.Journal(*s.Regs.Items(row.Row), before, row.FileText, outcome,
+                  outcome == kWritten ? TJournalLine::Acknowledged : TJournalLine::Outcome);
     };
     runner->StartRestore();
     RunToEnd(s, *runner);

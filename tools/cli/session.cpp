@@ -189,7 +189,7 @@ int Session::Start(const Options& o) {
 }
 
 void Session::Journal(const TReg& reg, const std::string& before, const std::string& written,
-                      const std::string& outcome) {
+                      const std::string& outcome, TJournalLine kind) {
     TJournalContext c;
     c.Port = options_.Port;
     c.Device = Desc.Name;
@@ -197,7 +197,7 @@ void Session::Journal(const TReg& reg, const std::string& before, const std::str
     c.DeviceId = static_cast<uint32_t>(deviceId_);
     c.Version = options_.Version;
     std::string error;
-    if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error)) return;
+    if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error, kind)) return;
     if (!std::exchange(journalFailed_, true))
         std::fprintf(stderr, "Журнал записей не ведётся (%s): %s\n", journal_.Folder().c_str(),
                      error.c_str());

@@ -82,7 +82,7 @@ public:
 
     // Appends a write to the journal; when it cannot be kept, says so once on stderr.
     void Journal(const TReg& reg, const std::string& before, const std::string& written,
-                 const std::string& outcome);
+                 const std::string& outcome, TJournalLine kind = TJournalLine::Whole);
 
     // The adapter is gone: releases the port and says so on stderr.
     void LinkLost(const std::string& why);
