@@ -40,9 +40,31 @@ std::string SettingsDifferenceText(int differing, int settings) {
                                 std::to_string(settings);
 }
 
+bool CountsAsSetting(const TCompareRow& row) {
+    return row.Setting && row.State != TCompareState::NotInDescription &&
+           row.State != TCompareState::TypeMismatch;
+}
+
 bool CountsAsDifference(const TCompareRow& row) {
-    return row.Setting && row.State != TCompareState::Same &&
+    return CountsAsSetting(row) && row.State != TCompareState::Same &&
            row.State != TCompareState::NoFactoryValue;
+}
+
+TCompareCounts CountComparison(const std::vector<TCompareRow>& rows) {
+    TCompareCounts c;
+    for (const TCompareRow& row : rows) {
+        if (CountsAsSetting(row)) {
+            ++c.Settings;
+            c.Differing += CountsAsDifference(row) ? 1 : 0;
+        } else if (!row.Setting) {
+            ++c.ReadOnly;
+            c.ReadOnlyDiffering +=
+                row.State == TCompareState::Same || row.State == TCompareState::NoFactoryValue
+                    ? 0
+                    : 1;
+        }
+    }
+    return c;
 }
 
 std::string RestoreRefusal(const TCompareRow& row) {

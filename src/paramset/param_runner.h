@@ -61,8 +61,21 @@ std::string CompareStateText(const TCompareRow& row);
 // "Различий в настройках: 2 из 17", or "Различий в настройках нет".
 std::string SettingsDifferenceText(int differing, int settings);
 // A setting that differs: not the same, and not a row that has nothing to compare with
-// (no factory value).
+// (no factory value) or that is no register of this description (another address or
+// another type: listed, but no setting of this device).
 bool CountsAsDifference(const TCompareRow& row);
+// Whether a row counts among the settings compared (the M of "N из M").
+bool CountsAsSetting(const TCompareRow& row);
+// The counts of a comparison, the same in the window and on the command line: settings
+// and those that differ, read-only rows and those that differ. Service rows count too,
+// shown or not.
+struct TCompareCounts {
+    int Settings = 0;
+    int Differing = 0;
+    int ReadOnly = 0;
+    int ReadOnlyDiffering = 0;
+};
+TCompareCounts CountComparison(const std::vector<TCompareRow>& rows);
 // Why a row cannot be written: its state, or "только для чтения"; empty when it can.
 std::string RestoreRefusal(const TCompareRow& row);
 

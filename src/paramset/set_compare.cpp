@@ -80,12 +80,13 @@ std::vector<TCompareRow> CompareSets(const TRegList& regs, const TParamSet& firs
         row.FileText = onlySecond ? std::string() : EntryText(a, reg);
         row.DeviceText = other ? EntryText(*other, reg) : std::string();
         if (other && other->Failed) row.DeviceText = other->Shown;
-        if (onlySecond)
-            row.State = TCompareState::NotInFirst;
-        else if (!reg)
+        // The description's checks first, whichever set holds the row.
+        if (!reg)
             row.State = TCompareState::NotInDescription;
         else if (reg->RegType != e.Type || (other && other->Type != e.Type))
             row.State = TCompareState::TypeMismatch;
+        else if (onlySecond)
+            row.State = TCompareState::NotInFirst;
         else if (!other)
             row.State = TCompareState::NotInOther;
         else if (other->Failed && second.Factory)

@@ -1,5 +1,6 @@
 #include "ui/compare_dialog.h"
 
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -171,24 +172,26 @@ bool TCompareDialog::Visible(size_t row) const {
 }
 
 void TCompareDialog::ApplyFilter() {
-    int shown = 0, listed = 0, differing = 0, readOnly = 0, readOnlyDiffering = 0;
+    int shown = 0;
     for (int r = 0; r < Table->rowCount(); ++r) {
-        const auto i = static_cast<size_t>(r);
-        const TCompareRow& row = runner_.Rows[i];
-        const bool visible = Visible(i);
+        const bool visible = Visible(static_cast<size_t>(r));
         Table->setRowHidden(r, !visible);
         shown += visible ? 1 : 0;
-        if (row.Service && !serviceMode_) continue;
-        const int differs =
-            row.State == TCompareState::Same || row.State == TCompareState::NoFactoryValue ? 0 : 1;
-        (row.Setting ? listed : readOnly) += 1;
-        (row.Setting ? differing : readOnlyDiffering) += differs;
     }
-    Summary->setText(Q(SettingsDifferenceText(differing, listed)));
+    // The comparison's counts, as the command line gives them: not the view's.
+    const TCompareCounts counts = CountComparison(runner_.Rows);
+    const auto hiddenDifferences = std::count_if(
+        runner_.Rows.begin(), runner_.Rows.end(), [this](const TCompareRow& r) {
+            return r.Service && !serviceMode_ && CountsAsDifference(r);
+        });
+    Summary->setText(Q(SettingsDifferenceText(counts.Differing, counts.Settings)) +
+                     (hiddenDifferences > 0
+                          ? QStringLiteral(" (служебных: %1, показать — F7)").arg(hiddenDifferences)
+                          : QString()));
     chReadOnly->setText(QStringLiteral("Параметры только для чтения (%1, различаются: %2)")
-                            .arg(readOnly)
-                            .arg(readOnlyDiffering));
-    chReadOnly->setVisible(readOnly > 0);
+                            .arg(counts.ReadOnly)
+                            .arg(counts.ReadOnlyDiffering));
+    chReadOnly->setVisible(counts.ReadOnly > 0);
     Table->setVisible(shown > 0);
     NoDifference->setVisible(shown == 0);
     UpdateButtons();

@@ -2,6 +2,8 @@
 // apart from measurements, and Russian counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "device/description.h"
 #include "paramset/set_compare.h"
 #include "test_support.h"
@@ -106,7 +108,7 @@ TEST(SetCompare, TwoSetsRowByRowSettingsFirst) {
         {0x0302, TCompareState::Differs, true},       {0x0304, TCompareState::Same, true},
         {0x0303, TCompareState::NoValueInFile, true}, {0x0200, TCompareState::Differs, false},
         {0x0101, TCompareState::Differs, false},      {missing, TCompareState::NotInOther, false},
-        {0x7777, TCompareState::NotInFirst, true},
+        {0x7777, TCompareState::NotInDescription, true},
     };
     for (const Expect& e : expected) {
         const TCompareRow* r = Find(rows, e.Addr);
@@ -123,16 +125,44 @@ TEST(SetCompare, TwoSetsRowByRowSettingsFirst) {
         if (!r.Setting) readOnlySeen = true;
         EXPECT_FALSE(readOnlySeen && r.Setting) << r.File.Addr;
     }
-    // Only settings count: 0x0302, 0x0303 and 0x7777.
-    int settings = 0, differing = 0;
-    for (const TCompareRow& r : rows) {
-        settings += r.Setting ? 1 : 0;
-        differing += CountsAsDifference(r) ? 1 : 0;
-    }
-    EXPECT_EQ(differing, 3);
-    EXPECT_EQ(SettingsDifferenceText(differing, settings),
-              "Различий в настройках: 3 из " + std::to_string(settings));
+    // Only settings of this description count: 0x0302 and 0x0303, not 0x7777.
+    const TCompareCounts counts = CountComparison(rows);
+    int settings = 0;
+    for (const TCompareRow& r : rows)
+        settings += r.Setting && r.Row >= 0 ? 1 : 0;
+    EXPECT_EQ(counts.Differing, 2);
+    EXPECT_EQ(counts.Settings, settings);
+    EXPECT_EQ(SettingsDifferenceText(counts.Differing, counts.Settings),
+              "Различий в настройках: 2 из " + std::to_string(settings));
     EXPECT_EQ(SettingsDifferenceText(0, settings), "Различий в настройках нет");
+    // The other way round: the same labels (but which set lacks a row) and counts.
+    const std::vector<TCompareRow> swapped = CompareSets(d.Regs, b, a);
+    for (const TCompareRow& r : rows) {
+        const TCompareRow* s = Find(swapped, r.File.Addr);
+        ASSERT_NE(s, nullptr) << r.File.Addr;
+        const TCompareState mirrored = r.State == TCompareState::NotInOther   ? TCompareState::NotInFirst
+                                       : r.State == TCompareState::NotInFirst ? TCompareState::NotInOther
+                                                                              : r.State;
+        EXPECT_EQ(s->State, mirrored) << r.File.Addr;
+    }
+    const TCompareCounts back = CountComparison(swapped);
+    EXPECT_EQ(back.Differing, counts.Differing);
+    EXPECT_EQ(back.Settings, counts.Settings);
+    EXPECT_EQ(back.ReadOnly, counts.ReadOnly);
+    // A row only in the second set with another type than the description's.
+    TParamSet c = a;
+    c.Entries.push_back({0x0304, rtStr, false, TValue("x"), "x", "чужой тип"});
+    TParamSet first = a;
+    first.Entries.erase(std::remove_if(first.Entries.begin(), first.Entries.end(),
+                                       [](const TParamEntry& e) { return e.Addr == 0x0304; }),
+                        first.Entries.end());
+    c.Entries.erase(std::remove_if(c.Entries.begin(), c.Entries.end(),
+                                   [](const TParamEntry& e) {
+                                       return e.Addr == 0x0304 && e.Type != rtStr;
+                                   }),
+                    c.Entries.end());
+    EXPECT_EQ(Find(CompareSets(d.Regs, first, c), 0x0304)->State, TCompareState::TypeMismatch);
+    EXPECT_EQ(Find(CompareSets(d.Regs, c, first), 0x0304)->State, TCompareState::TypeMismatch);
 
     // The headers are compared too.
     b.Device = "БУК-2";

@@ -27,18 +27,15 @@ std::string RowCode(const TCompareRow& row) {
 }
 
 int PrintComparison(const std::vector<TCompareRow>& rows, bool trouble) {
-    int settings = 0, differing = 0;
     for (const TCompareRow& row : rows) {
         std::printf("%s\n", Line({RowCode(row), row.Name, row.FileText, row.DeviceText,
                                   CompareStateText(row)})
                                 .c_str());
-        if (!row.Setting) continue;
-        ++settings;
-        differing += CountsAsDifference(row) ? 1 : 0;
-        trouble = trouble || row.State == TCompareState::ReadFailed;
+        trouble = trouble || (row.Setting && row.State == TCompareState::ReadFailed);
     }
-    std::printf("%s\n", SettingsDifferenceText(differing, settings).c_str());
-    return trouble ? kUsageError : differing == 0 ? 0 : 1;
+    const TCompareCounts counts = CountComparison(rows);
+    std::printf("%s\n", SettingsDifferenceText(counts.Differing, counts.Settings).c_str());
+    return trouble ? kUsageError : counts.Differing == 0 ? 0 : 1;
 }
 
 namespace {
