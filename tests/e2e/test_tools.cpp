@@ -284,6 +284,15 @@ TEST(Tools, ParameterSetsOfADeadOrForeignDevice) {
     CommandResult partial = Cli("backup" + half + "--output " + dir.File("half.params"));
     EXPECT_EQ(partial.status, 1);
     EXPECT_NE(partial.out.find("Не считано параметров: 1 из 2"), std::string::npos);
+    // A row of another type is skipped: the summary says so beside what was written.
+    std::string typed = good;
+    typed.replace(typed.find("0x0002\tUWord\t"), 13, "0x0002\tWord\t");
+    WriteBytes(dir.File("typed.params"), typed);
+    CommandResult mixed = Cli("restore" + half + "--all " + dir.File("typed.params"));
+    EXPECT_EQ(mixed.status, 1);
+    EXPECT_NE(mixed.out.find("Записано и подтверждено: 1 из 2, не записано: 1 (тип не совпадает)\n"),
+              std::string::npos)
+        << mixed.out;
     // A set from another device: nothing to write is no success, and every row says why.
     const std::string chp7 = kBin + "/NastrChP7.xml";
     SimProcess other({"--link", dir.File("chp7"), "--desc", chp7});
@@ -292,7 +301,10 @@ TEST(Tools, ParameterSetsOfADeadOrForeignDevice) {
     EXPECT_EQ(foreign.status, 1);
     EXPECT_NE(foreign.out.find("0x01;a;0;не записан: нет в описании\n"), std::string::npos)
         << foreign.out;
-    EXPECT_NE(foreign.out.find("Записано и подтверждено: 0 из 0"), std::string::npos);
+    // The summary counts what could not be written and says why: the reason for exit 1.
+    EXPECT_NE(foreign.out.find("Записано и подтверждено: 0 из 2, не записано: 2 (нет в описании — 2)"),
+              std::string::npos)
+        << foreign.out;
 }
 
 TEST(Tools, PollRecordingSurvivesAKill) {

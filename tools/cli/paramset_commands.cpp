@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
@@ -209,7 +210,8 @@ int Restore(const std::vector<std::string>& args) {
     // One line for every row in question, in table order: written (the error, or
     // nothing when confirmed), or left out with the reason.
     bool allDone = !runner->Cancelled();
-    int selected = 0;
+    int selected = 0, skipped = 0;
+    std::map<std::string, int> skippedWhy; // reason -> rows, for the summary
     for (size_t i = 0; i < runner->Rows.size(); ++i) {
         if (!inScope[i]) continue;
         const TCompareRow& row = runner->Rows[i];
@@ -229,9 +231,25 @@ int Restore(const std::vector<std::string>& args) {
                               ? outcome[i]->empty()
                               : !row.Selected && (row.State == TCompareState::Same || !row.Setting);
         allDone = allDone && done;
+        if (!done && !row.Selected) {
+            ++skipped;
+            ++skippedWhy[result.substr(std::string("не записан: ").size())];
+        }
         std::printf("%s\n", Line({RowCode(row), row.Name, row.FileText, result}).c_str());
     }
-    std::fprintf(stderr, "Записано и подтверждено: %d из %d\n", runner->Confirmed(), selected);
+    // Rows that should have been written but could not be count too, with their reasons:
+    // "1 из 1" and exit 1 would say nothing of them.
+    std::string summary = "Записано и подтверждено: " + std::to_string(runner->Confirmed()) +
+                          " из " + std::to_string(selected + skipped);
+    if (skipped > 0) {
+        summary += ", не записано: " + std::to_string(skipped) + " (";
+        bool first = true;
+        for (const auto& [why, n] : skippedWhy)
+            summary += (std::exchange(first, false) ? "" : ", ") + why +
+                       (n > 1 ? " — " + std::to_string(n) : "");
+        summary += ")";
+    }
+    std::fprintf(stderr, "%s\n", summary.c_str());
     return allDone ? 0 : 1;
 }
 
