@@ -124,6 +124,7 @@ void TfMain::OnPollReadDone(TAction* action) {
     OnReadDone(action);
     int pause = 0;
     if (action) {
+        pollPace_.ExchangeBegan(action->StartedMs());
         const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count();

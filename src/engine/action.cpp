@@ -1,5 +1,6 @@
 #include "engine/action.h"
 
+#include <chrono>
 #include <exception>
 
 #include "device/reg.h"
@@ -21,6 +22,9 @@ TAction::TAction(TCanal* canal, int32_t deviceId, TReg* reg, int node, Handler o
     : DeviceId(deviceId), Canal(canal), Reg(reg), OnDone(std::move(onDone)), Node(node) {}
 
 bool TAction::Run() {
+    startedMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+                     .count();
     if (Canal) Canal->ClearPortError();
     bool ok = false;
     try {

@@ -27,6 +27,8 @@ public:
     // The port's error code when the action failed at the port (0 otherwise): tells a
     // lost adapter from a silent device.
     int PortError() const { return portError_; }
+    // When the worker began running it, in steady-clock milliseconds (0 before).
+    int64_t StartedMs() const { return startedMs_; }
 
     const int32_t DeviceId;
     TCanal* const Canal;
@@ -39,6 +41,7 @@ protected:
     virtual void Execute() = 0;
     std::string error_;
     int portError_ = 0;
+    int64_t startedMs_ = 0;
 };
 
 // Reads the register; stores the value (or null and the error) in it.

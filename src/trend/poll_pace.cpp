@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 namespace tunavox {
 
@@ -47,8 +48,14 @@ int64_t TPollPace::BeforePass(int64_t nowMs) {
         if (nowMs < due && due - nowMs <= period_) return due - nowMs;
     }
     started_ = true;
+    anchorPending_ = true;
     lastStart_ = nowMs;
     return 0;
+}
+
+void TPollPace::ExchangeBegan(int64_t startedMs) {
+    if (!std::exchange(anchorPending_, false)) return;
+    if (startedMs > lastStart_) lastStart_ = startedMs;
 }
 
 int64_t TPollPace::BeforePass() {

@@ -28,12 +28,18 @@ public:
     int64_t BeforePass(int64_t nowMs);
     // The same at the steady clock's now.
     int64_t BeforePass();
+    // A poll exchange began at startedMs (steady clock, TAction::StartedMs). The first one
+    // after a pass was let start is where the pass really began: the worker takes a queued
+    // request some tens of milliseconds later, and the next pass counts from here, so two
+    // passes never begin closer than the period.
+    void ExchangeBegan(int64_t startedMs);
     // Polling stopped: the next pass starts at once.
     void Reset() { started_ = false; }
 
 private:
     int period_ = 0;
     bool started_ = false;
+    bool anchorPending_ = false;
     int64_t lastStart_ = 0;
 };
 

@@ -387,6 +387,22 @@ TEST(PollPace, APassStartsAtMostOncePerPeriod) {
     pace.Reset(); // polling stopped: the next start is immediate
     EXPECT_EQ(pace.BeforePass(1003), 0);
 
+    // A pass begins when its first request is taken by the worker, which may be up to
+    // 60 ms after it was let start: the next pass counts from there, never from before.
+    TPollPace paced;
+    paced.SetPeriod(250);
+    EXPECT_EQ(paced.BeforePass(1000), 0);
+    paced.ExchangeBegan(1045); // the first read of the pass
+    paced.ExchangeBegan(1070); // the second one is no new start
+    EXPECT_EQ(paced.BeforePass(1250), 45);
+    EXPECT_EQ(paced.BeforePass(1295), 0);
+    paced.ExchangeBegan(1300);
+    EXPECT_EQ(paced.BeforePass(1540), 10);
+    // A request that somehow ran before the mark (a clock step) does not pull it back.
+    EXPECT_EQ(paced.BeforePass(1550), 0);
+    paced.ExchangeBegan(1500);
+    EXPECT_EQ(paced.BeforePass(1700), 100);
+
     struct Text {
         const char* In;
         bool Ok;

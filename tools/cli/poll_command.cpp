@@ -111,6 +111,7 @@ int Poll(const std::vector<std::string>& args) {
         s.AddAction(std::make_unique<TActionReadReg>(
             &s.Canal, s.DeviceId(), s.Regs.Items(row), row, [&](TAction* a) {
                 outstanding = false;
+                pace.ExchangeBegan(a->StartedMs());
                 // A read ended by a stop signal (the port closed under it) is no sample.
                 if (StopRequested()) return;
                 const TReg& reg = *a->Reg;
