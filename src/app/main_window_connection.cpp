@@ -245,6 +245,7 @@ void TfMain::StartDemo() {
     TSimOptions o;
     o.Version = miVer1->isChecked() ? 0 : 1;
     o.Line = canal_->ComPort->Settings().Line();
+    o.Animate = true; // measurements move, as on a running plant
     demo_ = std::make_unique<TDeviceSimulator>(*regs_, o);
     std::string error;
     demoPort_ = QString::fromStdString(demo_->StartPty("", error));

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSet>
 #include <QTest>
 
 #include "gui_support.h"
@@ -79,6 +80,37 @@ private slots:
         w.DeviceChosen(EntryOf(w, "NastrBUK2.xml"));
         w.DeviceChosen(EntryOf(w, "NastrA.xml"));
         QCOMPARE(w.height(), atStart);
+    }
+
+    void theDemoDeviceMeasurementsMove() {
+        TempDir dir;
+        CopySamples(dir, {QStringLiteral("NastrChP7.xml")});
+        TMainOptions o = OptionsFor(dir);
+        o.Demo = true;
+        TfMain w(o);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.PollOnConnect = false;
+        w.bOpen->click();
+        QVERIFY(w.PortOpen());
+        int row = -1;
+        for (int r = 0; r < w.Regs().Count(); ++r)
+            if (w.Regs().Items(r)->Addr == 0x200) row = r; // the output frequency, read-only
+        QVERIFY(row >= 0);
+        const auto read = [&]() -> QString {
+            w.Regs().Items(row)->SetValue(TValue::MakeNull(), true, {});
+            w.ReadNode(row, [](TAction*) {});
+            if (!QTest::qWaitFor([&] { return !w.Regs().Items(row)->GetValue().IsNull(); }, 5000))
+                return QStringLiteral("не считано");
+            return QString::fromStdString(w.Regs().Items(row)->DisplayText());
+        };
+        QSet<QString> seen;
+        for (int i = 0; i < 4; ++i) {
+            seen << read();
+            QTest::qWait(400);
+        }
+        QVERIFY(!seen.contains(QStringLiteral("не считано")));
+        QVERIFY2(seen.size() > 1, qPrintable(QStringList(seen.values()).join(QLatin1Char(' '))));
     }
 
     void pollingFollowsTheBoxWhoeverTogglesIt() {
