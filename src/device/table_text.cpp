@@ -28,12 +28,21 @@ std::string ValueText(const TReg& reg, const TNameValueList* errorTexts) {
 
 std::string DelimitedField(const std::string& text, char separator) {
     // Control characters other than line breaks and tabs are shown, never written raw:
-    // a NUL would end the line for many readers and hide what follows.
+    // a NUL would end the line for many readers and hide what follows. So are U+0080 to
+    // U+009F (a device's byte 0x98 arrives as U+0098), which Windows-1251 has no letter
+    // for, as \xHH the way set files write them.
+    static const char* const kHex = "0123456789ABCDEF";
     std::string shown;
-    for (const char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto b = static_cast<unsigned char>(c);
-        if ((b < 0x20 && c != '\r' && c != '\n' && c != '\t') || b == 0x7F) {
-            static const char* const kHex = "0123456789ABCDEF";
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (b == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            shown += "\\x";
+            shown += kHex[next >> 4];
+            shown += kHex[next & 0xF];
+            ++i;
+        } else if ((b < 0x20 && c != '\r' && c != '\n' && c != '\t') || b == 0x7F) {
             shown += "\\x";
             shown += kHex[b >> 4];
             shown += kHex[b & 0xF];

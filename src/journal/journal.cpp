@@ -93,6 +93,12 @@ TJournalEntry JournalEntryFor(const TJournalContext& c, const TReg& reg, const s
     e.Before = before;
     e.Written = written;
     e.Outcome = outcome;
+    if (reg.Pass) {
+        // The table's mask has a star per character: the journal keeps not even that.
+        if (before != kNotRead) e.Before = kPasswordMask;
+        e.Written = kPasswordMask;
+        if (outcome.rfind(KeptOtherOutcome(""), 0) == 0) e.Outcome = KeptOtherOutcome(kPasswordMask);
+    }
     return e;
 }
 

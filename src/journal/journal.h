@@ -45,7 +45,10 @@ constexpr const char* kWrittenUnreadable = "записано, проверка �
 // reader takes as that write's outcome.
 enum class TJournalLine { Whole, Acknowledged, Outcome };
 
-// The entry for a write of reg at time t.
+// What the journal shows of a password register's values: never their length.
+constexpr const char* kPasswordMask = "********";
+
+// The entry for a write of reg at time t; a password register's values are masked.
 TJournalEntry
 JournalEntryFor(const TJournalContext& context, const TReg& reg, const std::string& before,
                 const std::string& written, const std::string& outcome,

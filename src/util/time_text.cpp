@@ -49,4 +49,17 @@ std::string LocalTimeWithOffset(std::chrono::system_clock::time_point t) {
     return LocalTimeText(t, true) + zone;
 }
 
+bool IsDateText(const std::string& s) {
+    if (s.size() != 10 || s[4] != '-' || s[7] != '-') return false;
+    for (size_t i = 0; i < s.size(); ++i)
+        if (i != 4 && i != 7 && (s[i] < '0' || s[i] > '9')) return false;
+    const int year = std::stoi(s.substr(0, 4)), month = std::stoi(s.substr(5, 2)),
+              day = std::stoi(s.substr(8, 2));
+    if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    return date.ok();
+}
+
 } // namespace tunavox

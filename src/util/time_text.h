@@ -9,5 +9,7 @@ std::string LocalTimeText(std::chrono::system_clock::time_point t, bool millis);
 // Local time with milliseconds and the offset from UTC: "2026-12-09 16:03:33.123 +03:00",
 // so times stay in order across a change to or from summer time.
 std::string LocalTimeWithOffset(std::chrono::system_clock::time_point t);
+// Whether text is a date of the calendar as "YYYY-MM-DD" (2026-02-30 is not).
+bool IsDateText(const std::string& text);
 
 } // namespace tunavox

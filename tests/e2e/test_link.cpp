@@ -153,6 +153,10 @@ TEST(Link, WritesAreReadBackAndKeptInTheJournal) {
     EXPECT_EQ(Cli("journal --journal " + journal + " --since 2999-01-01").out.find(";ЧП-7"),
               std::string::npos);
     EXPECT_EQ(Cli("journal --journal " + journal + " --since вчера").status, 2);
+    for (const char* impossible : {"2026-02-30", "2026-13-01", "2025-02-29", "2026-00-10"})
+        EXPECT_EQ(Cli("journal --journal " + journal + " --until " + impossible).status, 2)
+            << impossible;
+    EXPECT_EQ(Cli("journal --journal " + journal + " --since 2024-02-29").status, 0);
     // A crash in the middle of a line: cut away before the next one is appended.
     {
         FILE* f = fopen((journal + "/" + day + ".csv").c_str(), "ab");

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <regex>
 
+#include "device/description.h"
 #include "engine/link_state.h"
 #include "engine/reconnect.h"
 #include "journal/journal.h"
@@ -388,4 +389,51 @@ TEST(Journal, AWriteIsOnRecordBeforeItsReadBackAndTheReadBackCompletesIt) {
     EXPECT_EQ(got[2].Outcome, "отказано в записи");
     const std::string bytes = ReadBytes(folder + "/2026-12-09.csv");
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 6); // header, 2 + 2 + 1 lines
+}
+
+TEST(Journal, PasswordsKeepNoLengthAndBytesWithoutALetterAreEscaped) {
+    TempDir dir;
+    const std::string path = WriteSignedDescription(
+        dir, "NastrP.xml",
+        Description("    <REG addr=\"1\" type=\"Str\" io=\"RW\" pass=\"1\"><name>p</name></REG>\r\n"
+                    "    <REG addr=\"2\" type=\"Str\" io=\"RW\"><name>s</name></REG>\r\n"));
+    TRegList regs;
+    TNameValueList errors;
+    TDescription desc;
+    ASSERT_EQ(LoadDescription(path, regs, errors, desc, "./"), "");
+    const TJournalContext c{"/dev/ttyUSB0", "X", "NastrP.xml", 0, 1};
+    struct Case {
+        std::string Before, Written, Outcome;
+        std::string WantBefore, WantOutcome;
+    };
+    const Case cases[] = {
+        {"***", "*****", kConfirmed, kPasswordMask, kConfirmed},
+        {kNotRead, "*", kWritten, kNotRead, kWritten},
+        {"**", "***********", KeptOtherOutcome("**"), kPasswordMask,
+         KeptOtherOutcome(kPasswordMask)},
+    };
+    for (const Case& k : cases) {
+        const TJournalEntry e = JournalEntryFor(c, *regs.Items(0), k.Before, k.Written, k.Outcome);
+        EXPECT_EQ(e.Before, k.WantBefore);
+        EXPECT_EQ(e.Written, kPasswordMask);
+        EXPECT_EQ(e.Outcome, k.WantOutcome);
+    }
+    // A device's byte 0x98 (U+0098) is no letter of Windows-1251: written as \x98.
+    const std::string device = Cp1251ToUtf8(std::string("a\x98z\x01", 4));
+    const TJournalEntry e = JournalEntryFor(c, *regs.Items(1), device, "b", kConfirmed);
+    const std::string line = JournalLine(e);
+    EXPECT_EQ(line.find('\x98'), std::string::npos);
+    EXPECT_NE(line.find(";a\\x98z\\x01;b;"), std::string::npos) << line;
+}
+
+TEST(TimeText, DatesOfTheCalendarOnly) {
+    const std::pair<const char*, bool> cases[] = {
+        {"2026-12-10", true},  {"2024-02-29", true},  {"2000-02-29", true},
+        {"2026-02-30", false}, {"2026-13-01", false}, {"2025-02-29", false},
+        {"1900-02-29", false}, {"2026-00-10", false}, {"2026-01-00", false},
+        {"2026-04-31", false}, {"2026-1-10", false},  {"вчера", false},
+        {"2026-12-1x", false}, {"", false},
+    };
+    for (const auto& [text, ok] : cases)
+        EXPECT_EQ(IsDateText(text), ok) << text;
 }

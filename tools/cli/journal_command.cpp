@@ -8,19 +8,9 @@
 #include "journal/journal.h"
 #include "session.h"
 #include "util/file_io.h"
+#include "util/time_text.h"
 
 namespace tunavox::cli {
-namespace {
-
-bool IsDate(const std::string& s) {
-    if (s.size() != 10 || s[4] != '-' || s[7] != '-') return false;
-    for (size_t i = 0; i < s.size(); ++i)
-        if (i != 4 && i != 7 && (s[i] < '0' || s[i] > '9')) return false;
-    return true;
-}
-
-} // namespace
-
 int Journal(const std::vector<std::string>& args) {
     TJournalFilter filter;
     std::string folder;
@@ -32,7 +22,7 @@ int Journal(const std::vector<std::string>& args) {
                             ? a + ": нужно значение"
                             : "неизвестный параметр: " + a);
         const std::string& v = args[++i];
-        if ((a == "--since" || a == "--until") && !IsDate(v))
+        if ((a == "--since" || a == "--until") && !IsDateText(v))
             return Fail(a + ": нужна дата ГГГГ-ММ-ДД");
         (a == "--since"    ? filter.Since
          : a == "--until"  ? filter.Until
