@@ -155,6 +155,17 @@ bool TReg::SetValueFromText(const std::string& text, bool alsoDevice) {
     return true;
 }
 
+std::string TReg::TextProblem(const std::string& text) const {
+    if (text.empty() && RegType != rtStr) return {};
+    if (ValueTexts.FindNameOfValue(text)) return {};
+    std::string problem = tunavox::TextProblem(text, RegType);
+    if (problem.empty()) return {};
+    if (Pass && text.find_first_not_of('*') == std::string::npos)
+        return "звёздочки скрывают значение: введите новое (" + problem + ")";
+    if (!ValueTexts.Empty()) return "выберите значение из списка или введите число: " + problem;
+    return problem;
+}
+
 std::string TReg::DisplayText() const {
     return DisplayTextOf(GetValue());
 }

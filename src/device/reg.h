@@ -56,6 +56,8 @@ public:
     // Converts a named value's display text or the text itself; an empty text for a
     // non-Str register succeeds and changes nothing. False leaves everything as it was.
     bool SetValueFromText(const std::string& text, bool alsoDevice);
+    // Why SetValueFromText refuses text, in words; empty when it takes it.
+    std::string TextProblem(const std::string& text) const;
     // Text for the value cell: masked for Pass, named when ValueTexts has the value.
     std::string DisplayText() const;
     // The same text for another value of this register.

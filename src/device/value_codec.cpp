@@ -150,6 +150,21 @@ bool TextToValue(std::string_view text, uint8_t regType, TValue& value) {
     return true;
 }
 
+std::string TextProblem(std::string_view text, uint8_t regType) {
+    TValue v;
+    if (TextToValue(text, regType, v)) return {};
+    if (regType == rtFloat) {
+        // A number too large for single precision reads as a form error: say both.
+        return std::string("нужно число, например 12") + DecimalSeparator() +
+               "5 (не больше 3" + DecimalSeparator() + "4·10^38 по модулю)";
+    }
+    int64_t lo = 0, hi = 0, n = 0;
+    if (!IntegerRange(regType, lo, hi)) return "значение этого типа не вводится";
+    const std::string range = "от " + std::to_string(lo) + " до " + std::to_string(hi);
+    if (ParseIntegerText(text, n)) return "допустимо " + range;
+    return "нужно целое число " + range;
+}
+
 std::string VariantText(const TValue& value) {
     if (value.IsNull() || value.IsEmpty()) return {};
     if (value.IsString()) return std::get<std::string>(value.Get());

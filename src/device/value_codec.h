@@ -16,6 +16,10 @@ char DecimalSeparator();
 // User or description text to a value of the register type. On failure the value is
 // left empty.
 bool TextToValue(std::string_view text, uint8_t regType, TValue& value);
+// Why TextToValue refuses text, in words for the user: the type's range or the form a
+// number takes ("допустимо от -32768 до 32767", "нужно число, например 12,5"); empty
+// when it takes it.
+std::string TextProblem(std::string_view text, uint8_t regType);
 
 // Display text of a value: a real is rounded to single precision and shown in fixed
 // notation with prec digits (prec is clamped to 0..18); any other value as its text.

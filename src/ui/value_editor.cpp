@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QToolTip>
 
 namespace tunavox {
 
@@ -78,7 +79,21 @@ QString TPropertyEditLink::Text() const {
 
 bool TPropertyEditLink::Accept() {
     TReg* reg = Register();
-    if (!reg || !reg->SetValueFromText(Text().toStdString(), false)) return false;
+    if (!reg) return false;
+    const std::string text = Text().toStdString();
+    if (!reg->SetValueFromText(text, false)) {
+        // The editor stays open on what was typed; the hint beside it says why.
+        Problem = QStringLiteral("Значение не принято: %1")
+                      .arg(QString::fromStdString(reg->TextProblem(text)));
+        if (EditControl) {
+            EditControl->setToolTip(Problem);
+            QToolTip::showText(EditControl->mapToGlobal(QPoint(0, EditControl->height())),
+                               Problem, EditControl);
+        }
+        return false;
+    }
+    Problem.clear();
+    if (EditControl) EditControl->setToolTip(QString());
     if (reg->IsModified()) Table->Model()->RefreshRow(Row);
     if (EditControl) EditControl->hide();
     return true;

@@ -46,6 +46,9 @@ public:
 
     TRegisterView* Table;
     QPointer<QWidget> EditControl;
+    // Why the last text was not taken ("Значение не принято: …"), shown beside the
+    // control; empty after a text that was.
+    QString Problem;
     int Row = -1;
     int Column = -1;
 

@@ -1,6 +1,8 @@
 #include "widgets/register_view.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QFocusEvent>
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -299,6 +301,12 @@ void TRegisterView::EditCell(int row, int column) {
     if (!AcceptEditing()) return;
     setCurrentIndex(index);
     edit(index);
+    // The edit box comes with its whole text selected, so typing replaces the value;
+    // the arrows, Home, End or a click then edit within it.
+    if (auto* line = qobject_cast<QLineEdit*>(openEditor_.data()))
+        line->selectAll();
+    else if (auto* combo = qobject_cast<QComboBox*>(openEditor_.data()); combo && combo->lineEdit())
+        combo->lineEdit()->selectAll();
 }
 
 void TRegisterView::keyPressEvent(QKeyEvent* event) {

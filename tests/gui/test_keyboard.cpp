@@ -177,6 +177,33 @@ private slots:
                                   10000);
         QCOMPARE(b.sim->Value(0x21), TValue(int16_t{70}));
 
+        // The edit box opens with its text selected: what is typed replaces the value.
+        QVERIFY(GoToRow(b, b.Row(0x22))); // a real: "0.50"
+        QTRY_VERIFY(b.w->vstList->OpenEditor() != nullptr);
+        Type(QStringLiteral("1,5"));
+        QCOMPARE(qobject_cast<QLineEdit*>(QApplication::focusWidget())->text(),
+                 QStringLiteral("1,5"));
+        Press(Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(b.sim->Value(0x22), TValue(1.5), 10000);
+        // A text the register cannot take keeps the editor open and says why beside it.
+        QVERIFY(GoToRow(b, b.Row(0x21)));
+        QTRY_VERIFY(b.w->vstList->OpenEditor() != nullptr);
+        Type(QStringLiteral("99999"));
+        Press(Qt::Key_Return);
+        QTest::qWait(100);
+        QWidget* editor = b.w->vstList->OpenEditor();
+        QVERIFY(editor && editor->isVisible());
+        QCOMPARE(editor->toolTip(), QStringLiteral("Значение не принято: допустимо от -32768 до 32767"));
+        Press(Qt::Key_End);
+        Press(Qt::Key_Backspace);
+        Press(Qt::Key_Home);
+        Press(Qt::Key_Delete); // the arrows and keys edit within the text: "999"
+        QCOMPARE(qobject_cast<QLineEdit*>(QApplication::focusWidget())->text(),
+                 QStringLiteral("999"));
+        Press(Qt::Key_Escape);
+        QTRY_VERIFY(b.w->vstList->OpenEditor() == nullptr);
+        QCOMPARE(b.sim->Value(0x21), TValue(int16_t{70}));
+
         // Ctrl+S saves the set, Ctrl+D compares with it, Ctrl+G shows the chart.
         const QString set = QString::fromStdString(b.dir.File("keys.params"));
         TypeIntoNextFileDialog(set);

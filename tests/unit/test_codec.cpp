@@ -255,3 +255,24 @@ TEST(Text, Int32TextAcceptsHexBitPatterns) {
     EXPECT_FALSE(ParseInt32Text("", v));
     EXPECT_FALSE(ParseInt32Text("-", v));
 }
+
+TEST(Codec, ARefusedTextSaysWhy) {
+    SetDecimalSeparator('.');
+    const struct {
+        const char* Text;
+        uint8_t Type;
+        const char* Problem;
+    } cases[] = {
+        {"45,5", rtFloat, ""},
+        {"12", rtWord, ""},
+        {"99999", rtWord, "допустимо от -32768 до 32767"},
+        {"-1", rtUByte, "допустимо от 0 до 255"},
+        {"1.5", rtLong, "нужно целое число от -2147483648 до 2147483647"},
+        {"abc", rtULong, "нужно целое число от 0 до 4294967295"},
+        {"abc", rtFloat, "нужно число, например 12.5 (не больше 3.4·10^38 по модулю)"},
+        {"1e39", rtFloat, "нужно число, например 12.5 (не больше 3.4·10^38 по модулю)"},
+        {"что угодно", rtStr, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TextProblem(c.Text, c.Type), c.Problem) << c.Text;
+}
