@@ -295,6 +295,8 @@ private:
     // Ends the wait for a lost port (the user closed it).
     void StopReconnecting();
     void ShowLinkState();
+    // Reads once every row whose value is stale from an outage, the rows on screen first.
+    void ReadStaleRows();
     void JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
                       const std::string& outcome, TJournalLine kind = TJournalLine::Whole);
     void SayJournalProblem(const std::string& error);

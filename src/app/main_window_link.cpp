@@ -1,5 +1,6 @@
 // The main window: the link's state at a glance, a lost port reopened by itself,
 // writes read back, and the journal of writes.
+#include <algorithm>
 #include <QFileInfo>
 #include <chrono>
 
@@ -60,6 +61,7 @@ void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std:
         if (m->Reg(r) == reg) row = r;
     const std::string words = error.empty() ? error : ErrorTextInWords(error, errorTexts_.get());
     bool changed = false;
+    const bool wasDown = link_.Down();
     if (kind == TLinkKind::PortLost && PortOpen() && !reconnect_.Active()) {
         link_.Record(row, kind, words, NowMs());
         PortLost(words);
@@ -73,6 +75,27 @@ void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std:
     } else {
         m->RefreshRow(row);
     }
+    // The device answers again: what it holds now is read, not assumed.
+    if (wasDown && link_.State() == TLinkState::Answering) ReadStaleRows();
+}
+
+void TfMain::ReadStaleRows() {
+    TRegisterModel* m = vstList->Model();
+    std::vector<int> rows;
+    for (const int row : link_.StaleRows())
+        if (const TReg* reg = m->Reg(row); reg && (reg->Io == ioR || reg->Io == ioRW))
+            rows.push_back(row);
+    const int top = vstList->rowAt(0);
+    const int bottom = vstList->rowAt(vstList->viewport()->height() - 1);
+    const auto onScreen = [&](int row) {
+        return !vstList->isRowHidden(row) && top >= 0 && row >= top &&
+               (bottom < 0 || row <= bottom);
+    };
+    std::stable_partition(rows.begin(), rows.end(), onScreen);
+    std::stable_partition(rows.begin(), rows.end(),
+                          [&](int row) { return !vstList->isRowHidden(row); });
+    for (const int row : rows)
+        ReadNode(row, [this](TAction* a) { OnReadDone(a); });
 }
 
 void TfMain::PortLost(const std::string& why) {
@@ -97,6 +120,7 @@ void TfMain::ReconnectTimerTimer() {
     link_.Opened();
     ShowLinkState();
     vstList->Model()->RefreshAll();
+    ReadStaleRows();
     ShowStatus(
         QStringLiteral("Связь восстановлена: порт %1 открыт снова").arg(cbPort->currentText()),
         true, normalStatusColor_);

@@ -27,6 +27,7 @@ void TLinkMonitor::Reset(int rows) {
     rows_.assign(static_cast<size_t>(rows < 0 ? 0 : rows), Row{});
     state_ = TLinkState::Closed;
     downSince_ = 0;
+    lastOutage_ = 0;
     reason_.clear();
 }
 
@@ -41,7 +42,7 @@ void TLinkMonitor::Closed() {
 }
 
 void TLinkMonitor::Lost(const std::string& error, int64_t nowMs) {
-    if (!Down()) downSince_ = nowMs;
+    if (!Down()) downSince_ = lastOutage_ = nowMs;
     state_ = TLinkState::Lost;
     reason_ = error;
 }
@@ -75,7 +76,7 @@ bool TLinkMonitor::Record(int row, TLinkKind kind, const std::string& errorWords
         Lost(errorWords, nowMs);
         break;
     default:
-        if (!Down()) downSince_ = nowMs;
+        if (!Down()) downSince_ = lastOutage_ = nowMs;
         state_ = TLinkState::Silent;
         reason_ = errorWords;
         break;
@@ -113,7 +114,14 @@ const TLinkMonitor::Row* TLinkMonitor::At(int row) const {
 
 bool TLinkMonitor::IsStale(int row) const {
     const Row* r = At(row);
-    return r && Down() && r->LastGood <= downSince_;
+    return r && lastOutage_ > 0 && r->LastGood <= lastOutage_;
+}
+
+std::vector<int> TLinkMonitor::StaleRows() const {
+    std::vector<int> out;
+    for (size_t i = 0; i < rows_.size(); ++i)
+        if (IsStale(static_cast<int>(i))) out.push_back(static_cast<int>(i));
+    return out;
 }
 
 std::string TLinkMonitor::RowError(int row) const {

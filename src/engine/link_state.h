@@ -57,8 +57,13 @@ public:
     int64_t DownSince() const { return Down() ? downSince_ : 0; }
     bool Down() const { return state_ == TLinkState::Silent || state_ == TLinkState::Lost; }
 
-    // The row's value was not confirmed since the link went down.
+    // The row's value was not confirmed since the link last went down: while it is down,
+    // and after it is back until the row's own exchange succeeds (the device may hold
+    // another value by then, or be another device on the same port name). A port the
+    // user closed and opened again makes no value stale.
     bool IsStale(int row) const;
+    // The rows stale now, in table order.
+    std::vector<int> StaleRows() const;
     // The row's last exchange failed: why, in words; empty otherwise.
     std::string RowError(int row) const;
     // When the row was last read or written successfully (ms since the epoch), 0: never.
@@ -76,6 +81,7 @@ private:
     std::vector<Row> rows_;
     TLinkState state_ = TLinkState::Closed;
     int64_t downSince_ = 0;
+    int64_t lastOutage_ = 0; // when the link last went down; kept after it is back
     std::string reason_;
 };
 

@@ -61,7 +61,9 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
     if (!reg) return {};
     const bool heading = reg->RegType == rtHeader;
     const int col = index.column();
-    const bool stale = !heading && link_ && link_->IsStale(index.row());
+    // Once the link is back, a value that is only written (W, WOR) has nothing to wait for.
+    const bool stale = !heading && link_ && link_->IsStale(index.row()) &&
+                       (link_->Down() || reg->Io == ioR || reg->Io == ioRW);
     const QString rowError = heading || !link_ ? QString() : Q(link_->RowError(index.row()));
     const QString factory =
         !heading && reg->DiffersFromFactory() ? Q(reg->DisplayTextOf(reg->DefValue)) : QString();

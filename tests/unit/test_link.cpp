@@ -135,6 +135,10 @@ TEST(LinkState, TheMonitorFollowsTheLinkAndEachRow) {
     // A device error shows the device is there; the row keeps its own error.
     EXPECT_TRUE(m.Record(2, TLinkKind::DeviceError, "параметр заблокирован", 3000));
     EXPECT_EQ(m.State(), TLinkState::Answering);
+    // Answering again does not make a value true: only the row's own exchange does.
+    EXPECT_TRUE(m.IsStale(0));
+    EXPECT_EQ(m.StaleRows(), (std::vector<int>{0, 1, 2})); // a refusal confirms no value
+    EXPECT_FALSE(m.Record(0, TLinkKind::Ok, "", 3050));
     EXPECT_FALSE(m.IsStale(0));
     EXPECT_EQ(m.RowError(2), "параметр заблокирован");
     EXPECT_EQ(m.RowError(1), "Некорректная CRC"); // until row 1 succeeds
@@ -154,8 +158,17 @@ TEST(LinkState, TheMonitorFollowsTheLinkAndEachRow) {
     EXPECT_EQ(m.RowError(2), ""); // the row itself succeeded
     m.Opened();
     EXPECT_FALSE(m.Down());
-    EXPECT_FALSE(m.IsStale(1));
+    // Reopened, the port may lead to another device: stale until read again.
+    EXPECT_TRUE(m.IsStale(1));
+    EXPECT_FALSE(m.IsStale(2)); // its own read at 4200 came after the loss
     EXPECT_TRUE(m.Record(2, TLinkKind::Ok, "", 5000));
+    EXPECT_FALSE(m.Record(1, TLinkKind::Ok, "", 5100));
+    EXPECT_FALSE(m.IsStale(1));
+    EXPECT_TRUE(m.StaleRows().size() == 1 && m.StaleRows()[0] == 0);
+    // A port the user closes and opens makes nothing stale that was not.
+    m.Closed();
+    m.Opened();
+    EXPECT_FALSE(m.IsStale(1));
 
     // The row's hint line.
     EXPECT_EQ(m.LastGoodText(1).rfind("Последнее успешное чтение: ", 0), 0u);
