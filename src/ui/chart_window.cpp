@@ -20,16 +20,6 @@
 namespace tunavox {
 namespace {
 
-// A line's colour belongs to its table row, so it stays when other rows come and go:
-// ten colours told apart at a glance, then hues a golden angle apart, darkened to read
-// on white.
-QColor LineColor(int row) {
-    const auto n = static_cast<size_t>(std::max(row, 0));
-    if (n < ChartPalette().size()) return QColor(QRgb(ChartPalette()[n]));
-    const double hue = std::fmod(static_cast<double>(n) * 0.618033988749895, 1.0);
-    return QColor::fromHsvF(static_cast<float>(hue), 0.8f, n % 2 ? 0.6f : 0.8f);
-}
-
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())
@@ -229,6 +219,11 @@ void TChartWindow::SyncSeries() {
         }
         next.push_back(l);
     }
+    // A line keeps its colour while it stays; a new one takes a colour no line has.
+    std::vector<int> rows;
+    for (const Line& l : next)
+        rows.push_back(l.Series.Row);
+    colours_.Keep(rows);
     Plot->clearGraphs();
     {
         const QSignalBlocker quiet(lSeries);
@@ -239,7 +234,8 @@ void TChartWindow::SyncSeries() {
             l.Graph = Plot->addGraph(Plot->xAxis, y);
             // A thin cosmetic pen: a wide one is stroked as a filled outline, a hundred
             // times slower with the min/max zig-zag of dense data.
-            QPen pen(LineColor(l.Series.Row), 1);
+            const QColor colour(QRgb(colours_.For(l.Series.Row)));
+            QPen pen(colour, 1);
             pen.setCosmetic(true);
             l.Graph->setPen(pen);
             l.Graph->setName(l.Series.Label + (l.Right && !Normalised()
@@ -258,7 +254,7 @@ void TChartWindow::SyncSeries() {
             item->setData(Qt::UserRole, l.Series.Row);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
             item->setCheckState(l.Visible ? Qt::Checked : Qt::Unchecked);
-            item->setForeground(LineColor(l.Series.Row));
+            item->setForeground(colour);
             item->setToolTip(l.Graph->name());
         }
     }
@@ -546,7 +542,22 @@ bool TChartWindow::SaveImage(const QString& path, QString* error) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    const bool encoded = Plot->toPixmap(0, 0, 1.0).save(&buffer, "PNG");
+    // Laid out for its own size, not the window's: a small window or a large display
+    // scale must not cut the title and the legend.
+    const int width = std::max(kImageWidth, Plot->width());
+    const int height = std::max(kImageHeight, Plot->height());
+    const bool encoded = Plot->toPixmap(width, height, 1.0).save(&buffer, "PNG");
+    // What of the legend the picture holds whole (the layout is still the picture's).
+    imageLegend_.clear();
+    const QRect picture(0, 0, width, height);
+    for (int i = 0; i < Plot->legend->itemCount(); ++i) {
+        QCPAbstractLegendItem* element = Plot->legend->item(i);
+        auto* item = qobject_cast<QCPPlottableLegendItem*>(element);
+        const QSize needed = static_cast<const QCPLayoutElement*>(element)->minimumOuterSizeHint();
+        if (item && picture.contains(element->outerRect()) &&
+            element->outerRect().width() >= needed.width())
+            imageLegend_ << item->plottable()->name();
+    }
     std::string why = encoded ? std::string() : std::string("не удалось построить изображение");
     const bool saved = encoded && WriteFileBytes(path.toStdString(),
                                                  std::string(png.constData(), png.size()), why);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/reg.h"
+#include "trend/chart_palette.h"
 #include "trend/sample_store.h"
 
 class QCustomPlot;
@@ -65,6 +66,11 @@ public:
     // The picture for a report: title, legend and units, no crosshair.
     // False, with the reason in error when asked, when it cannot be written.
     bool SaveImage(const QString& path, QString* error = nullptr);
+    // The smallest picture SaveImage writes, at any display scale.
+    static constexpr int kImageWidth = 1200;
+    static constexpr int kImageHeight = 800;
+    // The legend entries the last saved picture holds whole.
+    const QStringList& ImageLegend() const { return imageLegend_; }
     // Whether each line is drawn in its own range (0..100 %).
     bool Normalised() const { return chNormalise->isChecked(); }
 
@@ -102,6 +108,8 @@ private:
     bool rebuild_ = false;
     int64_t spanMs_ = 60000; // the time span while following
     bool updatingRange_ = false;
+    TLineColours colours_;
+    QStringList imageLegend_;
 };
 
 } // namespace tunavox

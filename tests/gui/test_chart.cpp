@@ -232,6 +232,17 @@ private slots:
         QCOMPARE(chart->lNote->text(), QStringLiteral("Изображение сохранено: ") + png);
         const QImage picture(png);
         QVERIFY(!picture.isNull());
+        // Laid out for its own size, whatever the window's: every legend entry whole,
+        // units included.
+        QVERIFY(picture.width() >= 1200 && picture.height() >= 800);
+        QStringList names;
+        for (int g = 0; g < chart->Plot->graphCount(); ++g)
+            if (chart->Plot->graph(g)->visible() && chart->Plot->graph(g)->name().startsWith("0x"))
+                names << chart->Plot->graph(g)->name();
+        QVERIFY(!names.isEmpty());
+        QCOMPARE(chart->ImageLegend(), names);
+        QVERIFY2(chart->ImageLegend().join(QLatin1Char(' ')).contains(QStringLiteral("[°C]")),
+                 qPrintable(chart->ImageLegend().join(QLatin1Char(' '))));
         const QImage screen = chart->Plot->toPixmap().toImage();
         // Same width, and the title and legend rows make the plot itself shorter: the
         // picture's first rows hold the title's dark text where the screen has none.

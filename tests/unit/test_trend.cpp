@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "device/description.h"
 #include "device/reg.h"
 #include "device/value_codec.h"
 #include "test_support.h"
@@ -524,4 +525,42 @@ TEST(ChartPalette, TheFirstTenColoursAreFarApartAndReadOnWhite) {
             EXPECT_GE(distance, 40.0) << std::hex << colours[i] << " " << colours[j];
         }
     }
+}
+
+TEST(ChartPalette, LinesOfARealDescriptionGetColoursFarApart) {
+    // The lines of the sample frequency converter's chart stand far down its table (rows
+    // 10 and beyond), where colours by row number once handed out two yellow-greens.
+    TRegList regs;
+    TNameValueList errors;
+    TDescription desc;
+    ASSERT_EQ(LoadDescription(std::string(TUNAVOX_DEVICES_DIR) + "/NastrChP7.xml", regs, errors,
+                              desc, "./"),
+              "");
+    std::vector<int> rows;
+    // Its polled registers and one setting the engineer ticked as well: seven lines.
+    for (int r = 0; r < regs.Count(); ++r)
+        if ((regs.Items(r)->Poll && regs.Items(r)->RegType != rtStr) || regs.Items(r)->Addr == 0x302)
+            rows.push_back(r);
+    ASSERT_EQ(rows.size(), 7u);
+    ASSERT_GE(rows.back(), 10);
+    TLineColours colours;
+    std::vector<uint32_t> given;
+    for (const int row : rows)
+        given.push_back(colours.For(row));
+    for (size_t i = 0; i < given.size(); ++i) {
+        const auto a = Lab(given[i]);
+        EXPECT_LE(a[0], 72.0) << std::hex << given[i];
+        for (size_t j = i + 1; j < given.size(); ++j) {
+            const auto b = Lab(given[j]);
+            EXPECT_GE(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]), 40.0)
+                << std::hex << given[i] << " " << given[j];
+        }
+    }
+    // A line keeps its colour while others come and go; a new one takes a free colour.
+    colours.Keep({rows[0], rows[2]});
+    EXPECT_EQ(colours.For(rows[2]), given[2]);
+    EXPECT_EQ(colours.For(1000), given[1]);
+    // Past the palette: still readable on white.
+    for (size_t n = 10; n < 60; ++n)
+        EXPECT_LE(Lab(ChartColour(n))[0], 72.0) << n;
 }
