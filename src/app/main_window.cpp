@@ -255,16 +255,17 @@ void TfMain::BuildForm() {
         CompareTwoSets(files[0], files[1]);
     });
     connect(chOnlyFactoryDiffs, &QAction::toggled, this, [this] { ApplyRowVisibility(); });
-    // The table's context menu: a setting's factory value back.
-    vstList->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(vstList, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        const int row = vstList->indexAt(at).row();
+    // A row's menu (right click, the Menu key, Shift+F10): a setting's factory value back,
+    // offered only where the setting differs from it.
+    connect(vstList, &TRegisterView::RowMenuRequested, this, [this](int row, const QPoint& at) {
         const TReg* reg = vstList->Model()->Reg(row);
-        if (!reg || !reg->DiffersFromFactory()) return;
+        if (!reg || reg->RegType == rtHeader || reg->Io != ioRW) return;
         QMenu menu(this);
+        menu.setObjectName(QStringLiteral("RowMenu"));
         QAction* back = menu.addAction(QStringLiteral("Вернуть заводское значение"));
         back->setObjectName(QStringLiteral("miRestoreFactory"));
-        if (menu.exec(vstList->viewport()->mapToGlobal(at)) == back) RestoreFactoryValue(row);
+        back->setEnabled(reg->DiffersFromFactory());
+        if (menu.exec(at) == back) RestoreFactoryValue(row);
     });
     connect(miCompareParams, &QAction::triggered, this, [this] { miCompareParamsClick(); });
     connect(miExportHtml, &QAction::triggered, this, [this] { miExportClick(1); });

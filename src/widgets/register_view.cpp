@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QFocusEvent>
 #include <QHelpEvent>
@@ -203,6 +205,17 @@ void TRegisterDelegate::updateEditorGeometry(QWidget* editor, const QStyleOption
 bool TRegisterDelegate::eventFilter(QObject* object, QEvent* event) {
     auto* table = static_cast<TRegisterView*>(view_);
     if (object == table->openEditor_ && table->openLink_) {
+        // The row's menu, not the edit box's own, wherever the row is asked for it.
+        if (event->type() == QEvent::ContextMenu) {
+            emit table->RowMenuRequested(table->currentIndex().row(),
+                                         static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress &&
+            TRegisterView::IsMenuKey(static_cast<QKeyEvent*>(event))) {
+            table->RequestCurrentRowMenu();
+            return true;
+        }
         if (event->type() == QEvent::KeyPress)
             return table->openLink_->KeyDown(static_cast<QKeyEvent*>(event));
         if (event->type() == QEvent::FocusOut) {
@@ -310,6 +323,11 @@ void TRegisterView::EditCell(int row, int column) {
 }
 
 void TRegisterView::keyPressEvent(QKeyEvent* event) {
+    if (IsMenuKey(event)) {
+        RequestCurrentRowMenu();
+        event->accept();
+        return;
+    }
     if (openEditor_) {
         const int key = event->key();
         const bool forwarded = event->nativeVirtualKey() == kForwardedKey;
@@ -327,6 +345,28 @@ void TRegisterView::keyPressEvent(QKeyEvent* event) {
         if (!AcceptEditing()) return;
     }
     QTableView::keyPressEvent(event);
+}
+
+bool TRegisterView::IsMenuKey(const QKeyEvent* event) {
+    return event->key() == Qt::Key_Menu ||
+           (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+}
+
+void TRegisterView::RequestCurrentRowMenu() {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) return;
+    const QRect cell = visualRect(model_->index(current.row(), TRegisterModel::ColValue));
+    emit RowMenuRequested(current.row(), viewport()->mapToGlobal(cell.bottomLeft()));
+}
+
+void TRegisterView::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        RequestCurrentRowMenu();
+    } else {
+        const int row = indexAt(event->pos()).row();
+        if (row >= 0) emit RowMenuRequested(row, event->globalPos());
+    }
+    event->accept();
 }
 
 void TRegisterView::mousePressEvent(QMouseEvent* event) {

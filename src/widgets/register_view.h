@@ -121,7 +121,13 @@ public:
     // True while a type-ahead search moves the selection.
     bool Searching() const { return searching_; }
 
+signals:
+    // A row's menu is asked for: a right click (on the row or its open editor), the Menu
+    // key or Shift+F10; global is where it opens.
+    void RowMenuRequested(int row, const QPoint& global);
+
 protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -131,6 +137,9 @@ protected:
 
 private:
     friend class TRegisterDelegate;
+    // The menu of the current row, under its value cell (asked for from the keyboard).
+    void RequestCurrentRowMenu();
+    static bool IsMenuKey(const QKeyEvent* event);
     QPointer<QWidget> openEditor_;
     IEditLink* openLink_ = nullptr;
     bool searching_ = false;

@@ -2,7 +2,9 @@
 // File menu items that need an open port.
 #include <QDir>
 #include <QFile>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QTest>
 #include <functional>
@@ -49,6 +51,33 @@ protected:
 private:
     std::function<void()> check_;
 };
+
+// Runs trigger, which should open a row's menu: its first item's text (with
+// " (недоступно)" when disabled) comes back, and the item is chosen or the menu closed.
+QString RowMenu(const std::function<void()>& trigger, bool choose) {
+    QString seen;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        poll.stop();
+        QAction* item = menu->actions().value(0);
+        seen = !item ? QStringLiteral("?")
+                     : item->text() + (item->isEnabled() ? QString() : QStringLiteral(" (недоступно)"));
+        if (choose && item && item->isEnabled()) {
+            menu->setActiveAction(item);
+            QTest::keyClick(menu, Qt::Key_Return);
+        } else {
+            QTest::keyClick(menu, Qt::Key_Escape);
+        }
+    });
+    poll.start();
+    trigger();
+    if (!QTest::qWaitFor([&] { return !seen.isEmpty(); }, 3000)) seen = QStringLiteral("нет меню");
+    poll.stop();
+    return seen;
+}
 
 } // namespace
 
@@ -467,10 +496,34 @@ private slots:
         }
         d->close();
 
+        // The row's menu opens with a right click (on the row's open editor too), with the
+        // Menu key and with Shift+F10; it offers the factory value only where it differs.
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        QWidget* viewport = b.w->vstList->viewport();
+        const auto rightClick = [&](int row) {
+            const QPoint at = b.w->vstList->visualRect(b.w->vstList->Model()->index(row, 3)).center();
+            QTest::mouseClick(viewport, Qt::RightButton, {}, at);
+            QTest::qWait(50); // the row's editor opens under the mouse
+            QWidget* target = viewport->childAt(at) ? viewport->childAt(at) : viewport;
+            QContextMenuEvent menu(QContextMenuEvent::Mouse, target->mapFrom(viewport, at),
+                                   viewport->mapToGlobal(at));
+            QApplication::sendEvent(target, &menu);
+        };
+        QCOMPARE(RowMenu([&] { rightClick(b.Row(0x22)); }, false),
+                 QStringLiteral("Вернуть заводское значение (недоступно)"));
+        QCOMPARE(RowMenu([&] { rightClick(b.Row(0x21)); }, false),
+                 QStringLiteral("Вернуть заводское значение"));
+        QTRY_VERIFY(b.w->vstList->OpenEditor() != nullptr);
+        QCOMPARE(RowMenu([&] {
+            QTest::keyClick(b.w->vstList->OpenEditor(), Qt::Key_F10, Qt::ShiftModifier);
+        }, false), QStringLiteral("Вернуть заводское значение"));
         // "Вернуть заводское значение": asked, written, read back and journalled.
         QString question;
         CaptureMessageBox(&question, nullptr, QMessageBox::Yes);
-        b.w->RestoreFactoryValue(b.Row(0x21));
+        QCOMPARE(RowMenu([&] { QTest::keyClick(b.w->vstList, Qt::Key_Menu); }, true),
+                 QStringLiteral("Вернуть заводское значение"));
+        QTRY_VERIFY(!question.isEmpty());
         QCOMPARE(question, QStringLiteral("Записать в устройство заводское значение 75 параметра "
                                           "«Уставка температуры подачи [°C]»?"));
         QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"),
