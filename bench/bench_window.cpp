@@ -26,6 +26,8 @@
 #include "paramset/set_compare.h"
 #include "sim/simulator.h"
 #include "trend/sample_store.h"
+#include "journal/journal.h"
+#include "ui/journal_window.h"
 #include "ui/set_window.h"
 
 namespace {
@@ -352,6 +354,43 @@ void BM_SetWindowOpens10k(benchmark::State& state) {
     state.counters["rows"] = rows;
 }
 BENCHMARK(BM_SetWindowOpens10k)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+
+// The journal window over 200,000 writes: how long until it is on the screen (target:
+// well under a second, whatever the journal's size) and until every row is in the table.
+void BM_JournalWindowOpens200k(benchmark::State& state) {
+    QTemporaryDir dir;
+    const std::string folder = QDir(dir.path()).filePath(QStringLiteral("Journal")).toStdString();
+    QDir().mkpath(QString::fromStdString(folder));
+    for (const char* day : {"2026-12-08", "2026-12-09"}) {
+        std::string bytes = tunavox::JournalHeader();
+        for (int i = 0; i < 100000; ++i)
+            bytes += tunavox::JournalLine({std::string(day) + " 10:00:00.000 +03:00",
+                                           "/dev/ttyUSB0", i % 2 ? "ЧП-7" : "БУК-2",
+                                           "NastrX.xml", "0", "2.0", "0x" + std::to_string(i % 500),
+                                           "Уставка [°C]", "1", "2", tunavox::kConfirmed});
+        QFile f(QString::fromStdString(folder + "/" + day + ".csv"));
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    }
+    double shownMs = 0, filledMs = 0;
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        tunavox::TJournalWindow window(QString::fromStdString(folder));
+        window.eSince->setDate(QDate(2026, 12, 1));
+        window.Reload();
+        window.show();
+        QApplication::processEvents();
+        shownMs = static_cast<double>(clock.elapsed());
+        while (window.Reading())
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        filledMs = static_cast<double>(clock.elapsed());
+        if (window.Table->model()->rowCount() != 200000) state.SkipWithError("rows missing");
+    }
+    state.counters["shown_ms"] = shownMs;
+    state.counters["filled_ms"] = filledMs;
+}
+BENCHMARK(BM_JournalWindowOpens200k)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 void BM_Decimate(benchmark::State& state) {
     Store();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_map>
 
 #include "device/reg.h"
 #include "device/table_text.h"
@@ -142,6 +143,14 @@ bool SameWrite(const TJournalEntry& a, const TJournalEntry& b) {
            a.Code == b.Code && a.Written == b.Written;
 }
 
+// What a write's two lines share, time included.
+std::string WriteKey(const TJournalEntry& e) {
+    std::string key;
+    for (const std::string* part : {&e.Time, &e.Port, &e.Device, &e.DeviceId, &e.Code, &e.Written})
+        key += *part + '\n';
+    return key;
+}
+
 } // namespace
 
 bool TJournal::Append(const TJournalEntry& entry, std::string& error, TJournalLine kind) {
@@ -224,8 +233,12 @@ bool TJournal::AppendLine(const TJournalEntry& entry, std::string& error) {
 }
 
 bool ReadJournal(const std::string& folder, const TJournalFilter& filter,
-                 std::vector<TJournalEntry>& entries, std::string& error) {
+                 std::vector<TJournalEntry>& entries, std::string& error,
+                 const std::atomic<bool>* stop) {
     entries.clear();
+    error.clear();
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+    std::unordered_map<std::string, size_t> acknowledged; // write -> its entry
     if (PathKind(folder) != TPathKind::Folder) {
         error = "нет папки журнала: " + folder;
         return false;
@@ -234,6 +247,7 @@ bool ReadJournal(const std::string& folder, const TJournalFilter& filter,
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         if (!IsDayFile(name)) continue;
+        if (stopped()) return false;
         const std::string day = name.substr(0, 10);
         if ((!filter.Since.empty() && day < filter.Since) ||
             (!filter.Until.empty() && day > filter.Until))
@@ -254,19 +268,22 @@ bool ReadJournal(const std::string& folder, const TJournalFilter& filter,
             start = i + 2;
             ++i;
             if (std::exchange(first, false)) continue;
+            if ((entries.size() & 0xFFF) == 0 && stopped()) return false;
             TJournalEntry e;
             if (!ParseJournalLine(line, e)) continue;
             if (!filter.Device.empty() &&
                 Utf8Upper(e.Device).find(Utf8Upper(filter.Device)) == std::string::npos)
                 continue;
             // A read-back's word on a write already listed: that write's outcome.
-            const auto acknowledged = std::find_if(
-                entries.rbegin(), entries.rend(), [&e](const TJournalEntry& w) {
-                    return w.Outcome == kWritten && w.Time == e.Time && SameWrite(w, e);
-                });
-            if (acknowledged != entries.rend() && e.Outcome != kWritten) {
-                acknowledged->Outcome = e.Outcome;
-                continue;
+            const std::string key = WriteKey(e);
+            if (e.Outcome != kWritten) {
+                if (const auto it = acknowledged.find(key); it != acknowledged.end()) {
+                    entries[it->second].Outcome = e.Outcome;
+                    acknowledged.erase(it);
+                    continue;
+                }
+            } else {
+                acknowledged[key] = entries.size();
             }
             entries.push_back(std::move(e));
         }

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -104,8 +105,10 @@ struct TJournalFilter {
 // checked; lines that
 // are not entries (a torn last line) are left out. False and why when the folder
 // cannot be read.
+// With stop, a read from another thread ends early (false, no error) once it is set.
 bool ReadJournal(const std::string& folder, const TJournalFilter& filter,
-                 std::vector<TJournalEntry>& entries, std::string& error);
+                 std::vector<TJournalEntry>& entries, std::string& error,
+                 const std::atomic<bool>* stop = nullptr);
 
 // The entries as an HTML service report.
 std::string JournalHtml(const std::vector<TJournalEntry>& entries, const std::string& title);

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <set>
 
 #include "ui/message_box.h"
 #include "ui/screen_fit.h"
@@ -24,7 +25,56 @@ const char* const kColumns[] = {"Время",         "Устройство", "�
                                 "Было",          "Записано",   "Результат", "Порт",
                                 "Файл описания", "ID",         "Протокол"};
 
+constexpr int kColumnCount = static_cast<int>(std::size(kColumns));
+
 } // namespace
+
+int TJournalModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+}
+
+int TJournalModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant TJournalModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() ||
+        (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole))
+        return {};
+    const TJournalEntry& e = Shown(index.row());
+    const std::string* fields[] = {&e.Time,   &e.Device,   &e.Code,     &e.Name,
+                                   &e.Before, &e.Written,  &e.Outcome,  &e.Port,
+                                   &e.DescFile, &e.DeviceId, &e.Version};
+    return Q(*fields[index.column()]);
+}
+
+QVariant TJournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount ||
+        (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
+        return {};
+    return QString::fromUtf8(kColumns[section]);
+}
+
+void TJournalModel::SetEntries(std::vector<TJournalEntry> all) {
+    beginResetModel();
+    all_ = std::move(all);
+    shown_.clear();
+    endResetModel();
+}
+
+void TJournalModel::Filter(const std::string& since, const std::string& until,
+                           const std::string& device) {
+    beginResetModel();
+    shown_.clear();
+    // Newest first.
+    for (size_t i = all_.size(); i-- > 0;) {
+        const TJournalEntry& e = all_[i];
+        const std::string day = e.Time.substr(0, 10);
+        if (day < since || day > until || (!device.empty() && e.Device != device)) continue;
+        shown_.push_back(i);
+    }
+    endResetModel();
+}
 
 TJournalWindow::TJournalWindow(const QString& folder, QWidget* parent)
     : QDialog(parent), folder_(folder) {
@@ -64,12 +114,10 @@ TJournalWindow::TJournalWindow(const QString& folder, QWidget* parent)
     filters->addStretch();
     filters->addWidget(bExport);
     filters->addWidget(bClose);
-    Table = new QTableWidget(0, static_cast<int>(std::size(kColumns)), this);
+    Table = new QTableView(this);
     Table->setObjectName(QStringLiteral("JournalTable"));
-    QStringList captions;
-    for (const char* c : kColumns)
-        captions << QString::fromUtf8(c);
-    Table->setHorizontalHeaderLabels(captions);
+    model_ = new TJournalModel(this);
+    Table->setModel(model_);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->verticalHeader()->hide();
@@ -89,17 +137,52 @@ TJournalWindow::TJournalWindow(const QString& folder, QWidget* parent)
     connect(bClose, &QPushButton::clicked, this, &QDialog::close);
 }
 
+TJournalWindow::~TJournalWindow() {
+    StopReading();
+}
+
+void TJournalWindow::StopReading() {
+    if (stop_) stop_->store(true);
+    if (reader_.joinable()) reader_.join();
+    reading_ = false;
+}
+
 void TJournalWindow::Reload() {
-    std::string error;
-    all_.clear();
-    if (PathKind(folder_.toStdString()) != TPathKind::Missing &&
-        !ReadJournal(folder_.toStdString(), {}, all_, error))
-        lCount->setText(QStringLiteral("Не удалось прочитать журнал: ") + Q(error));
+    // A newer read replaces one still running.
+    StopReading();
+    stop_ = std::make_shared<std::atomic<bool>>(false);
+    reading_ = true;
+    const int generation = ++generation_;
+    lCount->setText(QStringLiteral("Чтение журнала… Папка журнала: %1").arg(folder_));
+    const std::string folder = folder_.toStdString();
+    reader_ = std::thread([this, folder, generation, stop = stop_] {
+        std::vector<TJournalEntry> entries;
+        std::string error;
+        if (PathKind(folder) != TPathKind::Missing &&
+            !ReadJournal(folder, {}, entries, error, stop.get()) && error.empty())
+            return; // stopped: a newer read or the window's end takes over
+        // Handed to the window's thread; the window joins this thread before it goes.
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, entries = std::move(entries), error]() mutable {
+                // A read that finished just as a newer one began is not shown.
+                if (generation == generation_) Loaded(std::move(entries), error);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TJournalWindow::Loaded(std::vector<TJournalEntry> entries, const std::string& error) {
+    if (reader_.joinable()) reader_.join();
+    reading_ = false;
+    readError_ = error;
+    model_->SetEntries(std::move(entries));
     // The device list: every device the journal names, the chosen one kept.
     const QString chosen = cbDevice->currentIndex() > 0 ? cbDevice->currentText() : QString();
     QStringList devices;
-    for (const TJournalEntry& e : all_)
-        if (!devices.contains(Q(e.Device))) devices << Q(e.Device);
+    std::set<std::string> seen;
+    for (const TJournalEntry& e : model_->All())
+        if (seen.insert(e.Device).second) devices << Q(e.Device);
     devices.sort();
     {
         const QSignalBlocker quiet(cbDevice);
@@ -109,41 +192,45 @@ void TJournalWindow::Reload() {
         cbDevice->setCurrentIndex(std::max(0, cbDevice->findText(chosen)));
     }
     // A new entry of today stays in view.
-    if (eUntil->date() < QDate::currentDate()) eUntil->setDate(QDate::currentDate());
+    if (eUntil->date() < QDate::currentDate()) {
+        const QSignalBlocker quiet(eUntil);
+        eUntil->setDate(QDate::currentDate());
+    }
     Fill();
-    if (!error.empty()) lCount->setText(QStringLiteral("Не удалось прочитать журнал: ") + Q(error));
 }
 
 void TJournalWindow::Fill() {
+    if (reading_) return; // the read in progress fills the table when done
     const std::string since = eSince->date().toString(Qt::ISODate).toStdString();
     const std::string until = eUntil->date().toString(Qt::ISODate).toStdString();
     const std::string device =
         cbDevice->currentIndex() > 0 ? cbDevice->currentText().toStdString() : std::string();
-    shown_.clear();
-    // Newest first.
-    for (auto it = all_.rbegin(); it != all_.rend(); ++it) {
-        const std::string day = it->Time.substr(0, 10);
-        if (day < since || day > until || (!device.empty() && it->Device != device)) continue;
-        shown_.push_back(*it);
+    model_->Filter(since, until, device);
+    // Columns sized by their caption and the first rows: measuring every row of a large
+    // journal would take seconds.
+    const QFontMetrics metrics(Table->font());
+    for (int c = 0; c < kColumnCount; ++c) {
+        int width = metrics.horizontalAdvance(QString::fromUtf8(kColumns[c])) + 24;
+        for (int r = 0; r < std::min(model_->rowCount(), 200); ++r)
+            width = std::max(width, metrics.horizontalAdvance(
+                                        model_->index(r, c).data().toString()) + 12);
+        Table->setColumnWidth(c, std::min(width, 420));
     }
-    Table->setRowCount(static_cast<int>(shown_.size()));
-    for (int r = 0; r < static_cast<int>(shown_.size()); ++r) {
-        const TJournalEntry& e = shown_[static_cast<size_t>(r)];
-        const std::string fields[] = {e.Time,     e.Device,   e.Code,    e.Name,
-                                      e.Before,   e.Written,  e.Outcome, e.Port,
-                                      e.DescFile, e.DeviceId, e.Version};
-        for (int c = 0; c < Table->columnCount(); ++c) {
-            auto* item = new QTableWidgetItem(Q(fields[c]));
-            item->setToolTip(item->text());
-            Table->setItem(r, c, item);
-        }
-    }
-    Table->resizeColumnsToContents();
-    lCount->setText(QStringLiteral("Записей: %1 из %2. Папка журнала: %3")
-                        .arg(shown_.size())
-                        .arg(all_.size())
-                        .arg(folder_));
-    bExport->setEnabled(!shown_.empty());
+    lCount->setText(readError_.empty()
+                        ? QStringLiteral("Записей: %1 из %2. Папка журнала: %3")
+                              .arg(model_->rowCount())
+                              .arg(model_->All().size())
+                              .arg(folder_)
+                        : QStringLiteral("Не удалось прочитать журнал: ") + Q(readError_));
+    bExport->setEnabled(model_->rowCount() > 0);
+}
+
+std::vector<TJournalEntry> TJournalWindow::Shown() const {
+    std::vector<TJournalEntry> out;
+    out.reserve(static_cast<size_t>(model_->rowCount()));
+    for (int r = 0; r < model_->rowCount(); ++r)
+        out.push_back(model_->Shown(r));
+    return out;
 }
 
 bool TJournalWindow::ExportHtml(const QString& path, QString& error) const {
@@ -152,7 +239,7 @@ bool TJournalWindow::ExportHtml(const QString& path, QString& error) const {
                               " — " +
                               eUntil->date().toString(QStringLiteral("dd.MM.yyyy")).toStdString();
     std::string why;
-    if (WriteFileBytes(path.toStdString(), JournalHtml(shown_, title), why)) return true;
+    if (WriteFileBytes(path.toStdString(), JournalHtml(Shown(), title), why)) return true;
     error = Q(why);
     return false;
 }

@@ -1,6 +1,7 @@
 // The window tells the truth about the link: its state at a glance, stale values,
 // failed rows, a lost port reopened by itself, writes read back and journalled.
 #include <QAccessible>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTest>
@@ -245,18 +246,20 @@ private slots:
         b.w->ShowJournal();
         TJournalWindow* jw = b.w->JournalWindow();
         QVERIFY(jw && jw->isVisible());
-        QCOMPARE(jw->Table->rowCount(), 4);
-        QCOMPARE(jw->Table->horizontalHeaderItem(6)->text(), QStringLiteral("Результат"));
-        QCOMPARE(jw->Table->horizontalHeaderItem(6)->text(), QStringLiteral("Результат"));
-        QCOMPARE(jw->Table->item(0, 6)->text(), QStringLiteral("записано"));
-        QCOMPARE(jw->Table->item(3, 6)->text(), QStringLiteral("устройство сохранило 75"));
-        QCOMPARE(jw->Table->item(0, 1)->text(), QStringLiteral("БУК-2 (контроллер котельной)"));
+        QTRY_VERIFY(!jw->Reading());
+        QAbstractItemModel* m = jw->Table->model();
+        const auto text = [m](int r, int c) { return m->index(r, c).data().toString(); };
+        QCOMPARE(m->rowCount(), 4);
+        QCOMPARE(m->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Результат"));
+        QCOMPARE(text(0, 6), QStringLiteral("записано"));
+        QCOMPARE(text(3, 6), QStringLiteral("устройство сохранило 75"));
+        QCOMPARE(text(0, 1), QStringLiteral("БУК-2 (контроллер котельной)"));
         QCOMPARE(jw->cbDevice->count(), 2);
         jw->eSince->setDate(QDate::currentDate().addDays(1));
-        QCOMPARE(jw->Table->rowCount(), 0);
+        QCOMPARE(m->rowCount(), 0);
         QVERIFY(!jw->bExport->isEnabled());
         jw->eSince->setDate(QDate::currentDate());
-        QCOMPARE(jw->Table->rowCount(), 4);
+        QCOMPARE(m->rowCount(), 4);
         // Screen readers read each cell's text.
         QAccessibleInterface* table = QAccessible::queryAccessibleInterface(jw->Table);
         QVERIFY(table && table->tableInterface());
@@ -272,7 +275,45 @@ private slots:
         // A write after the window opened shows there at once.
         b.w->chVerifyWrites->trigger();
         TypeAndEnter(b, 0x21, QStringLiteral("92"));
-        QTRY_COMPARE_WITH_TIMEOUT(jw->Table->rowCount(), 5, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m->rowCount(), 5, 5000);
+    }
+
+    void aLargeJournalOpensAtOnce() {
+        // 200,000 writes over two days: the window is there at once, the table follows.
+        TempDir dir;
+        const std::string folder = dir.File("Journal");
+        QDir().mkpath(QString::fromStdString(folder));
+        for (const char* day : {"2026-12-08", "2026-12-09"}) {
+            std::string bytes = JournalHeader();
+            for (int i = 0; i < 100000; ++i) {
+                TJournalEntry e{std::string(day) + " 10:00:00.000 +03:00", "/dev/ttyUSB0",
+                                i % 2 ? "ЧП-7" : "БУК-2", "NastrX.xml", "0", "2.0",
+                                "0x" + std::to_string(i % 500), "Уставка [°C]", "1", "2",
+                                kConfirmed};
+                bytes += JournalLine(e);
+            }
+            WriteBytes(folder + "/" + day + ".csv", bytes);
+        }
+        QElapsedTimer opening;
+        opening.start();
+        TJournalWindow w(QString::fromStdString(folder));
+        w.eSince->setDate(QDate(2026, 12, 1));
+        w.Reload();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        qInfo("the window was shown %lld ms after it was asked for", opening.elapsed());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Reading(), 60000);
+        qInfo("200,000 entries read and shown after %lld ms", opening.elapsed());
+        QCOMPARE(w.Table->model()->rowCount(), 200000);
+        QCOMPARE(w.cbDevice->count(), 3);
+        w.cbDevice->setCurrentIndex(w.cbDevice->findText(QStringLiteral("ЧП-7")));
+        QCOMPARE(w.Table->model()->rowCount(), 100000);
+        // Closed while a read runs: it stops, and nothing comes back to a window gone.
+        auto later = std::make_unique<TJournalWindow>(QString::fromStdString(folder));
+        later->Reload();
+        QVERIFY(later->Reading());
+        later.reset();
+        QTest::qWait(50);
     }
 
     // Pictures for the documentation, when TUNAVOX_SCREENSHOTS names a folder.
