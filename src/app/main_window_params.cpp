@@ -254,9 +254,10 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
                                     : SetHeaderWarnings(*a, *b))
         warnings << QString::fromStdString(w);
     auto* dialog = new TCompareDialog(runner, *a, first, warnings, this);
-    dialog->SetFileTarget(QFileInfo(first).fileName(), b->Factory
-                                                           ? QStringLiteral("Заводское значение")
-                                                           : QFileInfo(second).fileName());
+    dialog->SetFileTarget(QFileInfo(first).fileName(),
+                          b->Factory ? QStringLiteral("Заводское значение")
+                                     : QFileInfo(second).fileName(),
+                          b->Factory);
     dialog->SetServiceMode(ServiceMode);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     compareDialog_ = dialog;

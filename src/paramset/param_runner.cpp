@@ -95,10 +95,15 @@ std::string FileValueText(const TParamEntry& e, const TReg* reg) {
 std::vector<std::string> CompareWarnings(const TParamSet& set, const std::string& deviceName,
                                          const std::string& sign, uint32_t deviceId) {
     std::vector<std::string> out;
-    if (set.Device != deviceName)
+    if (set.Device != deviceName) {
         out.push_back("Файл сохранён для другого устройства: " + set.Device);
-    else if (set.Sign != sign)
+        // Another device's set names its own description: said whole, sign included.
+        if (set.Sign != sign)
+            out.push_back("Файл сохранён с другим описанием: " + set.DescriptionFile +
+                          ", подпись " + (set.Sign.empty() ? "не указана" : set.Sign));
+    } else if (set.Sign != sign) {
         out.push_back("Файл сохранён с другой версией описания: " + set.DescriptionFile);
+    }
     if (set.DeviceId != deviceId)
         out.push_back("Файл сохранён для ID " + std::to_string(set.DeviceId) + ", сейчас ID " +
                       std::to_string(deviceId));

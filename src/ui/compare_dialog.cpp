@@ -229,9 +229,11 @@ bool TCompareDialog::ConfirmWrite() {
         // A ticked row out of sight is not written.
         row.Selected = row.Restorable && row.Selected && Visible(i);
         if (!row.Selected) continue;
+        // What goes where: into a device the file's value, into a file the other side's.
         if (++count <= kListedInConfirmation)
             names << QStringLiteral("%1 %2: %3")
-                         .arg(Q(DeviceErrorKey(row.File.Addr)), Q(row.Name), Q(row.FileText));
+                         .arg(Q(DeviceErrorKey(row.File.Addr)), Q(row.Name),
+                              Q(fileTarget_ ? row.DeviceText : row.FileText));
     }
     if (count == 0) return false;
     if (count > kListedInConfirmation)
@@ -245,8 +247,11 @@ bool TCompareDialog::ConfirmWrite() {
                QMessageBox::No) == QMessageBox::Yes;
 }
 
-void TCompareDialog::SetFileTarget(const QString& firstName, const QString& secondName) {
-    setWindowTitle(QStringLiteral("Сравнение двух наборов параметров"));
+void TCompareDialog::SetFileTarget(const QString& firstName, const QString& secondName,
+                                   bool factory) {
+    setWindowTitle(factory ? QStringLiteral("Сравнение с заводскими значениями")
+                           : QStringLiteral("Сравнение двух наборов параметров"));
+    fileTarget_ = true;
     Table->horizontalHeaderItem(3)->setText(firstName);
     Table->horizontalHeaderItem(4)->setText(secondName);
     bWrite->setText(QStringLiteral("Записать в файл"));

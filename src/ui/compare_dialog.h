@@ -32,7 +32,8 @@ public:
     bool ConfirmWrite();
     // Two sets side by side: the ticked rows' second values go into the first file
     // ("Записать в файл") instead of the device.
-    void SetFileTarget(const QString& firstName, const QString& secondName);
+    // With factory, the second side is the description's factory values.
+    void SetFileTarget(const QString& firstName, const QString& secondName, bool factory = false);
     // Visible ticked rows.
     int TickedCount() const;
 
@@ -61,6 +62,7 @@ protected:
 
 private:
     QString target_ = QStringLiteral("в устройство");
+    bool fileTarget_ = false; // the first set's file is written, from the second side
     void ApplyFilter();
     void TakeSelection();
     void UpdateButtons();

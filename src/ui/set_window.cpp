@@ -96,6 +96,7 @@ TSetWindow::TSetWindow(const TParamSet& set, const QString& path, const TRegList
     Table = new TRegisterView(this);
     Table->setObjectName(QStringLiteral("SetTable"));
     Table->Model()->SetSource(&regs_, errorTexts);
+    Table->Model()->SetPollColumn(false);
     Table->setColumnHidden(TRegisterModel::ColCheck, true);
     Table->CreateEditLink = [this]() -> IEditLink* { return new TPropertyEditLink(Table); };
     layout->addWidget(Table, 1);

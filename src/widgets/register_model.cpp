@@ -81,7 +81,7 @@ QVariant TRegisterModel::data(const QModelIndex& index, int role) const {
             return QString();
         }
     case Qt::CheckStateRole:
-        if (col == ColCheck && hasCheck_[static_cast<size_t>(index.row())])
+        if (col == ColCheck && pollColumn_ && hasCheck_[static_cast<size_t>(index.row())])
             return static_cast<int>(checks_[static_cast<size_t>(index.row())]);
         return {};
     case Qt::ToolTipRole: {
@@ -167,9 +167,11 @@ QVariant TRegisterModel::headerData(int section, Qt::Orientation orientation, in
     case Qt::DisplayRole:
         return QString::fromUtf8(kCaptions[section]);
     case Qt::CheckStateRole:
-        return section == ColCheck ? QVariant(static_cast<int>(headerState_)) : QVariant();
+        return section == ColCheck && pollColumn_ ? QVariant(static_cast<int>(headerState_))
+                                                  : QVariant();
     case Qt::AccessibleTextRole:
         // The header check box is painted; screen readers get its meaning here.
+        if (section == ColCheck && !pollColumn_) return QString();
         if (section == ColCheck)
             return headerState_ == Qt::Checked ? QStringLiteral("Опрос: отмечены все")
                    : headerState_ == Qt::Unchecked ? QStringLiteral("Опрос: не отмечено ни одного")
@@ -184,7 +186,7 @@ QVariant TRegisterModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 bool TRegisterModel::HasCheckBox(int row) const {
-    return row >= 0 && static_cast<size_t>(row) < hasCheck_.size() &&
+    return pollColumn_ && row >= 0 && static_cast<size_t>(row) < hasCheck_.size() &&
            hasCheck_[static_cast<size_t>(row)];
 }
 

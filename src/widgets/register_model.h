@@ -59,6 +59,9 @@ public:
     void RefreshAll();
     // The link's state and each row's last success and failure (may be null).
     void SetLink(const TLinkMonitor* link) { link_ = link; }
+    // A table without polling (a set away from the device): no ticks, and nothing of a
+    // "Опрос" column reaches screen readers.
+    void SetPollColumn(bool on) { pollColumn_ = on; }
 
     // The table's text colour; each cell starts from it.
     void SetTextColor(const QColor& color);
@@ -78,6 +81,7 @@ private:
     std::vector<Qt::CheckState> checks_;
     int checkableCount_ = 0;
     Qt::CheckState headerState_ = Qt::Unchecked;
+    bool pollColumn_ = true;
     QColor textColor_ = Qt::black;
 };
 

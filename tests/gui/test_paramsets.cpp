@@ -331,6 +331,14 @@ private slots:
                                                           "Другой котёл")));
         QVERIFY(s->Notice->text().contains(
             QStringLiteral("Строк, которых нет в описании NastrBUK2.xml: 2")));
+        // Another device's set: its description and sign are named too.
+        QVERIFY2(s->Notice->text().contains(
+                     QStringLiteral("Файл сохранён с другим описанием: NastrOld.xml, подпись 00")),
+                 qPrintable(s->Notice->text()));
+        // No polling away from the device: no "Опрос" column, not even for screen readers.
+        QCOMPARE(s->Table->model()->headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString(),
+                 QString());
+        QVERIFY(!s->Table->model()->index(0, 0).data(Qt::CheckStateRole).isValid());
         TRegisterModel* m = s->Table->Model();
         QCOMPARE(m->rowCount(), static_cast<int>(set.Entries.size()));
         const auto rowOf = [m](uint16_t addr) {
@@ -379,6 +387,7 @@ private slots:
         QTest::mouseClick(s->bFactory, Qt::LeftButton);
         TCompareDialog* f = b.w->CompareDialog();
         QVERIFY(f && f->isVisible());
+        QCOMPARE(f->windowTitle(), QStringLiteral("Сравнение с заводскими значениями"));
         QCOMPARE(f->Table->horizontalHeaderItem(4)->text(), QStringLiteral("Заводское значение"));
         // Rows of another description are listed, but are no settings of this device.
         QCOMPARE(f->Summary->text(), QStringLiteral("Различий в настройках: 1 из 5"));
@@ -442,6 +451,10 @@ private slots:
         CaptureMessageBox(&question, nullptr, QMessageBox::Yes);
         QTest::mouseClick(d->bWrite, Qt::LeftButton);
         QVERIFY(question.startsWith(QStringLiteral("Записать 2 параметра в файл a.params?")));
+        // The values that will be written: the second set's, not the ones they replace.
+        QVERIFY2(question.contains(QStringLiteral(": 60\n")) || question.endsWith(QStringLiteral(": 60")),
+                 qPrintable(question));
+        QVERIFY2(!question.contains(QStringLiteral(": 75")), qPrintable(question));
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Записано в файл a.params: 2 параметра"));
         TParamSet back;
         QVERIFY2(ReadParamSetFile(pa, back, error), error.c_str());
