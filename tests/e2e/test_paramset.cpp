@@ -176,6 +176,7 @@ TEST(ParamSetCompare, AnotherDescriptionAndFailedReads) {
     // and a register whose read had failed.
     TParamSet file;
     file.Device = "Другой";
+    file.DescriptionFile = "NastrOld.xml";
     file.Sign = "00";
     file.DeviceId = 5;
     file.Entries = {{3, rtUWord, false, TValue(uint16_t{1}), "1", "w"},
@@ -189,6 +190,7 @@ TEST(ParamSetCompare, AnotherDescriptionAndFailedReads) {
     Bench b(WriteSignedDescription(dir, "Nastr.xml", Settings()), 0, o, 0);
     EXPECT_EQ(CompareWarnings(file, b.rig.Desc.Name, b.rig.Desc.Sign, 0),
               (std::vector<std::string>{"Файл сохранён для другого устройства: Другой",
+                                        "Файл сохранён с другим описанием: NastrOld.xml, подпись 00",
                                         "Файл сохранён для ID 5, сейчас ID 0"}));
     b.runner.StartCompare(file);
     ASSERT_TRUE(b.Wait());
