@@ -219,6 +219,9 @@ public:
     void SetPollPeriod(int ms);
     // Every key the window answers to, one per line, as "Справка" lists them.
     QString KeysText() const;
+    // "Сочетания клавиш" (F1): the keys in a window of their own.
+    void ShowKeys();
+    QDialog* KeysWindow() const { return keysWindow_; }
     int PollPeriod() const { return pollPace_.Period(); }
     // The recording's indicator in the status bar (also refreshed twice a second).
     void ShowRecording();
@@ -350,6 +353,7 @@ private:
     std::string journalUnsaid_;
     QPointer<TJournalWindow> journalWindow_;
     QPointer<TSetWindow> setWindow_;
+    QPointer<QDialog> keysWindow_;
 };
 
 } // namespace tunavox

@@ -3,11 +3,17 @@
 // "Справка".
 #include <QApplication>
 #include <QKeyEvent>
+#include <QDialog>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <QStyle>
 
 #include "app/main_window.h"
 #include "ui/message_box.h"
+#include "ui/screen_fit.h"
 #include "util/mnemonics.h"
 
 namespace tunavox {
@@ -75,10 +81,44 @@ void TfMain::BuildKeys(QMenu* help) {
 
     miKeys = Named(help->addAction(QStringLiteral("Сочетания клавиш")), "miKeys");
     miKeys->setShortcut(QKeySequence::HelpContents);
-    connect(miKeys, &QAction::triggered, this, [this] {
-        MessageBoxWithCaptions(this, KeysText(), QMessageBox::Information, QMessageBox::Ok, {});
-    });
+    connect(miKeys, &QAction::triggered, this, [this] { ShowKeys(); });
     GiveMenuLetters(menuBar()->actions());
+    // A menu opened from the keyboard and closed with Escape leaves the menu bar too, so
+    // the next Alt or F10 opens it again at once.
+    for (QAction* a : menuBar()->actions())
+        if (QMenu* menu = a->menu())
+            connect(menu, &QMenu::aboutToHide, this, [this] {
+                QTimer::singleShot(0, this, [this] {
+                    if (QApplication::activePopupWidget() || !menuBar()->activeAction()) return;
+                    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                    QCoreApplication::sendEvent(menuBar(), &escape);
+                });
+            });
+}
+
+void TfMain::ShowKeys() {
+    // A window of its own, not a message: it stays open beside the work.
+    if (!keysWindow_) {
+        auto* w = new QDialog(this);
+        w->setObjectName(QStringLiteral("KeysWindow"));
+        w->setWindowTitle(QStringLiteral("Сочетания клавиш"));
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        auto* layout = new QVBoxLayout(w);
+        auto* text = new QPlainTextEdit(KeysText(), w);
+        text->setObjectName(QStringLiteral("KeysText"));
+        text->setReadOnly(true);
+        text->setAccessibleName(QStringLiteral("Сочетания клавиш"));
+        layout->addWidget(text);
+        auto* close = new QPushButton(QStringLiteral("&Закрыть"), w);
+        connect(close, &QPushButton::clicked, w, &QDialog::close);
+        layout->addWidget(close, 0, Qt::AlignRight);
+        w->resize(560, 420);
+        KeepOnScreen(w);
+        keysWindow_ = w;
+    }
+    keysWindow_->show();
+    keysWindow_->raise();
+    keysWindow_->activateWindow();
 }
 
 QString TfMain::KeysText() const {
@@ -111,7 +151,7 @@ QString TfMain::KeysText() const {
     line(QStringLiteral("В таблице: Esc"), QStringLiteral("отменить ввод значения"));
     line(QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText),
          QStringLiteral("копировать выбранные строки таблицы"));
-    return QStringLiteral("Сочетания клавиш\n\n") + lines.join(QLatin1Char('\n'));
+    return lines.join(QLatin1Char('\n'));
 }
 
 bool TfMain::HandleKeys(QObject* watched, QEvent* event) {

@@ -12,7 +12,8 @@ void TfMain::BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* serv
     auto* label = new QLabel(QStringLiteral("Период опроса:"), bottom);
     row->addWidget(label);
     sePollPeriod = Named(new QSpinBox(bottom), "sePollPeriod");
-    sePollPeriod->setRange(0, TPollPace::kMaxMs);
+    // Any number can be typed: one past the limit is answered, not cut to six digits.
+    sePollPeriod->setRange(0, 99999999);
     sePollPeriod->setSingleStep(100);
     sePollPeriod->setSuffix(QStringLiteral(" мс"));
     sePollPeriod->setSpecialValueText(QStringLiteral("как можно чаще"));
@@ -42,6 +43,16 @@ void TfMain::BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* serv
 }
 
 void TfMain::SetPollPeriod(int ms) {
+    if (ms > TPollPace::kMaxMs) {
+        const QSignalBlocker quiet(sePollPeriod);
+        sePollPeriod->setValue(TPollPace::kMaxMs);
+        pollPace_.SetPeriod(TPollPace::kMaxMs);
+        ShowError(QStringLiteral("Период опроса не больше %1 мс (%2): установлен %2")
+                      .arg(TPollPace::kMaxMs)
+                      .arg(QString::fromStdString(TPollPace::Text(TPollPace::kMaxMs))));
+        if (waitingForPass_ && PollDelay->isActive()) chPollClick();
+        return;
+    }
     if (!TPollPace::Valid(ms)) {
         // 1..99 ms: the shortest period is meant.
         const QSignalBlocker quiet(sePollPeriod);

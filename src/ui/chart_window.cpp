@@ -1,5 +1,6 @@
 #include "ui/chart_window.h"
 
+#include <QKeyEvent>
 #include <QBuffer>
 #include <QDir>
 #include <QFileDialog>
@@ -571,6 +572,14 @@ bool TChartWindow::SaveImage(const QString& path, QString* error) {
     cursor_->setVisible(cursorShown);
     Plot->replot(QCustomPlot::rpQueuedReplot);
     return saved;
+}
+
+void TChartWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 } // namespace tunavox

@@ -69,6 +69,8 @@ public:
     // The smallest picture SaveImage writes, at any display scale.
     static constexpr int kImageWidth = 1200;
     static constexpr int kImageHeight = 800;
+    // Escape closes the window, as it closes the program's dialogs.
+    void keyPressEvent(QKeyEvent* event) override;
     // The legend entries the last saved picture holds whole.
     const QStringList& ImageLegend() const { return imageLegend_; }
     // Whether each line is drawn in its own range (0..100 %).

@@ -83,14 +83,14 @@ TJournalWindow::TJournalWindow(const QString& folder, QWidget* parent)
     resize(980, 420);
     KeepOnScreen(this);
     auto* filters = new QHBoxLayout;
-    auto* deviceLabel = new QLabel(QStringLiteral("Устройство:"), this);
+    auto* deviceLabel = new QLabel(QStringLiteral("&Устройство:"), this);
     cbDevice = new QComboBox(this);
     cbDevice->setObjectName(QStringLiteral("cbDevice"));
     deviceLabel->setBuddy(cbDevice);
-    auto* sinceLabel = new QLabel(QStringLiteral("С:"), this);
+    auto* sinceLabel = new QLabel(QStringLiteral("&С:"), this);
     eSince = new QDateEdit(this);
     eSince->setObjectName(QStringLiteral("eSince"));
-    auto* untilLabel = new QLabel(QStringLiteral("По:"), this);
+    auto* untilLabel = new QLabel(QStringLiteral("&По:"), this);
     eUntil = new QDateEdit(this);
     eUntil->setObjectName(QStringLiteral("eUntil"));
     sinceLabel->setBuddy(eSince);
@@ -101,9 +101,9 @@ TJournalWindow::TJournalWindow(const QString& folder, QWidget* parent)
     }
     eSince->setDate(QDate::currentDate().addMonths(-1));
     eUntil->setDate(QDate::currentDate());
-    bExport = new QPushButton(QStringLiteral("Экспорт в HTML…"), this);
+    bExport = new QPushButton(QStringLiteral("&Экспорт в HTML…"), this);
     bExport->setObjectName(QStringLiteral("bExport"));
-    auto* bClose = new QPushButton(QStringLiteral("Закрыть"), this);
+    auto* bClose = new QPushButton(QStringLiteral("&Закрыть"), this);
     // Enter in the filters neither exports nor closes.
     bExport->setAutoDefault(false);
     bClose->setAutoDefault(false);

@@ -28,6 +28,11 @@ QString DialogCaption() {
 int MessageBoxWithCaptions(QWidget* parent, const QString& text, QMessageBox::Icon kind,
                            QMessageBox::StandardButtons buttons, const QStringList& captions,
                            QMessageBox::StandardButton defaultButton) {
+    // Over the window it speaks for, not whichever of the program's windows is in front.
+    if (parent && parent->window()->isVisible() && !parent->window()->isActiveWindow()) {
+        parent->window()->raise();
+        parent->window()->activateWindow();
+    }
     QMessageBox box(kind, DialogCaption(), text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
     box.setObjectName(QStringLiteral("MessageBox"));
