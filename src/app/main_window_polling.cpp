@@ -28,7 +28,7 @@ void TfMain::BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* serv
     sePollPeriod->setMinimumWidth(
         std::max(metrics.horizontalAdvance(sePollPeriod->specialValueText()),
                  metrics.horizontalAdvance(QStringLiteral("3600000 мс"))) +
-        metrics.height() * 3);
+        metrics.height() * 2);
     label->setBuddy(sePollPeriod);
     row->addWidget(sePollPeriod);
     connect(sePollPeriod, &QSpinBox::valueChanged, this, [this](int ms) { SetPollPeriod(ms); });

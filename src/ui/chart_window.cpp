@@ -67,6 +67,9 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     bExport->setObjectName(QStringLiteral("bExport"));
     lNote = new QLabel(this);
     lNote->setObjectName(QStringLiteral("lNote"));
+    // A long note wraps instead of widening the window past a small screen.
+    lNote->setWordWrap(true);
+    lNote->setMinimumWidth(80);
     top->addWidget(chFollow);
     top->addWidget(lNote, 1);
     lCursor = new QLabel(this);

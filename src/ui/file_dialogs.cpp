@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QStandardPaths>
 
+#include "ui/screen_fit.h"
 #include "util/file_io.h"
 #include "util/program_folder.h"
 
@@ -35,6 +36,7 @@ QString DialogStartFolder() {
 
 void PrepareFileDialog(QFileDialog& dialog) {
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    KeepOnScreen(&dialog);
     dialog.setDirectory(DialogStartFolder());
 }
 

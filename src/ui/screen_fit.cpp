@@ -3,6 +3,10 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QLayout>
+#include <QMainWindow>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <algorithm>
 
@@ -19,6 +23,33 @@ public:
     }
 };
 
+// The window's content moved into a scroll area that fills it: the window may then be
+// as small as the screen, and what does not fit scrolls. Not for a main window.
+void MakeScrollable(QWidget* window) {
+    QLayout* old = window->layout();
+    if (!old || qobject_cast<QMainWindow*>(window) ||
+        window->findChild<QScrollArea*>(QStringLiteral("FitScrollArea"),
+                                        Qt::FindDirectChildrenOnly))
+        return;
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("FitContent"));
+    content->setLayout(old); // takes the layout and its widgets from the window
+    auto* scroll = new QScrollArea(window);
+    scroll->setObjectName(QStringLiteral("FitScrollArea"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+    window->setMinimumSize(0, 0);
+    // Fitted as the window is shown: its children are shown already, the new ones not.
+    if (window->isVisible()) {
+        content->show();
+        scroll->show();
+    }
+}
+
 } // namespace
 
 void KeepOnScreen(QWidget* window) {
@@ -34,6 +65,9 @@ void FitIntoScreen(QWidget* window) {
     const QRect frame = window->frameGeometry();
     const int frameW = std::max(0, frame.width() - window->width());
     const int frameH = std::max(0, frame.height() - window->height());
+    const QSize room(area.width() - frameW, area.height() - frameH);
+    const QSize least = window->minimumSize().expandedTo(window->minimumSizeHint());
+    if (least.width() > room.width() || least.height() > room.height()) MakeScrollable(window);
     const QSize size = window->size()
                            .boundedTo(QSize(area.width() - frameW, area.height() - frameH))
                            .expandedTo(window->minimumSize());

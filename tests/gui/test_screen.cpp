@@ -4,6 +4,8 @@
 #include <QTest>
 
 #include "gui_support.h"
+#include "paramset/set_compare.h"
+#include "ui/file_dialogs.h"
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -72,6 +74,53 @@ private slots:
             QString why;
             QVERIFY2(NothingOverlaps(strip, why), qPrintable(why));
         }
+    }
+
+    void everyWindowFitsTheScreen() {
+        // Run once more on a 1280 × 720 screen at display scale 2 (ctest gui_scale2): 640 ×
+        // 360 of room for the dialogs, the chart and the key list; what cannot shrink that
+        // far scrolls.
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        const QRect area = b.w->screen()->availableGeometry();
+        qInfo("available area %d×%d at scale %.1f", area.width(), area.height(),
+              b.w->devicePixelRatioF());
+        const auto fits = [&](QWidget* w) {
+            const QRect f = w->frameGeometry();
+            if (area.contains(f)) return true;
+            qWarning("%s: %d,%d %d×%d", qPrintable(w->objectName()), f.x(), f.y(), f.width(),
+                     f.height());
+            return false;
+        };
+        // A file dialog.
+        bool dialogFits = false;
+        OnNextModal(
+            [&](QWidget* dialog) {
+                QTest::qWait(50);
+                dialogFits = fits(dialog);
+                static_cast<QDialog*>(dialog)->reject();
+            },
+            5000, "QFileDialog");
+        ChooseParamSetFile(b.w.get(), QStringLiteral("Открыть набор параметров"), "OpenSetDialog",
+                           false);
+        QVERIFY(dialogFits);
+        // Two sets side by side.
+        TParamSet a = FactorySet(b.w->Regs(), "БУК-2 (контроллер котельной)", "NastrBUK2.xml", "");
+        a.Factory = false;
+        std::string error;
+        const std::string pa = b.dir.File("a.params");
+        QVERIFY(WriteParamSetFile(pa, a, error));
+        b.w->CompareTwoSets(QString::fromStdString(pa), QString::fromStdString(pa));
+        QVERIFY(b.w->CompareDialog());
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->CompareDialog()));
+        QVERIFY(fits(b.w->CompareDialog()));
+        b.w->CompareDialog()->close();
+        b.w->ShowChart();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->Chart()));
+        QVERIFY(fits(b.w->Chart()));
+        b.w->ShowKeys();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->KeysWindow()));
+        QVERIFY(fits(b.w->KeysWindow()));
     }
 };
 
