@@ -1,5 +1,7 @@
 #include "widgets/register_view.h"
 
+#include "widgets/register_accessible.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -235,6 +237,7 @@ bool TRegisterDelegate::eventFilter(QObject* object, QEvent* event) {
 }
 
 TRegisterView::TRegisterView(QWidget* parent) : QTableView(parent) {
+    TAccessibleRegisterTable::Install();
     model_ = new TRegisterModel(this);
     setModel(model_);
     header_ = new TCheckHeader(this);

@@ -210,6 +210,51 @@ private slots:
         QCOMPARE(m->HeaderState(), Qt::Unchecked);
     }
 
+    void screenReadersTickEditAndFollowTheFocus() {
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        b.UntickAll();
+        TRegisterModel* m = b.w->vstList->Model();
+        m->SetHeaderState(Qt::Unchecked);
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(b.w->vstList);
+        QVERIFY(table && table->tableInterface());
+        // The tick's "Toggle" does what a click does: ticked, and polling on.
+        const int polled = b.Row(0x10);
+        QAccessibleInterface* tick = table->tableInterface()->cellAt(polled, 0);
+        QVERIFY(tick && tick->actionInterface());
+        QVERIFY(tick->state().checkable && !tick->state().checked);
+        QCOMPARE(tick->actionInterface()->actionNames(),
+                 QStringList{QAccessibleActionInterface::toggleAction()});
+        tick->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(m->CheckState(polled), Qt::Checked);
+        QVERIFY(tick->state().checked);
+        QVERIFY(b.w->chPoll->isChecked());
+        b.w->chPoll->setChecked(false);
+        // The value editor is in the tree while it is open: the child of its cell, and
+        // where the focus is.
+        const int setting = b.Row(0x21);
+        b.w->vstList->setFocus();
+        b.w->vstList->setCurrentIndex(m->index(setting, 1));
+        QTRY_VERIFY(b.w->vstList->OpenEditor() != nullptr);
+        QAccessibleInterface* value = table->tableInterface()->cellAt(setting, 3);
+        QCOMPARE(value->childCount(), 1);
+        QCOMPARE(value->child(0)->object(), b.w->vstList->OpenEditor());
+        QCOMPARE(value->child(0)->parent() != nullptr, true);
+        QTRY_VERIFY(table->focusChild() && table->focusChild()->object() == b.w->vstList->OpenEditor());
+        // A cell that lost the focus no longer says it has it.
+        b.w->vstList->CancelEditing();
+        b.w->vstList->setFocus();
+        b.w->vstList->setCurrentIndex(m->index(polled, 2));
+        QAccessibleInterface* name = table->tableInterface()->cellAt(polled, 2);
+        QTRY_VERIFY(name->state().focused);
+        b.w->eID->setFocus();
+        QTRY_VERIFY(!b.w->vstList->hasFocus());
+        QVERIFY(!name->state().focused);
+        QCOMPARE(table->tableInterface()->cellAt(setting, 3)->childCount(), 0);
+        // The cells still read as the table shows them.
+        QCOMPARE(name->text(QAccessible::Name), m->index(polled, 2).data().toString());
+    }
+
     void aFailedStartUpLoadIsCentredOnTheScreen() {
         TempDir dir;
         WriteBytes(dir.File("NastrBad.xml"), "<D/>");
