@@ -1,5 +1,7 @@
 #include "ui/chart_window.h"
 
+#include "widgets/register_accessible.h"
+
 #include <QKeyEvent>
 #include <QBuffer>
 #include <QDir>
@@ -53,6 +55,7 @@ QString AxisUnits(const std::vector<QString>& units) {
 TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
     : QWidget(parent, Qt::Window), store_(store) {
     setObjectName(QStringLiteral("ChartWindow"));
+    TAccessibleRegisterTable::Install(); // the list of lines for screen readers
     setWindowTitle(QStringLiteral("График"));
     resize(1000, 560);
     KeepOnScreen(this);

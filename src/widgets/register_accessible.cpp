@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QListView>
 
 #include "widgets/register_view.h"
 
@@ -14,12 +15,12 @@ bool HasFocusIn(const QWidget* w) {
     return focus && (focus == w || w->isAncestorOf(focus));
 }
 
-// One cell of the table, or (row -1) a column's header.
-class TAccessibleRegisterCell : public QAccessibleInterface,
-                                public QAccessibleTableCellInterface,
-                                public QAccessibleActionInterface {
+// One cell of a table or item of a list, or (row -1) a table column's header.
+class TAccessibleItemCell : public QAccessibleInterface,
+                            public QAccessibleTableCellInterface,
+                            public QAccessibleActionInterface {
 public:
-    TAccessibleRegisterCell(TRegisterView* view, int row, int column)
+    TAccessibleItemCell(QAbstractItemView* view, int row, int column)
         : view_(view), row_(row), column_(column) {}
 
     bool isValid() const override {
@@ -32,11 +33,12 @@ public:
     QAccessibleInterface* parent() const override {
         return view_ ? QAccessible::queryAccessibleInterface(view_.data()) : nullptr;
     }
-    // The value editor, while it is open on this cell.
+    // The register table's value editor, while it is open on this cell.
     QWidget* Editor() const {
-        if (!view_ || row_ < 0 || column_ != TRegisterModel::ColValue) return nullptr;
-        const QModelIndex current = view_->currentIndex();
-        return current.row() == row_ ? view_->OpenEditor() : nullptr;
+        auto* table = qobject_cast<TRegisterView*>(view_.data());
+        if (!table || row_ < 0 || column_ != TRegisterModel::ColValue) return nullptr;
+        const QModelIndex current = table->currentIndex();
+        return current.row() == row_ ? table->OpenEditor() : nullptr;
     }
     int childCount() const override { return Editor() ? 1 : 0; }
     QAccessibleInterface* child(int index) const override {
@@ -79,8 +81,9 @@ public:
     void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override {
         if (!isValid()) return {};
-        if (row_ < 0) {
-            const QHeaderView* header = view_->horizontalHeader();
+        auto* tableView = qobject_cast<QTableView*>(view_.data());
+        if (row_ < 0 && tableView) {
+            const QHeaderView* header = tableView->horizontalHeader();
             return QRect(header->mapToGlobal(QPoint(header->sectionViewportPosition(column_), 0)),
                          QSize(header->sectionSize(column_), header->height()));
         }
@@ -88,7 +91,8 @@ public:
         return QRect(view_->viewport()->mapToGlobal(r.topLeft()), r.size());
     }
     QAccessible::Role role() const override {
-        return row_ < 0 ? QAccessible::ColumnHeader : QAccessible::Cell;
+        if (row_ < 0) return QAccessible::ColumnHeader;
+        return qobject_cast<QListView*>(view_.data()) ? QAccessible::ListItem : QAccessible::Cell;
     }
     QAccessible::State state() const override {
         QAccessible::State st;
@@ -96,9 +100,8 @@ public:
             st.invalid = true;
             return st;
         }
-        if (row_ < 0 || view_->isRowHidden(row_) || view_->isColumnHidden(column_) ||
-            !view_->isVisible()) {
-            st.invisible = row_ >= 0 || view_->isColumnHidden(column_) || !view_->isVisible();
+        if (row_ < 0 || Hidden() || !view_->isVisible()) {
+            st.invisible = row_ >= 0 || !view_->isVisible();
             return st;
         }
         const QModelIndex index = Index();
@@ -153,14 +156,62 @@ public:
     }
 
 private:
-    QPointer<TRegisterView> view_;
+    bool Hidden() const {
+        if (auto* table = qobject_cast<QTableView*>(view_.data()))
+            return table->isRowHidden(row_) || table->isColumnHidden(column_);
+        if (auto* list = qobject_cast<QListView*>(view_.data())) return list->isRowHidden(row_);
+        return false;
+    }
+
+    QPointer<QAbstractItemView> view_;
     int row_;
     int column_;
 };
 
+// A list (the chart's lines, a choice of devices) whose items report the focus only
+// while the list has it, and whose checkable items toggle as a click does.
+class TAccessibleItemList : public QAccessibleWidget {
+public:
+    explicit TAccessibleItemList(QWidget* list) : QAccessibleWidget(list, QAccessible::List) {}
+    ~TAccessibleItemList() override {
+        for (const auto& [row, id] : items_)
+            QAccessible::deleteAccessibleInterface(id);
+    }
+    QListView* List() const { return static_cast<QListView*>(widget()); }
+    int childCount() const override { return List()->model()->rowCount(); }
+    QAccessibleInterface* child(int row) const override {
+        if (row < 0 || row >= childCount()) return nullptr;
+        if (const auto found = items_.find(row); found != items_.end())
+            return QAccessible::accessibleInterface(found->second);
+        auto* item = new TAccessibleItemCell(List(), row, 0);
+        items_[row] = QAccessible::registerAccessibleInterface(item);
+        return item;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const QAccessibleTableCellInterface* cell =
+            child ? const_cast<QAccessibleInterface*>(child)->tableCellInterface() : nullptr;
+        return cell ? cell->rowIndex() : -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        const QModelIndex index =
+            List()->indexAt(List()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return index.isValid() ? child(index.row()) : nullptr;
+    }
+    QAccessibleInterface* focusChild() const override {
+        const QModelIndex current = List()->currentIndex();
+        return HasFocusIn(List()) && current.isValid() ? child(current.row()) : nullptr;
+    }
+
+private:
+    mutable std::map<int, QAccessible::Id> items_;
+};
+
 QAccessibleInterface* Factory(const QString& className, QObject* object) {
-    if (className == QLatin1String("tunavox::TRegisterView") && object && object->isWidgetType())
+    if (!object || !object->isWidgetType()) return nullptr;
+    if (className == QLatin1String("tunavox::TRegisterView"))
         return new TAccessibleRegisterTable(static_cast<QWidget*>(object));
+    if (className == QLatin1String("QListWidget"))
+        return new TAccessibleItemList(static_cast<QWidget*>(object));
     return nullptr;
 }
 
@@ -203,7 +254,7 @@ QAccessibleInterface* TAccessibleRegisterTable::Cell(int row, int column) const 
     if (column < 0 || column >= columnCount() || row < -1 || row >= rowCount()) return nullptr;
     const auto found = cells_.find({row, column});
     if (found != cells_.end()) return QAccessible::accessibleInterface(found->second);
-    auto* cell = new TAccessibleRegisterCell(View(), row, column);
+    auto* cell = new TAccessibleItemCell(View(), row, column);
     cells_[{row, column}] = QAccessible::registerAccessibleInterface(cell);
     return cell;
 }

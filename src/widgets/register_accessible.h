@@ -12,12 +12,13 @@ class TRegisterView;
 // whose first row of children is the column headers, then a cell per row and column,
 // each with the text it shows and its hint. A tick's "Toggle" ticks the row as a click
 // does, a cell is focused only while the table (or its editor) has the keyboard focus,
-// and the value editor, while open, is the child of its cell.
+// and the value editor, while open, is the child of its cell. Lists (QListWidget) get
+// the same focus and toggle rules for their items.
 class TAccessibleRegisterTable : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit TAccessibleRegisterTable(QWidget* table);
     ~TAccessibleRegisterTable() override;
-    // Makes every TRegisterView use it; called once by the first table.
+    // Makes every TRegisterView (and QListWidget) use these; called by the first table.
     static void Install();
 
     TRegisterView* View() const;

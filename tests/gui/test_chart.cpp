@@ -1,5 +1,6 @@
 // The chart of the polled rows: samples and gaps in order, rows joining and
 // leaving, hiding, the second axis, following, the crosshair, image and data.
+#include <QAccessible>
 #include <QLineEdit>
 #include <QTest>
 #include <qcustomplot.h>
@@ -112,9 +113,23 @@ private slots:
         QVERIFY(exported.find(";0x11;Температура обратки [°C];" + DeviceErrorText(4) + ";" +
                               DeviceErrorText(4) + "\r\n") != std::string::npos);
 
-        // Hidden, moved to the right axis; unticking removes the line at once.
-        chart->lSeries->item(0)->setCheckState(Qt::Unchecked);
+        // Hidden, moved to the right axis; unticking removes the line at once. A screen
+        // reader's Toggle on the list item does what the click does.
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(chart->lSeries);
+        QVERIFY(list && list->childCount() == chart->lSeries->count());
+        QAccessibleInterface* item = list->child(0);
+        QVERIFY(item->state().checkable && item->state().checked);
+        item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(chart->lSeries->item(0)->checkState(), Qt::Unchecked);
         QVERIFY(!chart->IsVisible(r10));
+        // The current item is focused only while the list has the keyboard.
+        chart->activateWindow();
+        chart->lSeries->setFocus();
+        chart->lSeries->setCurrentRow(0);
+        QTRY_VERIFY(item->state().focused);
+        chart->chFollow->setFocus();
+        QTRY_VERIFY(!chart->lSeries->hasFocus());
+        QVERIFY(!item->state().focused);
         QVERIFY(!chart->Plot->graph(0)->visible());
         chart->SetVisible(r10, true);
         chart->SetRightAxis(r10, true);
