@@ -172,7 +172,7 @@ void TfMain::BuildForm() {
     topRow->addStretch();
     topRow->addWidget(new QLabel(QStringLiteral("ID"), top));
     eID = Named(new QLineEdit(top), "eID");
-    eID->setFixedWidth(100);
+    eID->setFixedWidth(90); // the top strip keeps its captions whole at the 640 minimum
     topRow->addWidget(eID);
 
     // The search field (Ctrl+F), hidden until asked for.
@@ -188,6 +188,7 @@ void TfMain::BuildForm() {
     auto* bottom = new QWidget(central);
     bottom->setFixedHeight(41);
     auto* bottomRow = new QHBoxLayout(bottom);
+    bottomRow_ = bottomRow;
     bottomRow->setContentsMargins(8, 4, 8, 4);
     chPoll = Named(new QCheckBox(QStringLiteral("Непрерывный опрос выбранных параметров"), bottom),
                    "chPoll");
@@ -213,6 +214,15 @@ void TfMain::BuildForm() {
     layout->addWidget(eFind);
     layout->addWidget(vstList, 1);
     layout->addWidget(bottom);
+    // Where the period box goes when the strip is too narrow for it.
+    bottomMore_ = new QWidget(central);
+    bottomMore_->setObjectName(QStringLiteral("BottomMore"));
+    bottomMore_->setFixedHeight(34);
+    auto* more = new QHBoxLayout(bottomMore_);
+    more->setContentsMargins(8, 0, 8, 4);
+    more->addStretch();
+    bottomMore_->hide();
+    layout->addWidget(bottomMore_);
     setCentralWidget(central);
 
     StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
@@ -326,6 +336,11 @@ void TfMain::SaveSettings() {
 void TfMain::closeEvent(QCloseEvent* event) {
     SaveSettings();
     QMainWindow::closeEvent(event);
+}
+
+void TfMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FitBottomStrip();
 }
 
 void TfMain::showEvent(QShowEvent* event) {

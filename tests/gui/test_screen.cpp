@@ -1,6 +1,9 @@
 // Windows inside the screen and readable at their smallest.
 #include <QGuiApplication>
+#include <QMenuBar>
 #include <QScreen>
+#include <QStatusBar>
+#include <QSpinBox>
 #include <QTest>
 
 #include "gui_support.h"
@@ -83,6 +86,21 @@ private slots:
         Bench b;
         QVERIFY(b.ShowAndOpen());
         const QRect area = b.w->screen()->availableGeometry();
+        // The main window at its least width: its strips keep every caption whole, the poll
+        // period taking a line of its own when there is no room beside the poll box.
+        b.w->resize(640, 360);
+        QTest::qWait(50);
+        for (const QWidget* strip : {b.w->cbPort->parentWidget(), b.w->chPoll->parentWidget()}) {
+            QString why;
+            QVERIFY2(NothingOverlaps(strip, why), qPrintable(why));
+            for (const QObject* o : strip->children())
+                if (auto* w = qobject_cast<const QWidget*>(o); w && w->isVisible())
+                    QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->objectName()));
+        }
+        QVERIFY(b.w->sePollPeriod->isVisible());
+        b.w->resize(1000, 500);
+        QTest::qWait(50);
+        QCOMPARE(b.w->sePollPeriod->parentWidget()->parentWidget(), b.w->chPoll->parentWidget());
         qInfo("available area %d×%d at scale %.1f", area.width(), area.height(),
               b.w->devicePixelRatioF());
         const auto fits = [&](QWidget* w) {
@@ -92,6 +110,14 @@ private slots:
                      f.height());
             return false;
         };
+        b.w->hide();
+        b.w->show(); // fitted to the screen as it is shown
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        // The main window keeps its designed 640 × 300 minimum: its client area fits a
+        // 640-wide screen, the window system's frame aside.
+        QVERIFY2(area.contains(b.w->geometry()) || area.width() < 640 + 8,
+                 qPrintable(QStringLiteral("%1×%2").arg(b.w->width()).arg(b.w->height())));
+        QVERIFY(b.w->width() <= std::max(area.width(), 640));
         // A file dialog.
         bool dialogFits = false;
         OnNextModal(
