@@ -225,6 +225,14 @@ private slots:
         QCOMPARE(Cell(b, 0x22, TRegisterModel::RowErrorRole).toString(),
                  QStringLiteral("отказано в записи"));
 
+        // A command (W) is not read back, and the journal says it cannot be checked.
+        const size_t commandAt = b.sim->RequestCount();
+        TypeAndEnter(b, 0x23, QStringLiteral("1"));
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"),
+                                  5000);
+        QTest::qWait(200);
+        QCOMPARE(b.sim->RequestCount(), commandAt + 1);
+
         // Without the check: exactly the designed behaviour.
         b.w->chVerifyWrites->trigger();
         QVERIFY(!b.w->chVerifyWrites->isChecked());
@@ -240,6 +248,8 @@ private slots:
                  std::string("0x21;75;90;устройство сохранило 75\n"
                              "0x03;не считано;Котельная №7;записано и подтверждено\n"
                              "0x22;не считано;0.75;отказано в записи\n"
+                             "0x23;не считано;1;записано, проверка невозможна: параметр не "
+                             "считывается\n"
                              "0x21;75;91;записано\n"));
 
         // The journal window: newest first, a filter by device, an HTML report.
@@ -249,17 +259,17 @@ private slots:
         QTRY_VERIFY(!jw->Reading());
         QAbstractItemModel* m = jw->Table->model();
         const auto text = [m](int r, int c) { return m->index(r, c).data().toString(); };
-        QCOMPARE(m->rowCount(), 4);
+        QCOMPARE(m->rowCount(), 5);
         QCOMPARE(m->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Результат"));
         QCOMPARE(text(0, 6), QStringLiteral("записано"));
-        QCOMPARE(text(3, 6), QStringLiteral("устройство сохранило 75"));
+        QCOMPARE(text(4, 6), QStringLiteral("устройство сохранило 75"));
         QCOMPARE(text(0, 1), QStringLiteral("БУК-2 (контроллер котельной)"));
         QCOMPARE(jw->cbDevice->count(), 2);
         jw->eSince->setDate(QDate::currentDate().addDays(1));
         QCOMPARE(m->rowCount(), 0);
         QVERIFY(!jw->bExport->isEnabled());
         jw->eSince->setDate(QDate::currentDate());
-        QCOMPARE(m->rowCount(), 4);
+        QCOMPARE(m->rowCount(), 5);
         // Screen readers read each cell's text.
         QAccessibleInterface* table = QAccessible::queryAccessibleInterface(jw->Table);
         QVERIFY(table && table->tableInterface());
@@ -275,7 +285,7 @@ private slots:
         // A write after the window opened shows there at once.
         b.w->chVerifyWrites->trigger();
         TypeAndEnter(b, 0x21, QStringLiteral("92"));
-        QTRY_COMPARE_WITH_TIMEOUT(m->rowCount(), 5, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m->rowCount(), 6, 5000);
     }
 
     void aLargeJournalOpensAtOnce() {
