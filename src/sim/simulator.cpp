@@ -81,15 +81,27 @@ bool ParseSimFault(const std::string& text, TSimFaults& f) {
     return true;
 }
 
-TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options)
-    : options_(std::move(options)), version_(options_.Version), animate_(options_.Animate) {
+TDeviceSimulator::Device TDeviceSimulator::DeviceOf(const TRegList& regs, uint32_t id) {
+    Device device;
+    device.Id = id;
     for (int i = 0; i < regs.Count(); ++i) {
         const TReg* r = regs.Items(i);
-        if (r->RegType == rtHeader || registers_.count(r->Addr)) continue;
+        if (r->RegType == rtHeader || device.Registers.count(r->Addr)) continue;
         Register reg{r->RegType, r->Io, r->DefValue, !r->ValueTexts.Empty()};
         if (reg.Value.IsEmpty() || reg.Value.IsNull()) reg.Value = ZeroOf(r->RegType);
-        registers_[r->Addr] = reg;
+        device.Registers[r->Addr] = reg;
     }
+    return device;
+}
+
+TDeviceSimulator::TDeviceSimulator(const TRegList& regs, TSimOptions options)
+    : options_(std::move(options)), version_(options_.Version), animate_(options_.Animate) {
+    devices_.push_back(DeviceOf(regs, options_.DeviceId));
+}
+
+void TDeviceSimulator::AddDevice(const TRegList& regs, uint32_t id) {
+    std::lock_guard<std::mutex> g(lock_);
+    devices_.push_back(DeviceOf(regs, id));
 }
 
 TDeviceSimulator::~TDeviceSimulator() {
@@ -107,8 +119,18 @@ void TDeviceSimulator::SetFaults(const TSimFaults& faults) {
 
 TValue TDeviceSimulator::Value(uint16_t address) const {
     std::lock_guard<std::mutex> g(lock_);
-    const auto it = registers_.find(address);
-    return it == registers_.end() ? TValue::MakeNull() : it->second.Value;
+    const auto it = devices_.front().Registers.find(address);
+    return it == devices_.front().Registers.end() ? TValue::MakeNull() : it->second.Value;
+}
+
+TValue TDeviceSimulator::ValueOf(uint32_t id, uint16_t address) const {
+    std::lock_guard<std::mutex> g(lock_);
+    for (const Device& d : devices_) {
+        if (d.Id != id) continue;
+        const auto it = d.Registers.find(address);
+        return it == d.Registers.end() ? TValue::MakeNull() : it->second.Value;
+    }
+    return TValue::MakeNull();
 }
 
 std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, bool withId) {
@@ -122,7 +144,18 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
             id = (id << 8) | static_cast<unsigned char>(payload[static_cast<size_t>(i)]);
         pos = 4;
     }
-    if (options_.DeviceId != 0 && (!withId || id != options_.DeviceId)) return std::nullopt;
+    // Who answers: the devices with the request's ID, else those without an ID.
+    collision_ = false;
+    Device* device = nullptr;
+    int answering = 0;
+    for (Device& d : devices_)
+        if (withId && d.Id != 0 && d.Id == id && answering++ == 0) device = &d;
+    if (answering == 0)
+        for (Device& d : devices_)
+            if (d.Id == 0 && answering++ == 0) device = &d;
+    if (!device) return std::nullopt;
+    collision_ = answering > 1;
+    std::map<uint16_t, Register>& registers = device->Registers;
     if (faults.Silent) return std::nullopt;
     if (payload.size() < pos + 3) return std::nullopt;
     const auto command = static_cast<uint8_t>(payload[pos]);
@@ -132,11 +165,11 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
 
     uint8_t status = 0;
     std::string value;
-    const auto it = registers_.find(address);
+    const auto it = registers.find(address);
     const auto forced = faults.ErrorCodes.find(address);
     if (forced != faults.ErrorCodes.end()) {
         status = forced->second;
-    } else if (it == registers_.end() || (command != kCmdRead && command != kCmdWrite)) {
+    } else if (it == registers.end() || (command != kCmdRead && command != kCmdWrite)) {
         status = 1;
     } else if (command == kCmdRead) {
         if (it->second.Io == ioW)
@@ -178,7 +211,8 @@ std::optional<std::string> TDeviceSimulator::Handle(const std::string& payload, 
 
 std::string TDeviceSimulator::Frame(const std::string& payload, bool withId) const {
     std::string frame = BuildFrame(payload, withId);
-    if (options_.Faults.BadCrc) frame.back() = static_cast<char>(frame.back() ^ 0x5A);
+    // Two devices talking at once garble each other, as a broken CRC.
+    if (options_.Faults.BadCrc || collision_) frame.back() = static_cast<char>(frame.back() ^ 0x5A);
     if (version_ != 0) frame = StuffFrame(frame);
     return frame;
 }

@@ -66,7 +66,15 @@ public:
     // Feeds received bytes; returns the wire bytes to send back (possibly several answers).
     std::vector<std::string> Receive(const std::string& bytes);
 
+    // One more device on the same line (a multi-drop RS-485 pair), with its own registers.
+    // A device with an ID answers only requests with that ID; one without (0) answers
+    // requests without an ID and those no other device takes. When two devices answer
+    // at once their answers collide: the frame arrives garbled. Call before starting.
+    void AddDevice(const TRegList& regs, uint32_t id);
+
+    // A register of the first device, or of the device with that ID.
     TValue Value(uint16_t address) const;
+    TValue ValueOf(uint32_t id, uint16_t address) const;
     // Switches the protocol version the device speaks (0: 1.0, else 2.0).
     void SetVersion(uint8_t version);
     void SetFaults(const TSimFaults& faults);
@@ -80,6 +88,11 @@ private:
         TValue Value;
         bool Named = false; // has a list of named values: not animated past it
     };
+    struct Device {
+        uint32_t Id = 0;
+        std::map<uint16_t, Register> Registers;
+    };
+    static Device DeviceOf(const TRegList& regs, uint32_t id);
     void Serve();
     // Answers what arrived; false when stopped meanwhile.
     bool Respond(const std::string& bytes);
@@ -98,8 +111,9 @@ private:
     TSimOptions options_;
     std::atomic<uint8_t> version_;
     std::atomic<bool> animate_{false};
-    mutable std::mutex lock_; // guards registers_ and options_.Faults
-    std::map<uint16_t, Register> registers_;
+    mutable std::mutex lock_; // guards devices_, collision_ and options_.Faults
+    std::vector<Device> devices_; // the first is the options' own
+    bool collision_ = false;      // the last request was answered by two devices at once
     std::string buffer_;
     uint64_t base_ = 0; // stream position of buffer_[0]
     uint64_t scan_ = 0; // next stream position to look at for an STX (protocol 1.0)

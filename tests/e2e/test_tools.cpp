@@ -56,6 +56,53 @@ TEST(Tools, WriteThenReadBack) {
     EXPECT_EQ(other.out, "0x20;Режим работы;;Устройство не отвечает\n");
 }
 
+TEST(Tools, SeveralDevicesOnOneLine) {
+    // A multi-drop line: two types, three IDs, each device its own registers.
+    TempDir dir;
+    const std::string buk = kBin + "/NastrBUK2.xml", chp = kBin + "/NastrChP7.xml";
+    const std::string link = dir.File("line");
+    SimProcess sim({"--link", link, "--device", buk + ":3", "--device", chp + ":17", "--device",
+                    chp + ":200"});
+    ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
+    const auto on = [&](const std::string& desc, int id) {
+        return " --desc " + desc + " --port " + link + " --id " + std::to_string(id) + " ";
+    };
+    // A write reaches only the device with its ID.
+    CommandResult w = Cli("write" + on(chp, 17) + "0x302=45,5");
+    EXPECT_EQ(w.status, 0) << w.out;
+    struct Case {
+        std::string Desc;
+        int Id;
+        std::string Args, Out;
+        int Status;
+    };
+    const Case cases[] = {
+        {buk, 3, "0x20", "0x20;Режим работы;выкл;\n", 0},
+        {chp, 17, "0x302", "0x302;Заданная частота [Гц];45.50;\n", 0},
+        {chp, 200, "0x302", "0x302;Заданная частота [Гц];50.00;\n", 0},
+        {chp, 3, "0x302", "0x302;Заданная частота [Гц];;", 1}, // another type answers 1
+        {chp, 9, "0x200", "0x200;Выходная частота [Гц];;Устройство не отвечает\n", 1},
+    };
+    for (const Case& c : cases) {
+        const CommandResult r = Cli("read" + on(c.Desc, c.Id) + c.Args);
+        EXPECT_EQ(r.status, c.Status) << c.Id << " " << r.out;
+        EXPECT_EQ(r.out.rfind(c.Out, 0), 0u) << c.Id << " " << r.out;
+    }
+    // Two devices with one ID answer at once: garbled, never a value.
+    const std::string clash = dir.File("clash");
+    SimProcess twice({"--link", clash, "--device", chp + ":5", "--device", chp + ":5"});
+    const CommandResult r =
+        Cli("read --desc " + chp + " --port " + clash + " --id 5 0x200");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.out.find(";49.95;"), std::string::npos) << r.out;
+    EXPECT_EQ(Cli("read --desc " + chp + " --port " + clash + " 0x200").status, 1);
+    // Usage: one way of naming the devices.
+    EXPECT_EQ(RunCommand(kBin + "/tunavox-sim --desc " + chp + " --device " + chp +
+                         " --link " + dir.File("x"))
+                  .status,
+              2);
+}
+
 TEST(Tools, UsageDescriptionAndPortErrors) {
     TempDir dir;
     const std::string desc = kBin + "/NastrBUK2.xml";

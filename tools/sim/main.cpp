@@ -1,7 +1,10 @@
 // tunavox-sim: a simulated field device driven by a description file.
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,12 +19,15 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: tunavox-sim --desc FILE (--link PATH | --port DEVICE) [--version 1|2] [--id N]\n"
-    "                   [--baud-emulation] [--fault F]...\n"
+    "Usage: tunavox-sim (--desc FILE [--id N] | --device FILE[:ID]...) (--link PATH | --port DEVICE)\n"
+    "                   [--version 1|2] [--baud-emulation] [--fault F]...\n"
     "  --link PATH       create a pseudo-terminal and make PATH a link to it\n"
     "  --port DEVICE     serve a real serial port\n"
     "  --version 1|2     protocol version (default 2)\n"
     "  --id N            answer only requests that carry this device ID\n"
+    "  --device FILE[:ID] one device of a multi-drop line, with its own registers and ID\n"
+    "                    (without an ID: requests without one); repeatable, the line\n"
+    "                    settings are the first device's\n"
     "  --baud-emulation  pace answers as a real line at the description's baud rate\n"
     "  --animate         read-only numbers drift around their value (a slow sine)\n"
     "  --fault F         silent, badcrc, noise, split, wrong-addr, wrong-id, delay=MS,\n"
@@ -46,6 +52,7 @@ int main(int argc, char** argv) {
     const size_t count = argList.size();
     std::string desc, link, port;
     tunavox::TSimOptions options;
+    std::vector<std::pair<std::string, uint32_t>> devices; // --device FILE[:ID]
     for (size_t i = 0; i < count; ++i) {
         const std::string a = argList[i];
         auto value = [&](std::string& out) {
@@ -67,6 +74,17 @@ int main(int argc, char** argv) {
             int64_t id = 0;
             if (!value(v) || !tunavox::ParseIntegerText(v, id)) return Usage("--id takes a number");
             options.DeviceId = static_cast<uint32_t>(id);
+        } else if (a == "--device") {
+            if (!value(v)) return Usage("--device needs a file");
+            // FILE:ID, the ID after the last colon (a Windows path has one of its own).
+            const size_t colon = v.rfind(':');
+            int64_t id = 0;
+            if (colon != std::string::npos && colon + 1 < v.size() &&
+                v.find_first_not_of("0123456789", colon + 1) == std::string::npos &&
+                tunavox::ParseIntegerText(v.substr(colon + 1), id) && id > 0 && id <= 0xFFFFFFFFLL)
+                devices.emplace_back(v.substr(0, colon), static_cast<uint32_t>(id));
+            else
+                devices.emplace_back(v, 0);
         } else if (a == "--animate") {
             options.Animate = true;
         } else if (a == "--baud-emulation") {
@@ -81,19 +99,26 @@ int main(int argc, char** argv) {
             return Usage("unknown option: " + a);
         }
     }
-    if (desc.empty() || link.empty() == port.empty())
-        return Usage("give --desc and one of --link or --port");
+    if (desc.empty() == devices.empty() || link.empty() == port.empty())
+        return Usage("give --desc or --device, and one of --link or --port");
+    if (!desc.empty()) devices.emplace_back(desc, options.DeviceId);
 
-    tunavox::TRegList regs;
-    tunavox::TNameValueList errors;
-    tunavox::TDescription d;
-    const std::string error =
-        tunavox::LoadDescription(desc, regs, errors, d, tunavox::ProgramFolder());
-    if (!error.empty()) {
-        std::fprintf(stderr, "%s: %s\n", desc.c_str(), error.c_str());
-        return 2;
+    // Every description loads before the line is served.
+    std::vector<std::unique_ptr<tunavox::TRegList>> lists;
+    for (const auto& [file, id] : devices) {
+        auto regs = std::make_unique<tunavox::TRegList>();
+        tunavox::TNameValueList errors;
+        tunavox::TDescription d;
+        const std::string error =
+            tunavox::LoadDescription(file, *regs, errors, d, tunavox::ProgramFolder());
+        if (!error.empty()) {
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
+            return 2;
+        }
+        if (lists.empty()) options.Line = *d.Line;
+        lists.push_back(std::move(regs));
     }
-    options.Line = *d.Line;
+    options.DeviceId = devices.front().second;
 
 #ifdef _WIN32
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -108,7 +133,9 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 #endif
 
-    tunavox::TDeviceSimulator sim(regs, options);
+    tunavox::TDeviceSimulator sim(*lists.front(), options);
+    for (size_t i = 1; i < lists.size(); ++i)
+        sim.AddDevice(*lists[i], devices[i].second);
     std::string failure;
     if (!link.empty()) {
         const std::string path = sim.StartPty(link, failure);
