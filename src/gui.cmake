@@ -41,6 +41,7 @@ add_library(tunavox_gui STATIC
   widgets/register_model.cpp widgets/register_model.h
   widgets/register_view.cpp widgets/register_view.h
   widgets/register_accessible.cpp widgets/register_accessible.h
+  widgets/strip_overflow.cpp widgets/strip_overflow.h
   ui/message_box.cpp ui/message_box.h
   ui/value_editor.cpp ui/value_editor.h
   ui/about_box.cpp ui/about_box.h

@@ -1,6 +1,10 @@
 // The main window: its form, start-up, settings and shutdown.
 #include "app/main_window.h"
 
+#include <QSpinBox>
+
+#include "widgets/strip_overflow.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -188,7 +192,6 @@ void TfMain::BuildForm() {
     auto* bottom = new QWidget(central);
     bottom->setFixedHeight(41);
     auto* bottomRow = new QHBoxLayout(bottom);
-    bottomRow_ = bottomRow;
     bottomRow->setContentsMargins(8, 4, 8, 4);
     chPoll = Named(new QCheckBox(QStringLiteral("Непрерывный опрос выбранных параметров"), bottom),
                    "chPoll");
@@ -215,14 +218,15 @@ void TfMain::BuildForm() {
     layout->addWidget(vstList, 1);
     layout->addWidget(bottom);
     // Where the period box goes when the strip is too narrow for it.
-    bottomMore_ = new QWidget(central);
-    bottomMore_->setObjectName(QStringLiteral("BottomMore"));
-    bottomMore_->setFixedHeight(34);
-    auto* more = new QHBoxLayout(bottomMore_);
+    auto* bottomMore = new QWidget(central);
+    bottomMore->setObjectName(QStringLiteral("BottomMore"));
+    bottomMore->setFixedHeight(34);
+    auto* more = new QHBoxLayout(bottomMore);
     more->setContentsMargins(8, 0, 8, 4);
     more->addStretch();
-    bottomMore_->hide();
-    layout->addWidget(bottomMore_);
+    bottomMore->hide();
+    layout->addWidget(bottomMore);
+    new TStripOverflow(central, bottomRow, sePollPeriod->parentWidget(), lProgress, bottomMore);
     setCentralWidget(central);
 
     StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
@@ -336,11 +340,6 @@ void TfMain::SaveSettings() {
 void TfMain::closeEvent(QCloseEvent* event) {
     SaveSettings();
     QMainWindow::closeEvent(event);
-}
-
-void TfMain::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    FitBottomStrip();
 }
 
 void TfMain::showEvent(QShowEvent* event) {

@@ -256,13 +256,10 @@ public:
     // The exchange log on or off; says once when it goes to the user's folder because
     // the program's cannot be written.
     void UseLogs(bool on);
-    // Gives the poll period its own line below the strip while the window is too narrow.
-    void FitBottomStrip();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -357,9 +354,6 @@ private:
     QPointer<TJournalWindow> journalWindow_;
     QPointer<TSetWindow> setWindow_;
     QPointer<QDialog> keysWindow_;
-    QWidget* periodBox_ = nullptr;
-    QHBoxLayout* bottomRow_ = nullptr;
-    QWidget* bottomMore_ = nullptr;
 };
 
 } // namespace tunavox

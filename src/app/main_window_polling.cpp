@@ -11,14 +11,14 @@ namespace tunavox {
 void TfMain::BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* service) {
     // One group, so that a narrow window (a large display scale) can give it a line of
     // its own below the strip instead of cutting the strip's captions.
-    periodBox_ = new QWidget(bottom);
-    periodBox_->setObjectName(QStringLiteral("PeriodBox"));
-    auto* group = new QHBoxLayout(periodBox_);
+    auto* periodBox = new QWidget(bottom);
+    periodBox->setObjectName(QStringLiteral("PeriodBox"));
+    auto* group = new QHBoxLayout(periodBox);
     group->setContentsMargins(0, 0, 0, 0);
-    auto* label = new QLabel(QStringLiteral("Период опроса:"), periodBox_);
+    auto* label = new QLabel(QStringLiteral("Период опроса:"), periodBox);
     group->addWidget(label);
-    row->addWidget(periodBox_);
-    sePollPeriod = Named(new QSpinBox(periodBox_), "sePollPeriod");
+    row->addWidget(periodBox);
+    sePollPeriod = Named(new QSpinBox(periodBox), "sePollPeriod");
     // Any number can be typed: one past the limit is answered, not cut to six digits.
     sePollPeriod->setRange(0, 99999999);
     sePollPeriod->setSingleStep(100);
@@ -47,29 +47,6 @@ void TfMain::BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* serv
         QStringLiteral("Новая запись — строка на каждый проход опроса со столбцом на каждый "
                        "отмеченный параметр, как читает электронная таблица"));
     service->insertAction(miChart, chWideRecord);
-}
-
-void TfMain::FitBottomStrip() {
-    if (!periodBox_ || !bottomRow_ || !bottomMore_) return;
-    const bool below = periodBox_->parentWidget() == bottomMore_;
-    // The strip's least width with the period box in it.
-    const int spacing = bottomRow_->spacing() < 0 ? 6 : bottomRow_->spacing();
-    const int oneLine = bottomRow_->minimumSize().width() +
-                        (below ? periodBox_->minimumSizeHint().width() + spacing : 0);
-    const int room = centralWidget()->width();
-    if (!below && room < oneLine) {
-        bottomRow_->removeWidget(periodBox_);
-        periodBox_->setParent(bottomMore_);
-        static_cast<QHBoxLayout*>(bottomMore_->layout())->insertWidget(0, periodBox_);
-        periodBox_->show();
-        bottomMore_->show();
-    } else if (below && room >= oneLine) {
-        bottomMore_->layout()->removeWidget(periodBox_);
-        periodBox_->setParent(chPoll->parentWidget());
-        bottomRow_->insertWidget(bottomRow_->indexOf(lProgress) + 1, periodBox_);
-        periodBox_->show();
-        bottomMore_->hide();
-    }
 }
 
 void TfMain::SetPollPeriod(int ms) {
