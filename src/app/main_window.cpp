@@ -64,6 +64,7 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
             this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
     };
     worker_ = std::make_unique<TTh>(handOver_, [this](const TAction& a) {
+        if (!a.CountsForLink()) return;
         stats_.Record(a.Error());
         // What the exchange says about the link, told on the window's thread.
         const TLinkKind kind = ClassifyExchange(a.Error(), a.PortError());

@@ -29,6 +29,9 @@ public:
     int PortError() const { return portError_; }
     // When the worker began running it, in steady-clock milliseconds (0 before).
     int64_t StartedMs() const { return startedMs_; }
+    // Whether the exchange tells about the link of the device worked with (its state and
+    // statistics); a search of the line does not.
+    virtual bool CountsForLink() const { return true; }
 
     const int32_t DeviceId;
     TCanal* const Canal;

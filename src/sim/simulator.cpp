@@ -238,7 +238,11 @@ void TDeviceSimulator::Answer(const std::string& frame, std::vector<std::string>
         ((static_cast<unsigned char>(frame[1]) << 8) | static_cast<unsigned char>(frame[2])) &
         0x7FFF;
     const bool withId = (static_cast<unsigned char>(frame[1]) & 0x80) != 0;
-    if (auto answer = Handle(frame.substr(3, length), withId)) {
+    const std::string payload = frame.substr(3, length);
+    const size_t commandAt = withId ? 4 : 0;
+    if (payload.size() > commandAt && static_cast<uint8_t>(payload[commandAt]) != kCmdRead)
+        ++otherRequests_;
+    if (auto answer = Handle(payload, withId)) {
         std::lock_guard<std::mutex> g(lock_);
         out.push_back(Frame(*answer, withId));
     }

@@ -80,6 +80,8 @@ public:
     void SetFaults(const TSimFaults& faults);
     void SetAnimate(bool on) { animate_ = on; }
     size_t RequestCount() const { return requests_; }
+    // Requests that were not reads (writes and anything else).
+    size_t OtherRequestCount() const { return otherRequests_; }
 
 private:
     struct Register {
@@ -136,6 +138,7 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<size_t> requests_{0};
+    std::atomic<size_t> otherRequests_{0};
 };
 
 // Parses one --fault switch: silent, badcrc, noise, split, wrong-addr, wrong-id,

@@ -10,6 +10,7 @@
 #include "journal_command.h"
 #include "paramset_commands.h"
 #include "poll_command.h"
+#include "scan_command.h"
 #include "util/console.h"
 #include "util/program_folder.h"
 
@@ -49,6 +50,13 @@ const char* const kUsage =
     "                               --period: проход не чаще раза за МС (0 или 100..3600000,\n"
     "                               0 — как можно чаще); --wide: строка на проход, столбец\n"
     "                               на регистр (время;код параметр [ед.];…)\n"
+    "  tunavox-cli scan [--port ИМЯ...] [--ids A-B] [--version 1|2|all]\n"
+    "                   [--gateway off|on|both] [--probe-timeout МС] [--descriptions ПАПКА]\n"
+    "                               найти устройства на линии (по умолчанию все порты,\n"
+    "                               ID 1-255, оба протокола, напрямую и через шлюз):\n"
+    "                               порт;режим;протокол;ID;тип устройства;время ответа,\n"
+    "                               затем «Найдено устройств: N за T с»; код выхода 0 —\n"
+    "                               устройства найдены, 1 — нет, 2 — ошибка вызова или порта\n"
     "  tunavox-cli journal [--since ГГГГ-ММ-ДД] [--until ГГГГ-ММ-ДД] [--device ИМЯ]\n"
     "                      [--journal ПАПКА]\n"
     "                               журнал записей в устройства: время;порт;устройство;\n"
@@ -119,6 +127,7 @@ int main(int argc, char** argv) {
     if (command == "compare") return tunavox::cli::Compare(args);
     if (command == "restore") return tunavox::cli::Restore(args);
     if (command == "poll") return tunavox::cli::Poll(args);
+    if (command == "scan") return tunavox::cli::Scan(args);
     if (command == "journal") return tunavox::cli::Journal(args);
     if (command == "diff") return tunavox::cli::Diff(args);
     if (command == "set") return tunavox::cli::Set(args);

@@ -32,6 +32,10 @@ void CatchStopSignals() {
 
 } // namespace
 
+void WatchStopSignals() {
+    CatchStopSignals();
+}
+
 bool StopRequested() {
     return g_stopRequested != 0;
 }

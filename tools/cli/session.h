@@ -52,8 +52,9 @@ bool ParseAddresses(const std::vector<std::string>& words, size_t first, std::ve
 // The first register row with that address, or -1.
 int FindRow(const TRegList& regs, uint16_t address);
 
-// True once SIGINT or SIGTERM came (caught from Session::Start on).
+// True once SIGINT or SIGTERM came (caught from Session::Start or WatchStopSignals on).
 bool StopRequested();
+void WatchStopSignals();
 
 // A loaded description with an open port and a running worker.
 class Session {

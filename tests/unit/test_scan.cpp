@@ -1,0 +1,249 @@
+// Finding the devices on a line: answers sorted, probes planned, a whole sweep over a
+// simulated multi-drop line.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "device/description.h"
+#include "engine/worker.h"
+#include "link/com_port.h"
+#include "protocol/register_protocol.h"
+#include "scan/scan_runner.h"
+#include "sim/simulator.h"
+#include "test_support.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+namespace {
+
+// Two device types on one line setting, each with a keep-alive register at 0xFFFD.
+std::string TypeXml(const std::string& name, const std::string& regs) {
+    return "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<DEVICE name=\"" + name +
+           "\" serial=\"115200-8-N-1\" timeout=\"300\">\r\n  <REGISTERS>\r\n" + regs +
+           "  </REGISTERS>\r\n</DEVICE>\r\n";
+}
+const char* const kPumpRegs =
+    "<REG addr=\"0x0001\" type=\"Str\" io=\"R\" defValue=\"Насос\"><name>Модель</name></REG>\r\n"
+    "<REG addr=\"0x0010\" type=\"Float\" io=\"R\"><name>Давление</name></REG>\r\n"
+    "<REG addr=\"0x0011\" type=\"UWord\" io=\"RW\"><name>Уставка</name></REG>\r\n"
+    "<REG addr=\"0xFFFD\" type=\"UWord\" io=\"R\"><name>Счётчик</name></REG>\r\n";
+const char* const kValveRegs =
+    "<REG addr=\"0x0200\" type=\"UByte\" io=\"R\"><name>Положение</name></REG>\r\n"
+    "<REG addr=\"0x0201\" type=\"ULong\" io=\"RW\"><name>Наработка</name></REG>\r\n"
+    "<REG addr=\"0xFFFD\" type=\"UWord\" io=\"R\"><name>Счётчик</name></REG>\r\n";
+
+// The catalogue of two types in dir, and each type's registers for the simulator.
+struct Catalogue {
+    explicit Catalogue(const TempDir& dir) {
+        WriteSignedDescription(dir, "NastrPump.xml", TypeXml("Насос", kPumpRegs));
+        WriteSignedDescription(dir, "NastrValve.xml", TypeXml("Задвижка", kValveRegs));
+        std::vector<std::string> problems;
+        Types = LoadScanTypes(ScanCatalogue(dir.Path() + "/"), dir.Path() + "/", problems);
+        EXPECT_TRUE(problems.empty());
+        for (const TScanType& t : Types) {
+            auto regs = std::make_unique<TRegList>();
+            TNameValueList errors;
+            TDescription desc;
+            EXPECT_EQ(LoadDescription(t.Path, *regs, errors, desc, dir.Path() + "/"), "");
+            Regs[t.Name] = std::move(regs);
+        }
+    }
+    std::vector<TScanType> Types;
+    std::map<std::string, std::unique_ptr<TRegList>> Regs;
+};
+
+// A runner served by a plain loop, as the command line serves it.
+struct Sweep {
+    Sweep(std::vector<TScanType> types, TScanOptions options)
+        : worker(handOver), runner(std::move(types), std::move(options), [this](auto a) {
+              worker.AddAction(std::move(a));
+          }) {
+        runner.OnResult = [this](const TScanResult& r) { found.push_back(r); };
+    }
+    ~Sweep() { worker.Stop([this](int ms) { handOver.Serve(ms); }); }
+    bool Run(int limitMs, const std::function<void()>& each = {}) {
+        runner.Start();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        while (runner.Running() && std::chrono::steady_clock::now() < end) {
+            handOver.Serve(10);
+            if (each) each();
+        }
+        return !runner.Running();
+    }
+    std::string Text(const TScanResult& r) const {
+        return ScanIdText(r) + " " + ScanWhatText(r, runner.Types());
+    }
+    THandOverQueue handOver;
+    TTh worker;
+    TScanRunner runner;
+    std::vector<TScanResult> found;
+};
+
+} // namespace
+
+TEST(ScanProbe, SortsEveryKindOfAnswer) {
+    struct Case {
+        const char* What;
+        bool Ok;
+        std::string Answer, Error;
+        int PortError;
+        bool WithId;
+        TProbeAnswer Kind;
+        std::string Data;
+        uint32_t OtherId;
+    };
+    const std::string id17 = Bytes({0, 0, 0, 17});
+    const Case cases[] = {
+        {"data", true, id17 + Bytes({0, 0xFF, 0xFD, 0x12, 0x34}), "", 0, true, TProbeAnswer::Data,
+         Bytes({0x12, 0x34}), 0},
+        {"data without ID", true, Bytes({0, 0xFF, 0xFD, 7}), "", 0, false, TProbeAnswer::Data,
+         Bytes({7}), 0},
+        {"refusal: a device of another type", true, id17 + Bytes({1}), "", 0, true,
+         TProbeAnswer::DeviceError, "", 0},
+        {"late answer of ID 16", true, Bytes({0, 0, 0, 16, 0, 0xFF, 0xFD, 1, 2}), "", 0, true,
+         TProbeAnswer::OtherId, "", 16},
+        {"another address", true, id17 + Bytes({0, 0x00, 0x01, 1, 2}), "", 0, true,
+         TProbeAnswer::Garbled, "", 0},
+        {"too short for an ID", true, Bytes({0, 0}), "", 0, true, TProbeAnswer::Garbled, "", 0},
+        {"status only", true, id17, "", 0, true, TProbeAnswer::Garbled, "", 0},
+        {"silence", false, "", "Устройство не отвечает", 0, true, TProbeAnswer::Silent, "", 0},
+        {"bad CRC", false, "", "Некорректная CRC", 0, true, TProbeAnswer::Garbled, "", 0},
+        {"two devices at once", false, "", "Получен некорректный ответ", 0, true,
+         TProbeAnswer::Garbled, "", 0},
+        {"adapter gone", false, "", "Устройство не отвечает", 5, true, TProbeAnswer::PortLost, "",
+         0},
+    };
+    for (const Case& c : cases) {
+        const TProbeOutcome o =
+            ClassifyProbeAnswer(c.Ok, c.Answer, c.Error, c.PortError, c.WithId, 17, 0xFFFD);
+        EXPECT_EQ(o.Kind, c.Kind) << c.What;
+        EXPECT_EQ(o.Data, c.Data) << c.What;
+        EXPECT_EQ(o.OtherId, c.OtherId) << c.What;
+    }
+}
+
+TEST(ScanProbe, PlansProbesPerLineSettingAndSharesThem) {
+    TempDir dir;
+    Catalogue cat(dir);
+    ASSERT_EQ(cat.Types.size(), 2u);
+    // The keep-alive first, then fixed-size registers before texts; write-only never.
+    const TScanType& pump = cat.Types[0].Name == "Насос" ? cat.Types[0] : cat.Types[1];
+    const std::vector<TScanRegister> pumpChecks{{0xFFFD, rtUWord}, {0x0010, rtFloat}, {0x0011, rtUWord}};
+    EXPECT_EQ(pump.Checks, pumpChecks);
+    EXPECT_EQ(pump.Timeout, 300u);
+    TRegList noKeepAlive;
+    // Without 0xFFFD the first readable row is the probe.
+    const std::string p = WriteSignedDescription(
+        dir, "n.xml",
+        TypeXml("X", "<REG addr=\"0x5\" type=\"UByte\" io=\"W\"><name>a</name></REG>\r\n"
+                     "<REG addr=\"0x6\" type=\"Str\" io=\"R\"><name>b</name></REG>\r\n"));
+    TNameValueList errors;
+    TDescription desc;
+    ASSERT_EQ(LoadDescription(p, noKeepAlive, errors, desc, dir.Path() + "/"), "");
+    EXPECT_EQ(ScanChecks(noKeepAlive), (std::vector<TScanRegister>{{0x6, rtStr}}));
+
+    // One setting, one shared probe register: one request per place.
+    const std::vector<TScanGroup> groups = GroupScanTypes(cat.Types);
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(groups[0].Probes.size(), 1u);
+    EXPECT_EQ(groups[0].LongestTimeout, 300u);
+    // A silent place costs the line time of request and answer plus 25 ms, at least 30.
+    struct Timeout {
+        TLineSettings Line;
+        int Ms;
+    };
+    for (const Timeout& t : {Timeout{{115200, 8, parNone, sbOne}, 30},
+                             Timeout{{9600, 8, parNone, sbOne}, 51},
+                             Timeout{{1200, 8, parEven, sbTwo}, 295}}) {
+        TScanGroup g = groups[0];
+        g.Line = t.Line;
+        EXPECT_EQ(DefaultProbeTimeout(g), t.Ms) << t.Line.BaudRate;
+    }
+    struct Range {
+        const char* Text;
+        bool Ok;
+        uint32_t First, Last;
+    };
+    for (const Range& r : {Range{"1-255", true, 1, 255}, Range{"17", true, 17, 17},
+                           Range{"0-5", false, 0, 0}, Range{"9-3", false, 0, 0},
+                           Range{"1-100000", false, 0, 0}, Range{"a-b", false, 0, 0}}) {
+        uint32_t first = 0, last = 0;
+        std::string error;
+        EXPECT_EQ(ParseIdRange(r.Text, first, last, error), r.Ok) << r.Text;
+        if (r.Ok) EXPECT_EQ(std::make_pair(first, last), std::make_pair(r.First, r.Last)) << r.Text;
+        else EXPECT_NE(error, "") << r.Text;
+    }
+}
+
+TEST(ScanLine, FindsExactlyTheThreeDevicesWithReadsOnly) {
+    TempDir dir;
+    Catalogue cat(dir);
+    TSimOptions o;
+    o.DeviceId = 3;
+    TDeviceSimulator sim(*cat.Regs["Насос"], o);
+    sim.AddDevice(*cat.Regs["Задвижка"], 17);
+    sim.AddDevice(*cat.Regs["Насос"], 200);
+    std::string error;
+    const std::string pty = sim.StartPty("", error);
+    ASSERT_NE(pty, "") << error;
+    TScanOptions options;
+    options.Ports = {pty};
+    options.Gateway = {false};
+    options.Versions = {1};
+    Sweep s(cat.Types, options);
+    std::vector<std::string> shown;
+    s.runner.OnResult = [&](const TScanResult& r) {
+        s.found.push_back(r);
+        shown.push_back(s.Text(r)); // streamed as found, in ID order
+    };
+    ASSERT_TRUE(s.Run(60000));
+    EXPECT_EQ(shown, (std::vector<std::string>{"3 Насос", "17 Задвижка", "200 Насос"}));
+    EXPECT_EQ(s.runner.DevicesFound(), 3);
+    EXPECT_EQ(sim.OtherRequestCount(), 0u);
+    // One probe per place; a device takes its confirmation and its checks on top.
+    EXPECT_GE(sim.RequestCount(), 256u);
+    EXPECT_LE(sim.RequestCount(), 256u + 3 * 4);
+    EXPECT_DOUBLE_EQ(s.runner.Fraction(), 1.0);
+    // The port is free again: another program can open it exclusively.
+    TMyComPort after;
+    EXPECT_TRUE(after.Open(pty, true)) << after.ErrorText();
+    sim.Stop();
+}
+
+TEST(ScanLine, StopEndsTheSweepAndClosesThePort) {
+    TempDir dir;
+    Catalogue cat(dir);
+    TSimOptions o;
+    o.DeviceId = 2;
+    TDeviceSimulator sim(*cat.Regs["Задвижка"], o);
+    std::string error;
+    const std::string pty = sim.StartPty("", error);
+    ASSERT_NE(pty, "") << error;
+    TScanOptions options;
+    options.Ports = {pty};
+    Sweep s(cat.Types, options);
+    bool stopped = false;
+    size_t requestsAtStop = 0;
+    ASSERT_TRUE(s.Run(20000, [&] {
+        if (!stopped && !s.found.empty()) {
+            stopped = true;
+            requestsAtStop = sim.RequestCount();
+            EXPECT_GT(s.runner.RemainingMs(), 0);
+            s.runner.Cancel();
+        }
+    }));
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(s.runner.Cancelled());
+    EXPECT_LT(s.runner.Fraction(), 0.5);
+    // At most the request already on its way went out after the stop, and none later.
+    const size_t requests = sim.RequestCount();
+    EXPECT_LE(requests, requestsAtStop + 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(sim.RequestCount(), requests);
+    TMyComPort after;
+    EXPECT_TRUE(after.Open(pty, true)) << after.ErrorText();
+    sim.Stop();
+}
