@@ -45,6 +45,7 @@ add_library(tunavox_gui STATIC
   ui/message_box.cpp ui/message_box.h
   ui/value_editor.cpp ui/value_editor.h
   ui/about_box.cpp ui/about_box.h
+  ui/scan_window.cpp ui/scan_window.h
   ui/translation.cpp ui/translation.h
   app/device_dialog.cpp app/device_dialog.h
   app/main_window.cpp app/main_window.h
@@ -57,6 +58,7 @@ add_library(tunavox_gui STATIC
   app/main_window_trend.cpp
   app/main_window_keys.cpp
   app/main_window_link.cpp
+  app/main_window_scan.cpp
   app/main_window_polling.cpp
   ui/journal_window.cpp ui/journal_window.h
   ui/set_window.cpp ui/set_window.h

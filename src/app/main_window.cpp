@@ -318,6 +318,7 @@ void TfMain::BuildForm() {
     connect(vstList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { vstListChange(current.row()); });
     BuildLinkControls(service);
+    BuildScanControls(service);
     BuildKeys(help);
     // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.
     qApp->installEventFilter(this);

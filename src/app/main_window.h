@@ -31,6 +31,7 @@
 #include "ui/chart_window.h"
 #include "ui/compare_dialog.h"
 #include "ui/journal_window.h"
+#include "ui/scan_window.h"
 #include "ui/set_window.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
@@ -248,6 +249,13 @@ public:
     void ShowJournal();
     TJournalWindow* JournalWindow() const { return journalWindow_; }
 
+    // "Поиск устройств…" (F8), while the port is closed; a found device opened.
+    QAction* miScan;
+    QLabel* lScanHint; // in the status bar while nothing has answered since "Открыть"
+    void ShowScan();
+    void OpenFound(const TScanResult& result, const TScanType* type);
+    TScanWindow* ScanWindow() const { return scanWindow_; }
+
     // Export and About.
     void miExportClick(int tag);
     // Writes the export of the menu item with that tag to path; failures go to the message box.
@@ -304,6 +312,7 @@ private:
                       const std::string& outcome, TJournalLine kind = TJournalLine::Whole);
     void SayJournalProblem(const std::string& error);
     void BuildLinkControls(QMenu* service);
+    void BuildScanControls(QMenu* service);
     // Shortcuts, menu letters and the list of keys in "Справка".
     void BuildKeys(QMenu* help);
     // F10 and a lone Alt open the menu bar; Tab leaves the table. True when taken.
@@ -354,6 +363,9 @@ private:
     QPointer<TJournalWindow> journalWindow_;
     QPointer<TSetWindow> setWindow_;
     QPointer<QDialog> keysWindow_;
+    QPointer<TScanWindow> scanWindow_;
+    // Nothing has answered since "Открыть": "Устройство не отвечает" points to the search.
+    bool scanHint_ = false;
 };
 
 } // namespace tunavox

@@ -39,6 +39,8 @@ void TfMain::bOpenClick() {
     }
     UpdateOpenState();
     if (!PortOpen()) {
+        scanHint_ = false;
+        lScanHint->hide();
         link_.Closed();
         ShowLinkState();
         vstList->Model()->RefreshAll();
@@ -47,6 +49,7 @@ void TfMain::bOpenClick() {
         return;
     }
     link_.Opened();
+    scanHint_ = true;
     ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
     stats_.Reset();
@@ -68,6 +71,7 @@ void TfMain::UpdateOpenState() {
     miDevList->menuAction()->setEnabled(closed);
     miVers->setEnabled(closed);
     miVers->menuAction()->setEnabled(closed);
+    miScan->setEnabled(closed);
 }
 
 void TfMain::bReadAllClick() {
@@ -227,6 +231,8 @@ void TfMain::ShowError(const QString& text) {
     if (raw.size() == 1)
         shown = QString::fromStdString(
             DeviceErrorText(static_cast<unsigned char>(raw[0]), errorTexts_.get()));
+    else if (scanHint_ && raw == "Устройство не отвечает")
+        lScanHint->show();
     ShowStatus(shown, true, QColor(255, 0, 0));
 }
 

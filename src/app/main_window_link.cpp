@@ -62,6 +62,10 @@ void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std:
     const std::string words = error.empty() ? error : ErrorTextInWords(error, errorTexts_.get());
     bool changed = false;
     const bool wasDown = link_.Down();
+    if (scanHint_ && (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError)) {
+        scanHint_ = false;
+        lScanHint->hide();
+    }
     if (kind == TLinkKind::PortLost && PortOpen() && !reconnect_.Active()) {
         link_.Record(row, kind, words, NowMs());
         PortLost(words);

@@ -21,6 +21,7 @@ int RunLinkTests(int argc, char** argv);
 int RunPollingTests(int argc, char** argv);
 int RunKeyboardTests(int argc, char** argv);
 int RunScreenTests(int argc, char** argv);
+int RunScanTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -44,7 +45,8 @@ int main(int argc, char** argv) {
                   {"LinkTest", RunLinkTests},
                   {"PollingTest", RunPollingTests},
                   {"KeyboardTest", RunKeyboardTests},
-                  {"ScreenTest", RunScreenTests}};
+                  {"ScreenTest", RunScreenTests},
+                  {"ScanTest", RunScanTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;
