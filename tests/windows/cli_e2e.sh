@@ -37,14 +37,17 @@ start_sims() {
 normalise() {
   sed -E -e 's/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}(\.[0-9]{3})?( [+-][0-9]{2}:[0-9]{2})?/TIME/g' \
     -e 's#(Z:)?[^ ;"]*/e2e-files/#FILES/#g' -e 's#[A-Z]:\\[^ ;"]*\\e2e-files\\#FILES/#g' \
-    -e 's#(description|описание)\t[^\t]*#\1\tDESC#' "$1"
+    -e 's#(description|описание)\t[^\t]*#\1\tDESC#' \
+    -e 's#^(COM5|/[^;]*/linux-port);#PORT;#' -e 's/;[0-9]+ мс$/;N мс/' -e 's/ за [0-9]+,[0-9] с/ за T с/' "$1"
 }
 
 # The description as a Windows user names it: drive letter and backslashes.
 wdesc="Z:$(printf '%s' "$devices/NastrChP7.xml" | tr '/' '\\')"
+wdevices="Z:$(printf '%s' "$devices" | tr '/' '\\')"
 
-# run NAME ARGS...: the same command on both systems; ARGS may use @PORT@, @FILES@, @DESC@
-# and @WDESC@ (the description with a Windows path on Windows).
+# run NAME ARGS...: the same command on both systems; ARGS may use @PORT@, @FILES@, @DESC@,
+# @WDESC@ (the description with a Windows path on Windows) and @DEVICES@ (the folder of
+# descriptions, a Windows path on Windows).
 run() {
   local name=$1
   shift
@@ -52,6 +55,8 @@ run() {
   for a in "$@"; do
     a=${a//@DESC@/$devices/NastrChP7.xml}
     local la=${a//@WDESC@/$devices/NastrChP7.xml} wa=${a//@WDESC@/$wdesc}
+    la=${la//@DEVICES@/$devices}
+    wa=${wa//@DEVICES@/$wdevices}
     largs+=("$(printf '%s' "$la" | sed -e "s#@PORT@#$work/linux-port#" -e "s#@FILES@#$work/linux/e2e-files#")")
     wargs+=("$(printf '%s' "$wa" | sed -e "s#@PORT@#COM5#" -e "s#@FILES@#$work/windows/e2e-files#")")
   done
@@ -103,6 +108,9 @@ for version in 2 1; do
   run "poll-v$version" poll "${common[@]}" --count 12 --output "@FILES@/poll-v$version.csv" 0x200 0x302 0x305
   same_file "poll-v$version.csv"
   run "refused-v$version" write "${common[@]}" 0x100=1
+  # A device without an ID answers every ID: the search finds it at each place it tried.
+  run "scan-v$version" scan --port @PORT@ --ids 1-2 --version "$version" --gateway off \
+    --descriptions @DEVICES@
 done
 # The adapter goes and comes back under the same name (the simulator behind COM5 ends and
 # starts again): tunavox-cli.exe poll lets COM5 go, says so and polls on once it is back.
