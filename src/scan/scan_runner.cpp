@@ -178,7 +178,11 @@ void TScanRunner::Start() {
 void TScanRunner::Cancel() {
     if (!running_ || cancelled_) return;
     cancelled_ = true;
-    if (!busy_) Finish();
+    // The exchange in progress ends at once with the port's error, not after its time-out.
+    if (busy_)
+        canal_->ComPort->Close();
+    else
+        Finish();
 }
 
 void TScanRunner::Step(std::function<void(TCanal&)> body, std::function<void()> done) {

@@ -49,7 +49,8 @@ public:
     TScanRunner& operator=(const TScanRunner&) = delete;
 
     void Start();
-    // Ends after the exchange in progress: no request follows, the port is closed.
+    // Ends now: the exchange in progress is cut short by closing the port, and no request
+    // follows.
     void Cancel();
     // Every frame of the search in the exchange log too.
     void SetLogging(bool on);

@@ -224,7 +224,12 @@ void TScanWindow::AddResult(const TScanResult& r) {
 void TScanWindow::ShowProgress() {
     if (!runner_) return;
     pbProgress->setValue(static_cast<int>(runner_->Fraction() * 1000));
-    if (!runner_->Running()) return;
+    if (!runner_->Running()) {
+        pbProgress->setFormat(QStringLiteral("%p%"));
+        return;
+    }
+    pbProgress->setFormat(QStringLiteral("%p% · осталось около ") +
+                          Q(ScanTimeText(runner_->RemainingMs())));
     lState->setText(QStringLiteral("Найдено устройств: %1 · прошло %2 · осталось около %3")
                         .arg(runner_->DevicesFound())
                         .arg(Q(ScanTimeText(runner_->ElapsedMs())),
