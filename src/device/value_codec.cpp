@@ -46,23 +46,6 @@ bool IntegerRange(uint8_t regType, int64_t& lo, int64_t& hi) {
     }
 }
 
-int FixedSize(uint8_t regType) {
-    switch (regType) {
-    case rtByte:
-    case rtUByte:
-        return 1;
-    case rtWord:
-    case rtUWord:
-        return 2;
-    case rtLong:
-    case rtULong:
-    case rtFloat:
-        return 4;
-    default:
-        return -1;
-    }
-}
-
 TValue IntegerValue(uint8_t regType, int64_t v) {
     switch (regType) {
     case rtByte:
@@ -369,6 +352,23 @@ void ReverseBytes(const void* source, void* destination, size_t n) {
     auto* d = static_cast<unsigned char*>(destination);
     for (size_t i = 0; i < n; ++i)
         d[i] = s[n - 1 - i];
+}
+
+int FixedSize(uint8_t regType) {
+    switch (regType) {
+    case rtByte:
+    case rtUByte:
+        return 1;
+    case rtWord:
+    case rtUWord:
+        return 2;
+    case rtLong:
+    case rtULong:
+    case rtFloat:
+        return 4;
+    default:
+        return -1;
+    }
 }
 
 } // namespace tunavox

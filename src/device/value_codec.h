@@ -39,6 +39,9 @@ std::string ExactFloatText(const TValue& value);
 // are, reals with up to 15 significant digits.
 std::string VariantText(const TValue& value);
 
+// Bytes of a value of the type in a DATA field; -1 for a text (any length).
+int FixedSize(uint8_t regType);
+
 // DATA field of an answer to a value; Str bytes are Windows-1251. On failure the value
 // is null.
 bool BytesToValue(std::string_view bytes, uint8_t regType, TValue& value);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "device/description.h"
+#include "device/value_codec.h"
 #include "util/integer_text.h"
 
 namespace tunavox {
@@ -16,20 +17,8 @@ bool Readable(const TReg& reg) {
 
 // Bytes of a register's value in an answer; a text is taken as 32 characters.
 size_t DataBytes(uint8_t type) {
-    switch (type) {
-    case rtByte:
-    case rtUByte:
-        return 1;
-    case rtWord:
-    case rtUWord:
-        return 2;
-    case rtLong:
-    case rtULong:
-    case rtFloat:
-        return 4;
-    default:
-        return 32;
-    }
+    const int size = FixedSize(type);
+    return size > 0 ? static_cast<size_t>(size) : 32;
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -55,6 +55,14 @@ struct Catalogue {
     std::map<std::string, std::unique_ptr<TRegList>> Regs;
 };
 
+// The simulator on a pseudo-terminal: the port to search.
+std::string Serve(TDeviceSimulator& sim) {
+    std::string error;
+    const std::string pty = sim.StartPty("", error);
+    EXPECT_NE(pty, "") << error;
+    return pty;
+}
+
 // A runner served by a plain loop, as the command line serves it.
 struct Sweep {
     Sweep(std::vector<TScanType> types, TScanOptions options)
@@ -186,9 +194,8 @@ TEST(ScanLine, FindsExactlyTheThreeDevicesWithReadsOnly) {
     TDeviceSimulator sim(*cat.Regs["Насос"], o);
     sim.AddDevice(*cat.Regs["Задвижка"], 17);
     sim.AddDevice(*cat.Regs["Насос"], 200);
-    std::string error;
-    const std::string pty = sim.StartPty("", error);
-    ASSERT_NE(pty, "") << error;
+    const std::string pty = Serve(sim);
+    ASSERT_NE(pty, "");
     TScanOptions options;
     options.Ports = {pty};
     options.Gateway = {false};
@@ -219,9 +226,8 @@ TEST(ScanLine, StopEndsTheSweepAndClosesThePort) {
     TSimOptions o;
     o.DeviceId = 2;
     TDeviceSimulator sim(*cat.Regs["Задвижка"], o);
-    std::string error;
-    const std::string pty = sim.StartPty("", error);
-    ASSERT_NE(pty, "") << error;
+    const std::string pty = Serve(sim);
+    ASSERT_NE(pty, "");
     TScanOptions options;
     options.Ports = {pty};
     Sweep s(cat.Types, options);
