@@ -109,7 +109,7 @@ void BM_PollingWithChartAndRecording(benchmark::State& state) {
     tunavox::TfMain w(options);
     w.show();
     QApplication::processEvents();
-    w.PollOnConnect = false;
+    w.Dev().PollOnConnect = false;
     w.bOpen->click();
     if (!w.PortOpen()) {
         state.SkipWithError("the demo port did not open");
@@ -242,7 +242,7 @@ struct TSimulatedWindow {
         options.JournalDir = dir.filePath(QStringLiteral("Journal"));
         w = std::make_unique<tunavox::TfMain>(options);
         w->show();
-        w->PollOnConnect = false;
+        w->Dev().PollOnConnect = false;
         w->bOpen->click();
         return w->PortOpen() ? std::string() : std::string("the port did not open");
     }

@@ -22,7 +22,8 @@
 namespace tunavox {
 
 TfMain::TfMain(const TMainOptions& options, QWidget* parent)
-    : QMainWindow(parent), options_(options) {
+    : QMainWindow(parent), options_(options), line_(std::make_unique<TLine>()),
+      dev_(std::make_unique<TDevice>()) {
     BuildForm();
 
     // The status line: a label whose colours the status operations set.
@@ -50,22 +51,16 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
         if (cbPort->findText(options_.ExtraPort) < 0) cbPort->addItem(options_.ExtraPort);
         cbPort->setCurrentIndex(cbPort->findText(options_.ExtraPort));
     }
-    // The channel with its port, the register list and the device error texts.
-    canal_ = std::make_unique<TCanal>();
-    regs_ = std::make_unique<TRegList>();
-    errorTexts_ = std::make_unique<TNameValueList>();
     vstList->Model()->SetSource(nullptr, nullptr);
     // The description files beside the program, as the "Устройство" menu.
     BuildCatalogue();
     miDevList->menuAction()->setVisible(catalogue_.size() > 1);
     // Hand-overs from the worker run from this window's event loop.
-    handOver_.OnPosted = [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
-    };
-    worker_ = std::make_unique<TTh>(handOver_, [this](const TAction& a) {
+    line_->Start([this] {
+        QMetaObject::invokeMethod(this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
+    }, [this](const TAction& a) {
         if (!a.CountsForLink()) return;
-        stats_.Record(a.Error());
+        line_->Stats.Record(a.Error());
         // What the exchange says about the link, told on the window's thread.
         const TLinkKind kind = ClassifyExchange(a.Error(), a.PortError());
         QMetaObject::invokeMethod(
@@ -85,22 +80,18 @@ TfMain::~TfMain() {
     // No more previews: the children go away below.
     qApp->removeEventFilter(this);
     // A wide recording's last pass, as far as it got, goes to the file.
-    if (wide_) StopRecording();
+    if (dev_->Wide) StopRecording();
     // The worker first, serving its hand-overs meanwhile: a running action finishes
-    // with its handler; queued ones are freed unrun. The port is closed before, so an
-    // exchange waiting on a silent line ends at once with the port's error.
-    canal_->ComPort->Close();
-    if (worker_) worker_->Stop([this](int ms) { handOver_.Serve(ms); });
-    worker_.reset();
+    // with its handler; queued ones are freed unrun.
+    line_->Shutdown();
     vstList->Model()->SetSource(nullptr, nullptr);
-    regs_.reset();
-    canal_.reset();
-    errorTexts_.reset();
+    dev_.reset();
+    line_.reset();
     demo_.reset();
 }
 
 void TfMain::ServeHandOver() {
-    handOver_.ServePending();
+    line_->HandOver.ServePending();
 }
 
 void TfMain::BuildForm() {
@@ -410,7 +401,7 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QModelIndex hit = vstList->indexAt(mouse->position().toPoint());
         if (hit.isValid() && hit.column() == TRegisterModel::ColValue &&
-            hit.row() == LastChangedRow)
+            hit.row() == dev_->LastChangedRow)
             vstListChange(hit.row());
     }
     return QMainWindow::eventFilter(watched, event);

@@ -22,6 +22,8 @@
 #include "engine/reconnect.h"
 #include "engine/worker.h"
 #include "journal/journal.h"
+#include "line/device.h"
+#include "line/line.h"
 #include "link/canal.h"
 #include "paramset/param_runner.h"
 #include "trend/exchange_stats.h"
@@ -114,20 +116,19 @@ public:
     QAction* N2;             // "Выход"
     QAction* N4;             // "О программе"
 
-    // State of the connection and of the view.
-    int PollNode = -1;
-    int PingNode = -1;
-    int32_t DeviceId = 0;
-    bool PollOnConnect = false;
+    // State of the view; the device's own (ID, poll and keep-alive rows...) is Dev()'s.
     uint8_t SpinIndex = 0;
-    int LastChangedRow = -1;
     bool ServiceMode = false;
 
-    TCanal& Canal() { return *canal_; }
-    TRegList& Regs() { return *regs_; }
-    const TNameValueList& DeviceErrorTexts() const { return *errorTexts_; }
+    // The line (port, channel, worker) and the device the window works with.
+    TLine& Line() { return *line_; }
+    TDevice& Dev() { return *dev_; }
+    const TDevice& Dev() const { return *dev_; }
+    TCanal& Canal() { return *line_->Canal; }
+    TRegList& Regs() { return *dev_->Regs; }
+    const TNameValueList& DeviceErrorTexts() const { return *dev_->ErrorTexts; }
     const std::vector<TCatalogueEntry>& Catalogue() const { return catalogue_; }
-    int CheckedEntry() const { return checkedEntry_; }
+    int CheckedEntry() const { return dev_->Entry; }
     TDeviceSimulator* DemoDevice() const { return demo_.get(); }
 
     // Settings store.
@@ -152,7 +153,7 @@ public:
     void ShowError(const QString& text);
     bool PortOpen() const;
     // Actions waiting in the worker's queue.
-    size_t QueuedActions() const { return worker_ ? worker_->Queue.Count() : 0; }
+    size_t QueuedActions() const { return line_->Queued(); }
 
     // Table callbacks.
     void vstListChecked(int row, Qt::CheckState state);
@@ -210,7 +211,7 @@ public:
     TSetWindow* SetWindow() const { return setWindow_; }
     // Writes the rows chosen in the comparison dialog, each read back.
     void RestoreSelected();
-    TParamRunner* ParamRunner() const { return paramRunner_.get(); }
+    TParamRunner* ParamRunner() const { return dev_->ParamRunner.get(); }
 
     // Recording polled values: starts appending to path; false (said in red) on failure.
     // False with the reason in why (or, without why, in the status line).
@@ -223,24 +224,24 @@ public:
     // "Сочетания клавиш" (F1): the keys in a window of their own.
     void ShowKeys();
     QDialog* KeysWindow() const { return keysWindow_; }
-    int PollPeriod() const { return pollPace_.Period(); }
+    int PollPeriod() const { return line_->Pace.Period(); }
     // The recording's indicator in the status bar (also refreshed twice a second).
     void ShowRecording();
-    const TPollRecorder& Recorder() const { return recorder_; }
-    const TExchangeStats& Stats() const { return stats_; }
+    const TPollRecorder& Recorder() const { return dev_->Recorder; }
+    const TExchangeStats& Stats() const { return line_->Stats; }
     void ShowStats();
     // Opens (or raises) the chart of the polled rows.
     void ShowChart();
     TChartWindow* Chart() const { return chart_; }
-    const TSampleStore& Samples() const { return samples_; }
+    const TSampleStore& Samples() const { return dev_->Samples; }
     // The ticked numeric rows, as the chart plots them.
     std::vector<TChartSeries> ChartSeries() const;
     TCompareDialog* CompareDialog() const { return compareDialog_; }
 
     // The link: its state, a lost port reopened, writes read back and journalled.
-    const TLinkMonitor& Link() const { return link_; }
+    const TLinkMonitor& Link() const { return dev_->Link; }
     // Waiting for a lost port to return (the port is closed meanwhile).
-    bool Reconnecting() const { return reconnect_.Active(); }
+    bool Reconnecting() const { return line_->Reconnect.Active(); }
     void ReconnectTimerTimer();
     // Writes an edited row (Enter, write-all): journalled, and read back when asked.
     void WriteEdited(int row);
@@ -324,37 +325,20 @@ private:
     std::unique_ptr<TWideRecording> WideRecordingColumns() const;
 
     TMainOptions options_;
-    std::unique_ptr<TCanal> canal_;
-    std::unique_ptr<TRegList> regs_;
-    std::unique_ptr<TNameValueList> errorTexts_;
-    THandOverQueue handOver_;
-    // Before the worker, which reports to it, and after it at shutdown.
-    TExchangeStats stats_;
-    TPollRecorder recorder_;
-    QString recordPath_;
-    std::unique_ptr<TWideRecording> wide_; // the wide recording's pass in progress
-    QString recordStopped_;                // why the recording stopped, shown until the user acts
-    TPollBackoff pollBackoff_;
-    TPollPace pollPace_;
+    std::unique_ptr<TLine> line_;
+    std::unique_ptr<TDevice> dev_;
     bool logsPlaceSaid_ = false;
     bool altAlone_ = false;       // Alt is down and no other key came yet
     bool waitingForPass_ = false; // PollDelay holds the next pass back for its period
-    TSampleStore samples_;
     QPointer<TChartWindow> chart_;
-    std::unique_ptr<TTh> worker_;
     std::unique_ptr<TDeviceSimulator> demo_;
     QString demoPort_;
     std::vector<TCatalogueEntry> catalogue_;
     std::vector<QAction*> catalogueActions_;
-    int checkedEntry_ = -1;
     bool terminateRequested_ = false;
     bool layoutPending_ = false;
-    TDescription desc_; // the loaded description's header
-    std::unique_ptr<TParamRunner> paramRunner_;
     QPointer<TCompareDialog> compareDialog_;
     QColor normalStatusColor_;
-    TLinkMonitor link_;
-    TReconnect reconnect_;
     TJournal journal_;
     bool journalFailed_ = false; // said once
     // Why an acknowledged write's line was not kept: said with its read-back's outcome, so

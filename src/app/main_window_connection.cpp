@@ -13,23 +13,23 @@
 namespace tunavox {
 
 bool TfMain::PortOpen() const {
-    return canal_->ComPort->IsOpen();
+    return line_->Canal->ComPort->IsOpen();
 }
 
 bool TfMain::OpenPort(const QString& name) {
-    return tunavox::OpenPort(*canal_, name.toStdString(), miVer1->isChecked() ? 0 : 1,
+    return tunavox::OpenPort(*line_->Canal, name.toStdString(), miVer1->isChecked() ? 0 : 1,
                              chOver41G->isChecked());
 }
 
 void TfMain::bOpenClick() {
     // While a lost port is awaited, "Закрыть" ends the wait: the port is closed already.
-    const bool waiting = reconnect_.Active();
+    const bool waiting = line_->Reconnect.Active();
     if (waiting) StopReconnecting();
     const bool ok = waiting      ? true
-                    : PortOpen() ? canal_->ComPort->Close()
+                    : PortOpen() ? line_->Canal->ComPort->Close()
                                  : OpenPort(cbPort->currentText());
     if (!ok) {
-        const QString why = QString::fromStdString(canal_->ComPort->ErrorText());
+        const QString why = QString::fromStdString(line_->Canal->ComPort->ErrorText());
         // Which port would not open: the list may hold several alike.
         ShowWarning(this, PortOpen() || waiting
                               ? why
@@ -41,20 +41,20 @@ void TfMain::bOpenClick() {
     if (!PortOpen()) {
         scanHint_ = false;
         lScanHint->hide();
-        link_.Closed();
+        dev_->Link.Closed();
         ShowLinkState();
         vstList->Model()->RefreshAll();
         bOpen->setText(QStringLiteral("Открыть"));
         chPoll->setChecked(false);
         return;
     }
-    link_.Opened();
+    dev_->Link.Opened();
     scanHint_ = true;
     ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
-    stats_.Reset();
+    line_->Stats.Reset();
     ShowStats();
-    if (!PollOnConnect && !chPoll->isChecked()) return;
+    if (!dev_->PollOnConnect && !chPoll->isChecked()) return;
     // Checking the box runs the poll step through its handler.
     if (chPoll->isChecked())
         chPollClick();
@@ -64,7 +64,7 @@ void TfMain::bOpenClick() {
 
 void TfMain::UpdateOpenState() {
     // A port awaited after it was lost counts as open: nothing may change under it.
-    const bool closed = !PortOpen() && !reconnect_.Active();
+    const bool closed = !PortOpen() && !line_->Reconnect.Active();
     cbPort->setEnabled(closed);
     chOver41G->setEnabled(closed);
     miDevList->setEnabled(closed);
@@ -91,11 +91,11 @@ void TfMain::ReadNode(int row, const TAction::Handler& handler) {
         return;
     }
     if (reg->Io == ioWOR)
-        worker_->AddAction(
-            std::make_unique<TActionWriteReg>(canal_.get(), DeviceId, reg, row, handler));
+        line_->Worker->AddAction(
+            std::make_unique<TActionWriteReg>(line_->Canal.get(), dev_->Id, reg, row, handler));
     else
-        worker_->AddAction(
-            std::make_unique<TActionReadReg>(canal_.get(), DeviceId, reg, row, handler));
+        line_->Worker->AddAction(
+            std::make_unique<TActionReadReg>(line_->Canal.get(), dev_->Id, reg, row, handler));
 }
 
 void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler) {
@@ -103,8 +103,8 @@ void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler) {
     if (!reg || reg->RegType == rtHeader) return;
     if (!force && !reg->IsModified()) return;
     reg->SetBusy(true);
-    worker_->AddAction(
-        std::make_unique<TActionWriteReg>(canal_.get(), DeviceId, reg, row, handler));
+    line_->Worker->AddAction(
+        std::make_unique<TActionWriteReg>(line_->Canal.get(), dev_->Id, reg, row, handler));
 }
 
 void TfMain::OnReadDone(TAction* action) {
@@ -128,13 +128,13 @@ void TfMain::OnPollReadDone(TAction* action) {
     OnReadDone(action);
     int pause = 0;
     if (action) {
-        pollPace_.ExchangeBegan(action->StartedMs());
+        line_->Pace.ExchangeBegan(action->StartedMs());
         const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count();
-        if (recorder_.Recording()) RecordSample(*action, now);
+        if (dev_->Recorder.Recording()) RecordSample(*action, now);
         AddSample(*action, now);
-        pause = pollBackoff_.After(
+        pause = dev_->Backoff.After(
             action->Error(), IsLinkFailure(ClassifyExchange(action->Error(), action->PortError())));
     }
     PostPollNext(pause);
@@ -163,15 +163,15 @@ void TfMain::chPollClick() {
     TRegisterModel* m = vstList->Model();
     if (chPoll->isChecked()) {
         vstList->SetDarkTicks(true);
-        const int next = m->NextCheckedRow(PollNode);
+        const int next = m->NextCheckedRow(dev_->PollNode);
         if (next < 0) {
-            PollNode = -1;
+            dev_->PollNode = -1;
             chPoll->setChecked(false); // runs the unchecked branch through its handler
             return;
         }
         // A new pass over the ticked rows waits for its period; the line is idle meanwhile.
-        if (PollNode < 0 || next <= PollNode) {
-            const int64_t wait = pollPace_.BeforePass();
+        if (dev_->PollNode < 0 || next <= dev_->PollNode) {
+            const int64_t wait = line_->Pace.BeforePass();
             if (wait > 0) {
                 waitingForPass_ = true;
                 PollDelay->start(static_cast<int>(wait));
@@ -179,18 +179,18 @@ void TfMain::chPollClick() {
             }
         }
         waitingForPass_ = false;
-        PollNode = next;
+        dev_->PollNode = next;
         static const char kSpinner[] = "|/-\\";
         lProgress->setText(QString(QLatin1Char(kSpinner[SpinIndex % 4])));
         ++SpinIndex;
-        if (m->Reg(PollNode)->Io == ioWOR)
-            WriteNode(PollNode, true, [this](TAction* a) { OnPollWriteDone(a); });
+        if (m->Reg(dev_->PollNode)->Io == ioWOR)
+            WriteNode(dev_->PollNode, true, [this](TAction* a) { OnPollWriteDone(a); });
         else
-            ReadNode(PollNode, [this](TAction* a) { OnPollReadDone(a); });
+            ReadNode(dev_->PollNode, [this](TAction* a) { OnPollReadDone(a); });
     } else {
-        PollNode = -1;
-        pollBackoff_.Reset();
-        pollPace_.Reset();
+        dev_->PollNode = -1;
+        dev_->Backoff.Reset();
+        line_->Pace.Reset();
         waitingForPass_ = false;
         vstList->SetDarkTicks(false);
         lProgress->clear();
@@ -199,16 +199,16 @@ void TfMain::chPollClick() {
 
 void TfMain::eIDChange() {
     int64_t id = 0;
-    DeviceId = ParseIntegerText(eID->text().toStdString(), id)
+    dev_->Id = ParseIntegerText(eID->text().toStdString(), id)
                    ? static_cast<int32_t>(static_cast<uint32_t>(id))
                    : 0;
 }
 
 void TfMain::PingTimerTimer() {
     if (!PortOpen() || chPoll->isChecked()) return;
-    TReg* reg = vstList->Model()->Reg(PingNode);
+    TReg* reg = vstList->Model()->Reg(dev_->PingNode);
     if (!reg || reg->GetBusy()) return;
-    worker_->AddAction(std::make_unique<TActionReadReg>(canal_.get(), DeviceId, reg, -1, nullptr));
+    line_->Worker->AddAction(std::make_unique<TActionReadReg>(line_->Canal.get(), dev_->Id, reg, -1, nullptr));
 }
 
 void TfMain::ShowStatus(const QString& text, bool autoClear, const QColor& color) {
@@ -230,7 +230,7 @@ void TfMain::ShowError(const QString& text) {
     const std::string raw = text.toStdString();
     if (raw.size() == 1)
         shown = QString::fromStdString(
-            DeviceErrorText(static_cast<unsigned char>(raw[0]), errorTexts_.get()));
+            DeviceErrorText(static_cast<unsigned char>(raw[0]), dev_->ErrorTexts.get()));
     else if (scanHint_ && raw == "Устройство не отвечает")
         lScanHint->show();
     ShowStatus(shown, true, QColor(255, 0, 0));
@@ -250,9 +250,9 @@ void TfMain::StartDemo() {
         cbPort->removeItem(cbPort->findText(demoPort_));
     TSimOptions o;
     o.Version = miVer1->isChecked() ? 0 : 1;
-    o.Line = canal_->ComPort->Settings().Line();
+    o.Line = line_->Canal->ComPort->Settings().Line();
     o.Animate = true; // measurements move, as on a running plant
-    demo_ = std::make_unique<TDeviceSimulator>(*regs_, o);
+    demo_ = std::make_unique<TDeviceSimulator>(*dev_->Regs, o);
     std::string error;
     demoPort_ = QString::fromStdString(demo_->StartPty("", error));
     if (demoPort_.isEmpty()) {

@@ -35,7 +35,7 @@ void TfMain::BuildCatalogue() {
         const int entry = static_cast<int>(i);
         // The handler checks entries itself; a click must not check one in passing.
         connect(a, &QAction::triggered, this, [this, a, entry] {
-            a->setChecked(entry == checkedEntry_);
+            a->setChecked(entry == dev_->Entry);
             DeviceChosen(entry);
         });
         catalogueActions_.push_back(a);
@@ -66,17 +66,17 @@ void TfMain::ChooseAtStart() {
 }
 
 void TfMain::DeviceChosen(int entry) {
-    if (entry < 0 || entry >= static_cast<int>(catalogue_.size()) || entry == checkedEntry_) return;
-    checkedEntry_ = entry;
+    if (entry < 0 || entry >= static_cast<int>(catalogue_.size()) || entry == dev_->Entry) return;
+    dev_->Entry = entry;
     catalogueActions_[static_cast<size_t>(entry)]->setChecked(true);
     vstList->setUpdatesEnabled(false);
     vstList->Model()->SetSource(nullptr, nullptr);
 
     TDescription desc;
-    const std::string error = LoadDescription(catalogue_[static_cast<size_t>(entry)].Path, *regs_,
-                                              *errorTexts_, desc, ProgramFolder(), canal_.get());
+    const std::string error = LoadDescription(catalogue_[static_cast<size_t>(entry)].Path, *dev_->Regs,
+                                              *dev_->ErrorTexts, desc, ProgramFolder(), line_->Canal.get());
     ApplyDescription(desc);
-    desc_ = desc;
+    dev_->Desc = desc;
     if (!error.empty()) {
         // At start-up the window is not shown yet: the box stands on its own, centred.
         ShowWarning(isVisible() ? this : nullptr, QString::fromStdString(error));
@@ -88,10 +88,10 @@ void TfMain::DeviceChosen(int entry) {
         return;
     }
     // The samples were of the other description's rows.
-    samples_.Clear();
+    dev_->Samples.Clear();
     if (chart_) chart_->Changed();
     TRegisterModel* model = vstList->Model();
-    model->SetSource(regs_.get(), errorTexts_.get());
+    model->SetSource(dev_->Regs.get(), dev_->ErrorTexts.get());
     // The header box starts from the rows' own ticks.
     const int checked = model->CheckedCount();
     model->SetHeaderState(checked == 0                         ? Qt::Unchecked
@@ -107,7 +107,7 @@ void TfMain::ApplyDescription(const TDescription& d) {
     if (!d.Caption.empty()) setWindowTitle(QString::fromStdString(d.Caption));
     chOver41G->setVisible(d.AllowOverMode);
     if (d.HintTimeout) vstList->SetHintTime(*d.HintTimeout);
-    PollOnConnect = d.PollOnConnect;
+    dev_->PollOnConnect = d.PollOnConnect;
     if (d.FontColor) vstList->Model()->SetTextColor(FromDescriptionColor(*d.FontColor));
     if (d.LinesColor) vstList->SetGridColor(FromDescriptionColor(*d.LinesColor));
     if (d.SelectionColor) vstList->SetSelectionColor(FromDescriptionColor(*d.SelectionColor));
@@ -154,18 +154,9 @@ void TfMain::LayOutForDescription() {
 }
 
 void TfMain::ResetConnectionState() {
-    link_.Reset(regs_->Count());
+    dev_->ResetConnection();
     ShowLinkState();
-    PollNode = -1;
-    LastChangedRow = -1;
-    PingNode = -1;
-    for (int r = 0; r < regs_->Count(); ++r)
-        if (regs_->Items(r)->Addr == 0xFFFD && regs_->Items(r)->RegType != rtHeader) {
-            PingNode = r;
-            break;
-        }
-    if (PingNode < 0 && regs_->Count() > 0) PingNode = 0;
-    if (PingNode >= 0)
+    if (dev_->PingNode >= 0)
         PingTimer->start();
     else
         PingTimer->stop();

@@ -41,7 +41,7 @@ void TfMain::miExportClick(int tag) {
 
 void TfMain::ExportTo(int tag, const QString& path) {
     // The format follows the menu item alone, whatever the name's extension.
-    const TTableTexts texts = CollectTableTexts(regs_.get(), errorTexts_.get());
+    const TTableTexts texts = CollectTableTexts(dev_->Regs.get(), dev_->ErrorTexts.get());
     const std::string content = tag == 1   ? ExportHtml(texts, windowTitle().toStdString())
                                 : tag == 2 ? ExportRtf(texts)
                                            : ExportCsv(texts, ';');
@@ -57,7 +57,7 @@ void TfMain::ExportTo(int tag, const QString& path) {
 }
 
 void TfMain::UseLogs(bool on) {
-    canal_->SetLogging(on);
+    line_->Canal->SetLogging(on);
     if (!on || logsPlaceSaid_) return;
     const std::string beside = ProgramFolder() + "Logs/";
     const std::string folder = WritableProgramSubfolder("Logs/");

@@ -45,11 +45,11 @@ void TfMain::ApplyRowVisibility() {
         if (heading >= 0)
             vstList->setRowHidden(
                 heading,
-                (!ServiceMode && regs_->Items(heading)->Admin) ||
+                (!ServiceMode && dev_->Regs->Items(heading)->Admin) ||
                     ((!needle.isEmpty() || chOnlyFactoryDiffs->isChecked()) && !groupShown));
     };
     for (int r = 0; r < rows; ++r) {
-        const TReg* reg = regs_->Items(r);
+        const TReg* reg = dev_->Regs->Items(r);
         if (reg->RegType == rtHeader) {
             closeGroup();
             heading = r;

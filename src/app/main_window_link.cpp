@@ -35,23 +35,23 @@ void TfMain::BuildLinkControls(QMenu* service) {
     ReconnectTimer->setSingleShot(true);
     connect(ReconnectTimer, &QTimer::timeout, this, [this] { ReconnectTimerTimer(); });
     connect(miJournal, &QAction::triggered, this, [this] { ShowJournal(); });
-    vstList->Model()->SetLink(&link_);
+    vstList->Model()->SetLink(&dev_->Link);
     journal_.SetFolder(options_.JournalDir.toStdString());
 }
 
 void TfMain::ShowLinkState() {
-    const QString text = QString::fromStdString(link_.StateText());
+    const QString text = QString::fromStdString(dev_->Link.StateText());
     lLink->setText(text);
     lLink->setAccessibleDescription(text);
     // Down: white on red, as the status line's errors; answering: plain.
     QPalette p = palette();
-    lLink->setAutoFillBackground(link_.Down());
-    if (link_.Down()) {
+    lLink->setAutoFillBackground(dev_->Link.Down());
+    if (dev_->Link.Down()) {
         p.setColor(QPalette::Window, QColor(0xC0, 0x10, 0x10));
         p.setColor(QPalette::WindowText, Qt::white);
     }
     lLink->setPalette(p);
-    lLink->setToolTip(link_.Down() ? QString::fromStdString(link_.Reason()) : QString());
+    lLink->setToolTip(dev_->Link.Down() ? QString::fromStdString(dev_->Link.Reason()) : QString());
 }
 
 void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error) {
@@ -59,19 +59,19 @@ void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std:
     // The keep-alive has no row: found by its register.
     for (int r = 0; row < 0 && r < m->rowCount(); ++r)
         if (m->Reg(r) == reg) row = r;
-    const std::string words = error.empty() ? error : ErrorTextInWords(error, errorTexts_.get());
+    const std::string words = error.empty() ? error : ErrorTextInWords(error, dev_->ErrorTexts.get());
     bool changed = false;
-    const bool wasDown = link_.Down();
+    const bool wasDown = dev_->Link.Down();
     if (scanHint_ && (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError)) {
         scanHint_ = false;
         lScanHint->hide();
     }
-    if (kind == TLinkKind::PortLost && PortOpen() && !reconnect_.Active()) {
-        link_.Record(row, kind, words, NowMs());
+    if (kind == TLinkKind::PortLost && PortOpen() && !line_->Reconnect.Active()) {
+        dev_->Link.Record(row, kind, words, NowMs());
         PortLost(words);
         changed = true;
     } else {
-        changed = link_.Record(row, kind, words, NowMs());
+        changed = dev_->Link.Record(row, kind, words, NowMs());
     }
     if (changed) {
         ShowLinkState();
@@ -80,13 +80,13 @@ void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std:
         m->RefreshRow(row);
     }
     // The device answers again: what it holds now is read, not assumed.
-    if (wasDown && link_.State() == TLinkState::Answering) ReadStaleRows();
+    if (wasDown && dev_->Link.State() == TLinkState::Answering) ReadStaleRows();
 }
 
 void TfMain::ReadStaleRows() {
     TRegisterModel* m = vstList->Model();
     std::vector<int> rows;
-    for (const int row : link_.StaleRows())
+    for (const int row : dev_->Link.StaleRows())
         if (const TReg* reg = m->Reg(row); reg && (reg->Io == ioR || reg->Io == ioRW))
             rows.push_back(row);
     const int top = vstList->rowAt(0);
@@ -105,23 +105,23 @@ void TfMain::ReadStaleRows() {
 void TfMain::PortLost(const std::string& why) {
     // The handle goes at once, so the system can give the name to the returning
     // adapter; ticks, the chart and the recording stay as they are.
-    reconnect_.Begin(*canal_, cbPort->currentText().toStdString(), miVer1->isChecked() ? 0 : 1,
+    line_->Reconnect.Begin(*line_->Canal, cbPort->currentText().toStdString(), miVer1->isChecked() ? 0 : 1,
                      chOver41G->isChecked());
-    link_.Lost(why, NowMs());
+    dev_->Link.Lost(why, NowMs());
     PollDelay->stop();
-    pollBackoff_.Reset();
+    dev_->Backoff.Reset();
     ShowLinkState();
-    ReconnectTimer->start(reconnect_.MsUntilNext());
+    ReconnectTimer->start(line_->Reconnect.MsUntilNext());
 }
 
 void TfMain::ReconnectTimerTimer() {
-    if (!reconnect_.Active()) return;
-    if (!reconnect_.Attempt(*canal_)) {
-        ReconnectTimer->start(std::max(reconnect_.MsUntilNext(), 50));
+    if (!line_->Reconnect.Active()) return;
+    if (!line_->Reconnect.Attempt(*line_->Canal)) {
+        ReconnectTimer->start(std::max(line_->Reconnect.MsUntilNext(), 50));
         return;
     }
-    stats_.RecordOutage(reconnect_.Outage());
-    link_.Opened();
+    line_->Stats.RecordOutage(line_->Reconnect.Outage());
+    dev_->Link.Opened();
     ShowLinkState();
     vstList->Model()->RefreshAll();
     ReadStaleRows();
@@ -133,7 +133,7 @@ void TfMain::ReconnectTimerTimer() {
 }
 
 void TfMain::StopReconnecting() {
-    reconnect_.Cancel();
+    line_->Reconnect.Cancel();
     ReconnectTimer->stop();
 }
 
@@ -171,7 +171,7 @@ void TfMain::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
     if (!verify) {
         OnWriteDone(action);
         JournalWrite(*action->Reg, note.Before, note.Written,
-                     action->HasError() ? ErrorTextInWords(action->Error(), errorTexts_.get())
+                     action->HasError() ? ErrorTextInWords(action->Error(), dev_->ErrorTexts.get())
                      : readable         ? std::string(kWritten)
                                         : std::string(kWrittenUnreadable));
         return;
@@ -194,14 +194,14 @@ void TfMain::OnVerifyDone(TAction* action, const TWriteNote& note) {
     const TReg& reg = *action->Reg;
     vstList->Model()->RefreshRow(action->Node);
     if (action->HasError()) {
-        const std::string words = ErrorTextInWords(action->Error(), errorTexts_.get());
+        const std::string words = ErrorTextInWords(action->Error(), dev_->ErrorTexts.get());
         ShowError(QStringLiteral("Параметр записан, но не считан обратно: ") +
                   QString::fromStdString(words));
         JournalWrite(reg, note.Before, note.Written,
                      std::string(kWritten) + ", не проверено: " + words, TJournalLine::Outcome);
     } else if (!(reg.GetValue() == note.Value)) {
         const std::string text = "Устройство сохранило другое значение: " + reg.DisplayText();
-        link_.SetRowError(action->Node, text);
+        dev_->Link.SetRowError(action->Node, text);
         vstList->Model()->RefreshRow(action->Node);
         ShowError(QString::fromStdString(text));
         JournalWrite(reg, note.Before, note.Written, KeptOtherOutcome(reg.DisplayText()),
@@ -216,9 +216,9 @@ void TfMain::JournalWrite(const TReg& reg, const std::string& before, const std:
                           const std::string& outcome, TJournalLine kind) {
     TJournalContext c;
     c.Port = cbPort->currentText().toStdString();
-    c.Device = desc_.Name;
-    c.DescFile = desc_.FileName;
-    c.DeviceId = static_cast<uint32_t>(DeviceId);
+    c.Device = dev_->Desc.Name;
+    c.DescFile = dev_->Desc.FileName;
+    c.DeviceId = static_cast<uint32_t>(dev_->Id);
     c.Version = miVer1->isChecked() ? 0 : 1;
     std::string error;
     if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error, kind)) {

@@ -15,7 +15,7 @@
 
 namespace tunavox {
 bool TfMain::ParamSetAllowed() {
-    if (paramRunner_ && paramRunner_->Running()) {
+    if (dev_->ParamRunner && dev_->ParamRunner->Running()) {
         ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
                    normalStatusColor_);
         return false;
@@ -29,19 +29,19 @@ TParamRunner& TfMain::NewParamRunner() {
     // A comparison dialog works on the runner it came from: it goes with it.
     delete compareDialog_.data();
     TRunnerContext c;
-    c.Canal = canal_.get();
-    c.Regs = regs_.get();
-    c.ErrorTexts = errorTexts_.get();
-    c.DeviceId = DeviceId;
-    c.Queue = [this](std::unique_ptr<TAction> a) { worker_->AddAction(std::move(a)); };
-    paramRunner_ = std::make_unique<TParamRunner>(std::move(c));
-    paramRunner_->OnRow = [this](int row) { vstList->Model()->RefreshRow(row); };
-    paramRunner_->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
+    c.Canal = line_->Canal.get();
+    c.Regs = dev_->Regs.get();
+    c.ErrorTexts = dev_->ErrorTexts.get();
+    c.DeviceId = dev_->Id;
+    c.Queue = [this](std::unique_ptr<TAction> a) { line_->Worker->AddAction(std::move(a)); };
+    dev_->ParamRunner = std::make_unique<TParamRunner>(std::move(c));
+    dev_->ParamRunner->OnRow = [this](int row) { vstList->Model()->RefreshRow(row); };
+    dev_->ParamRunner->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
                                          const std::string& outcome) {
-        JournalWrite(*regs_->Items(row.Row), before, row.FileText, outcome,
+        JournalWrite(*dev_->Regs->Items(row.Row), before, row.FileText, outcome,
                      outcome == kWritten ? TJournalLine::Acknowledged : TJournalLine::Outcome);
     };
-    return *paramRunner_;
+    return *dev_->ParamRunner;
 }
 
 QProgressDialog* TfMain::ParamProgress(const QString& label) {
@@ -55,7 +55,7 @@ QProgressDialog* TfMain::ParamProgress(const QString& label) {
     progress->setAutoClose(false);
     progress->setAutoReset(false);
     progress->setAttribute(Qt::WA_DeleteOnClose);
-    TParamRunner* runner = paramRunner_.get();
+    TParamRunner* runner = dev_->ParamRunner.get();
     connect(progress, &QProgressDialog::canceled, this, [runner] { runner->Cancel(); });
     runner->OnProgress = [progress](int done, int total) {
         progress->setMaximum(std::max(total, 1));
@@ -96,7 +96,7 @@ void TfMain::miSaveParamsClick(bool selectedOnly) {
         ShowError(QStringLiteral("Выберите или отметьте параметры для сохранения"));
         return;
     }
-    QString name = QString::fromStdString(desc_.Name.empty() ? "Параметры" : desc_.Name) +
+    QString name = QString::fromStdString(dev_->Desc.Name.empty() ? "Параметры" : dev_->Desc.Name) +
                    QLatin1Char('_') +
                    QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
     for (QChar& c : name)
@@ -111,7 +111,7 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
     // Before the device is read: the backup must have somewhere to go.
     std::string error;
     const std::string descPath =
-        checkedEntry_ >= 0 ? catalogue_[static_cast<size_t>(checkedEntry_)].Path : std::string();
+        dev_->Entry >= 0 ? catalogue_[static_cast<size_t>(dev_->Entry)].Path : std::string();
     if (!CheckParamSetTarget(path.toStdString(), descPath, error)) {
         ShowWarning(this, QString::fromStdString(error));
         return;
@@ -153,10 +153,10 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
             ShowError(QStringLiteral("Файл параметров не заменён"));
             return;
         }
-        set.Device = desc_.Name;
-        set.DescriptionFile = desc_.FileName;
-        set.Sign = desc_.Sign;
-        set.DeviceId = static_cast<uint32_t>(DeviceId);
+        set.Device = dev_->Desc.Name;
+        set.DescriptionFile = dev_->Desc.FileName;
+        set.Sign = dev_->Desc.Sign;
+        set.DeviceId = static_cast<uint32_t>(dev_->Id);
         set.Protocol = miVer1->isChecked() ? 0 : 1;
         set.Saved = LocalTimeText(std::chrono::system_clock::now(), false);
         set.Program = ProgramVersion();
@@ -204,8 +204,8 @@ void TfMain::OpenSetFile(const QString& path) {
         return;
     }
     const std::string descPath =
-        checkedEntry_ >= 0 ? catalogue_[static_cast<size_t>(checkedEntry_)].Path : std::string();
-    auto* window = new TSetWindow(set, path, *regs_, errorTexts_.get(), desc_, descPath, this);
+        dev_->Entry >= 0 ? catalogue_[static_cast<size_t>(dev_->Entry)].Path : std::string();
+    auto* window = new TSetWindow(set, path, *dev_->Regs, dev_->ErrorTexts.get(), dev_->Desc, descPath, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     connect(window, &TSetWindow::FactoryCompareRequested, this,
             [this, window] { CompareTwoSets(window->Path(), QString()); });
@@ -219,7 +219,7 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
     std::string error;
     // Without a second file: the description's factory values.
     if (second.isEmpty()) {
-        *b = FactorySet(*regs_, desc_.Name, desc_.FileName, desc_.Sign);
+        *b = FactorySet(*dev_->Regs, dev_->Desc.Name, dev_->Desc.FileName, dev_->Desc.Sign);
         if (!HasFactoryValues(*b)) {
             ShowWarning(this, QString::fromUtf8(kNoFactoryValues));
             return;
@@ -234,9 +234,9 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
     // The first file is the target: a row may take the second's value when the
     // description lets it be written and the second has one.
     const auto classify = [this, a, b](TParamRunner& r) {
-        r.Rows = CompareSets(*regs_, *a, *b);
+        r.Rows = CompareSets(*dev_->Regs, *a, *b);
         for (TCompareRow& row : r.Rows) {
-            const TReg* reg = row.Row >= 0 ? regs_->Items(row.Row) : nullptr;
+            const TReg* reg = row.Row >= 0 ? dev_->Regs->Items(row.Row) : nullptr;
             const bool source =
                 std::any_of(b->Entries.begin(), b->Entries.end(), [&](const TParamEntry& e) {
                     return e.Addr == row.File.Addr && !e.Failed;
@@ -250,7 +250,7 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
     classify(runner);
     QStringList warnings;
     for (const std::string& w : b->Factory
-                                    ? CompareWarnings(*a, desc_.Name, desc_.Sign, a->DeviceId)
+                                    ? CompareWarnings(*a, dev_->Desc.Name, dev_->Desc.Sign, a->DeviceId)
                                     : SetHeaderWarnings(*a, *b))
         warnings << QString::fromStdString(w);
     auto* dialog = new TCompareDialog(runner, *a, first, warnings, this);
@@ -298,7 +298,7 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
 void TfMain::CompareWithFactory() {
     if (!ParamSetAllowed()) return;
     auto factory =
-        std::make_shared<TParamSet>(FactorySet(*regs_, desc_.Name, desc_.FileName, desc_.Sign));
+        std::make_shared<TParamSet>(FactorySet(*dev_->Regs, dev_->Desc.Name, dev_->Desc.FileName, dev_->Desc.Sign));
     if (!HasFactoryValues(*factory)) {
         ShowWarning(this, QString::fromUtf8(kNoFactoryValues));
         return;
@@ -315,7 +315,7 @@ void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path)
         QStringList warnings;
         if (!set->Factory)
             for (const std::string& w :
-                 CompareWarnings(*set, desc_.Name, desc_.Sign, static_cast<uint32_t>(DeviceId)))
+                 CompareWarnings(*set, dev_->Desc.Name, dev_->Desc.Sign, static_cast<uint32_t>(dev_->Id)))
                 warnings << QString::fromStdString(w);
         if (runner.Cancelled())
             warnings << QStringLiteral("Чтение прервано: не все значения считаны");
@@ -335,7 +335,7 @@ void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path)
 }
 
 void TfMain::RestoreSelected() {
-    TParamRunner* runner = paramRunner_.get();
+    TParamRunner* runner = dev_->ParamRunner.get();
     TCompareDialog* dialog = compareDialog_;
     if (!runner || runner->Running() || !dialog) return;
     if (!PortOpen()) {
@@ -344,7 +344,7 @@ void TfMain::RestoreSelected() {
     }
     // What is written: the ticked rows the engineer can see, after a confirmation.
     const QPointer<TCompareDialog> guard = dialog;
-    if (!dialog->ConfirmWrite() || !guard || paramRunner_.get() != runner || runner->Running())
+    if (!dialog->ConfirmWrite() || !guard || dev_->ParamRunner.get() != runner || runner->Running())
         return;
     dialog->SetBusy(true);
     runner->OnProgress = [dialog](int done, int total) { dialog->SetProgress(done, total); };

@@ -53,7 +53,7 @@ void TfMain::SetPollPeriod(int ms) {
     if (ms > TPollPace::kMaxMs) {
         const QSignalBlocker quiet(sePollPeriod);
         sePollPeriod->setValue(TPollPace::kMaxMs);
-        pollPace_.SetPeriod(TPollPace::kMaxMs);
+        line_->Pace.SetPeriod(TPollPace::kMaxMs);
         ShowError(QStringLiteral("Период опроса не больше %1 мс (%2): установлен %2")
                       .arg(TPollPace::kMaxMs)
                       .arg(QString::fromStdString(TPollPace::Text(TPollPace::kMaxMs))));
@@ -66,7 +66,7 @@ void TfMain::SetPollPeriod(int ms) {
         ms = TPollPace::kMinMs;
         sePollPeriod->setValue(ms);
     }
-    pollPace_.SetPeriod(ms);
+    line_->Pace.SetPeriod(ms);
     ShowStatus(QStringLiteral("Период опроса: %1").arg(QString::fromStdString(TPollPace::Text(ms))),
                true, normalStatusColor_);
     // A pass held back for the old period is timed anew.

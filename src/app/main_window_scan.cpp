@@ -21,7 +21,7 @@ void TfMain::BuildScanControls(QMenu* service) {
 
 void TfMain::ShowScan() {
     // The search opens the ports itself: only while the window's own is closed.
-    if (PortOpen() || reconnect_.Active()) return;
+    if (PortOpen() || line_->Reconnect.Active()) return;
     if (scanWindow_) {
         scanWindow_->raise();
         scanWindow_->activateWindow();
@@ -33,7 +33,7 @@ void TfMain::ShowScan() {
     for (int i = 0; i < cbPort->count(); ++i) ports << cbPort->itemText(i);
     auto* w = new TScanWindow(
         this, ports, cbPort->currentText(), std::move(types), problems,
-        [this](std::unique_ptr<TAction> a) { worker_->AddAction(std::move(a)); },
+        [this](std::unique_ptr<TAction> a) { line_->Worker->AddAction(std::move(a)); },
         chUseLogs->isChecked());
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setWindowModality(Qt::WindowModal);
@@ -43,7 +43,7 @@ void TfMain::ShowScan() {
 }
 
 void TfMain::OpenFound(const TScanResult& r, const TScanType* type) {
-    if (PortOpen() || reconnect_.Active()) return;
+    if (PortOpen() || line_->Reconnect.Active()) return;
     // Each step as the user takes it: port, mode, version, ID, description, "Открыть".
     const QString port = QString::fromStdString(r.Port);
     if (cbPort->findText(port) < 0) cbPort->addItem(port);

@@ -8,7 +8,7 @@ namespace tunavox {
 
 void TfMain::vstListChange(int row) {
     if (row < 0 || vstList->Searching()) return;
-    LastChangedRow = row;
+    dev_->LastChangedRow = row;
     // The editor opens after the selection change has been handled completely.
     QMetaObject::invokeMethod(
         this, [this, row] { EditValue(row); }, Qt::QueuedConnection);

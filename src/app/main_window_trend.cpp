@@ -13,18 +13,18 @@
 namespace tunavox {
 
 void TfMain::ShowStats() {
-    const TExchangeStats::Snapshot s = stats_.Take();
+    const TExchangeStats::Snapshot s = line_->Stats.Take();
     lStats->setText(QString::fromStdString(TExchangeStats::Text(s)));
-    lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, errorTexts_.get())));
+    lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, dev_->ErrorTexts.get())));
 }
 
 void TfMain::chRecordPollToggled(bool on) {
-    recordStopped_.clear(); // the user acted: the old reason has been seen
+    dev_->RecordStopped.clear(); // the user acted: the old reason has been seen
     if (!on) {
         StopRecording();
         return;
     }
-    if (recorder_.Recording()) return;
+    if (dev_->Recorder.Recording()) return;
     QFileDialog dialog(this, QStringLiteral("Записывать опрос в файл"));
     dialog.setObjectName(QStringLiteral("RecordDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -51,7 +51,7 @@ void TfMain::chRecordPollToggled(bool on) {
 
 bool TfMain::StartRecording(const QString& path, QString* why) {
     std::string error;
-    recorder_.OnFailure = [this](const std::string& reason) {
+    dev_->Recorder.OnFailure = [this](const std::string& reason) {
         // From the recorder's thread: said on the window's.
         const QString text = QString::fromStdString(reason);
         QMetaObject::invokeMethod(
@@ -59,10 +59,11 @@ bool TfMain::StartRecording(const QString& path, QString* why) {
             [this, text] {
                 const QSignalBlocker quiet(chRecordPoll);
                 chRecordPoll->setChecked(false);
-                recorder_.Stop();
-                wide_.reset();
-                recordStopped_ = QStringLiteral("Запись опроса остановлена: ") + text;
-                ShowError(recordStopped_);
+                dev_->Recorder.Stop();
+                dev_->Wide.reset();
+                const QString why = QStringLiteral("Запись опроса остановлена: ") + text;
+                dev_->RecordStopped = why.toStdString();
+                ShowError(why);
                 ShowRecording();
             },
             Qt::QueuedConnection);
@@ -81,7 +82,7 @@ bool TfMain::StartRecording(const QString& path, QString* why) {
             return false;
         }
     }
-    if (!recorder_.Start(path.toStdString(), error, wide ? wide->Header() : std::string())) {
+    if (!dev_->Recorder.Start(path.toStdString(), error, wide ? wide->Header() : std::string())) {
         const QString text = QStringLiteral("Не удалось начать запись опроса в файл %1: %2")
                                  .arg(path, QString::fromStdString(error));
         if (why)
@@ -90,12 +91,12 @@ bool TfMain::StartRecording(const QString& path, QString* why) {
             ShowError(text);
         return false;
     }
-    recordPath_ = path;
-    wide_ = std::move(wide);
-    recordStopped_.clear();
+    dev_->RecordPath = path.toStdString();
+    dev_->Wide = std::move(wide);
+    dev_->RecordStopped.clear();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(true);
-    if (recorder_.TornLineRemoved())
+    if (dev_->Recorder.TornLineRemoved())
         ShowStatus(QStringLiteral("Из файла записи удалена оборванная последняя строка"), true,
                    normalStatusColor_);
     ShowRecording();
@@ -104,30 +105,31 @@ bool TfMain::StartRecording(const QString& path, QString* why) {
 
 void TfMain::StopRecording() {
     // The pass begun is written as far as it got.
-    if (wide_ && recorder_.Recording()) {
-        const std::string rest = wide_->Finish();
-        if (!rest.empty()) recorder_.RecordText(rest);
+    if (dev_->Wide && dev_->Recorder.Recording()) {
+        const std::string rest = dev_->Wide->Finish();
+        if (!rest.empty()) dev_->Recorder.RecordText(rest);
     }
-    wide_.reset();
-    recorder_.Stop();
+    dev_->Wide.reset();
+    dev_->Recorder.Stop();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(false);
     ShowRecording();
 }
 
 void TfMain::ShowRecording() {
-    if (recorder_.Recording()) {
+    if (dev_->Recorder.Recording()) {
         lRecord->setStyleSheet(QString());
         lRecord->setText(QStringLiteral("Запись: %1, строк: %2")
-                             .arg(QFileInfo(recordPath_).fileName())
-                             .arg(recorder_.Lines()));
-        lRecord->setToolTip(recordPath_);
+                             .arg(QFileInfo(QString::fromStdString(dev_->RecordPath)).fileName())
+                             .arg(dev_->Recorder.Lines()));
+        lRecord->setToolTip(QString::fromStdString(dev_->RecordPath));
     } else {
         // Why it stopped stays in sight until the user touches the recording again.
-        lRecord->setStyleSheet(recordStopped_.isEmpty() ? QString()
+        lRecord->setStyleSheet(dev_->RecordStopped.empty() ? QString()
                                                         : QStringLiteral("color: #C00000"));
-        lRecord->setText(recordStopped_);
-        lRecord->setToolTip(recordStopped_.isEmpty() ? QString() : recordPath_);
+        lRecord->setText(QString::fromStdString(dev_->RecordStopped));
+        lRecord->setToolTip(dev_->RecordStopped.empty() ? QString()
+                                                          : QString::fromStdString(dev_->RecordPath));
     }
 }
 
@@ -149,14 +151,14 @@ std::vector<TChartSeries> TfMain::ChartSeries() const {
 
 void TfMain::ShowChart() {
     if (!chart_) {
-        chart_ = new TChartWindow(samples_, this);
+        chart_ = new TChartWindow(dev_->Samples, this);
         chart_->setAttribute(Qt::WA_DeleteOnClose);
         chart_->SeriesSource = [this] { return ChartSeries(); };
-        chart_->ErrorTexts = errorTexts_.get();
+        chart_->ErrorTexts = dev_->ErrorTexts.get();
         chart_->Subject = [this] {
             const QString device =
-                checkedEntry_ >= 0 && checkedEntry_ < static_cast<int>(catalogue_.size())
-                    ? QString::fromStdString(catalogue_[static_cast<size_t>(checkedEntry_)].Caption)
+                dev_->Entry >= 0 && dev_->Entry < static_cast<int>(catalogue_.size())
+                    ? QString::fromStdString(catalogue_[static_cast<size_t>(dev_->Entry)].Caption)
                     : QString();
             const QString port = QStringLiteral("порт ") + cbPort->currentText();
             return device.isEmpty() ? port : device + QStringLiteral(", ") + port;
@@ -176,12 +178,12 @@ void TfMain::AddSample(const TAction& action, int64_t timeMs) {
     double value = 0;
     const std::string error = action.Error();
     if (error.empty() && reg.GetValue().AsDouble(value))
-        samples_.Add(action.Node, timeMs, value);
+        dev_->Samples.Add(action.Node, timeMs, value);
     else
-        samples_.Add(action.Node, timeMs, std::nullopt,
+        dev_->Samples.Add(action.Node, timeMs, std::nullopt,
                      error.size() == 1 ? static_cast<uint8_t>(error[0]) : 0,
                      error.empty() ? std::string("нет значения")
-                                   : ErrorTextInWords(error, errorTexts_.get()));
+                                   : ErrorTextInWords(error, dev_->ErrorTexts.get()));
     if (chart_) chart_->Changed();
 }
 
@@ -189,13 +191,13 @@ void TfMain::RecordSample(const TAction& action, int64_t timeMs) {
     // Reads only: a WOR row's poll writes it.
     if (action.Reg->Io == ioWOR) return;
     const TPollSample sample = PollSampleOf(*action.Reg, timeMs, action.Reg->GetValue(),
-                                            action.Error(), errorTexts_.get());
-    if (!wide_) {
-        recorder_.Record(sample);
+                                            action.Error(), dev_->ErrorTexts.get());
+    if (!dev_->Wide) {
+        dev_->Recorder.Record(sample);
         return;
     }
-    const std::string line = wide_->Add(action.Node, sample);
-    if (!line.empty()) recorder_.RecordText(line);
+    const std::string line = dev_->Wide->Add(action.Node, sample);
+    if (!line.empty()) dev_->Recorder.RecordText(line);
 }
 
 } // namespace tunavox

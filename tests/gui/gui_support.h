@@ -103,7 +103,7 @@ struct Bench {
             if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
     }
     void Open() {
-        w->PollOnConnect = false;
+        w->Dev().PollOnConnect = false;
         w->bOpen->click();
     }
 };

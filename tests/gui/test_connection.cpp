@@ -159,7 +159,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(visited.size() >= 9, 10000);
         b.w->chPoll->click(); // off: polling stops
         QVERIFY(!b.w->chPoll->isChecked());
-        QCOMPARE(b.w->PollNode, -1);
+        QCOMPARE(b.w->Dev().PollNode, -1);
         QCOMPARE(b.w->lProgress->text(), QString());
         QVERIFY(!b.w->vstList->DarkTicks());
         // Rows in table order, round and round (a WOR write repaints its row twice).
@@ -191,7 +191,7 @@ private slots:
 
     void pollOnConnectStartsPolling() {
         Bench b;
-        b.w->PollOnConnect = true;
+        b.w->Dev().PollOnConnect = true;
         b.w->bOpen->click();
         QVERIFY(b.w->chPoll->isChecked());
         QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x10), QStringLiteral("72.5"), 5000);
@@ -203,7 +203,7 @@ private slots:
     void keepAliveReadsOnlyWhileNotPolling() {
         Bench b;
         b.Open();
-        TReg* ping = b.w->Regs().Items(b.w->PingNode);
+        TReg* ping = b.w->Regs().Items(b.w->Dev().PingNode);
         QCOMPARE(ping->Addr, uint16_t{0xFFFD});
         b.w->PingTimerTimer();
         QTRY_VERIFY_WITH_TIMEOUT(!ping->GetValue().IsNull(), 5000);
@@ -218,7 +218,7 @@ private slots:
         b.w->PingTimerTimer();
         QTest::qWait(300);
         QVERIFY(ping->GetValue().IsNull());
-        QCOMPARE(b.w->PollNode, b.Row(0x21));
+        QCOMPARE(b.w->Dev().PollNode, b.Row(0x21));
     }
 
     void deviceIdText() {
@@ -230,7 +230,7 @@ private slots:
                      {"0x1F", 31}, {"  7", 7}, {"7 ", 0},  {"-1", -1},  {"4294967297", 1}};
         for (const Case& c : cases) {
             b.w->eID->setText(QString::fromLatin1(c.text));
-            QCOMPARE(b.w->DeviceId, c.id);
+            QCOMPARE(b.w->Dev().Id, c.id);
         }
     }
 

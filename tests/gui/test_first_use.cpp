@@ -90,7 +90,7 @@ private slots:
         TfMain w(o);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.PollOnConnect = false;
+        w.Dev().PollOnConnect = false;
         w.bOpen->click();
         QVERIFY(w.PortOpen());
         int row = -1;
@@ -133,19 +133,19 @@ private slots:
             const size_t before = b.sim->RequestCount();
             way();
             QVERIFY(b.w->chPoll->isChecked());
-            QCOMPARE(b.w->PollNode, row);
+            QCOMPARE(b.w->Dev().PollNode, row);
             QVERIFY(b.w->vstList->DarkTicks());
             QTRY_VERIFY_WITH_TIMEOUT(b.sim->RequestCount() > before + 2, 5000); // it goes on
             way();
             QVERIFY(!b.w->chPoll->isChecked());
-            QCOMPARE(b.w->PollNode, -1);
+            QCOMPARE(b.w->Dev().PollNode, -1);
             QVERIFY(!b.w->vstList->DarkTicks());
             QTRY_COMPARE_WITH_TIMEOUT(b.w->QueuedActions(), size_t{0}, 5000);
         }
         // The keep-alive goes on again once polling is off.
-        b.w->Regs().Items(b.w->PingNode)->SetValue(TValue::MakeNull(), true, "");
+        b.w->Regs().Items(b.w->Dev().PingNode)->SetValue(TValue::MakeNull(), true, "");
         b.w->PingTimerTimer();
-        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Regs().Items(b.w->PingNode)->GetValue().IsNull(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Regs().Items(b.w->Dev().PingNode)->GetValue().IsNull(), 5000);
     }
 
     void ticksStandOutInBothStyles() {
@@ -203,7 +203,7 @@ private slots:
         QTest::keyClick(b.w->vstList, Qt::Key_Space);
         QCOMPARE(m->CheckState(row), Qt::Checked);
         QVERIFY(b.w->chPoll->isChecked()); // polling started
-        QCOMPARE(b.w->PollNode, row);
+        QCOMPARE(b.w->Dev().PollNode, row);
         QCOMPARE(m->HeaderState(), Qt::PartiallyChecked);
         QTest::keyClick(b.w->vstList, Qt::Key_Space);
         QCOMPARE(m->CheckState(row), Qt::Unchecked);

@@ -171,7 +171,7 @@ private slots:
 
     void tabLeavesTheTableAndTheLoopNeedsNoMouse() {
         Bench b;
-        b.w->PollOnConnect = false;
+        b.w->Dev().PollOnConnect = false;
         b.w->show();
         QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
         b.UntickAll();

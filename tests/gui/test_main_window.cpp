@@ -53,9 +53,9 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("Настройка БУК-2 (контроллер котельной)"));
         QCOMPARE(w.vstList->model()->rowCount(), w.Regs().Count());
         QVERIFY(w.Regs().Count() > 10);
-        QCOMPARE(w.PingNode, w.vstList->Model()->rowCount() - 1); // the 0xFFFD row
+        QCOMPARE(w.Dev().PingNode, w.vstList->Model()->rowCount() - 1); // the 0xFFFD row
         QVERIFY(w.PingTimer->isActive());
-        QVERIFY(w.PollOnConnect);
+        QVERIFY(w.Dev().PollOnConnect);
         QVERIFY(w.chOver41G->isVisibleTo(&w));
         QCOMPARE(w.vstList->HintTime(), 4000);
         QVERIFY(w.vstList->HasBackground());
@@ -101,14 +101,14 @@ private slots:
         // Switching to the other device resets the view and recounts the check boxes.
         const int firstCheckable = w.vstList->Model()->CheckableCount();
         w.ToggleServiceMode(); // service mode on
-        w.LastChangedRow = 3;
+        w.Dev().LastChangedRow = 3;
         w.miDevList->actions()[1]->trigger();
         QCOMPARE(w.CheckedEntry(), 1);
         QVERIFY(w.miDevList->actions()[1]->isChecked());
         QVERIFY(!w.miDevList->actions()[0]->isChecked());
         QVERIFY(!w.ServiceMode);
-        QCOMPARE(w.LastChangedRow, -1);
-        QCOMPARE(w.PollNode, -1);
+        QCOMPARE(w.Dev().LastChangedRow, -1);
+        QCOMPARE(w.Dev().PollNode, -1);
         int expected = 0;
         for (int r = 0; r < w.Regs().Count(); ++r)
             expected += w.Regs().Items(r)->RegType != rtHeader && w.Regs().Items(r)->Io != ioW;
@@ -120,9 +120,9 @@ private slots:
                 w.vstList->Model()->SetCheckState(r, Qt::Checked, true);
         QCOMPARE(w.vstList->Model()->HeaderState(), Qt::Checked);
         // Choosing the checked entry again does nothing.
-        w.vstList->Model()->SetCheckState(w.PingNode, Qt::Unchecked, false);
+        w.vstList->Model()->SetCheckState(w.Dev().PingNode, Qt::Unchecked, false);
         w.miDevList->actions()[1]->trigger();
-        QCOMPARE(w.vstList->Model()->CheckState(w.PingNode), Qt::Unchecked);
+        QCOMPARE(w.vstList->Model()->CheckState(w.Dev().PingNode), Qt::Unchecked);
     }
 
     void nameless() {

@@ -109,7 +109,7 @@ private slots:
         QVERIFY(!l.w->chOver41G->isChecked());
         QVERIFY(l.w->miVer2->isChecked());
         QCOMPARE(l.w->eID->text(), QStringLiteral("7"));
-        QCOMPARE(l.w->DeviceId, 7);
+        QCOMPARE(l.w->Dev().Id, 7);
         QVERIFY(l.w->windowTitle().contains(QStringLiteral("БУК-2")));
         QVERIFY(!l.w->miScan->isEnabled()); // the search needs the port closed
         // The first "Считать все" reads every readable row of the controller.
@@ -141,7 +141,7 @@ private slots:
         // A wrong ID: nothing answers after "Открыть", and the status bar points to F8.
         l.w->eID->setText(QStringLiteral("3"));
         l.w->Canal().SetTimeout(200);
-        l.w->PollOnConnect = false;
+        l.w->Dev().PollOnConnect = false;
         l.w->bOpen->click();
         QVERIFY(l.w->PortOpen());
         l.w->bReadAll->click();

@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device/description.h"
+#include "device/name_value_list.h"
+#include "device/reg.h"
+#include "engine/link_state.h"
+#include "paramset/param_runner.h"
+#include "trend/poll_backoff.h"
+#include "trend/poll_recorder.h"
+#include "trend/sample_store.h"
+
+namespace tunavox {
+
+// One device on a line: its description and registers, its ID, which rows polling and
+// the keep-alive read, its back-off, samples and recording, the link as its rows saw it,
+// and the parameter-set runner at work on it. What is one per port is the line's.
+struct TDevice {
+    TDevice();
+    ~TDevice();
+    TDevice(const TDevice&) = delete;
+    TDevice& operator=(const TDevice&) = delete;
+
+    // Loads a description into this device (see LoadDescription); the entry is its place
+    // in the catalogue. With a channel, the line takes the description's settings.
+    std::string Load(const std::string& path, int entry, const std::string& programFolder,
+                     TCanal* canal);
+    // Forgets the rows' link history and picks the keep-alive row again: the row at
+    // 0xFFFD, else the first.
+    void ResetConnection();
+
+    TDescription Desc; // the loaded description's header
+    std::unique_ptr<TRegList> Regs;
+    std::unique_ptr<TNameValueList> ErrorTexts;
+    int Entry = -1;  // the description's place in the catalogue, -1 for none
+    int32_t Id = 0;  // requests carry it when not 0
+    int PollNode = -1;
+    int PingNode = -1;
+    bool PollOnConnect = false;
+    int LastChangedRow = -1;
+    TLinkMonitor Link;
+    TPollBackoff Backoff;
+    TSampleStore Samples;
+    TPollRecorder Recorder;
+    std::string RecordPath;                  // the recording's file
+    std::string RecordStopped;               // why the recording stopped, until the user acts
+    std::unique_ptr<TWideRecording> Wide;    // the wide recording's pass in progress
+    std::unique_ptr<TParamRunner> ParamRunner;
+};
+
+} // namespace tunavox
