@@ -309,7 +309,7 @@ void BM_WindowSavesSet(benchmark::State& state) {
         const size_t before = sim.RequestCount();
         QElapsedTimer clock;
         clock.start();
-        w.SaveParameters(path);
+        w.Sets().SaveParameters(path);
         while (!QFile::exists(path) && clock.elapsed() < 20000)
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
         const double ms = static_cast<double>(clock.elapsed());

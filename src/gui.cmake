@@ -54,7 +54,7 @@ add_library(tunavox_gui STATIC
   app/main_window_table.cpp
   app/main_window_export.cpp
   app/main_window_find.cpp
-  app/main_window_params.cpp
+  app/sets_face.cpp app/sets_face.h
   app/main_window_trend.cpp
   app/main_window_keys.cpp
   app/main_window_link.cpp

@@ -103,15 +103,7 @@ void TfMain::BuildForm() {
 
     // Menu.
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
-    miOpenSet = Named(file->addAction(QStringLiteral("Открыть набор параметров…")), "miOpenSet");
-    miSaveParams = Named(file->addAction(QStringLiteral("Сохранить параметры…")), "miSaveParams");
-    miSaveSelected =
-        Named(file->addAction(QStringLiteral("Сохранить выбранные параметры…")), "miSaveSelected");
-    miCompareParams =
-        Named(file->addAction(QStringLiteral("Сравнить с файлом параметров…")), "miCompareParams");
-    miCompareFactory = Named(file->addAction(QStringLiteral("Сравнить с заводскими значениями")),
-                             "miCompareFactory");
-    miCompareSets = Named(file->addAction(QStringLiteral("Сравнить два набора…")), "miCompareSets");
+    sets_ = new TSetsFace(*this, file);
     QMenu* exportMenu = file->addMenu(QStringLiteral("Экспорт в"));
     miExportHtml = exportMenu->addAction(QStringLiteral("HTML"));
     miExportRtf = exportMenu->addAction(QStringLiteral("RTF"));
@@ -243,23 +235,6 @@ void TfMain::BuildForm() {
     // Wiring.
     connect(N2, &QAction::triggered, this, &QWidget::close);
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
-    connect(miSaveParams, &QAction::triggered, this, [this] { miSaveParamsClick(); });
-    connect(miOpenSet, &QAction::triggered, this, [this] {
-        const QString path = ChooseParamSetFile(this, QStringLiteral("Открыть набор параметров"),
-                                                "OpenSetDialog", false);
-        if (!path.isEmpty()) OpenSetFile(path);
-    });
-    connect(miSaveSelected, &QAction::triggered, this, [this] { miSaveParamsClick(true); });
-    connect(miCompareFactory, &QAction::triggered, this, [this] { CompareWithFactory(); });
-    connect(miCompareSets, &QAction::triggered, this, [this] {
-        QStringList files;
-        for (const QString& title : {QStringLiteral("Первый набор (в него записываются изменения)"),
-                                     QStringLiteral("Второй набор")}) {
-            files << ChooseParamSetFile(this, title, "OpenSetDialog", false);
-            if (files.last().isEmpty()) return;
-        }
-        CompareTwoSets(files[0], files[1]);
-    });
     connect(chOnlyFactoryDiffs, &QAction::toggled, this, [this] { ApplyRowVisibility(); });
     // A row's menu (right click, the Menu key, Shift+F10): a setting's factory value back,
     // offered only where the setting differs from it.
@@ -273,7 +248,6 @@ void TfMain::BuildForm() {
         back->setEnabled(reg->DiffersFromFactory());
         if (menu.exec(at) == back) RestoreFactoryValue(row);
     });
-    connect(miCompareParams, &QAction::triggered, this, [this] { miCompareParamsClick(); });
     connect(miExportHtml, &QAction::triggered, this, [this] { miExportClick(1); });
     connect(miExportRtf, &QAction::triggered, this, [this] { miExportClick(2); });
     connect(miExportCsv, &QAction::triggered, this, [this] { miExportClick(3); });

@@ -34,6 +34,7 @@
 #include "ui/compare_dialog.h"
 #include "ui/journal_window.h"
 #include "ui/scan_window.h"
+#include "app/sets_face.h"
 #include "ui/set_window.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
@@ -183,34 +184,11 @@ public:
     // The system's port list (replaced in tests); false when it cannot be read.
     std::function<bool(QStringList&)> PortLister;
 
-    // Parameter sets: "Сохранить параметры…", "Сравнить с файлом параметров…".
-    QAction* miOpenSet; // "Открыть набор параметров…": no port needed
-    QAction* miSaveParams;
-    QAction* miSaveSelected; // "Сохранить выбранные параметры…"
-    QAction* miCompareParams;
-    QAction* miCompareFactory; // "Сравнить с заводскими значениями"
-    QAction* miCompareSets;    // "Сравнить два набора…"
-    // Two set files side by side (an empty second: the factory values); "Записать в
-    // файл" copies the second's values of the ticked rows into the first.
-    void CompareTwoSets(const QString& first, const QString& second);
     QAction* chOnlyFactoryDiffs; // "Только отличающиеся от заводских"
     // Puts the row's factory value back through the guarded write with its read-back.
     void RestoreFactoryValue(int row);
-    void miSaveParamsClick(bool selectedOnly = false);
-    void miCompareParamsClick();
-    // The selected rows' registers that a backup saves, else the ticked ones.
-    std::vector<uint16_t> ChosenAddresses() const;
-    // Reads every readable register on the worker and writes the set to path.
-    void SaveParameters(const QString& path, const std::vector<uint16_t>& only = {});
-    // Reads the set, compares it with the device and opens the comparison dialog.
-    void CompareWithFile(const QString& path);
-    // Reads the device and compares it with the description's factory values.
-    void CompareWithFactory();
-    // Opens a set file in a window of its own for the loaded description.
-    void OpenSetFile(const QString& path);
-    TSetWindow* SetWindow() const { return setWindow_; }
-    // Writes the rows chosen in the comparison dialog, each read back.
-    void RestoreSelected();
+    // Parameter sets: "Сохранить параметры…", "Сравнить с файлом параметров…"...
+    TSetsFace& Sets() { return *sets_; }
     TParamRunner* ParamRunner() const { return dev_->ParamRunner.get(); }
 
     // Recording polled values: starts appending to path; false (said in red) on failure.
@@ -236,7 +214,6 @@ public:
     const TSampleStore& Samples() const { return dev_->Samples; }
     // The ticked numeric rows, as the chart plots them.
     std::vector<TChartSeries> ChartSeries() const;
-    TCompareDialog* CompareDialog() const { return compareDialog_; }
 
     // The link: its state, a lost port reopened, writes read back and journalled.
     const TLinkMonitor& Link() const { return dev_->Link; }
@@ -284,14 +261,9 @@ private:
     void OnPollReadDone(TAction* action);
     void OnPollWriteDone(TAction* action);
     void PostPollNext(int delayMs = 0);
-    bool ParamSetAllowed();
     void chRecordPollToggled(bool on);
     void RecordSample(const TAction& action, int64_t timeMs);
     void AddSample(const TAction& action, int64_t timeMs);
-    TParamRunner& NewParamRunner();
-    void CompareWithSet(std::shared_ptr<TParamSet> set, const QString& source);
-    QProgressDialog* ParamProgress(const QString& label);
-    void CloseParamProgress(QPointer<QProgressDialog>& progress);
     void ServeHandOver();
     struct TWriteNote {
         const TReg* Reg;
@@ -324,6 +296,8 @@ private:
     // The wide recording's columns: the ticked rows that polling reads; null for none.
     std::unique_ptr<TWideRecording> WideRecordingColumns() const;
 
+    friend class TSetsFace;
+    TSetsFace* sets_;
     TMainOptions options_;
     std::unique_ptr<TLine> line_;
     std::unique_ptr<TDevice> dev_;
@@ -337,7 +311,6 @@ private:
     std::vector<QAction*> catalogueActions_;
     bool terminateRequested_ = false;
     bool layoutPending_ = false;
-    QPointer<TCompareDialog> compareDialog_;
     QColor normalStatusColor_;
     TJournal journal_;
     bool journalFailed_ = false; // said once
@@ -345,7 +318,6 @@ private:
     // that the status line's "Параметр записан" does not hide it.
     std::string journalUnsaid_;
     QPointer<TJournalWindow> journalWindow_;
-    QPointer<TSetWindow> setWindow_;
     QPointer<QDialog> keysWindow_;
     QPointer<TScanWindow> scanWindow_;
     // Nothing has answered since "Открыть": "Устройство не отвечает" points to the search.

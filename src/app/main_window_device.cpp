@@ -168,7 +168,7 @@ void TfMain::ResetConnectionState() {
 void TfMain::ToggleServiceMode() {
     ServiceMode = !ServiceMode;
     ApplyRowVisibility();
-    if (compareDialog_) compareDialog_->SetServiceMode(ServiceMode);
+    sets_->SetServiceMode(ServiceMode);
 }
 
 void TfMain::vstListChecked(int row, Qt::CheckState state) {

@@ -47,9 +47,9 @@ void GiveMenuLetters(const QList<QAction*>& actions) {
 }
 
 void TfMain::BuildKeys(QMenu* help) {
-    miOpenSet->setShortcut(QKeySequence::Open);
-    miSaveParams->setShortcut(QKeySequence::Save);
-    miCompareParams->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    sets_->miOpenSet->setShortcut(QKeySequence::Open);
+    sets_->miSaveParams->setShortcut(QKeySequence::Save);
+    sets_->miCompareParams->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     miChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     miJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));

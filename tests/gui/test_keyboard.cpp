@@ -95,7 +95,7 @@ private slots:
             }
         };
         check(b.w->menuBar()->actions());
-        QCOMPARE(b.w->miSaveParams->iconText(), QStringLiteral("Сохранить параметры…"));
+        QCOMPARE(b.w->Sets().miSaveParams->iconText(), QStringLiteral("Сохранить параметры…"));
 
         // F10, and Alt alone where the style leaves it to us, open the menu bar.
         b.w->vstList->setFocus();
@@ -259,12 +259,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
         TypeIntoNextFileDialog(set);
         Press(Qt::Key_D, Qt::ControlModifier);
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->CompareDialog() && b.w->CompareDialog()->isVisible(), 10000);
-        QCOMPARE(b.w->CompareDialog()->Summary->text(),
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Sets().CompareDialog() && b.w->Sets().CompareDialog()->isVisible(), 10000);
+        QCOMPARE(b.w->Sets().CompareDialog()->Summary->text(),
                  QStringLiteral("Различий в настройках нет"));
-        QTRY_VERIFY(QApplication::activeWindow() == b.w->CompareDialog());
+        QTRY_VERIFY(QApplication::activeWindow() == b.w->Sets().CompareDialog());
         Press(Qt::Key_Escape);
-        QTRY_VERIFY(!b.w->CompareDialog() || !b.w->CompareDialog()->isVisible());
+        QTRY_VERIFY(!b.w->Sets().CompareDialog() || !b.w->Sets().CompareDialog()->isVisible());
         b.w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
         Press(Qt::Key_G, Qt::ControlModifier);

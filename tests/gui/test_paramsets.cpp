@@ -88,9 +88,9 @@ private slots:
 
     void needTheOpenPort() {
         Bench b;
-        QCOMPARE(b.w->miSaveParams->iconText(), QStringLiteral("Сохранить параметры…"));
-        QCOMPARE(b.w->miCompareParams->iconText(), QStringLiteral("Сравнить с файлом параметров…"));
-        b.w->miSaveParams->trigger();
+        QCOMPARE(b.w->Sets().miSaveParams->iconText(), QStringLiteral("Сохранить параметры…"));
+        QCOMPARE(b.w->Sets().miCompareParams->iconText(), QStringLiteral("Сравнить с файлом параметров…"));
+        b.w->Sets().miSaveParams->trigger();
         QCOMPARE(b.w->StatusText->text(),
                  QStringLiteral(" Для работы с параметрами откройте COM-порт"));
         QVERIFY(!b.w->ParamRunner());
@@ -100,7 +100,7 @@ private slots:
         Bench b;
         QVERIFY(b.ShowAndOpen());
         const QString path = QString::fromStdString(b.dir.File("buk.params"));
-        b.w->SaveParameters(path);
+        b.w->Sets().SaveParameters(path);
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
         QVERIFY2(b.w->StatusText->text().startsWith(QStringLiteral(" Параметры сохранены: ")),
                  qPrintable(b.w->StatusText->text()));
@@ -115,9 +115,9 @@ private slots:
         // set-point, the service row only in service mode and never ticked.
         DeviceSets(*b.sim, 0x21, rtWord, TValue(int16_t{61}));
         DeviceSets(*b.sim, 0x32, rtUWord, TValue(uint16_t{600}));
-        b.w->CompareWithFile(path);
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->CompareDialog() != nullptr, 20000);
-        TCompareDialog* d = b.w->CompareDialog();
+        b.w->Sets().CompareWithFile(path);
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Sets().CompareDialog() != nullptr, 20000);
+        TCompareDialog* d = b.w->Sets().CompareDialog();
         QCOMPARE(d->windowTitle(), QStringLiteral("Сравнение с файлом параметров"));
         QVERIFY(d->Header->text().startsWith(QStringLiteral("Файл: ") + path + "\n"));
         QStringList headers;
@@ -222,20 +222,20 @@ private slots:
                 saved = ReadParamSetFile(path.toStdString(), set, error) && !set.Entries.empty() &&
                         b.w->StatusText->text().startsWith(QStringLiteral(" Параметры сохранены"));
             });
-            b.w->SaveParameters(path);
+            b.w->Sets().SaveParameters(path);
             QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w) && probe.Seen > 0, 20000);
             QVERIFY(saved);
         }
         {
             ProgressHidden probe(
-                [&] { shown = b.w->CompareDialog() && b.w->CompareDialog()->isVisible(); });
-            b.w->CompareWithFile(path);
+                [&] { shown = b.w->Sets().CompareDialog() && b.w->Sets().CompareDialog()->isVisible(); });
+            b.w->Sets().CompareWithFile(path);
             QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w) && probe.Seen > 0, 20000);
             QVERIFY(shown);
         }
-        QTRY_VERIFY(b.w->CompareDialog()->isActiveWindow());
+        QTRY_VERIFY(b.w->Sets().CompareDialog()->isActiveWindow());
         QVERIFY(!b.w->findChild<QProgressDialog*>(QStringLiteral("ParamProgress")));
-        b.w->CompareDialog()->close();
+        b.w->Sets().CompareDialog()->close();
     }
 
     void backupsThatFailDoNotReplaceAGoodSet() {
@@ -249,7 +249,7 @@ private slots:
         for (const QString& bad : {QString::fromStdString(b.dir.File("NastrBUK2.xml")),
                                    QString::fromStdString(b.dir.File(""))}) {
             CaptureMessageBox(&text);
-            b.w->SaveParameters(bad);
+            b.w->Sets().SaveParameters(bad);
             QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 5000);
             QVERIFY2(text.contains(QStringLiteral("описания")) ||
                          text.endsWith(QStringLiteral(": это папка")),
@@ -262,7 +262,7 @@ private slots:
         f.ErrorCodes[0x21] = 2;
         b.sim->SetFaults(f);
         CaptureMessageBox(&text, nullptr, QMessageBox::No);
-        b.w->SaveParameters(path);
+        b.w->Sets().SaveParameters(path);
         QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 20000);
         QVERIFY2(text.startsWith(QStringLiteral("Не считано параметров: 1 из ")), qPrintable(text));
         QCOMPARE(ReadBytes(path.toStdString()), std::string("good"));
@@ -273,7 +273,7 @@ private slots:
         b.w->Canal().SetTimeout(30);
         text.clear();
         CaptureMessageBox(&text);
-        b.w->SaveParameters(path);
+        b.w->Sets().SaveParameters(path);
         QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 60000);
         QCOMPARE(text, QStringLiteral("Ни один параметр не считан, файл %1 не записан").arg(path));
         QCOMPARE(ReadBytes(path.toStdString()), std::string("good"));
@@ -283,18 +283,18 @@ private slots:
         Bench b;
         QVERIFY(b.ShowAndOpen());
         const QString path = QString::fromStdString(b.dir.File("buk.params"));
-        b.w->SaveParameters(path);
+        b.w->Sets().SaveParameters(path);
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
         DeviceSets(*b.sim, 0x21, rtWord, TValue(int16_t{61}));
-        b.w->CompareWithFile(path);
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->CompareDialog() != nullptr, 20000);
+        b.w->Sets().CompareWithFile(path);
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Sets().CompareDialog() != nullptr, 20000);
         TSimFaults f;
         f.KeepValue.insert(0x21);
         b.sim->SetFaults(f);
         CaptureMessageBox(nullptr, nullptr, QMessageBox::Yes);
         QString text;
         QTimer::singleShot(500, [&text] { CaptureMessageBox(&text); });
-        QTest::mouseClick(b.w->CompareDialog()->bWrite, Qt::LeftButton);
+        QTest::mouseClick(b.w->Sets().CompareDialog()->bWrite, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 20000);
         QVERIFY2(text.startsWith(QStringLiteral("Записано и подтверждено: 0 из 1")),
                  qPrintable(text));
@@ -303,8 +303,8 @@ private slots:
                  qPrintable(text));
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Записано и подтверждено: 0 из 1"));
         // A new save while the dialog is open closes it (it belongs to the old runner).
-        QPointer<TCompareDialog> dialog = b.w->CompareDialog();
-        b.w->SaveParameters(QString::fromStdString(b.dir.File("again.params")));
+        QPointer<TCompareDialog> dialog = b.w->Sets().CompareDialog();
+        b.w->Sets().SaveParameters(QString::fromStdString(b.dir.File("again.params")));
         QVERIFY(dialog.isNull());
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
     }
@@ -323,8 +323,8 @@ private slots:
         QVERIFY2(WriteParamSetFile(path.toStdString(), set, error), error.c_str());
         const std::string foreignLine = "0x7777\tUWord\t5\t";
 
-        b.w->OpenSetFile(path);
-        TSetWindow* s = b.w->SetWindow();
+        b.w->Sets().OpenSetFile(path);
+        TSetWindow* s = b.w->Sets().SetWindow();
         QVERIFY(s && s->isVisible());
         QVERIFY(QTest::qWaitForWindowExposed(s));
         QVERIFY(s->Notice->text().contains(QStringLiteral("Файл сохранён для другого устройства: "
@@ -385,7 +385,7 @@ private slots:
         // the description does not know count as settings that differ.
         QVERIFY(s->bFactory->isEnabled());
         QTest::mouseClick(s->bFactory, Qt::LeftButton);
-        TCompareDialog* f = b.w->CompareDialog();
+        TCompareDialog* f = b.w->Sets().CompareDialog();
         QVERIFY(f && f->isVisible());
         QCOMPARE(f->windowTitle(), QStringLiteral("Сравнение с заводскими значениями"));
         QCOMPARE(f->Table->horizontalHeaderItem(4)->text(), QStringLiteral("Заводское значение"));
@@ -437,8 +437,8 @@ private slots:
         std::string error;
         QVERIFY(WriteParamSetFile(pa, a, error));
         QVERIFY(WriteParamSetFile(pb, second, error));
-        b.w->CompareTwoSets(QString::fromStdString(pa), QString::fromStdString(pb));
-        TCompareDialog* d = b.w->CompareDialog();
+        b.w->Sets().CompareTwoSets(QString::fromStdString(pa), QString::fromStdString(pb));
+        TCompareDialog* d = b.w->Sets().CompareDialog();
         QVERIFY(d && d->isVisible());
         QCOMPARE(d->windowTitle(), QStringLiteral("Сравнение двух наборов параметров"));
         QCOMPARE(d->Table->horizontalHeaderItem(3)->text(), QStringLiteral("a.params"));
@@ -492,9 +492,9 @@ private slots:
         QVERIFY(!b.w->vstList->isRowHidden(b.Row(0x22)));
 
         // The device against the factory values, in the comparison dialog.
-        b.w->miCompareFactory->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->CompareDialog() != nullptr, 20000);
-        TCompareDialog* d = b.w->CompareDialog();
+        b.w->Sets().miCompareFactory->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Sets().CompareDialog() != nullptr, 20000);
+        TCompareDialog* d = b.w->Sets().CompareDialog();
         QCOMPARE(d->windowTitle(), QStringLiteral("Сравнение с заводскими значениями"));
         QVERIFY(d->Header->text().startsWith(QStringLiteral("Заводские значения описания "
                                                             "NastrBUK2.xml")));
@@ -551,10 +551,10 @@ private slots:
         b.w->vstList->selectionModel()->select(b.w->vstList->Model()->index(b.Row(0x10), 1),
                                                QItemSelectionModel::Select |
                                                    QItemSelectionModel::Rows);
-        const std::vector<uint16_t> chosen = b.w->ChosenAddresses();
+        const std::vector<uint16_t> chosen = b.w->Sets().ChosenAddresses();
         QCOMPARE(chosen.size(), size_t{2});
         const QString path = QString::fromStdString(b.dir.File("part.params"));
-        b.w->SaveParameters(path, chosen);
+        b.w->Sets().SaveParameters(path, chosen);
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
         TParamSet set;
         std::string error;

@@ -136,11 +136,11 @@ private slots:
         std::string error;
         const std::string pa = b.dir.File("a.params");
         QVERIFY(WriteParamSetFile(pa, a, error));
-        b.w->CompareTwoSets(QString::fromStdString(pa), QString::fromStdString(pa));
-        QVERIFY(b.w->CompareDialog());
-        QVERIFY(QTest::qWaitForWindowExposed(b.w->CompareDialog()));
-        QVERIFY(fits(b.w->CompareDialog()));
-        b.w->CompareDialog()->close();
+        b.w->Sets().CompareTwoSets(QString::fromStdString(pa), QString::fromStdString(pa));
+        QVERIFY(b.w->Sets().CompareDialog());
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->Sets().CompareDialog()));
+        QVERIFY(fits(b.w->Sets().CompareDialog()));
+        b.w->Sets().CompareDialog()->close();
         b.w->ShowChart();
         QVERIFY(QTest::qWaitForWindowExposed(b.w->Chart()));
         QVERIFY(fits(b.w->Chart()));

@@ -1,8 +1,10 @@
-// The main window: parameter sets (save, compare, restore) on the worker.
+// The window's parameter sets (save, compare, restore) on the worker.
 #include <QFileInfo>
 #include <QPointer>
 #include <QProgressDialog>
 #include <chrono>
+
+#include "app/sets_face.h"
 
 #include "app/main_window.h"
 #include "device/value_codec.h"
@@ -14,40 +16,79 @@
 #include "util/time_text.h"
 
 namespace tunavox {
-bool TfMain::ParamSetAllowed() {
-    if (dev_->ParamRunner && dev_->ParamRunner->Running()) {
-        ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
-                   normalStatusColor_);
+
+TSetsFace::TSetsFace(TfMain& window, QMenu* file) : QObject(&window), w_(window) {
+    miOpenSet = Named(file->addAction(QStringLiteral("Открыть набор параметров…")), "miOpenSet");
+    miSaveParams = Named(file->addAction(QStringLiteral("Сохранить параметры…")), "miSaveParams");
+    miSaveSelected =
+        Named(file->addAction(QStringLiteral("Сохранить выбранные параметры…")), "miSaveSelected");
+    miCompareParams =
+        Named(file->addAction(QStringLiteral("Сравнить с файлом параметров…")), "miCompareParams");
+    miCompareFactory = Named(file->addAction(QStringLiteral("Сравнить с заводскими значениями")),
+                             "miCompareFactory");
+    miCompareSets = Named(file->addAction(QStringLiteral("Сравнить два набора…")), "miCompareSets");
+    connect(miSaveParams, &QAction::triggered, this, [this] { miSaveParamsClick(); });
+    connect(miOpenSet, &QAction::triggered, this, [this] {
+        const QString path = ChooseParamSetFile(&w_, QStringLiteral("Открыть набор параметров"),
+                                                "OpenSetDialog", false);
+        if (!path.isEmpty()) OpenSetFile(path);
+    });
+    connect(miSaveSelected, &QAction::triggered, this, [this] { miSaveParamsClick(true); });
+    connect(miCompareFactory, &QAction::triggered, this, [this] { CompareWithFactory(); });
+    connect(miCompareSets, &QAction::triggered, this, [this] {
+        QStringList files;
+        for (const QString& title : {QStringLiteral("Первый набор (в него записываются изменения)"),
+                                     QStringLiteral("Второй набор")}) {
+            files << ChooseParamSetFile(&w_, title, "OpenSetDialog", false);
+            if (files.last().isEmpty()) return;
+        }
+        CompareTwoSets(files[0], files[1]);
+    });
+    connect(miCompareParams, &QAction::triggered, this, [this] { miCompareParamsClick(); });
+}
+
+TParamRunner* TSetsFace::ParamRunner() const {
+    return w_.dev_->ParamRunner.get();
+}
+
+void TSetsFace::SetServiceMode(bool on) {
+    if (compareDialog_) compareDialog_->SetServiceMode(on);
+}
+
+bool TSetsFace::ParamSetAllowed() {
+    if (w_.dev_->ParamRunner && w_.dev_->ParamRunner->Running()) {
+        w_.ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
+                   w_.normalStatusColor_);
         return false;
     }
-    if (PortOpen()) return true;
-    ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
+    if (w_.PortOpen()) return true;
+    w_.ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
     return false;
 }
 
-TParamRunner& TfMain::NewParamRunner() {
+TParamRunner& TSetsFace::NewParamRunner() {
     // A comparison dialog works on the runner it came from: it goes with it.
     delete compareDialog_.data();
     TRunnerContext c;
-    c.Canal = line_->Canal.get();
-    c.Regs = dev_->Regs.get();
-    c.ErrorTexts = dev_->ErrorTexts.get();
-    c.DeviceId = dev_->Id;
-    c.Queue = [this](std::unique_ptr<TAction> a) { line_->Worker->AddAction(std::move(a)); };
-    dev_->ParamRunner = std::make_unique<TParamRunner>(std::move(c));
-    dev_->ParamRunner->OnRow = [this](int row) { vstList->Model()->RefreshRow(row); };
-    dev_->ParamRunner->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
+    c.Canal = w_.line_->Canal.get();
+    c.Regs = w_.dev_->Regs.get();
+    c.ErrorTexts = w_.dev_->ErrorTexts.get();
+    c.DeviceId = w_.dev_->Id;
+    c.Queue = [this](std::unique_ptr<TAction> a) { w_.line_->Worker->AddAction(std::move(a)); };
+    w_.dev_->ParamRunner = std::make_unique<TParamRunner>(std::move(c));
+    w_.dev_->ParamRunner->OnRow = [this](int row) { w_.vstList->Model()->RefreshRow(row); };
+    w_.dev_->ParamRunner->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
                                          const std::string& outcome) {
-        JournalWrite(*dev_->Regs->Items(row.Row), before, row.FileText, outcome,
+        w_.JournalWrite(*w_.dev_->Regs->Items(row.Row), before, row.FileText, outcome,
                      outcome == kWritten ? TJournalLine::Acknowledged : TJournalLine::Outcome);
     };
-    return *dev_->ParamRunner;
+    return *w_.dev_->ParamRunner;
 }
 
-QProgressDialog* TfMain::ParamProgress(const QString& label) {
-    auto* progress = new QProgressDialog(label, QStringLiteral("Отмена"), 0, 1, this);
+QProgressDialog* TSetsFace::ParamProgress(const QString& label) {
+    auto* progress = new QProgressDialog(label, QStringLiteral("Отмена"), 0, 1, &w_);
     progress->setObjectName(QStringLiteral("ParamProgress"));
-    progress->setWindowTitle(windowTitle());
+    progress->setWindowTitle(w_.windowTitle());
     // Not modal: a modal progress dialog runs the event loop inside setValue, which
     // would hand the next completion to the runner while it is still in the last one.
     progress->setWindowModality(Qt::NonModal);
@@ -55,7 +96,7 @@ QProgressDialog* TfMain::ParamProgress(const QString& label) {
     progress->setAutoClose(false);
     progress->setAutoReset(false);
     progress->setAttribute(Qt::WA_DeleteOnClose);
-    TParamRunner* runner = dev_->ParamRunner.get();
+    TParamRunner* runner = w_.dev_->ParamRunner.get();
     connect(progress, &QProgressDialog::canceled, this, [runner] { runner->Cancel(); });
     runner->OnProgress = [progress](int done, int total) {
         progress->setMaximum(std::max(total, 1));
@@ -65,7 +106,7 @@ QProgressDialog* TfMain::ParamProgress(const QString& label) {
     return progress;
 }
 
-void TfMain::CloseParamProgress(QPointer<QProgressDialog>& progress) {
+void TSetsFace::CloseParamProgress(QPointer<QProgressDialog>& progress) {
     if (!progress) return;
     // Closing a progress dialog says "canceled": not once the work is over.
     QObject::disconnect(progress, &QProgressDialog::canceled, nullptr, nullptr);
@@ -73,47 +114,47 @@ void TfMain::CloseParamProgress(QPointer<QProgressDialog>& progress) {
     progress = nullptr;
 }
 
-std::vector<uint16_t> TfMain::ChosenAddresses() const {
+std::vector<uint16_t> TSetsFace::ChosenAddresses() const {
     std::vector<uint16_t> out;
     const auto take = [&](int row) {
-        const TReg* reg = vstList->Model()->Reg(row);
+        const TReg* reg = w_.vstList->Model()->Reg(row);
         if (reg && reg->RegType != rtHeader && (reg->Io == ioR || reg->Io == ioRW) &&
             std::find(out.begin(), out.end(), reg->Addr) == out.end())
             out.push_back(reg->Addr);
     };
-    for (const QModelIndex& i : vstList->selectionModel()->selectedRows())
+    for (const QModelIndex& i : w_.vstList->selectionModel()->selectedRows())
         take(i.row());
     if (out.empty())
-        for (int r = 0; r < vstList->Model()->rowCount(); ++r)
-            if (vstList->Model()->CheckState(r) == Qt::Checked) take(r);
+        for (int r = 0; r < w_.vstList->Model()->rowCount(); ++r)
+            if (w_.vstList->Model()->CheckState(r) == Qt::Checked) take(r);
     return out;
 }
 
-void TfMain::miSaveParamsClick(bool selectedOnly) {
+void TSetsFace::miSaveParamsClick(bool selectedOnly) {
     if (!ParamSetAllowed()) return;
     const std::vector<uint16_t> only = selectedOnly ? ChosenAddresses() : std::vector<uint16_t>{};
     if (selectedOnly && only.empty()) {
-        ShowError(QStringLiteral("Выберите или отметьте параметры для сохранения"));
+        w_.ShowError(QStringLiteral("Выберите или отметьте параметры для сохранения"));
         return;
     }
-    QString name = QString::fromStdString(dev_->Desc.Name.empty() ? "Параметры" : dev_->Desc.Name) +
+    QString name = QString::fromStdString(w_.dev_->Desc.Name.empty() ? "Параметры" : w_.dev_->Desc.Name) +
                    QLatin1Char('_') +
                    QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
     for (QChar& c : name)
         if (QStringLiteral("\\/:*?\"<>| ").contains(c)) c = QLatin1Char('_');
-    const QString path = ChooseParamSetFile(this, QStringLiteral("Сохранить параметры"),
+    const QString path = ChooseParamSetFile(&w_, QStringLiteral("Сохранить параметры"),
                                             "SaveParamsDialog", true, name + ".params");
     if (!path.isEmpty()) SaveParameters(path, only);
 }
 
-void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& only) {
+void TSetsFace::SaveParameters(const QString& path, const std::vector<uint16_t>& only) {
     if (!ParamSetAllowed()) return;
     // Before the device is read: the backup must have somewhere to go.
     std::string error;
     const std::string descPath =
-        dev_->Entry >= 0 ? catalogue_[static_cast<size_t>(dev_->Entry)].Path : std::string();
+        w_.dev_->Entry >= 0 ? w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Path : std::string();
     if (!CheckParamSetTarget(path.toStdString(), descPath, error)) {
-        ShowWarning(this, QString::fromStdString(error));
+        ShowWarning(&w_, QString::fromStdString(error));
         return;
     }
     TParamRunner& runner = NewParamRunner();
@@ -124,7 +165,7 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
     runner.OnFinished = [this, &runner, progress, path]() mutable {
         if (runner.Cancelled()) {
             CloseParamProgress(progress);
-            ShowError(QStringLiteral("Сохранение параметров отменено, файл не записан"));
+            w_.ShowError(QStringLiteral("Сохранение параметров отменено, файл не записан"));
             return;
         }
         TParamSet& set = runner.Set;
@@ -133,8 +174,8 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
         if (failed > 0 && failed == total) {
             // Nothing was read: a good set already there must not give way to this one.
             CloseParamProgress(progress);
-            ShowError(QStringLiteral("Ни один параметр не считан, файл не записан"));
-            ShowWarning(this,
+            w_.ShowError(QStringLiteral("Ни один параметр не считан, файл не записан"));
+            ShowWarning(&w_,
                         QStringLiteral("Ни один параметр не считан, файл %1 не записан").arg(path));
             return;
         }
@@ -142,7 +183,7 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
         if (askToReplace) CloseParamProgress(progress);
         if (askToReplace &&
             MessageBoxWithCaptions(
-                this,
+                &w_,
                 QStringLiteral(
                     "Не считано параметров: %1 из %2.\nЗаменить файл %3 неполным набором?")
                     .arg(failed)
@@ -150,62 +191,62 @@ void TfMain::SaveParameters(const QString& path, const std::vector<uint16_t>& on
                     .arg(path),
                 QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
                 {QStringLiteral("Заменить"), QStringLiteral("Не заменять")}) != QMessageBox::Yes) {
-            ShowError(QStringLiteral("Файл параметров не заменён"));
+            w_.ShowError(QStringLiteral("Файл параметров не заменён"));
             return;
         }
-        set.Device = dev_->Desc.Name;
-        set.DescriptionFile = dev_->Desc.FileName;
-        set.Sign = dev_->Desc.Sign;
-        set.DeviceId = static_cast<uint32_t>(dev_->Id);
-        set.Protocol = miVer1->isChecked() ? 0 : 1;
+        set.Device = w_.dev_->Desc.Name;
+        set.DescriptionFile = w_.dev_->Desc.FileName;
+        set.Sign = w_.dev_->Desc.Sign;
+        set.DeviceId = static_cast<uint32_t>(w_.dev_->Id);
+        set.Protocol = w_.miVer1->isChecked() ? 0 : 1;
         set.Saved = LocalTimeText(std::chrono::system_clock::now(), false);
         set.Program = ProgramVersion();
         std::string error;
         if (!WriteParamSetFile(path.toStdString(), set, error)) {
             CloseParamProgress(progress);
-            ShowWarning(this, QString::fromStdString(error));
+            ShowWarning(&w_, QString::fromStdString(error));
             return;
         }
         const QString text = QStringLiteral("Параметры сохранены: %1, файл %2")
                                  .arg(total - failed)
                                  .arg(NativeName(path));
         if (failed == 0)
-            ShowStatus(text, true, normalStatusColor_);
+            w_.ShowStatus(text, true, w_.normalStatusColor_);
         else
-            ShowError(text + QStringLiteral(", ошибок чтения: %1").arg(failed));
+            w_.ShowError(text + QStringLiteral(", ошибок чтения: %1").arg(failed));
         CloseParamProgress(progress);
     };
     runner.StartBackup(only);
 }
 
-void TfMain::miCompareParamsClick() {
+void TSetsFace::miCompareParamsClick() {
     if (!ParamSetAllowed()) return;
-    const QString path = ChooseParamSetFile(this, QStringLiteral("Сравнить с файлом параметров"),
+    const QString path = ChooseParamSetFile(&w_, QStringLiteral("Сравнить с файлом параметров"),
                                             "OpenParamsDialog", false);
     if (!path.isEmpty()) CompareWithFile(path);
 }
 
-void TfMain::CompareWithFile(const QString& path) {
+void TSetsFace::CompareWithFile(const QString& path) {
     if (!ParamSetAllowed()) return;
     auto set = std::make_shared<TParamSet>();
     std::string error;
     if (!ReadParamSetFile(path.toStdString(), *set, error)) {
-        ShowWarning(this, QString::fromStdString(error));
+        ShowWarning(&w_, QString::fromStdString(error));
         return;
     }
     CompareWithSet(set, path);
 }
 
-void TfMain::OpenSetFile(const QString& path) {
+void TSetsFace::OpenSetFile(const QString& path) {
     TParamSet set;
     std::string error;
     if (!ReadParamSetFile(path.toStdString(), set, error)) {
-        ShowWarning(this, QString::fromStdString(error));
+        ShowWarning(&w_, QString::fromStdString(error));
         return;
     }
     const std::string descPath =
-        dev_->Entry >= 0 ? catalogue_[static_cast<size_t>(dev_->Entry)].Path : std::string();
-    auto* window = new TSetWindow(set, path, *dev_->Regs, dev_->ErrorTexts.get(), dev_->Desc, descPath, this);
+        w_.dev_->Entry >= 0 ? w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Path : std::string();
+    auto* window = new TSetWindow(set, path, *w_.dev_->Regs, w_.dev_->ErrorTexts.get(), w_.dev_->Desc, descPath, &w_);
     window->setAttribute(Qt::WA_DeleteOnClose);
     connect(window, &TSetWindow::FactoryCompareRequested, this,
             [this, window] { CompareTwoSets(window->Path(), QString()); });
@@ -213,30 +254,30 @@ void TfMain::OpenSetFile(const QString& path) {
     window->show();
 }
 
-void TfMain::CompareTwoSets(const QString& first, const QString& second) {
+void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
     auto a = std::make_shared<TParamSet>();
     auto b = std::make_shared<TParamSet>();
     std::string error;
     // Without a second file: the description's factory values.
     if (second.isEmpty()) {
-        *b = FactorySet(*dev_->Regs, dev_->Desc.Name, dev_->Desc.FileName, dev_->Desc.Sign);
+        *b = FactorySet(*w_.dev_->Regs, w_.dev_->Desc.Name, w_.dev_->Desc.FileName, w_.dev_->Desc.Sign);
         if (!HasFactoryValues(*b)) {
-            ShowWarning(this, QString::fromUtf8(kNoFactoryValues));
+            ShowWarning(&w_, QString::fromUtf8(kNoFactoryValues));
             return;
         }
     }
     if (!ReadParamSetFile(first.toStdString(), *a, error) ||
         (!second.isEmpty() && !ReadParamSetFile(second.toStdString(), *b, error))) {
-        ShowWarning(this, QString::fromStdString(error));
+        ShowWarning(&w_, QString::fromStdString(error));
         return;
     }
     TParamRunner& runner = NewParamRunner();
     // The first file is the target: a row may take the second's value when the
     // description lets it be written and the second has one.
     const auto classify = [this, a, b](TParamRunner& r) {
-        r.Rows = CompareSets(*dev_->Regs, *a, *b);
+        r.Rows = CompareSets(*w_.dev_->Regs, *a, *b);
         for (TCompareRow& row : r.Rows) {
-            const TReg* reg = row.Row >= 0 ? dev_->Regs->Items(row.Row) : nullptr;
+            const TReg* reg = row.Row >= 0 ? w_.dev_->Regs->Items(row.Row) : nullptr;
             const bool source =
                 std::any_of(b->Entries.begin(), b->Entries.end(), [&](const TParamEntry& e) {
                     return e.Addr == row.File.Addr && !e.Failed;
@@ -250,18 +291,18 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
     classify(runner);
     QStringList warnings;
     for (const std::string& w : b->Factory
-                                    ? CompareWarnings(*a, dev_->Desc.Name, dev_->Desc.Sign, a->DeviceId)
+                                    ? CompareWarnings(*a, w_.dev_->Desc.Name, w_.dev_->Desc.Sign, a->DeviceId)
                                     : SetHeaderWarnings(*a, *b))
         warnings << QString::fromStdString(w);
-    auto* dialog = new TCompareDialog(runner, *a, first, warnings, this);
+    auto* dialog = new TCompareDialog(runner, *a, first, warnings, &w_);
     dialog->SetFileTarget(QFileInfo(first).fileName(),
                           b->Factory ? QStringLiteral("Заводское значение")
                                      : QFileInfo(second).fileName(),
                           b->Factory);
-    dialog->SetServiceMode(ServiceMode);
+    dialog->SetServiceMode(w_.ServiceMode);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     compareDialog_ = dialog;
-    connect(dialog, &TCompareDialog::ServiceModeRequested, this, [this] { ToggleServiceMode(); });
+    connect(dialog, &TCompareDialog::ServiceModeRequested, this, [this] { w_.ToggleServiceMode(); });
     connect(dialog, &TCompareDialog::RestoreRequested, this,
             [this, dialog, &runner, a, b, first, classify] {
                 if (!dialog->ConfirmWrite()) return;
@@ -287,26 +328,26 @@ void TfMain::CompareTwoSets(const QString& first, const QString& second) {
                 *a = target;
                 classify(runner);
                 dialog->Refresh();
-                ShowStatus(QStringLiteral("Записано в файл %1: %2")
+                w_.ShowStatus(QStringLiteral("Записано в файл %1: %2")
                                .arg(QFileInfo(first).fileName(),
                                     QString::fromStdString(ParametersText(written))),
-                           true, normalStatusColor_);
+                           true, w_.normalStatusColor_);
             });
     dialog->show();
 }
 
-void TfMain::CompareWithFactory() {
+void TSetsFace::CompareWithFactory() {
     if (!ParamSetAllowed()) return;
     auto factory =
-        std::make_shared<TParamSet>(FactorySet(*dev_->Regs, dev_->Desc.Name, dev_->Desc.FileName, dev_->Desc.Sign));
+        std::make_shared<TParamSet>(FactorySet(*w_.dev_->Regs, w_.dev_->Desc.Name, w_.dev_->Desc.FileName, w_.dev_->Desc.Sign));
     if (!HasFactoryValues(*factory)) {
-        ShowWarning(this, QString::fromUtf8(kNoFactoryValues));
+        ShowWarning(&w_, QString::fromUtf8(kNoFactoryValues));
         return;
     }
     CompareWithSet(factory, QString());
 }
 
-void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path) {
+void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path) {
     TParamRunner& runner = NewParamRunner();
     QPointer<QProgressDialog> progress =
         ParamProgress(QStringLiteral("Чтение параметров устройства…"));
@@ -315,17 +356,17 @@ void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path)
         QStringList warnings;
         if (!set->Factory)
             for (const std::string& w :
-                 CompareWarnings(*set, dev_->Desc.Name, dev_->Desc.Sign, static_cast<uint32_t>(dev_->Id)))
+                 CompareWarnings(*set, w_.dev_->Desc.Name, w_.dev_->Desc.Sign, static_cast<uint32_t>(w_.dev_->Id)))
                 warnings << QString::fromStdString(w);
         if (runner.Cancelled())
             warnings << QStringLiteral("Чтение прервано: не все значения считаны");
-        auto* dialog = new TCompareDialog(runner, *set, path, warnings, this);
-        dialog->SetServiceMode(ServiceMode);
+        auto* dialog = new TCompareDialog(runner, *set, path, warnings, &w_);
+        dialog->SetServiceMode(w_.ServiceMode);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         compareDialog_ = dialog;
         connect(dialog, &TCompareDialog::RestoreRequested, this, [this] { RestoreSelected(); });
         connect(dialog, &TCompareDialog::ServiceModeRequested, this,
-                [this] { ToggleServiceMode(); });
+                [this] { w_.ToggleServiceMode(); });
         connect(dialog, &TCompareDialog::CancelRequested, this, [&runner] { runner.Cancel(); });
         dialog->show();
         CloseParamProgress(progress);
@@ -334,17 +375,17 @@ void TfMain::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path)
     runner.StartCompare(*set);
 }
 
-void TfMain::RestoreSelected() {
-    TParamRunner* runner = dev_->ParamRunner.get();
+void TSetsFace::RestoreSelected() {
+    TParamRunner* runner = w_.dev_->ParamRunner.get();
     TCompareDialog* dialog = compareDialog_;
     if (!runner || runner->Running() || !dialog) return;
-    if (!PortOpen()) {
-        ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
+    if (!w_.PortOpen()) {
+        w_.ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
         return;
     }
     // What is written: the ticked rows the engineer can see, after a confirmation.
     const QPointer<TCompareDialog> guard = dialog;
-    if (!dialog->ConfirmWrite() || !guard || dev_->ParamRunner.get() != runner || runner->Running())
+    if (!dialog->ConfirmWrite() || !guard || w_.dev_->ParamRunner.get() != runner || runner->Running())
         return;
     dialog->SetBusy(true);
     runner->OnProgress = [dialog](int done, int total) { dialog->SetProgress(done, total); };
@@ -366,10 +407,10 @@ void TfMain::RestoreSelected() {
                                      QString::fromStdString(o.Error));
             }
         if (runner->Confirmed() == total && !runner->Cancelled()) {
-            ShowStatus(text, true, normalStatusColor_);
+            w_.ShowStatus(text, true, w_.normalStatusColor_);
             return;
         }
-        ShowError(text);
+        w_.ShowError(text);
         if (runner->Cancelled())
             failures << QStringLiteral("Запись прервана: не все строки записаны");
         ShowWarning(dialog, text + QStringLiteral("\n\n") + failures.join(QLatin1Char('\n')));
