@@ -123,8 +123,8 @@ void BM_PollingWithChartAndRecording(benchmark::State& state) {
         ticked += take ? 1 : 0;
     }
     if (state.range(0)) {
-        w.ShowChart();
-        w.StartRecording(dir.filePath(QStringLiteral("poll.csv")));
+        w.Trend().ShowChart();
+        w.Trend().StartRecording(dir.filePath(QStringLiteral("poll.csv")));
     }
     for (auto _ : state) {
         const size_t before = w.Samples().Size();
@@ -145,7 +145,7 @@ void BM_PollingWithChartAndRecording(benchmark::State& state) {
             static_cast<double>(w.Samples().Size() - before) / (clock.elapsed() / 1000.0);
         state.counters["worst_stall_ms"] = static_cast<double>(worst);
     }
-    w.StopRecording();
+    w.Trend().StopRecording();
 }
 BENCHMARK(BM_PollingWithChartAndRecording)
     ->Arg(0)

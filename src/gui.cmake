@@ -55,11 +55,10 @@ add_library(tunavox_gui STATIC
   app/main_window_export.cpp
   app/main_window_find.cpp
   app/sets_face.cpp app/sets_face.h
-  app/main_window_trend.cpp
+  app/trend_face.cpp app/trend_face.h
   app/main_window_keys.cpp
   app/main_window_link.cpp
   app/main_window_scan.cpp
-  app/main_window_polling.cpp
   ui/journal_window.cpp ui/journal_window.h
   ui/set_window.cpp ui/set_window.h
   ui/file_dialogs.cpp ui/file_dialogs.h

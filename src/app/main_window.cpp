@@ -24,6 +24,7 @@ namespace tunavox {
 TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     : QMainWindow(parent), options_(options), line_(std::make_unique<TLine>()),
       dev_(std::make_unique<TDevice>()) {
+    trend_ = new TTrendFace(*this);
     BuildForm();
 
     // The status line: a label whose colours the status operations set.
@@ -70,8 +71,8 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
             },
             Qt::QueuedConnection);
     });
-    ShowStats();
-    StatsTimer->start();
+    trend_->ShowStats();
+    trend_->StatsTimer->start();
     // One description chosen and loaded.
     if (!catalogue_.empty()) ChooseAtStart();
 }
@@ -80,7 +81,7 @@ TfMain::~TfMain() {
     // No more previews: the children go away below.
     qApp->removeEventFilter(this);
     // A wide recording's last pass, as far as it got, goes to the file.
-    if (dev_->Wide) StopRecording();
+    if (dev_->Wide) trend_->StopRecording();
     // The worker first, serving its hand-overs meanwhile: a running action finishes
     // with its handler; queued ones are freed unrun.
     line_->Shutdown();
@@ -125,11 +126,7 @@ void TfMain::BuildForm() {
     chUseLogs =
         Named(service->addAction(QStringLiteral("Логировать обмен с устройством")), "chUseLogs");
     chUseLogs->setCheckable(true);
-    chRecordPoll =
-        Named(service->addAction(QStringLiteral("Записывать опрос в файл…")), "chRecordPoll");
-    chRecordPoll->setCheckable(true);
-    miChart =
-        Named(service->addAction(QStringLiteral("График опрашиваемых параметров")), "miChart");
+    trend_->AddMenuItems(service);
     chOnlyFactoryDiffs =
         Named(service->addAction(QStringLiteral("Только отличающиеся от заводских")),
               "chOnlyFactoryDiffs");
@@ -186,7 +183,7 @@ void TfMain::BuildForm() {
     lProgress->setFont(fixed);
     lProgress->setFixedWidth(16);
     bottomRow->addWidget(lProgress);
-    BuildPollingControls(bottom, bottomRow, service);
+    trend_->AddPeriodBox(bottom, bottomRow, service);
     bottomRow->addStretch();
     bWriteAll = Named(new QPushButton(QStringLiteral("Записать все"), bottom), "bWriteAll");
     bWriteAll->hide();
@@ -210,19 +207,14 @@ void TfMain::BuildForm() {
     more->addStretch();
     bottomMore->hide();
     layout->addWidget(bottomMore);
-    new TStripOverflow(central, bottomRow, sePollPeriod->parentWidget(), lProgress, bottomMore);
+    new TStripOverflow(central, bottomRow, trend_->sePollPeriod->parentWidget(), lProgress, bottomMore);
     setCentralWidget(central);
 
     StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
     StatusText = Named(new QLabel(StatusBar1), "StatusText");
     StatusText->setAutoFillBackground(true);
     StatusBar1->addWidget(StatusText, 1);
-    lRecord = Named(new QLabel(StatusBar1), "lRecord");
-    StatusBar1->addPermanentWidget(lRecord);
-    lStats = Named(new QLabel(StatusBar1), "lStats");
-    StatusBar1->addPermanentWidget(lStats);
-    StatsTimer = Named(new QTimer(this), "StatsTimer");
-    StatsTimer->setInterval(500);
+    trend_->AddStatusLabels(StatusBar1);
     setStatusBar(StatusBar1);
 
     StatusTimer = Named(new QTimer(this), "StatusTimer");
@@ -264,13 +256,7 @@ void TfMain::BuildForm() {
     connect(StatusTimer, &QTimer::timeout, this,
             [this] { ShowStatus(QString(), false, normalStatusColor_); });
     connect(PingTimer, &QTimer::timeout, this, [this] { PingTimerTimer(); });
-    connect(StatsTimer, &QTimer::timeout, this, [this] {
-        ShowStats();
-        ShowRecording();
-    });
     connect(PollDelay, &QTimer::timeout, this, [this] { chPollClick(); });
-    connect(miChart, &QAction::triggered, this, [this] { ShowChart(); });
-    connect(chRecordPoll, &QAction::toggled, this, [this](bool on) { chRecordPollToggled(on); });
     connect(vstList->Model(), &TRegisterModel::RowChecked, this,
             [this](int row, Qt::CheckState s) { vstListChecked(row, s); });
     connect(vstList->CheckHeader(), &TCheckHeader::CheckBoxClicked, this,

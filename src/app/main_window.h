@@ -35,6 +35,7 @@
 #include "ui/journal_window.h"
 #include "ui/scan_window.h"
 #include "app/sets_face.h"
+#include "app/trend_face.h"
 #include "ui/set_window.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
@@ -95,18 +96,11 @@ public:
     QAction* miVer1;
     QAction* miVer2;
     QAction* chUseLogs;
-    QAction* chRecordPoll;  // "Записывать опрос в файл…"
-    QAction* miChart;       // "График опрашиваемых параметров"
-    QLabel* lStats;         // exchange statistics at the right of the status bar
-    QLabel* lRecord;        // the poll recording: its file and lines, or why it stopped
-    QSpinBox* sePollPeriod; // "Период опроса": 0 = as fast as the line allows
-    QAction* chWideRecord;  // a new recording gets a line per pass, a column per row
     QAction* aReadAll;      // F5: "Считать все" from anywhere in the window
     QAction* aPoll;         // F6: polling on or off
     QAction* aOpenPort;     // F9: the port opened or closed
     QAction* miKeys;        // "Справка" → "Сочетания клавиш" (F1)
     QTimer* PollDelay;      // the pause before the next poll read while reads keep failing
-    QTimer* StatsTimer;
     QAction* miExportHtml;
     QAction* miExportRtf;
     QAction* miExportCsv;
@@ -191,29 +185,17 @@ public:
     TSetsFace& Sets() { return *sets_; }
     TParamRunner* ParamRunner() const { return dev_->ParamRunner.get(); }
 
-    // Recording polled values: starts appending to path; false (said in red) on failure.
-    // False with the reason in why (or, without why, in the status line).
-    bool StartRecording(const QString& path, QString* why = nullptr);
-    void StopRecording();
-    // The poll period, ms (0: as fast as the line allows; 1..99 taken as 100).
-    void SetPollPeriod(int ms);
+    // Recording, chart, poll period and statistics.
+    TTrendFace& Trend() { return *trend_; }
     // Every key the window answers to, one per line, as "Справка" lists them.
     QString KeysText() const;
     // "Сочетания клавиш" (F1): the keys in a window of their own.
     void ShowKeys();
     QDialog* KeysWindow() const { return keysWindow_; }
     int PollPeriod() const { return line_->Pace.Period(); }
-    // The recording's indicator in the status bar (also refreshed twice a second).
-    void ShowRecording();
     const TPollRecorder& Recorder() const { return dev_->Recorder; }
     const TExchangeStats& Stats() const { return line_->Stats; }
-    void ShowStats();
-    // Opens (or raises) the chart of the polled rows.
-    void ShowChart();
-    TChartWindow* Chart() const { return chart_; }
     const TSampleStore& Samples() const { return dev_->Samples; }
-    // The ticked numeric rows, as the chart plots them.
-    std::vector<TChartSeries> ChartSeries() const;
 
     // The link: its state, a lost port reopened, writes read back and journalled.
     const TLinkMonitor& Link() const { return dev_->Link; }
@@ -261,9 +243,6 @@ private:
     void OnPollReadDone(TAction* action);
     void OnPollWriteDone(TAction* action);
     void PostPollNext(int delayMs = 0);
-    void chRecordPollToggled(bool on);
-    void RecordSample(const TAction& action, int64_t timeMs);
-    void AddSample(const TAction& action, int64_t timeMs);
     void ServeHandOver();
     struct TWriteNote {
         const TReg* Reg;
@@ -292,19 +271,17 @@ private:
     bool HandleKeys(QObject* watched, QEvent* event);
     void OpenMenuBar();
     void FocusPastTable(bool forward);
-    void BuildPollingControls(QWidget* bottom, QHBoxLayout* row, QMenu* service);
-    // The wide recording's columns: the ticked rows that polling reads; null for none.
-    std::unique_ptr<TWideRecording> WideRecordingColumns() const;
 
     friend class TSetsFace;
+    friend class TTrendFace;
     TSetsFace* sets_;
+    TTrendFace* trend_;
     TMainOptions options_;
     std::unique_ptr<TLine> line_;
     std::unique_ptr<TDevice> dev_;
     bool logsPlaceSaid_ = false;
     bool altAlone_ = false;       // Alt is down and no other key came yet
     bool waitingForPass_ = false; // PollDelay holds the next pass back for its period
-    QPointer<TChartWindow> chart_;
     std::unique_ptr<TDeviceSimulator> demo_;
     QString demoPort_;
     std::vector<TCatalogueEntry> catalogue_;

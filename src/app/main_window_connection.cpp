@@ -53,7 +53,7 @@ void TfMain::bOpenClick() {
     ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
     line_->Stats.Reset();
-    ShowStats();
+    trend_->ShowStats();
     if (!dev_->PollOnConnect && !chPoll->isChecked()) return;
     // Checking the box runs the poll step through its handler.
     if (chPoll->isChecked())
@@ -132,8 +132,7 @@ void TfMain::OnPollReadDone(TAction* action) {
         const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count();
-        if (dev_->Recorder.Recording()) RecordSample(*action, now);
-        AddSample(*action, now);
+        trend_->PollRead(*action, now);
         pause = dev_->Backoff.After(
             action->Error(), IsLinkFailure(ClassifyExchange(action->Error(), action->PortError())));
     }

@@ -89,7 +89,7 @@ void TfMain::DeviceChosen(int entry) {
     }
     // The samples were of the other description's rows.
     dev_->Samples.Clear();
-    if (chart_) chart_->Changed();
+    trend_->Changed();
     TRegisterModel* model = vstList->Model();
     model->SetSource(dev_->Regs.get(), dev_->ErrorTexts.get());
     // The header box starts from the rows' own ticks.
@@ -174,7 +174,7 @@ void TfMain::ToggleServiceMode() {
 void TfMain::vstListChecked(int row, Qt::CheckState state) {
     (void)row;
     if (state != Qt::Unchecked && !chPoll->isChecked()) chPoll->setChecked(true);
-    if (chart_) chart_->Changed(); // the row joins or leaves the chart
+    trend_->Changed(); // the row joins or leaves the chart
     TRegisterModel* m = vstList->Model();
     const int checked = m->CheckedCount();
     m->SetHeaderState(checked == 0                     ? Qt::Unchecked
@@ -190,7 +190,7 @@ void TfMain::vstListHeaderClick() {
     m->SetHeaderState(target);
     for (int r = 0; r < m->rowCount(); ++r)
         if (m->HasCheckBox(r)) m->SetCheckState(r, target, false);
-    if (chart_) chart_->Changed();
+    trend_->Changed();
 }
 
 } // namespace tunavox

@@ -51,7 +51,7 @@ void TfMain::BuildKeys(QMenu* help) {
     sets_->miSaveParams->setShortcut(QKeySequence::Save);
     sets_->miCompareParams->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    miChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    trend_->miChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     miJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
 
     // The buttons' commands from anywhere in the window, the table and its editor

@@ -128,7 +128,7 @@ void TfMain::ReconnectTimerTimer() {
     ShowStatus(
         QStringLiteral("Связь восстановлена: порт %1 открыт снова").arg(cbPort->currentText()),
         true, normalStatusColor_);
-    ShowStats();
+    trend_->ShowStats();
     if (chPoll->isChecked()) chPollClick();
 }
 

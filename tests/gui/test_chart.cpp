@@ -22,10 +22,10 @@ private slots:
         f.ErrorCodes[0x11] = 4; // every read of 0x11 refused
         Bench b(f);
         QVERIFY(b.ShowAndOpen());
-        QCOMPARE(b.w->miChart->iconText(), QStringLiteral("График опрашиваемых параметров"));
+        QCOMPARE(b.w->Trend().miChart->iconText(), QStringLiteral("График опрашиваемых параметров"));
         b.UntickAll();
-        b.w->miChart->trigger();
-        TChartWindow* chart = b.w->Chart();
+        b.w->Trend().miChart->trigger();
+        TChartWindow* chart = b.w->Trend().Chart();
         QVERIFY(chart && chart->isVisible());
         QCOMPARE(chart->windowTitle(), QStringLiteral("График"));
         QVERIFY(chart->chFollow->isChecked());
@@ -182,9 +182,9 @@ private slots:
             b.w->chPoll->setChecked(false);
             // A chart opened afresh follows the newest samples over its own span.
             chart->close();
-            QTRY_VERIFY(b.w->Chart() == nullptr);
-            b.w->ShowChart();
-            chart = b.w->Chart();
+            QTRY_VERIFY(b.w->Trend().Chart() == nullptr);
+            b.w->Trend().ShowChart();
+            chart = b.w->Trend().Chart();
             chart->Redraw();
             QTest::qWait(300);
             QVERIFY(chart->grab().save(out + QStringLiteral("/trend.png")));
@@ -196,8 +196,8 @@ private slots:
         QVERIFY(b.ShowAndOpen());
         b.UntickAll();
         // Opened before polling: it says what to do.
-        b.w->miChart->trigger();
-        TChartWindow* chart = b.w->Chart();
+        b.w->Trend().miChart->trigger();
+        TChartWindow* chart = b.w->Trend().Chart();
         QVERIFY(chart);
         chart->Redraw();
         QCOMPARE(chart->lNote->text(), QStringLiteral("Отметьте параметры и включите опрос"));

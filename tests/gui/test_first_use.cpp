@@ -348,11 +348,11 @@ private slots:
     void pollRecordingAndExchangeStatistics() {
         Bench b;
         QVERIFY(b.ShowAndOpen());
-        QVERIFY(b.w->lStats->text().startsWith(QStringLiteral("Обмен: ")));
-        QCOMPARE(b.w->chRecordPoll->iconText(), QStringLiteral("Записывать опрос в файл…"));
+        QVERIFY(b.w->Trend().lStats->text().startsWith(QStringLiteral("Обмен: ")));
+        QCOMPARE(b.w->Trend().chRecordPoll->iconText(), QStringLiteral("Записывать опрос в файл…"));
         // A file that cannot be written: said in red, the item stays unticked.
-        QVERIFY(!b.w->StartRecording(QString::fromStdString(b.dir.Path())));
-        QVERIFY(!b.w->chRecordPoll->isChecked());
+        QVERIFY(!b.w->Trend().StartRecording(QString::fromStdString(b.dir.Path())));
+        QVERIFY(!b.w->Trend().chRecordPoll->isChecked());
         QCOMPARE(b.w->StatusText->text(),
                  QStringLiteral(" Не удалось начать запись опроса в файл %1: это папка")
                      .arg(QString::fromStdString(b.dir.Path())));
@@ -360,13 +360,13 @@ private slots:
         const std::string desc = b.dir.File("NastrBUK2.xml");
         const std::string before = ReadBytes(desc);
         QString why;
-        QVERIFY(!b.w->StartRecording(QString::fromStdString(desc), &why));
+        QVERIFY(!b.w->Trend().StartRecording(QString::fromStdString(desc), &why));
         QVERIFY2(why.contains(QStringLiteral("файл не является записью опроса")), qPrintable(why));
         QCOMPARE(ReadBytes(desc), before);
 
         const QString path = QString::fromStdString(b.dir.File("poll.csv"));
-        QVERIFY(b.w->StartRecording(path));
-        QVERIFY(b.w->chRecordPoll->isChecked());
+        QVERIFY(b.w->Trend().StartRecording(path));
+        QVERIFY(b.w->Trend().chRecordPoll->isChecked());
         b.UntickAll();
         b.w->vstList->Model()->SetCheckState(b.Row(0x21), Qt::Checked, true); // polling starts
         const auto lines = [&path] {
@@ -376,22 +376,22 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(lines() >= 6, 10000);
         // The status bar says that it records, and how much.
         QTRY_VERIFY_WITH_TIMEOUT(
-            b.w->lRecord->text().startsWith(QStringLiteral("Запись: poll.csv, строк: ")), 2000);
-        b.w->chRecordPoll->setChecked(false); // stops the recording
-        QCOMPARE(b.w->lRecord->text(), QString());
+            b.w->Trend().lRecord->text().startsWith(QStringLiteral("Запись: poll.csv, строк: ")), 2000);
+        b.w->Trend().chRecordPoll->setChecked(false); // stops the recording
+        QCOMPARE(b.w->Trend().lRecord->text(), QString());
         QVERIFY(!b.w->Recorder().Recording());
         // A recording whose file is removed stops and says so in red; polling goes on.
         const QString doomed = QString::fromStdString(b.dir.File("doomed.csv"));
-        QVERIFY(b.w->StartRecording(doomed));
+        QVERIFY(b.w->Trend().StartRecording(doomed));
         QTRY_VERIFY_WITH_TIMEOUT(QFile(doomed).size() > 40, 10000);
         QVERIFY(QFile::remove(doomed));
-        QTRY_VERIFY_WITH_TIMEOUT(!b.w->chRecordPoll->isChecked(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Trend().chRecordPoll->isChecked(), 10000);
         QCOMPARE(b.w->StatusText->text(),
                  QStringLiteral(" Запись опроса остановлена: файл записи удалён"));
         // The reason stays in sight after the status line has moved on.
         b.w->ShowStatus(QStringLiteral("другое"), true, Qt::white);
-        b.w->ShowRecording();
-        QCOMPARE(b.w->lRecord->text(),
+        b.w->Trend().ShowRecording();
+        QCOMPARE(b.w->Trend().lRecord->text(),
                  QStringLiteral("Запись опроса остановлена: файл записи удалён"));
         QVERIFY(b.w->chPoll->isChecked());
         const std::string text = Cp1251ToUtf8(ReadBytes(path.toStdString()));
@@ -401,14 +401,14 @@ private slots:
 
         // The statistics count what the worker did and start again with the next opening.
         // Polling goes on meanwhile: the label is one snapshot, a later one counts no less.
-        b.w->ShowStats();
+        b.w->Trend().ShowStats();
         const QRegularExpression counts(QStringLiteral("^Обмен: (\\d+), ошибок: 0, "));
-        const QRegularExpressionMatch shown = counts.match(b.w->lStats->text());
-        QVERIFY2(shown.hasMatch(), qPrintable(b.w->lStats->text()));
+        const QRegularExpressionMatch shown = counts.match(b.w->Trend().lStats->text());
+        QVERIFY2(shown.hasMatch(), qPrintable(b.w->Trend().lStats->text()));
         const auto done = b.w->Stats().Take().Done;
         QVERIFY(shown.captured(1).toULongLong() >= 5);
         QVERIFY(done >= shown.captured(1).toULongLong());
-        QCOMPARE(b.w->lStats->toolTip(), QStringLiteral("Ошибок обмена нет"));
+        QCOMPARE(b.w->Trend().lStats->toolTip(), QStringLiteral("Ошибок обмена нет"));
         b.w->chPoll->setChecked(false);
         b.w->bOpen->click();
         b.w->bOpen->click();

@@ -150,12 +150,12 @@ private slots:
         b.w->KeysWindow()->close();
 
         // A period past the limit is answered with the limit, not cut to six digits.
-        b.w->sePollPeriod->setFocus();
-        b.w->sePollPeriod->selectAll();
+        b.w->Trend().sePollPeriod->setFocus();
+        b.w->Trend().sePollPeriod->selectAll();
         QTest::qWait(20);
         Type(QStringLiteral("3600001"));
         Press(Qt::Key_Return);
-        QCOMPARE(b.w->sePollPeriod->value(), 3600000);
+        QCOMPARE(b.w->Trend().sePollPeriod->value(), 3600000);
         QCOMPARE(b.w->StatusText->text(),
                  QStringLiteral(" Период опроса не больше 3600000 мс (1 ч): установлен 1 ч"));
 
@@ -268,10 +268,10 @@ private slots:
         b.w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
         Press(Qt::Key_G, Qt::ControlModifier);
-        QTRY_VERIFY(b.w->Chart() && b.w->Chart()->isVisible());
+        QTRY_VERIFY(b.w->Trend().Chart() && b.w->Trend().Chart()->isVisible());
         // Escape closes the chart, as it closes the dialogs.
-        QTest::keyClick(b.w->Chart(), Qt::Key_Escape);
-        QTRY_VERIFY(!b.w->Chart() || !b.w->Chart()->isVisible());
+        QTest::keyClick(b.w->Trend().Chart(), Qt::Key_Escape);
+        QTRY_VERIFY(!b.w->Trend().Chart() || !b.w->Trend().Chart()->isVisible());
     }
 };
 

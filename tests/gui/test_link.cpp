@@ -106,9 +106,9 @@ private slots:
         // An unpolled row is read again by itself; until then it is not shown as live.
         QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("80"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!Cell(b, 0x21, TRegisterModel::StaleRole).toBool(), 5000);
-        b.w->ShowStats();
-        QVERIFY2(b.w->lStats->text().contains(QStringLiteral("обрывов связи: 1")),
-                 qPrintable(b.w->lStats->text()));
+        b.w->Trend().ShowStats();
+        QVERIFY2(b.w->Trend().lStats->text().contains(QStringLiteral("обрывов связи: 1")),
+                 qPrintable(b.w->Trend().lStats->text()));
     }
 
     void closingDuringTheWaitEndsIt() {

@@ -19,22 +19,22 @@ private slots:
         QVERIFY(b.ShowAndOpen());
         b.UntickAll();
         QCOMPARE(b.w->PollPeriod(), 0); // as fast as the line allows, as before
-        QCOMPARE(b.w->sePollPeriod->text(), QStringLiteral("как можно чаще"));
+        QCOMPARE(b.w->Trend().sePollPeriod->text(), QStringLiteral("как можно чаще"));
 
         // A wide recording needs its columns: ticked rows.
-        b.w->chWideRecord->setChecked(true);
+        b.w->Trend().chWideRecord->setChecked(true);
         const QString path = QString::fromStdString(b.dir.File("wide.csv"));
         QString why;
-        QVERIFY(!b.w->StartRecording(path, &why));
+        QVERIFY(!b.w->Trend().StartRecording(path, &why));
         QCOMPARE(why, QStringLiteral("Не удалось начать запись опроса в файл %1: отметьте "
                                      "параметры — по столбцу на каждый")
                           .arg(path));
 
         // Too short a period is the shortest one.
-        b.w->sePollPeriod->setValue(40);
+        b.w->Trend().sePollPeriod->setValue(40);
         QCOMPARE(b.w->PollPeriod(), 100);
-        QCOMPARE(b.w->sePollPeriod->value(), 100);
-        b.w->sePollPeriod->setValue(400);
+        QCOMPARE(b.w->Trend().sePollPeriod->value(), 100);
+        b.w->Trend().sePollPeriod->setValue(400);
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Период опроса: 400 мс"));
 
         TRegisterModel* m = b.w->vstList->Model();
@@ -43,9 +43,9 @@ private slots:
         clock.start();
         m->SetCheckState(b.Row(0x10), Qt::Checked, true); // polling starts
         m->SetCheckState(b.Row(0x21), Qt::Checked, true);
-        QVERIFY(b.w->StartRecording(path));
+        QVERIFY(b.w->Trend().StartRecording(path));
         QTest::qWait(1500);
-        b.w->StopRecording();
+        b.w->Trend().StopRecording();
         b.w->chPoll->setChecked(false);
         // A pass of two reads at most every 400 ms (as fast as the line allows, some
         // hundred reads would have gone by).

@@ -48,24 +48,24 @@ private slots:
         const QRect area = b.w->screen()->availableGeometry();
         // The offscreen screen (800 × 600) is smaller than the chart's and the
         // journal's designed sizes, as a scaled laptop screen is.
-        b.w->miChart->trigger();
-        QVERIFY(b.w->Chart());
-        QVERIFY(QTest::qWaitForWindowExposed(b.w->Chart()));
-        QVERIFY2(area.contains(b.w->Chart()->frameGeometry()),
+        b.w->Trend().miChart->trigger();
+        QVERIFY(b.w->Trend().Chart());
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->Trend().Chart()));
+        QVERIFY2(area.contains(b.w->Trend().Chart()->frameGeometry()),
                  qPrintable(QStringLiteral("%1,%2 %3×%4")
-                                .arg(b.w->Chart()->x())
-                                .arg(b.w->Chart()->y())
-                                .arg(b.w->Chart()->width())
-                                .arg(b.w->Chart()->height())));
+                                .arg(b.w->Trend().Chart()->x())
+                                .arg(b.w->Trend().Chart()->y())
+                                .arg(b.w->Trend().Chart()->width())
+                                .arg(b.w->Trend().Chart()->height())));
         b.w->ShowJournal();
         QVERIFY(b.w->JournalWindow());
         QVERIFY(QTest::qWaitForWindowExposed(b.w->JournalWindow()));
         QVERIFY(area.contains(b.w->JournalWindow()->frameGeometry()));
         // A window moved off the screen comes back when shown again.
-        b.w->Chart()->hide();
-        b.w->Chart()->move(area.right() - 50, area.bottom() - 50);
-        b.w->ShowChart();
-        QVERIFY(area.contains(b.w->Chart()->frameGeometry()));
+        b.w->Trend().Chart()->hide();
+        b.w->Trend().Chart()->move(area.right() - 50, area.bottom() - 50);
+        b.w->Trend().ShowChart();
+        QVERIFY(area.contains(b.w->Trend().Chart()->frameGeometry()));
 
         // The main window keeps the size at which its controls stay readable, and the
         // strips above and below the table keep their controls apart, service mode too.
@@ -97,10 +97,10 @@ private slots:
                 if (auto* w = qobject_cast<const QWidget*>(o); w && w->isVisible())
                     QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->objectName()));
         }
-        QVERIFY(b.w->sePollPeriod->isVisible());
+        QVERIFY(b.w->Trend().sePollPeriod->isVisible());
         b.w->resize(1000, 500);
         QTest::qWait(50);
-        QCOMPARE(b.w->sePollPeriod->parentWidget()->parentWidget(), b.w->chPoll->parentWidget());
+        QCOMPARE(b.w->Trend().sePollPeriod->parentWidget()->parentWidget(), b.w->chPoll->parentWidget());
         qInfo("available area %d×%d at scale %.1f", area.width(), area.height(),
               b.w->devicePixelRatioF());
         const auto fits = [&](QWidget* w) {
@@ -141,9 +141,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(b.w->Sets().CompareDialog()));
         QVERIFY(fits(b.w->Sets().CompareDialog()));
         b.w->Sets().CompareDialog()->close();
-        b.w->ShowChart();
-        QVERIFY(QTest::qWaitForWindowExposed(b.w->Chart()));
-        QVERIFY(fits(b.w->Chart()));
+        b.w->Trend().ShowChart();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->Trend().Chart()));
+        QVERIFY(fits(b.w->Trend().Chart()));
         b.w->ShowKeys();
         QVERIFY(QTest::qWaitForWindowExposed(b.w->KeysWindow()));
         QVERIFY(fits(b.w->KeysWindow()));

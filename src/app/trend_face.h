@@ -1,0 +1,74 @@
+#pragma once
+#include <QAction>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "ui/chart_window.h"
+
+namespace tunavox {
+
+class TAction;
+class TWideRecording;
+class TfMain;
+
+// The window's polled values over time: the recording to a file, the chart, the poll
+// period and the exchange statistics. Its controls stand where the window puts them.
+class TTrendFace : public QObject {
+public:
+    explicit TTrendFace(TfMain& window);
+
+    // "Записывать опрос в файл…" and "График опрашиваемых параметров" in "Сервис".
+    void AddMenuItems(QMenu* service);
+    // "Период опроса" in the bottom strip (one group, so that a narrow window can give
+    // it a line of its own) and the wide recording's item before the chart's.
+    void AddPeriodBox(QWidget* bottom, QHBoxLayout* row, QMenu* service);
+    // The recording's and the statistics' labels at the status bar's right end.
+    void AddStatusLabels(QStatusBar* bar);
+
+    QAction* chRecordPoll;  // "Записывать опрос в файл…"
+    QAction* miChart;       // "График опрашиваемых параметров"
+    QAction* chWideRecord;  // a new recording gets a line per pass, a column per row
+    QSpinBox* sePollPeriod; // "Период опроса": 0 = as fast as the line allows
+    QLabel* lStats;         // exchange statistics at the right of the status bar
+    QLabel* lRecord;        // the poll recording: its file and lines, or why it stopped
+    QTimer* StatsTimer;
+
+    // Starts appending to path; false with the reason in why (or, without why, in the
+    // status line).
+    bool StartRecording(const QString& path, QString* why = nullptr);
+    void StopRecording();
+    // The poll period, ms (0: as fast as the line allows; 1..99 taken as 100).
+    void SetPollPeriod(int ms);
+    // The recording's indicator (also refreshed twice a second).
+    void ShowRecording();
+    void ShowStats();
+    // Opens (or raises) the chart of the polled rows.
+    void ShowChart();
+    TChartWindow* Chart() const { return chart_; }
+    // The ticked numeric rows, as the chart plots them.
+    std::vector<TChartSeries> ChartSeries() const;
+    // A finished poll read: a sample for the chart and, while recording, for the file.
+    void PollRead(const TAction& action, int64_t timeMs);
+    // The rows or their ticks changed: the open chart follows.
+    void Changed();
+
+private:
+    void chRecordPollToggled(bool on);
+    void RecordSample(const TAction& action, int64_t timeMs);
+    void AddSample(const TAction& action, int64_t timeMs);
+    // The wide recording's columns: the ticked rows that polling reads; null for none.
+    std::unique_ptr<TWideRecording> WideRecordingColumns() const;
+
+    TfMain& w_;
+    QPointer<TChartWindow> chart_;
+};
+
+} // namespace tunavox
