@@ -56,7 +56,7 @@ add_library(tunavox_gui STATIC
   app/main_window_find.cpp
   app/sets_face.cpp app/sets_face.h
   app/trend_face.cpp app/trend_face.h
-  app/main_window_keys.cpp
+  app/keys_face.cpp app/keys_face.h
   app/main_window_link.cpp
   app/main_window_scan.cpp
   ui/journal_window.cpp ui/journal_window.h

@@ -25,6 +25,7 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     : QMainWindow(parent), options_(options), line_(std::make_unique<TLine>()),
       dev_(std::make_unique<TDevice>()) {
     trend_ = new TTrendFace(*this);
+    keys_ = new TKeysFace(*this);
     BuildForm();
 
     // The status line: a label whose colours the status operations set.
@@ -270,7 +271,7 @@ void TfMain::BuildForm() {
             [this](const QModelIndex& current) { vstListChange(current.row()); });
     BuildLinkControls(service);
     BuildScanControls(service);
-    BuildKeys(help);
+    keys_->Build(help);
     // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.
     qApp->installEventFilter(this);
 }
@@ -320,7 +321,7 @@ void TfMain::RefreshPorts() {
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event) {
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
-        HandleKeys(watched, event))
+        keys_->HandleKeys(watched, event))
         return true;
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);

@@ -34,6 +34,7 @@
 #include "ui/compare_dialog.h"
 #include "ui/journal_window.h"
 #include "ui/scan_window.h"
+#include "app/keys_face.h"
 #include "app/sets_face.h"
 #include "app/trend_face.h"
 #include "ui/set_window.h"
@@ -96,10 +97,6 @@ public:
     QAction* miVer1;
     QAction* miVer2;
     QAction* chUseLogs;
-    QAction* aReadAll;      // F5: "Считать все" from anywhere in the window
-    QAction* aPoll;         // F6: polling on or off
-    QAction* aOpenPort;     // F9: the port opened or closed
-    QAction* miKeys;        // "Справка" → "Сочетания клавиш" (F1)
     QTimer* PollDelay;      // the pause before the next poll read while reads keep failing
     QAction* miExportHtml;
     QAction* miExportRtf;
@@ -187,11 +184,8 @@ public:
 
     // Recording, chart, poll period and statistics.
     TTrendFace& Trend() { return *trend_; }
-    // Every key the window answers to, one per line, as "Справка" lists them.
-    QString KeysText() const;
-    // "Сочетания клавиш" (F1): the keys in a window of their own.
-    void ShowKeys();
-    QDialog* KeysWindow() const { return keysWindow_; }
+    // The keyboard alone: shortcuts, menu letters, the list of keys (F1).
+    TKeysFace& Keys() { return *keys_; }
     int PollPeriod() const { return line_->Pace.Period(); }
     const TPollRecorder& Recorder() const { return dev_->Recorder; }
     const TExchangeStats& Stats() const { return line_->Stats; }
@@ -265,22 +259,17 @@ private:
     void SayJournalProblem(const std::string& error);
     void BuildLinkControls(QMenu* service);
     void BuildScanControls(QMenu* service);
-    // Shortcuts, menu letters and the list of keys in "Справка".
-    void BuildKeys(QMenu* help);
-    // F10 and a lone Alt open the menu bar; Tab leaves the table. True when taken.
-    bool HandleKeys(QObject* watched, QEvent* event);
-    void OpenMenuBar();
-    void FocusPastTable(bool forward);
 
     friend class TSetsFace;
     friend class TTrendFace;
+    friend class TKeysFace;
     TSetsFace* sets_;
+    TKeysFace* keys_;
     TTrendFace* trend_;
     TMainOptions options_;
     std::unique_ptr<TLine> line_;
     std::unique_ptr<TDevice> dev_;
     bool logsPlaceSaid_ = false;
-    bool altAlone_ = false;       // Alt is down and no other key came yet
     bool waitingForPass_ = false; // PollDelay holds the next pass back for its period
     std::unique_ptr<TDeviceSimulator> demo_;
     QString demoPort_;
@@ -295,7 +284,6 @@ private:
     // that the status line's "Параметр записан" does not hide it.
     std::string journalUnsaid_;
     QPointer<TJournalWindow> journalWindow_;
-    QPointer<QDialog> keysWindow_;
     QPointer<TScanWindow> scanWindow_;
     // Nothing has answered since "Открыть": "Устройство не отвечает" points to the search.
     bool scanHint_ = false;

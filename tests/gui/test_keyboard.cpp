@@ -137,17 +137,17 @@ private slots:
         QApplication::setActiveWindow(b.w.get());
         b.w->vstList->setFocus();
         Press(Qt::Key_F1);
-        QTRY_VERIFY(b.w->KeysWindow() && b.w->KeysWindow()->isVisible());
-        QCOMPARE(b.w->KeysWindow()->windowTitle(), QStringLiteral("Сочетания клавиш"));
+        QTRY_VERIFY(b.w->Keys().KeysWindow() && b.w->Keys().KeysWindow()->isVisible());
+        QCOMPARE(b.w->Keys().KeysWindow()->windowTitle(), QStringLiteral("Сочетания клавиш"));
         const QString text =
-            b.w->KeysWindow()->findChild<QPlainTextEdit*>(QStringLiteral("KeysText"))->toPlainText();
+            b.w->Keys().KeysWindow()->findChild<QPlainTextEdit*>(QStringLiteral("KeysText"))->toPlainText();
         for (const char* line :
              {"F5 — Считать все", "F6 — Непрерывный опрос выбранных параметров",
               "F9 — Открыть или закрыть COM-порт", "Ctrl+S — Сохранить параметры…",
               "Ctrl+O — Открыть набор параметров…", "Ctrl+G — График опрашиваемых параметров",
               "F1 — Сочетания клавиш", "F10, Alt — меню"})
             QVERIFY2(text.contains(QString::fromUtf8(line)), qPrintable(text));
-        b.w->KeysWindow()->close();
+        b.w->Keys().KeysWindow()->close();
 
         // A period past the limit is answered with the limit, not cut to six digits.
         b.w->Trend().sePollPeriod->setFocus();

@@ -144,9 +144,9 @@ private slots:
         b.w->Trend().ShowChart();
         QVERIFY(QTest::qWaitForWindowExposed(b.w->Trend().Chart()));
         QVERIFY(fits(b.w->Trend().Chart()));
-        b.w->ShowKeys();
-        QVERIFY(QTest::qWaitForWindowExposed(b.w->KeysWindow()));
-        QVERIFY(fits(b.w->KeysWindow()));
+        b.w->Keys().ShowKeys();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->Keys().KeysWindow()));
+        QVERIFY(fits(b.w->Keys().KeysWindow()));
     }
 };
 

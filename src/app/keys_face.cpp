@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 #include <QStyle>
 
+#include "app/keys_face.h"
+
 #include "app/main_window.h"
 #include "ui/message_box.h"
 #include "ui/screen_fit.h"
@@ -46,60 +48,62 @@ void GiveMenuLetters(const QList<QAction*>& actions) {
     }
 }
 
-void TfMain::BuildKeys(QMenu* help) {
-    sets_->miOpenSet->setShortcut(QKeySequence::Open);
-    sets_->miSaveParams->setShortcut(QKeySequence::Save);
-    sets_->miCompareParams->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
-    N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    trend_->miChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
-    miJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+TKeysFace::TKeysFace(TfMain& window) : QObject(&window), w_(window) {}
+
+void TKeysFace::Build(QMenu* help) {
+    w_.sets_->miOpenSet->setShortcut(QKeySequence::Open);
+    w_.sets_->miSaveParams->setShortcut(QKeySequence::Save);
+    w_.sets_->miCompareParams->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    w_.N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    w_.trend_->miChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    w_.miJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
 
     // The buttons' commands from anywhere in the window, the table and its editor
     // included; they act only when their button would.
     aReadAll = Named(new QAction(QStringLiteral("Считать все"), this), "aReadAll");
     aReadAll->setShortcut(QKeySequence(Qt::Key_F5));
     connect(aReadAll, &QAction::triggered, this, [this] {
-        if (bReadAll->isVisible() && bReadAll->isEnabled()) bReadAll->click();
+        if (w_.bReadAll->isVisible() && w_.bReadAll->isEnabled()) w_.bReadAll->click();
     });
     aPoll =
         Named(new QAction(QStringLiteral("Непрерывный опрос выбранных параметров"), this), "aPoll");
     aPoll->setShortcut(QKeySequence(Qt::Key_F6));
     connect(aPoll, &QAction::triggered, this, [this] {
-        if (chPoll->isVisible() && chPoll->isEnabled()) chPoll->toggle();
+        if (w_.chPoll->isVisible() && w_.chPoll->isEnabled()) w_.chPoll->toggle();
     });
     aOpenPort =
         Named(new QAction(QStringLiteral("Открыть или закрыть COM-порт"), this), "aOpenPort");
     aOpenPort->setShortcut(QKeySequence(Qt::Key_F9));
     connect(aOpenPort, &QAction::triggered, this, [this] {
-        if (bOpen->isEnabled()) bOpen->click();
+        if (w_.bOpen->isEnabled()) w_.bOpen->click();
     });
     for (QAction* a : {aReadAll, aPoll, aOpenPort})
-        addAction(a);
-    bReadAll->setToolTip(QStringLiteral("Считать все (F5)"));
-    chPoll->setToolTip(QStringLiteral("Включить или выключить опрос (F6)"));
-    bOpen->setToolTip(QStringLiteral("Открыть или закрыть COM-порт (F9)"));
+        w_.addAction(a);
+    w_.bReadAll->setToolTip(QStringLiteral("Считать все (F5)"));
+    w_.chPoll->setToolTip(QStringLiteral("Включить или выключить опрос (F6)"));
+    w_.bOpen->setToolTip(QStringLiteral("Открыть или закрыть COM-порт (F9)"));
 
     miKeys = Named(help->addAction(QStringLiteral("Сочетания клавиш")), "miKeys");
     miKeys->setShortcut(QKeySequence::HelpContents);
     connect(miKeys, &QAction::triggered, this, [this] { ShowKeys(); });
-    GiveMenuLetters(menuBar()->actions());
+    GiveMenuLetters(w_.menuBar()->actions());
     // A menu opened from the keyboard and closed with Escape leaves the menu bar too, so
     // the next Alt or F10 opens it again at once.
-    for (QAction* a : menuBar()->actions())
+    for (QAction* a : w_.menuBar()->actions())
         if (QMenu* menu = a->menu())
             connect(menu, &QMenu::aboutToHide, this, [this] {
                 QTimer::singleShot(0, this, [this] {
-                    if (QApplication::activePopupWidget() || !menuBar()->activeAction()) return;
+                    if (QApplication::activePopupWidget() || !w_.menuBar()->activeAction()) return;
                     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-                    QCoreApplication::sendEvent(menuBar(), &escape);
+                    QCoreApplication::sendEvent(w_.menuBar(), &escape);
                 });
             });
 }
 
-void TfMain::ShowKeys() {
+void TKeysFace::ShowKeys() {
     // A window of its own, not a message: it stays open beside the work.
     if (!keysWindow_) {
-        auto* w = new QDialog(this);
+        auto* w = new QDialog(&w_);
         w->setObjectName(QStringLiteral("KeysWindow"));
         w->setWindowTitle(QStringLiteral("Сочетания клавиш"));
         w->setAttribute(Qt::WA_DeleteOnClose);
@@ -121,7 +125,7 @@ void TfMain::ShowKeys() {
     keysWindow_->activateWindow();
 }
 
-QString TfMain::KeysText() const {
+QString TKeysFace::KeysText() const {
     QStringList lines;
     const auto line = [&](const QString& keys, const QString& what) {
         lines << keys + QStringLiteral(" — ") + what;
@@ -136,7 +140,7 @@ QString TfMain::KeysText() const {
                 actions.push_back(a);
         }
     };
-    walk(menuBar()->actions());
+    walk(w_.menuBar()->actions());
     for (const QAction* a : actions)
         line(a->shortcut().toString(QKeySequence::NativeText), Shown(a->text()));
     line(QStringLiteral("F10, Alt"), QStringLiteral("меню (буквы пунктов подчёркнуты)"));
@@ -154,9 +158,9 @@ QString TfMain::KeysText() const {
     return lines.join(QLatin1Char('\n'));
 }
 
-bool TfMain::HandleKeys(QObject* watched, QEvent* event) {
+bool TKeysFace::HandleKeys(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || widget->window() != this) return false;
+    if (!widget || widget->window() != &w_) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     if (event->type() == QEvent::KeyPress) {
         altAlone_ = key->key() == Qt::Key_Alt && key->modifiers() == Qt::AltModifier;
@@ -165,17 +169,17 @@ bool TfMain::HandleKeys(QObject* watched, QEvent* event) {
             return true;
         }
         // Tab leaves the table (and its editor) for the next control of the window.
-        const bool inTable = widget == vstList || vstList->isAncestorOf(widget);
+        const bool inTable = widget == w_.vstList || w_.vstList->isAncestorOf(widget);
         if (inTable && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
             !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
             FocusPastTable(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
             return true;
         }
     } else if (event->type() == QEvent::KeyRelease && key->key() == Qt::Key_Alt) {
-        // Alt pressed and let go alone: the menu bar, where the style does not do it itself.
+        // Alt pressed and let go alone: the menu bar, where the w_.style does not do it itself.
         const bool alone = altAlone_ && !key->isAutoRepeat();
         altAlone_ = false;
-        if (alone && !style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr, this)) {
+        if (alone && !w_.style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr, &w_)) {
             OpenMenuBar();
             return true;
         }
@@ -183,25 +187,25 @@ bool TfMain::HandleKeys(QObject* watched, QEvent* event) {
     return false;
 }
 
-void TfMain::OpenMenuBar() {
-    for (QAction* a : menuBar()->actions())
+void TKeysFace::OpenMenuBar() {
+    for (QAction* a : w_.menuBar()->actions())
         if (a->isVisible() && a->isEnabled()) {
-            menuBar()->setActiveAction(a);
+            w_.menuBar()->setActiveAction(a);
             return;
         }
 }
 
-void TfMain::FocusPastTable(bool forward) {
+void TKeysFace::FocusPastTable(bool forward) {
     // An open editor is accepted first, as when moving to another row; a value it does
     // not take keeps the focus there.
-    if (!vstList->AcceptEditing()) return;
-    QWidget* w = vstList;
+    if (!w_.vstList->AcceptEditing()) return;
+    QWidget* w = w_.vstList;
     // The focus chain runs through the table's own children (its editor, headers)
     // before reaching the window's next control.
     for (int guard = 0; guard < 1000; ++guard) {
         w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
-        if (!w || w == vstList) return;
-        if (vstList->isAncestorOf(w) || w->window() != this) continue;
+        if (!w || w == w_.vstList) return;
+        if (w_.vstList->isAncestorOf(w) || w->window() != &w_) continue;
         if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled()) {
             w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
             return;
