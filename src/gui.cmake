@@ -57,7 +57,7 @@ add_library(tunavox_gui STATIC
   app/sets_face.cpp app/sets_face.h
   app/trend_face.cpp app/trend_face.h
   app/keys_face.cpp app/keys_face.h
-  app/main_window_link.cpp
+  app/link_face.cpp app/link_face.h
   app/main_window_scan.cpp
   ui/journal_window.cpp ui/journal_window.h
   ui/set_window.cpp ui/set_window.h

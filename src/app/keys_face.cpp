@@ -56,7 +56,7 @@ void TKeysFace::Build(QMenu* help) {
     w_.sets_->miCompareParams->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     w_.N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     w_.trend_->miChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
-    w_.miJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    w_.link_->miJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
 
     // The buttons' commands from anywhere in the window, the table and its editor
     // included; they act only when their button would.

@@ -26,6 +26,7 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
       dev_(std::make_unique<TDevice>()) {
     trend_ = new TTrendFace(*this);
     keys_ = new TKeysFace(*this);
+    link_ = new TLinkFace(*this);
     BuildForm();
 
     // The status line: a label whose colours the status operations set.
@@ -68,7 +69,7 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
         QMetaObject::invokeMethod(
             this,
             [this, row = a.Node, reg = a.Reg, kind, error = a.Error()] {
-                OnExchangeSeen(row, reg, kind, error);
+                link_->OnExchangeSeen(row, reg, kind, error);
             },
             Qt::QueuedConnection);
     });
@@ -239,7 +240,7 @@ void TfMain::BuildForm() {
         QAction* back = menu.addAction(QStringLiteral("Вернуть заводское значение"));
         back->setObjectName(QStringLiteral("miRestoreFactory"));
         back->setEnabled(reg->DiffersFromFactory());
-        if (menu.exec(at) == back) RestoreFactoryValue(row);
+        if (menu.exec(at) == back) link_->RestoreFactoryValue(row);
     });
     connect(miExportHtml, &QAction::triggered, this, [this] { miExportClick(1); });
     connect(miExportRtf, &QAction::triggered, this, [this] { miExportClick(2); });
@@ -269,7 +270,7 @@ void TfMain::BuildForm() {
     vstList->CreateEditLink = [this]() -> IEditLink* { return new TPropertyEditLink(vstList); };
     connect(vstList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { vstListChange(current.row()); });
-    BuildLinkControls(service);
+    link_->Build(service);
     BuildScanControls(service);
     keys_->Build(help);
     // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.

@@ -35,6 +35,7 @@
 #include "ui/journal_window.h"
 #include "ui/scan_window.h"
 #include "app/keys_face.h"
+#include "app/link_face.h"
 #include "app/sets_face.h"
 #include "app/trend_face.h"
 #include "ui/set_window.h"
@@ -101,10 +102,6 @@ public:
     QAction* miExportHtml;
     QAction* miExportRtf;
     QAction* miExportCsv;
-    QAction* chVerifyWrites; // "Проверять запись чтением"
-    QAction* miJournal;      // "Журнал записей…"
-    QLabel* lLink;           // the link's state, at the left of the status bar's right end
-    QTimer* ReconnectTimer;  // the next attempt to reopen a lost port
     QAction* N2;             // "Выход"
     QAction* N4;             // "О программе"
 
@@ -176,8 +173,6 @@ public:
     std::function<bool(QStringList&)> PortLister;
 
     QAction* chOnlyFactoryDiffs; // "Только отличающиеся от заводских"
-    // Puts the row's factory value back through the guarded write with its read-back.
-    void RestoreFactoryValue(int row);
     // Parameter sets: "Сохранить параметры…", "Сравнить с файлом параметров…"...
     TSetsFace& Sets() { return *sets_; }
     TParamRunner* ParamRunner() const { return dev_->ParamRunner.get(); }
@@ -192,16 +187,10 @@ public:
     const TSampleStore& Samples() const { return dev_->Samples; }
 
     // The link: its state, a lost port reopened, writes read back and journalled.
+    TLinkFace& LinkFace() { return *link_; }
     const TLinkMonitor& Link() const { return dev_->Link; }
     // Waiting for a lost port to return (the port is closed meanwhile).
     bool Reconnecting() const { return line_->Reconnect.Active(); }
-    void ReconnectTimerTimer();
-    // Writes an edited row (Enter, write-all): journalled, and read back when asked.
-    void WriteEdited(int row);
-    TJournal& Journal() { return journal_; }
-    // Opens (or raises) the journal of writes.
-    void ShowJournal();
-    TJournalWindow* JournalWindow() const { return journalWindow_; }
 
     // "Поиск устройств…" (F8), while the port is closed; a found device opened.
     QAction* miScan;
@@ -238,32 +227,14 @@ private:
     void OnPollWriteDone(TAction* action);
     void PostPollNext(int delayMs = 0);
     void ServeHandOver();
-    struct TWriteNote {
-        const TReg* Reg;
-        std::string Before;
-        std::string Written;
-        TValue Value;
-    };
-    void OnEditedWriteDone(TAction* action, const TWriteNote& note);
-    void OnVerifyDone(TAction* action, const TWriteNote& note);
-    // Every finished exchange, told by the worker after it ran.
-    void OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error);
-    void PortLost(const std::string& why);
-    // Ends the wait for a lost port (the user closed it).
-    void StopReconnecting();
-    void ShowLinkState();
-    // Reads once every row whose value is stale from an outage, the rows on screen first.
-    void ReadStaleRows();
-    void JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
-                      const std::string& outcome, TJournalLine kind = TJournalLine::Whole);
-    void SayJournalProblem(const std::string& error);
-    void BuildLinkControls(QMenu* service);
     void BuildScanControls(QMenu* service);
 
     friend class TSetsFace;
     friend class TTrendFace;
     friend class TKeysFace;
+    friend class TLinkFace;
     TSetsFace* sets_;
+    TLinkFace* link_;
     TKeysFace* keys_;
     TTrendFace* trend_;
     TMainOptions options_;
@@ -278,12 +249,6 @@ private:
     bool terminateRequested_ = false;
     bool layoutPending_ = false;
     QColor normalStatusColor_;
-    TJournal journal_;
-    bool journalFailed_ = false; // said once
-    // Why an acknowledged write's line was not kept: said with its read-back's outcome, so
-    // that the status line's "Параметр записан" does not hide it.
-    std::string journalUnsaid_;
-    QPointer<TJournalWindow> journalWindow_;
     QPointer<TScanWindow> scanWindow_;
     // Nothing has answered since "Открыть": "Устройство не отвечает" points to the search.
     bool scanHint_ = false;

@@ -24,7 +24,7 @@ bool TfMain::OpenPort(const QString& name) {
 void TfMain::bOpenClick() {
     // While a lost port is awaited, "Закрыть" ends the wait: the port is closed already.
     const bool waiting = line_->Reconnect.Active();
-    if (waiting) StopReconnecting();
+    if (waiting) link_->StopReconnecting();
     const bool ok = waiting      ? true
                     : PortOpen() ? line_->Canal->ComPort->Close()
                                  : OpenPort(cbPort->currentText());
@@ -42,7 +42,7 @@ void TfMain::bOpenClick() {
         scanHint_ = false;
         lScanHint->hide();
         dev_->Link.Closed();
-        ShowLinkState();
+        link_->ShowLinkState();
         vstList->Model()->RefreshAll();
         bOpen->setText(QStringLiteral("Открыть"));
         chPoll->setChecked(false);
@@ -50,7 +50,7 @@ void TfMain::bOpenClick() {
     }
     dev_->Link.Opened();
     scanHint_ = true;
-    ShowLinkState();
+    link_->ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
     line_->Stats.Reset();
     trend_->ShowStats();
@@ -81,7 +81,7 @@ void TfMain::bReadAllClick() {
 
 void TfMain::bWriteAllClick() {
     for (int row = 0; row < vstList->Model()->rowCount(); ++row)
-        WriteEdited(row);
+        link_->WriteEdited(row);
 }
 
 void TfMain::ReadNode(int row, const TAction::Handler& handler) {

@@ -155,7 +155,7 @@ void TfMain::LayOutForDescription() {
 
 void TfMain::ResetConnectionState() {
     dev_->ResetConnection();
-    ShowLinkState();
+    link_->ShowLinkState();
     if (dev_->PingNode >= 0)
         PingTimer->start();
     else

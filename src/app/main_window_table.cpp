@@ -27,7 +27,7 @@ bool TfMain::vstListKeyEnter() {
     const int row = vstList->currentIndex().row();
     TReg* reg = vstList->Model()->Reg(row);
     if (!reg) return false;
-    if (reg->IsModified()) WriteEdited(row);
+    if (reg->IsModified()) link_->WriteEdited(row);
     return true;
 }
 

@@ -79,7 +79,7 @@ TParamRunner& TSetsFace::NewParamRunner() {
     w_.dev_->ParamRunner->OnRow = [this](int row) { w_.vstList->Model()->RefreshRow(row); };
     w_.dev_->ParamRunner->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
                                          const std::string& outcome) {
-        w_.JournalWrite(*w_.dev_->Regs->Items(row.Row), before, row.FileText, outcome,
+        w_.link_->JournalWrite(*w_.dev_->Regs->Items(row.Row), before, row.FileText, outcome,
                      outcome == kWritten ? TJournalLine::Acknowledged : TJournalLine::Outcome);
     };
     return *w_.dev_->ParamRunner;

@@ -160,13 +160,13 @@ private slots:
                  QStringLiteral(" Период опроса не больше 3600000 мс (1 ч): установлен 1 ч"));
 
         // The journal window's controls have their letters too.
-        b.w->ShowJournal();
-        QTRY_VERIFY(b.w->JournalWindow() && b.w->JournalWindow()->isVisible());
-        for (QAbstractButton* button : b.w->JournalWindow()->findChildren<QAbstractButton*>())
+        b.w->LinkFace().ShowJournal();
+        QTRY_VERIFY(b.w->LinkFace().JournalWindow() && b.w->LinkFace().JournalWindow()->isVisible());
+        for (QAbstractButton* button : b.w->LinkFace().JournalWindow()->findChildren<QAbstractButton*>())
             if (!button->text().isEmpty())
                 QVERIFY2(!QKeySequence::mnemonic(button->text()).isEmpty(),
                          qPrintable(button->text()));
-        b.w->JournalWindow()->close();
+        b.w->LinkFace().JournalWindow()->close();
     }
 
     void tabLeavesTheTableAndTheLoopNeedsNoMouse() {

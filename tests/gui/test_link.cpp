@@ -63,13 +63,13 @@ private slots:
         b.UntickAll();
         b.w->vstList->Model()->SetCheckState(b.Row(0x10), Qt::Checked, true);
         QVERIFY(b.w->chPoll->isChecked());
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kAnswering, 5000);
 
         b.Unplug();
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kLost, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kLost, 5000);
         // Said where it stays, and to screen readers.
-        QCOMPARE(b.w->lLink->accessibleDescription(), kLost);
-        QCOMPARE(b.w->lLink->accessibleName(), QStringLiteral("Состояние связи"));
+        QCOMPARE(b.w->LinkFace().lLink->accessibleDescription(), kLost);
+        QCOMPARE(b.w->LinkFace().lLink->accessibleName(), QStringLiteral("Состояние связи"));
         QVERIFY(!b.w->PortOpen()); // the handle is let go
         QVERIFY(b.w->Reconnecting());
         QVERIFY(b.w->chPoll->isChecked()); // ticks and polling kept
@@ -96,7 +96,7 @@ private slots:
         QElapsedTimer back;
         b.Plug();
         back.start();
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kAnswering, 5000);
         qInfo("first good read %lld ms after the device returned", back.elapsed());
         QVERIFY(b.w->PortOpen());
         QVERIFY(!b.w->Reconnecting());
@@ -118,11 +118,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("75"), 10000);
         b.Unplug();
         b.w->bReadAll->click();
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kLost, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kLost, 5000);
         b.w->bOpen->click(); // "Закрыть"
         QVERIFY(!b.w->Reconnecting());
         QCOMPARE(b.w->bOpen->text(), QStringLiteral("Открыть"));
-        QCOMPARE(b.w->lLink->text(), QStringLiteral("Порт закрыт"));
+        QCOMPARE(b.w->LinkFace().lLink->text(), QStringLiteral("Порт закрыт"));
         QVERIFY(b.w->cbPort->isEnabled());
         // Not confirmed since the adapter went: still stale with the port closed.
         QVERIFY(Cell(b, 0x21, TRegisterModel::StaleRole).toBool());
@@ -135,7 +135,7 @@ private slots:
         QVERIFY(b.w->PortOpen());
         b.Unplug();
         b.w->bReadAll->click();
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kLost, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kLost, 5000);
         QElapsedTimer closing;
         closing.start();
         b.w->close();
@@ -151,7 +151,7 @@ private slots:
         b.w->Canal().SetTimeout(200);
         b.w->bReadAll->click();
         QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("75"), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kAnswering, 5000);
         // A refusal says the device is there; the row carries it until it succeeds.
         QTRY_COMPARE_WITH_TIMEOUT(Cell(b, 0x32, TRegisterModel::RowErrorRole).toString(),
                                   QStringLiteral("параметр заблокирован ключом"), 5000);
@@ -165,7 +165,7 @@ private slots:
         silent.Silent = true;
         b.sim->SetFaults(silent);
         b.w->ReadNode(b.Row(0x22), nullptr);
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), QStringLiteral("Нет связи с устройством"),
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), QStringLiteral("Нет связи с устройством"),
                                   5000);
         QVERIFY(b.w->PortOpen()); // silence is not a lost port
         QVERIFY(!b.w->Reconnecting());
@@ -178,11 +178,11 @@ private slots:
                     .endsWith(QStringLiteral("Ошибка: Устройство не отвечает")));
         // The status line clears; the state stays until it changes.
         QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QString(), 6000);
-        QCOMPARE(b.w->lLink->text(), QStringLiteral("Нет связи с устройством"));
+        QCOMPARE(b.w->LinkFace().lLink->text(), QStringLiteral("Нет связи с устройством"));
 
         b.sim->SetFaults(f);
         b.w->ReadNode(b.Row(0x10), nullptr);
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kAnswering, 5000);
         QVERIFY(!Cell(b, 0x10, TRegisterModel::StaleRole).toBool());
         // The device answers again: every stale row is read once by itself, and each
         // stays stale (and keeps its mark) until its own read succeeds.
@@ -198,7 +198,7 @@ private slots:
         f.ErrorCodes[0x22] = 3;
         Bench b(f);
         QVERIFY(b.ShowAndOpen());
-        QVERIFY(b.w->chVerifyWrites->isChecked());
+        QVERIFY(b.w->LinkFace().chVerifyWrites->isChecked());
         b.w->ReadNode(b.Row(0x21), nullptr);
         QTRY_COMPARE_WITH_TIMEOUT(b.Value(0x21), QStringLiteral("75"), 5000);
 
@@ -234,8 +234,8 @@ private slots:
         QCOMPARE(b.sim->RequestCount(), commandAt + 1);
 
         // Without the check: exactly the designed behaviour.
-        b.w->chVerifyWrites->trigger();
-        QVERIFY(!b.w->chVerifyWrites->isChecked());
+        b.w->LinkFace().chVerifyWrites->trigger();
+        QVERIFY(!b.w->LinkFace().chVerifyWrites->isChecked());
         const size_t before = b.sim->RequestCount();
         TypeAndEnter(b, 0x21, QStringLiteral("91"));
         QTRY_COMPARE_WITH_TIMEOUT(b.w->StatusText->text(), QStringLiteral(" Параметр записан"),
@@ -253,8 +253,8 @@ private slots:
                              "0x21;75;91;записано\n"));
 
         // The journal window: newest first, a filter by device, an HTML report.
-        b.w->ShowJournal();
-        TJournalWindow* jw = b.w->JournalWindow();
+        b.w->LinkFace().ShowJournal();
+        TJournalWindow* jw = b.w->LinkFace().JournalWindow();
         QVERIFY(jw && jw->isVisible());
         QTRY_VERIFY(!jw->Reading());
         QAbstractItemModel* m = jw->Table->model();
@@ -283,7 +283,7 @@ private slots:
         QVERIFY(html.find("<td>устройство сохранило 75</td>") != std::string::npos);
         QVERIFY(html.find("Журнал записей в устройства") != std::string::npos);
         // A write after the window opened shows there at once.
-        b.w->chVerifyWrites->trigger();
+        b.w->LinkFace().chVerifyWrites->trigger();
         TypeAndEnter(b, 0x21, QStringLiteral("92"));
         QTRY_COMPARE_WITH_TIMEOUT(m->rowCount(), 6, 5000);
     }
@@ -350,16 +350,16 @@ private slots:
         b.w->chPoll->setChecked(true);
         QTest::qWait(1000);
         b.Unplug();
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kLost, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kLost, 5000);
         b.w->vstList->setCurrentIndex(b.w->vstList->Model()->index(b.Row(0x12), 1));
         QTest::qWait(300);
         QVERIFY(b.w->grab().save(out + QStringLiteral("/link-lost.png")));
         b.Plug();
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->lLink->text(), kAnswering, 5000);
-        b.w->ShowJournal();
-        b.w->JournalWindow()->resize(1100, 260);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kAnswering, 5000);
+        b.w->LinkFace().ShowJournal();
+        b.w->LinkFace().JournalWindow()->resize(1100, 260);
         QTest::qWait(300);
-        QVERIFY(b.w->JournalWindow()->grab().save(out + QStringLiteral("/journal.png")));
+        QVERIFY(b.w->LinkFace().JournalWindow()->grab().save(out + QStringLiteral("/journal.png")));
     }
 
     void aJournalThatCannotBeKeptIsSaidOnce() {

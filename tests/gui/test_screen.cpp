@@ -57,10 +57,10 @@ private slots:
                                 .arg(b.w->Trend().Chart()->y())
                                 .arg(b.w->Trend().Chart()->width())
                                 .arg(b.w->Trend().Chart()->height())));
-        b.w->ShowJournal();
-        QVERIFY(b.w->JournalWindow());
-        QVERIFY(QTest::qWaitForWindowExposed(b.w->JournalWindow()));
-        QVERIFY(area.contains(b.w->JournalWindow()->frameGeometry()));
+        b.w->LinkFace().ShowJournal();
+        QVERIFY(b.w->LinkFace().JournalWindow());
+        QVERIFY(QTest::qWaitForWindowExposed(b.w->LinkFace().JournalWindow()));
+        QVERIFY(area.contains(b.w->LinkFace().JournalWindow()->frameGeometry()));
         // A window moved off the screen comes back when shown again.
         b.w->Trend().Chart()->hide();
         b.w->Trend().Chart()->move(area.right() - 50, area.bottom() - 50);

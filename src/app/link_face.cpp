@@ -1,8 +1,10 @@
-// The main window: the link's state at a glance, a lost port reopened by itself,
+// The window's link: its state at a glance, a lost port reopened by itself,
 // writes read back, and the journal of writes.
 #include <algorithm>
 #include <QFileInfo>
 #include <chrono>
+
+#include "app/link_face.h"
 
 #include "app/main_window.h"
 #include "device/table_text.h"
@@ -21,57 +23,59 @@ int64_t NowMs() {
 
 } // namespace
 
-void TfMain::BuildLinkControls(QMenu* service) {
+TLinkFace::TLinkFace(TfMain& window) : QObject(&window), w_(window) {}
+
+void TLinkFace::Build(QMenu* service) {
     chVerifyWrites =
         Named(service->addAction(QStringLiteral("Проверять запись чтением")), "chVerifyWrites");
     chVerifyWrites->setCheckable(true);
     chVerifyWrites->setChecked(true);
     miJournal = Named(service->addAction(QStringLiteral("Журнал записей…")), "miJournal");
-    lLink = Named(new QLabel(StatusBar1), "lLink");
+    lLink = Named(new QLabel(w_.StatusBar1), "lLink");
     lLink->setAccessibleName(QStringLiteral("Состояние связи"));
     lLink->setMargin(2);
-    StatusBar1->insertPermanentWidget(1, lLink); // after the status text, before the others
+    w_.StatusBar1->insertPermanentWidget(1, lLink); // after the status text, before the others
     ReconnectTimer = Named(new QTimer(this), "ReconnectTimer");
     ReconnectTimer->setSingleShot(true);
     connect(ReconnectTimer, &QTimer::timeout, this, [this] { ReconnectTimerTimer(); });
     connect(miJournal, &QAction::triggered, this, [this] { ShowJournal(); });
-    vstList->Model()->SetLink(&dev_->Link);
-    journal_.SetFolder(options_.JournalDir.toStdString());
+    w_.vstList->Model()->SetLink(&w_.dev_->Link);
+    journal_.SetFolder(w_.options_.JournalDir.toStdString());
 }
 
-void TfMain::ShowLinkState() {
-    const QString text = QString::fromStdString(dev_->Link.StateText());
+void TLinkFace::ShowLinkState() {
+    const QString text = QString::fromStdString(w_.dev_->Link.StateText());
     lLink->setText(text);
     lLink->setAccessibleDescription(text);
     // Down: white on red, as the status line's errors; answering: plain.
-    QPalette p = palette();
-    lLink->setAutoFillBackground(dev_->Link.Down());
-    if (dev_->Link.Down()) {
+    QPalette p = w_.palette();
+    lLink->setAutoFillBackground(w_.dev_->Link.Down());
+    if (w_.dev_->Link.Down()) {
         p.setColor(QPalette::Window, QColor(0xC0, 0x10, 0x10));
         p.setColor(QPalette::WindowText, Qt::white);
     }
     lLink->setPalette(p);
-    lLink->setToolTip(dev_->Link.Down() ? QString::fromStdString(dev_->Link.Reason()) : QString());
+    lLink->setToolTip(w_.dev_->Link.Down() ? QString::fromStdString(w_.dev_->Link.Reason()) : QString());
 }
 
-void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error) {
-    TRegisterModel* m = vstList->Model();
+void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error) {
+    TRegisterModel* m = w_.vstList->Model();
     // The keep-alive has no row: found by its register.
     for (int r = 0; row < 0 && r < m->rowCount(); ++r)
         if (m->Reg(r) == reg) row = r;
-    const std::string words = error.empty() ? error : ErrorTextInWords(error, dev_->ErrorTexts.get());
+    const std::string words = error.empty() ? error : ErrorTextInWords(error, w_.dev_->ErrorTexts.get());
     bool changed = false;
-    const bool wasDown = dev_->Link.Down();
-    if (scanHint_ && (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError)) {
-        scanHint_ = false;
-        lScanHint->hide();
+    const bool wasDown = w_.dev_->Link.Down();
+    if (w_.scanHint_ && (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError)) {
+        w_.scanHint_ = false;
+        w_.lScanHint->hide();
     }
-    if (kind == TLinkKind::PortLost && PortOpen() && !line_->Reconnect.Active()) {
-        dev_->Link.Record(row, kind, words, NowMs());
+    if (kind == TLinkKind::PortLost && w_.PortOpen() && !w_.line_->Reconnect.Active()) {
+        w_.dev_->Link.Record(row, kind, words, NowMs());
         PortLost(words);
         changed = true;
     } else {
-        changed = dev_->Link.Record(row, kind, words, NowMs());
+        changed = w_.dev_->Link.Record(row, kind, words, NowMs());
     }
     if (changed) {
         ShowLinkState();
@@ -80,68 +84,68 @@ void TfMain::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std:
         m->RefreshRow(row);
     }
     // The device answers again: what it holds now is read, not assumed.
-    if (wasDown && dev_->Link.State() == TLinkState::Answering) ReadStaleRows();
+    if (wasDown && w_.dev_->Link.State() == TLinkState::Answering) ReadStaleRows();
 }
 
-void TfMain::ReadStaleRows() {
-    TRegisterModel* m = vstList->Model();
+void TLinkFace::ReadStaleRows() {
+    TRegisterModel* m = w_.vstList->Model();
     std::vector<int> rows;
-    for (const int row : dev_->Link.StaleRows())
+    for (const int row : w_.dev_->Link.StaleRows())
         if (const TReg* reg = m->Reg(row); reg && (reg->Io == ioR || reg->Io == ioRW))
             rows.push_back(row);
-    const int top = vstList->rowAt(0);
-    const int bottom = vstList->rowAt(vstList->viewport()->height() - 1);
+    const int top = w_.vstList->rowAt(0);
+    const int bottom = w_.vstList->rowAt(w_.vstList->viewport()->height() - 1);
     const auto onScreen = [&](int row) {
-        return !vstList->isRowHidden(row) && top >= 0 && row >= top &&
+        return !w_.vstList->isRowHidden(row) && top >= 0 && row >= top &&
                (bottom < 0 || row <= bottom);
     };
     std::stable_partition(rows.begin(), rows.end(), onScreen);
     std::stable_partition(rows.begin(), rows.end(),
-                          [&](int row) { return !vstList->isRowHidden(row); });
+                          [&](int row) { return !w_.vstList->isRowHidden(row); });
     for (const int row : rows)
-        ReadNode(row, [this](TAction* a) { OnReadDone(a); });
+        w_.ReadNode(row, [this](TAction* a) { w_.OnReadDone(a); });
 }
 
-void TfMain::PortLost(const std::string& why) {
+void TLinkFace::PortLost(const std::string& why) {
     // The handle goes at once, so the system can give the name to the returning
     // adapter; ticks, the chart and the recording stay as they are.
-    line_->Reconnect.Begin(*line_->Canal, cbPort->currentText().toStdString(), miVer1->isChecked() ? 0 : 1,
-                     chOver41G->isChecked());
-    dev_->Link.Lost(why, NowMs());
-    PollDelay->stop();
-    dev_->Backoff.Reset();
+    w_.line_->Reconnect.Begin(*w_.line_->Canal, w_.cbPort->currentText().toStdString(), w_.miVer1->isChecked() ? 0 : 1,
+                     w_.chOver41G->isChecked());
+    w_.dev_->Link.Lost(why, NowMs());
+    w_.PollDelay->stop();
+    w_.dev_->Backoff.Reset();
     ShowLinkState();
-    ReconnectTimer->start(line_->Reconnect.MsUntilNext());
+    ReconnectTimer->start(w_.line_->Reconnect.MsUntilNext());
 }
 
-void TfMain::ReconnectTimerTimer() {
-    if (!line_->Reconnect.Active()) return;
-    if (!line_->Reconnect.Attempt(*line_->Canal)) {
-        ReconnectTimer->start(std::max(line_->Reconnect.MsUntilNext(), 50));
+void TLinkFace::ReconnectTimerTimer() {
+    if (!w_.line_->Reconnect.Active()) return;
+    if (!w_.line_->Reconnect.Attempt(*w_.line_->Canal)) {
+        ReconnectTimer->start(std::max(w_.line_->Reconnect.MsUntilNext(), 50));
         return;
     }
-    line_->Stats.RecordOutage(line_->Reconnect.Outage());
-    dev_->Link.Opened();
+    w_.line_->Stats.RecordOutage(w_.line_->Reconnect.Outage());
+    w_.dev_->Link.Opened();
     ShowLinkState();
-    vstList->Model()->RefreshAll();
+    w_.vstList->Model()->RefreshAll();
     ReadStaleRows();
-    ShowStatus(
-        QStringLiteral("Связь восстановлена: порт %1 открыт снова").arg(cbPort->currentText()),
-        true, normalStatusColor_);
-    trend_->ShowStats();
-    if (chPoll->isChecked()) chPollClick();
+    w_.ShowStatus(
+        QStringLiteral("Связь восстановлена: порт %1 открыт снова").arg(w_.cbPort->currentText()),
+        true, w_.normalStatusColor_);
+    w_.trend_->ShowStats();
+    if (w_.chPoll->isChecked()) w_.chPollClick();
 }
 
-void TfMain::StopReconnecting() {
-    line_->Reconnect.Cancel();
+void TLinkFace::StopReconnecting() {
+    w_.line_->Reconnect.Cancel();
     ReconnectTimer->stop();
 }
 
-void TfMain::RestoreFactoryValue(int row) {
-    TReg* reg = vstList->Model()->Reg(row);
+void TLinkFace::RestoreFactoryValue(int row) {
+    TReg* reg = w_.vstList->Model()->Reg(row);
     if (!reg || !reg->DiffersFromFactory() || reg->GetBusy()) return;
     const QString factory = QString::fromStdString(reg->DisplayTextOf(reg->DefValue));
-    if (MessageBoxWithCaptions(this,
+    if (MessageBoxWithCaptions(&w_,
                                QStringLiteral("Записать в устройство заводское значение %1 "
                                               "параметра «%2»?")
                                    .arg(factory, QString::fromStdString(NameText(*reg))),
@@ -153,25 +157,25 @@ void TfMain::RestoreFactoryValue(int row) {
     const TWriteNote note{reg, ValueBeforeWrite(*reg), reg->DisplayTextOf(reg->DefValue),
                           reg->DefValue};
     reg->SetValue(reg->DefValue, false, std::string());
-    vstList->Model()->RefreshRow(row);
-    WriteNode(row, true, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
+    w_.vstList->Model()->RefreshRow(row);
+    w_.WriteNode(row, true, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
 }
 
-void TfMain::WriteEdited(int row) {
-    TReg* reg = vstList->Model()->Reg(row);
+void TLinkFace::WriteEdited(int row) {
+    TReg* reg = w_.vstList->Model()->Reg(row);
     if (!reg || reg->RegType == rtHeader || !reg->IsModified()) return;
     const TWriteNote note{reg, ValueBeforeWrite(*reg), reg->DisplayText(), reg->GetValue()};
-    WriteNode(row, false, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
+    w_.WriteNode(row, false, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
 }
 
-void TfMain::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
+void TLinkFace::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
     // Only a register that can be read is read back (a WOR row's read is a write).
     const bool readable = action->Reg->Io == ioRW;
     const bool verify = chVerifyWrites->isChecked() && !action->HasError() && readable;
     if (!verify) {
-        OnWriteDone(action);
+        w_.OnWriteDone(action);
         JournalWrite(*action->Reg, note.Before, note.Written,
-                     action->HasError() ? ErrorTextInWords(action->Error(), dev_->ErrorTexts.get())
+                     action->HasError() ? ErrorTextInWords(action->Error(), w_.dev_->ErrorTexts.get())
                      : readable         ? std::string(kWritten)
                                         : std::string(kWrittenUnreadable));
         return;
@@ -179,47 +183,47 @@ void TfMain::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
     // On the disk before the read-back: a crash then cannot lose the write.
     JournalWrite(*action->Reg, note.Before, note.Written, kWritten, TJournalLine::Acknowledged);
     action->Reg->SetBusy(false);
-    vstList->Model()->RefreshRow(action->Node);
-    ReadNode(action->Node, [this, note](TAction* r) { OnVerifyDone(r, note); });
-    // ReadNode completes at once (with no action) when the row cannot be read now.
+    w_.vstList->Model()->RefreshRow(action->Node);
+    w_.ReadNode(action->Node, [this, note](TAction* r) { OnVerifyDone(r, note); });
+    // w_.ReadNode completes at once (with no action) when the row cannot be read now.
 }
 
-void TfMain::OnVerifyDone(TAction* action, const TWriteNote& note) {
+void TLinkFace::OnVerifyDone(TAction* action, const TWriteNote& note) {
     if (!action) {
-        ShowStatus(QStringLiteral("Параметр записан"), true, normalStatusColor_);
+        w_.ShowStatus(QStringLiteral("Параметр записан"), true, w_.normalStatusColor_);
         // Journalled as written when the device took it.
         if (!journalUnsaid_.empty()) SayJournalProblem(std::exchange(journalUnsaid_, {}));
         return;
     }
     const TReg& reg = *action->Reg;
-    vstList->Model()->RefreshRow(action->Node);
+    w_.vstList->Model()->RefreshRow(action->Node);
     if (action->HasError()) {
-        const std::string words = ErrorTextInWords(action->Error(), dev_->ErrorTexts.get());
-        ShowError(QStringLiteral("Параметр записан, но не считан обратно: ") +
+        const std::string words = ErrorTextInWords(action->Error(), w_.dev_->ErrorTexts.get());
+        w_.ShowError(QStringLiteral("Параметр записан, но не считан обратно: ") +
                   QString::fromStdString(words));
         JournalWrite(reg, note.Before, note.Written,
                      std::string(kWritten) + ", не проверено: " + words, TJournalLine::Outcome);
     } else if (!(reg.GetValue() == note.Value)) {
         const std::string text = "Устройство сохранило другое значение: " + reg.DisplayText();
-        dev_->Link.SetRowError(action->Node, text);
-        vstList->Model()->RefreshRow(action->Node);
-        ShowError(QString::fromStdString(text));
+        w_.dev_->Link.SetRowError(action->Node, text);
+        w_.vstList->Model()->RefreshRow(action->Node);
+        w_.ShowError(QString::fromStdString(text));
         JournalWrite(reg, note.Before, note.Written, KeptOtherOutcome(reg.DisplayText()),
                      TJournalLine::Outcome);
     } else {
-        ShowStatus(QStringLiteral("Параметр записан"), true, normalStatusColor_);
+        w_.ShowStatus(QStringLiteral("Параметр записан"), true, w_.normalStatusColor_);
         JournalWrite(reg, note.Before, note.Written, kConfirmed, TJournalLine::Outcome);
     }
 }
 
-void TfMain::JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
+void TLinkFace::JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
                           const std::string& outcome, TJournalLine kind) {
     TJournalContext c;
-    c.Port = cbPort->currentText().toStdString();
-    c.Device = dev_->Desc.Name;
-    c.DescFile = dev_->Desc.FileName;
-    c.DeviceId = static_cast<uint32_t>(dev_->Id);
-    c.Version = miVer1->isChecked() ? 0 : 1;
+    c.Port = w_.cbPort->currentText().toStdString();
+    c.Device = w_.dev_->Desc.Name;
+    c.DescFile = w_.dev_->Desc.FileName;
+    c.DeviceId = static_cast<uint32_t>(w_.dev_->Id);
+    c.Version = w_.miVer1->isChecked() ? 0 : 1;
     std::string error;
     if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error, kind)) {
         if (journalWindow_) journalWindow_->Reload();
@@ -235,17 +239,17 @@ void TfMain::JournalWrite(const TReg& reg, const std::string& before, const std:
     SayJournalProblem(error);
 }
 
-void TfMain::SayJournalProblem(const std::string& error) {
+void TLinkFace::SayJournalProblem(const std::string& error) {
     // Said once; the write itself stands.
     if (!std::exchange(journalFailed_, true))
-        ShowError(
+        w_.ShowError(
             QStringLiteral("Журнал записей не ведётся (%1): %2")
                 .arg(QString::fromStdString(journal_.Folder()), QString::fromStdString(error)));
 }
 
-void TfMain::ShowJournal() {
+void TLinkFace::ShowJournal() {
     if (!journalWindow_) {
-        journalWindow_ = new TJournalWindow(QString::fromStdString(journal_.Folder()), this);
+        journalWindow_ = new TJournalWindow(QString::fromStdString(journal_.Folder()), &w_);
         journalWindow_->setAttribute(Qt::WA_DeleteOnClose);
     }
     journalWindow_->Reload();
