@@ -127,7 +127,7 @@ void BM_PollingWithChartAndRecording(benchmark::State& state) {
         w.Trend().StartRecording(dir.filePath(QStringLiteral("poll.csv")));
     }
     for (auto _ : state) {
-        const size_t before = w.Samples().Size();
+        const size_t before = w.Dev().Samples.Size();
         QElapsedTimer clock, gap;
         qint64 worst = 0;
         QTimer tick;
@@ -142,7 +142,7 @@ void BM_PollingWithChartAndRecording(benchmark::State& state) {
         tick.stop();
         w.chPoll->setChecked(false);
         state.counters["polls_per_s"] =
-            static_cast<double>(w.Samples().Size() - before) / (clock.elapsed() / 1000.0);
+            static_cast<double>(w.Dev().Samples.Size() - before) / (clock.elapsed() / 1000.0);
         state.counters["worst_stall_ms"] = static_cast<double>(worst);
     }
     w.Trend().StopRecording();
@@ -280,7 +280,7 @@ void BM_WindowReconnect(benchmark::State& state) {
         rig.PlugIn();
         QElapsedTimer back;
         back.start();
-        while (w.Link().State() != tunavox::TLinkState::Answering && back.elapsed() < 10000)
+        while (w.Dev().Link.State() != tunavox::TLinkState::Answering && back.elapsed() < 10000)
             spin(1);
         state.counters["return_to_read_ms"] = static_cast<double>(back.elapsed());
     }
@@ -317,7 +317,7 @@ void BM_WindowSavesSet(benchmark::State& state) {
         state.counters["save_ms"] = ms;
         state.counters["rows"] = rows;
         state.counters["per_row_ms"] = rows > 0 ? ms / rows : 0;
-        while (w.ParamRunner()->Running())
+        while (w.Dev().ParamRunner->Running())
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     }
 }

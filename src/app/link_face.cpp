@@ -66,10 +66,7 @@ void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const s
     const std::string words = error.empty() ? error : ErrorTextInWords(error, w_.dev_->ErrorTexts.get());
     bool changed = false;
     const bool wasDown = w_.dev_->Link.Down();
-    if (w_.scanHint_ && (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError)) {
-        w_.scanHint_ = false;
-        w_.lScanHint->hide();
-    }
+    if (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError) w_.scan_->Settled();
     if (kind == TLinkKind::PortLost && w_.PortOpen() && !w_.line_->Reconnect.Active()) {
         w_.dev_->Link.Record(row, kind, words, NowMs());
         PortLost(words);

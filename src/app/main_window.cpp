@@ -27,6 +27,7 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     trend_ = new TTrendFace(*this);
     keys_ = new TKeysFace(*this);
     link_ = new TLinkFace(*this);
+    scan_ = new TScanFace(*this);
     BuildForm();
 
     // The status line: a label whose colours the status operations set.
@@ -271,7 +272,7 @@ void TfMain::BuildForm() {
     connect(vstList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { vstListChange(current.row()); });
     link_->Build(service);
-    BuildScanControls(service);
+    scan_->Build(service, StatusBar1);
     keys_->Build(help);
     // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.
     qApp->installEventFilter(this);

@@ -33,7 +33,7 @@
 #include "ui/chart_window.h"
 #include "ui/compare_dialog.h"
 #include "ui/journal_window.h"
-#include "ui/scan_window.h"
+#include "app/scan_face.h"
 #include "app/keys_face.h"
 #include "app/link_face.h"
 #include "app/sets_face.h"
@@ -115,9 +115,7 @@ public:
     const TDevice& Dev() const { return *dev_; }
     TCanal& Canal() { return *line_->Canal; }
     TRegList& Regs() { return *dev_->Regs; }
-    const TNameValueList& DeviceErrorTexts() const { return *dev_->ErrorTexts; }
     const std::vector<TCatalogueEntry>& Catalogue() const { return catalogue_; }
-    int CheckedEntry() const { return dev_->Entry; }
     TDeviceSimulator* DemoDevice() const { return demo_.get(); }
 
     // Settings store.
@@ -141,8 +139,6 @@ public:
     void ShowStatus(const QString& text, bool autoClear, const QColor& color);
     void ShowError(const QString& text);
     bool PortOpen() const;
-    // Actions waiting in the worker's queue.
-    size_t QueuedActions() const { return line_->Queued(); }
 
     // Table callbacks.
     void vstListChecked(int row, Qt::CheckState state);
@@ -175,29 +171,17 @@ public:
     QAction* chOnlyFactoryDiffs; // "Только отличающиеся от заводских"
     // Parameter sets: "Сохранить параметры…", "Сравнить с файлом параметров…"...
     TSetsFace& Sets() { return *sets_; }
-    TParamRunner* ParamRunner() const { return dev_->ParamRunner.get(); }
 
     // Recording, chart, poll period and statistics.
     TTrendFace& Trend() { return *trend_; }
     // The keyboard alone: shortcuts, menu letters, the list of keys (F1).
     TKeysFace& Keys() { return *keys_; }
-    int PollPeriod() const { return line_->Pace.Period(); }
-    const TPollRecorder& Recorder() const { return dev_->Recorder; }
-    const TExchangeStats& Stats() const { return line_->Stats; }
-    const TSampleStore& Samples() const { return dev_->Samples; }
 
     // The link: its state, a lost port reopened, writes read back and journalled.
     TLinkFace& LinkFace() { return *link_; }
-    const TLinkMonitor& Link() const { return dev_->Link; }
-    // Waiting for a lost port to return (the port is closed meanwhile).
-    bool Reconnecting() const { return line_->Reconnect.Active(); }
 
     // "Поиск устройств…" (F8), while the port is closed; a found device opened.
-    QAction* miScan;
-    QLabel* lScanHint; // in the status bar while nothing has answered since "Открыть"
-    void ShowScan();
-    void OpenFound(const TScanResult& result, const TScanType* type);
-    TScanWindow* ScanWindow() const { return scanWindow_; }
+    TScanFace& Scan() { return *scan_; }
 
     // Export and About.
     void miExportClick(int tag);
@@ -227,13 +211,14 @@ private:
     void OnPollWriteDone(TAction* action);
     void PostPollNext(int delayMs = 0);
     void ServeHandOver();
-    void BuildScanControls(QMenu* service);
 
     friend class TSetsFace;
     friend class TTrendFace;
     friend class TKeysFace;
     friend class TLinkFace;
+    friend class TScanFace;
     TSetsFace* sets_;
+    TScanFace* scan_;
     TLinkFace* link_;
     TKeysFace* keys_;
     TTrendFace* trend_;
@@ -249,9 +234,6 @@ private:
     bool terminateRequested_ = false;
     bool layoutPending_ = false;
     QColor normalStatusColor_;
-    QPointer<TScanWindow> scanWindow_;
-    // Nothing has answered since "Открыть": "Устройство не отвечает" points to the search.
-    bool scanHint_ = false;
 };
 
 } // namespace tunavox

@@ -39,8 +39,7 @@ void TfMain::bOpenClick() {
     }
     UpdateOpenState();
     if (!PortOpen()) {
-        scanHint_ = false;
-        lScanHint->hide();
+        scan_->Settled();
         dev_->Link.Closed();
         link_->ShowLinkState();
         vstList->Model()->RefreshAll();
@@ -49,7 +48,7 @@ void TfMain::bOpenClick() {
         return;
     }
     dev_->Link.Opened();
-    scanHint_ = true;
+    scan_->Opened();
     link_->ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
     line_->Stats.Reset();
@@ -71,7 +70,7 @@ void TfMain::UpdateOpenState() {
     miDevList->menuAction()->setEnabled(closed);
     miVers->setEnabled(closed);
     miVers->menuAction()->setEnabled(closed);
-    miScan->setEnabled(closed);
+    scan_->miScan->setEnabled(closed);
 }
 
 void TfMain::bReadAllClick() {
@@ -230,8 +229,8 @@ void TfMain::ShowError(const QString& text) {
     if (raw.size() == 1)
         shown = QString::fromStdString(
             DeviceErrorText(static_cast<unsigned char>(raw[0]), dev_->ErrorTexts.get()));
-    else if (scanHint_ && raw == "Устройство не отвечает")
-        lScanHint->show();
+    else
+        scan_->Said(raw);
     ShowStatus(shown, true, QColor(255, 0, 0));
 }
 

@@ -151,7 +151,7 @@ private slots:
         size_t maxQueued = 0;
         QObject::connect(m, &QAbstractItemModel::dataChanged, [&](const QModelIndex& tl) {
             visited.push_back(tl.row());
-            maxQueued = std::max(maxQueued, b.w->QueuedActions());
+            maxQueued = std::max(maxQueued, b.w->Line().Queued());
         });
         b.w->chPoll->click();
         QVERIFY(b.w->chPoll->isChecked());

@@ -140,7 +140,7 @@ private slots:
             QVERIFY(!b.w->chPoll->isChecked());
             QCOMPARE(b.w->Dev().PollNode, -1);
             QVERIFY(!b.w->vstList->DarkTicks());
-            QTRY_COMPARE_WITH_TIMEOUT(b.w->QueuedActions(), size_t{0}, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(b.w->Line().Queued(), size_t{0}, 5000);
         }
         // The keep-alive goes on again once polling is off.
         b.w->Regs().Items(b.w->Dev().PingNode)->SetValue(TValue::MakeNull(), true, "");
@@ -379,7 +379,7 @@ private slots:
             b.w->Trend().lRecord->text().startsWith(QStringLiteral("Запись: poll.csv, строк: ")), 2000);
         b.w->Trend().chRecordPoll->setChecked(false); // stops the recording
         QCOMPARE(b.w->Trend().lRecord->text(), QString());
-        QVERIFY(!b.w->Recorder().Recording());
+        QVERIFY(!b.w->Dev().Recorder.Recording());
         // A recording whose file is removed stops and says so in red; polling goes on.
         const QString doomed = QString::fromStdString(b.dir.File("doomed.csv"));
         QVERIFY(b.w->Trend().StartRecording(doomed));
@@ -405,14 +405,14 @@ private slots:
         const QRegularExpression counts(QStringLiteral("^Обмен: (\\d+), ошибок: 0, "));
         const QRegularExpressionMatch shown = counts.match(b.w->Trend().lStats->text());
         QVERIFY2(shown.hasMatch(), qPrintable(b.w->Trend().lStats->text()));
-        const auto done = b.w->Stats().Take().Done;
+        const auto done = b.w->Line().Stats.Take().Done;
         QVERIFY(shown.captured(1).toULongLong() >= 5);
         QVERIFY(done >= shown.captured(1).toULongLong());
         QCOMPARE(b.w->Trend().lStats->toolTip(), QStringLiteral("Ошибок обмена нет"));
         b.w->chPoll->setChecked(false);
         b.w->bOpen->click();
         b.w->bOpen->click();
-        QVERIFY(b.w->Stats().Take().Done < done);
+        QVERIFY(b.w->Line().Stats.Take().Done < done);
     }
 
     // Last: the translation stays installed for the rest of the run.

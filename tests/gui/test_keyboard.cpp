@@ -205,7 +205,7 @@ private slots:
         QVERIFY(!b.w->chPoll->isChecked());
         Press(Qt::Key_F6);
         QVERIFY(b.w->chPoll->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->Samples().Series(b.Row(0x10)).size() >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Dev().Samples.Series(b.Row(0x10)).size() >= 2, 10000);
         Press(Qt::Key_F6);
         QVERIFY(!b.w->chPoll->isChecked());
 
@@ -251,7 +251,7 @@ private slots:
         TypeIntoNextFileDialog(set);
         Press(Qt::Key_S, Qt::ControlModifier);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(set), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->ParamRunner() == nullptr || !b.w->ParamRunner()->Running(),
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Dev().ParamRunner == nullptr || !b.w->Dev().ParamRunner->Running(),
                                  10000);
         QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
         // The window system gives the window back its activation after a dialog.

@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(b.w->LinkFace().lLink->accessibleDescription(), kLost);
         QCOMPARE(b.w->LinkFace().lLink->accessibleName(), QStringLiteral("Состояние связи"));
         QVERIFY(!b.w->PortOpen()); // the handle is let go
-        QVERIFY(b.w->Reconnecting());
+        QVERIFY(b.w->Line().Reconnect.Active());
         QVERIFY(b.w->chPoll->isChecked()); // ticks and polling kept
         QCOMPARE(b.w->bOpen->text(), QStringLiteral("Закрыть"));
         QVERIFY(!b.w->cbPort->isEnabled());
@@ -90,7 +90,7 @@ private slots:
 
         // Away for a while: no attempt more often than once a second, nothing else.
         QTest::qWait(1500);
-        QVERIFY(b.w->Reconnecting());
+        QVERIFY(b.w->Line().Reconnect.Active());
         // Meanwhile the setting was changed on the device's panel (or it is another one).
         b.simRegs.Items(b.Row(0x21))->DefValue = TValue(int16_t{80});
         QElapsedTimer back;
@@ -99,7 +99,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kAnswering, 5000);
         qInfo("first good read %lld ms after the device returned", back.elapsed());
         QVERIFY(b.w->PortOpen());
-        QVERIFY(!b.w->Reconnecting());
+        QVERIFY(!b.w->Line().Reconnect.Active());
         // Polling went on by itself; the statistics count the outage.
         const size_t seen = b.sim->RequestCount();
         QTRY_VERIFY_WITH_TIMEOUT(b.sim->RequestCount() > seen + 5, 5000);
@@ -120,7 +120,7 @@ private slots:
         b.w->bReadAll->click();
         QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), kLost, 5000);
         b.w->bOpen->click(); // "Закрыть"
-        QVERIFY(!b.w->Reconnecting());
+        QVERIFY(!b.w->Line().Reconnect.Active());
         QCOMPARE(b.w->bOpen->text(), QStringLiteral("Открыть"));
         QCOMPARE(b.w->LinkFace().lLink->text(), QStringLiteral("Порт закрыт"));
         QVERIFY(b.w->cbPort->isEnabled());
@@ -168,7 +168,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), QStringLiteral("Нет связи с устройством"),
                                   5000);
         QVERIFY(b.w->PortOpen()); // silence is not a lost port
-        QVERIFY(!b.w->Reconnecting());
+        QVERIFY(!b.w->Line().Reconnect.Active());
         QVERIFY(Cell(b, 0x21, TRegisterModel::StaleRole).toBool());
         // The keep-alive may have found the silence first: the row's own read follows.
         QTRY_COMPARE_WITH_TIMEOUT(Cell(b, 0x22, TRegisterModel::RowErrorRole).toString(),

@@ -92,7 +92,7 @@ private slots:
                                       QString::fromStdString(order[1].Caption)}));
         QCOMPARE(focused, 0);
         QVERIFY(okEnabled);
-        QCOMPARE(w.CheckedEntry(), 0);
+        QCOMPARE(w.Dev().Entry, 0);
         QCOMPARE(w.windowTitle(),
                  QStringLiteral("Настройка ") + QString::fromStdString(order[0].Caption));
         QVERIFY(w.miDevList->menuAction()->isVisible());
@@ -103,7 +103,7 @@ private slots:
         w.ToggleServiceMode(); // service mode on
         w.Dev().LastChangedRow = 3;
         w.miDevList->actions()[1]->trigger();
-        QCOMPARE(w.CheckedEntry(), 1);
+        QCOMPARE(w.Dev().Entry, 1);
         QVERIFY(w.miDevList->actions()[1]->isChecked());
         QVERIFY(!w.miDevList->actions()[0]->isChecked());
         QVERIFY(!w.ServiceMode);

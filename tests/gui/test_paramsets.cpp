@@ -20,7 +20,7 @@ using namespace tunavox::test;
 namespace {
 
 bool RunnerDone(const TfMain& w) {
-    return w.ParamRunner() && !w.ParamRunner()->Running();
+    return w.Dev().ParamRunner && !w.Dev().ParamRunner->Running();
 }
 
 // Writes a value straight into the simulated device, as if set on its panel.
@@ -93,7 +93,7 @@ private slots:
         b.w->Sets().miSaveParams->trigger();
         QCOMPARE(b.w->StatusText->text(),
                  QStringLiteral(" Для работы с параметрами откройте COM-порт"));
-        QVERIFY(!b.w->ParamRunner());
+        QVERIFY(!b.w->Dev().ParamRunner);
     }
 
     void saveCompareAndRestore() {
@@ -185,7 +185,7 @@ private slots:
         QTest::keyClick(d->Table, Qt::Key_Return);
         QTest::keyClick(d, Qt::Key_Return);
         QTest::qWait(200);
-        QVERIFY(!b.w->ParamRunner()->Running());
+        QVERIFY(!b.w->Dev().ParamRunner->Running());
         QCOMPARE(b.sim->Value(0x21), TValue(int16_t{61}));
         QString question;
         CaptureMessageBox(&question, nullptr, QMessageBox::No);
@@ -196,7 +196,7 @@ private slots:
         QCOMPARE(b.sim->Value(0x21), TValue(int16_t{61}));
         CaptureMessageBox(&question, nullptr, QMessageBox::Yes);
         QTest::mouseClick(d->bWrite, Qt::LeftButton);
-        QVERIFY(!d->bWrite->isEnabled() || !b.w->ParamRunner()->Running());
+        QVERIFY(!d->bWrite->isEnabled() || !b.w->Dev().ParamRunner->Running());
         QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w), 20000);
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Записано и подтверждено: 1 из 1"));
         QCOMPARE(d->Table->item(row, 5)->text(), QStringLiteral("совпадает"));

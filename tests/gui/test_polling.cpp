@@ -18,7 +18,7 @@ private slots:
         Bench b;
         QVERIFY(b.ShowAndOpen());
         b.UntickAll();
-        QCOMPARE(b.w->PollPeriod(), 0); // as fast as the line allows, as before
+        QCOMPARE(b.w->Line().Pace.Period(), 0); // as fast as the line allows, as before
         QCOMPARE(b.w->Trend().sePollPeriod->text(), QStringLiteral("как можно чаще"));
 
         // A wide recording needs its columns: ticked rows.
@@ -32,13 +32,13 @@ private slots:
 
         // Too short a period is the shortest one.
         b.w->Trend().sePollPeriod->setValue(40);
-        QCOMPARE(b.w->PollPeriod(), 100);
+        QCOMPARE(b.w->Line().Pace.Period(), 100);
         QCOMPARE(b.w->Trend().sePollPeriod->value(), 100);
         b.w->Trend().sePollPeriod->setValue(400);
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Период опроса: 400 мс"));
 
         TRegisterModel* m = b.w->vstList->Model();
-        const auto before = b.w->Stats().Take().Done;
+        const auto before = b.w->Line().Stats.Take().Done;
         QElapsedTimer clock;
         clock.start();
         m->SetCheckState(b.Row(0x10), Qt::Checked, true); // polling starts
@@ -49,7 +49,7 @@ private slots:
         b.w->chPoll->setChecked(false);
         // A pass of two reads at most every 400 ms (as fast as the line allows, some
         // hundred reads would have gone by).
-        const auto reads = b.w->Stats().Take().Done - before;
+        const auto reads = b.w->Line().Stats.Take().Done - before;
         const auto passes = clock.elapsed() / 400 + 1;
         QVERIFY2(reads <= static_cast<unsigned long long>(2 * passes + 2),
                  qPrintable(QStringLiteral("%1 reads in %2 ms").arg(reads).arg(clock.elapsed())));

@@ -51,7 +51,7 @@ private slots:
         Window t;
         QAbstractItemModelTester tester(t.M(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        t.M()->SetSource(&t.w->Regs(), &t.w->DeviceErrorTexts());
+        t.M()->SetSource(&t.w->Regs(), t.w->Dev().ErrorTexts.get());
         t.M()->RefreshRow(1);
         t.M()->SetCheckState(1, Qt::Unchecked, true);
         t.M()->SetSource(nullptr, nullptr);

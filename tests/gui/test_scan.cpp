@@ -44,7 +44,7 @@ struct Line {
     // F8 from the keyboard: the search window, on the current port.
     TScanWindow* OpenScan() {
         QTest::keyClick(w.get(), Qt::Key_F8);
-        return w->ScanWindow();
+        return w->Scan().ScanWindow();
     }
     static QString Cell(TScanWindow* s, int row, int column) {
         const QTableWidgetItem* item = s->tResults->item(row, column);
@@ -104,14 +104,14 @@ private slots:
         s->tResults->setCurrentCell(0, 0);
         QTest::keyClick(s->tResults, Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(l.w->PortOpen(), 5000);
-        QTRY_VERIFY(!l.w->ScanWindow());
+        QTRY_VERIFY(!l.w->Scan().ScanWindow());
         QCOMPARE(l.w->cbPort->currentText(), l.port);
         QVERIFY(!l.w->chOver41G->isChecked());
         QVERIFY(l.w->miVer2->isChecked());
         QCOMPARE(l.w->eID->text(), QStringLiteral("7"));
         QCOMPARE(l.w->Dev().Id, 7);
         QVERIFY(l.w->windowTitle().contains(QStringLiteral("БУК-2")));
-        QVERIFY(!l.w->miScan->isEnabled()); // the search needs the port closed
+        QVERIFY(!l.w->Scan().miScan->isEnabled()); // the search needs the port closed
         // The first "Считать все" reads every readable row of the controller.
         l.w->chPoll->setChecked(false);
         l.w->bReadAll->click();
@@ -131,7 +131,7 @@ private slots:
             }(),
             10000);
         QVERIFY(readable > 10);
-        QCOMPARE(l.w->lScanHint->isVisible(), false);
+        QCOMPARE(l.w->Scan().lScanHint->isVisible(), false);
     }
 
     void escapeStopsASweepAndSilenceLeadsToTheSearch() {
@@ -145,12 +145,12 @@ private slots:
         l.w->bOpen->click();
         QVERIFY(l.w->PortOpen());
         l.w->bReadAll->click();
-        QTRY_VERIFY_WITH_TIMEOUT(l.w->lScanHint->isVisible(), 5000);
-        QVERIFY(l.w->lScanHint->text().contains(QStringLiteral("Поиск устройств… (F8)")));
+        QTRY_VERIFY_WITH_TIMEOUT(l.w->Scan().lScanHint->isVisible(), 5000);
+        QVERIFY(l.w->Scan().lScanHint->text().contains(QStringLiteral("Поиск устройств… (F8)")));
         QVERIFY(!l.OpenScan()); // not while the port is open
         l.w->bOpen->click();
         QVERIFY(!l.w->PortOpen());
-        QVERIFY(!l.w->lScanHint->isVisible());
+        QVERIFY(!l.w->Scan().lScanHint->isVisible());
 
         TScanWindow* s = l.OpenScan();
         QVERIFY(s);
@@ -169,7 +169,7 @@ private slots:
         QCOMPARE(l.sim->RequestCount(), requests);
         // The second Escape closes the window; the sweep's port is free for the window.
         QTest::keyClick(s, Qt::Key_Escape);
-        QTRY_VERIFY(!l.w->ScanWindow());
+        QTRY_VERIFY(!l.w->Scan().ScanWindow());
         QVERIFY(!l.w->PortOpen());
         l.w->bOpen->click();
         QVERIFY(l.w->PortOpen());

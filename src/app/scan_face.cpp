@@ -1,0 +1,73 @@
+// The window's "Поиск устройств…" and a found device opened as the user would open it.
+#include "app/scan_face.h"
+
+#include "app/main_window.h"
+#include "scan/scan_runner.h"
+#include "ui/scan_window.h"
+#include "util/program_folder.h"
+
+namespace tunavox {
+
+TScanFace::TScanFace(TfMain& window) : QObject(&window), w_(window) {}
+
+void TScanFace::Settled() {
+    armed_ = false;
+    lScanHint->hide();
+}
+
+void TScanFace::Said(const std::string& error) {
+    if (armed_ && error == "Устройство не отвечает") lScanHint->show();
+}
+
+void TScanFace::Build(QMenu* service, QStatusBar* bar) {
+    service->addSeparator();
+    miScan = Named(service->addAction(QStringLiteral("Поиск устройств…")), "miScan");
+    miScan->setShortcut(QKeySequence(Qt::Key_F8));
+    connect(miScan, &QAction::triggered, this, [this] { ShowScan(); });
+    lScanHint = Named(
+        new QLabel(QStringLiteral("Найти устройство на линии: \"Сервис\" → \"Поиск устройств… (F8)\""),
+                   bar),
+        "lScanHint");
+    bar->addWidget(lScanHint);
+    lScanHint->hide();
+}
+
+void TScanFace::ShowScan() {
+    // The search opens the ports itself: only while the window's own is closed.
+    if (w_.PortOpen() || w_.line_->Reconnect.Active()) return;
+    if (scanWindow_) {
+        scanWindow_->raise();
+        scanWindow_->activateWindow();
+        return;
+    }
+    std::vector<std::string> problems;
+    std::vector<TScanType> types = LoadScanTypes(w_.catalogue_, ProgramFolder(), problems);
+    QStringList ports;
+    for (int i = 0; i < w_.cbPort->count(); ++i) ports << w_.cbPort->itemText(i);
+    auto* w = new TScanWindow(
+        &w_, ports, w_.cbPort->currentText(), std::move(types), problems,
+        [this](std::unique_ptr<TAction> a) { w_.line_->Worker->AddAction(std::move(a)); },
+        w_.chUseLogs->isChecked());
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setWindowModality(Qt::WindowModal);
+    w->OnChosen = [this](const TScanResult& r, const TScanType* type) { OpenFound(r, type); };
+    scanWindow_ = w;
+    w->show();
+}
+
+void TScanFace::OpenFound(const TScanResult& r, const TScanType* type) {
+    if (w_.PortOpen() || w_.line_->Reconnect.Active()) return;
+    // Each step as the user takes it: port, mode, version, ID, description, "Открыть".
+    const QString port = QString::fromStdString(r.Port);
+    if (w_.cbPort->findText(port) < 0) w_.cbPort->addItem(port);
+    w_.cbPort->setCurrentIndex(w_.cbPort->findText(port));
+    w_.chOver41G->setChecked(r.Gateway);
+    (r.Version == 0 ? w_.miVer1 : w_.miVer2)->setChecked(true);
+    w_.eID->setText(r.WithId ? QString::number(r.Id) : QString());
+    if (type)
+        for (size_t e = 0; e < w_.catalogue_.size(); ++e)
+            if (w_.catalogue_[e].Path == type->Path) w_.DeviceChosen(static_cast<int>(e));
+    w_.bOpenClick();
+}
+
+} // namespace tunavox
