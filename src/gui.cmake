@@ -53,7 +53,7 @@ add_library(tunavox_gui STATIC
   app/main_window_connection.cpp
   app/main_window_table.cpp
   app/main_window_export.cpp
-  app/main_window_find.cpp
+  app/find_face.cpp app/find_face.h
   app/sets_face.cpp app/sets_face.h
   app/trend_face.cpp app/trend_face.h
   app/keys_face.cpp app/keys_face.h

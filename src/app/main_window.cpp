@@ -5,6 +5,7 @@
 
 #include "widgets/strip_overflow.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -164,11 +165,7 @@ void TfMain::BuildForm() {
     topRow->addWidget(eID);
 
     // The search field (Ctrl+F), hidden until asked for.
-    eFind = Named(new QLineEdit(central), "eFind");
-    eFind->setPlaceholderText(QStringLiteral("Поиск по коду и названию параметра"));
-    eFind->setAccessibleName(QStringLiteral("Поиск"));
-    eFind->setClearButtonEnabled(true);
-    eFind->hide();
+    find_ = new TFindFace(*this, central);
 
     vstList = new TRegisterView(central);
 
@@ -198,7 +195,7 @@ void TfMain::BuildForm() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(top);
-    layout->addWidget(eFind);
+    layout->addWidget(find_->eFind);
     layout->addWidget(vstList, 1);
     layout->addWidget(bottom);
     // Where the period box goes when the strip is too narrow for it.
@@ -230,7 +227,7 @@ void TfMain::BuildForm() {
     // Wiring.
     connect(N2, &QAction::triggered, this, &QWidget::close);
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
-    connect(chOnlyFactoryDiffs, &QAction::toggled, this, [this] { ApplyRowVisibility(); });
+    connect(chOnlyFactoryDiffs, &QAction::toggled, this, [this] { find_->ApplyRowVisibility(); });
     // A row's menu (right click, the Menu key, Shift+F10): a setting's factory value back,
     // offered only where the setting differs from it.
     connect(vstList, &TRegisterView::RowMenuRequested, this, [this](int row, const QPoint& at) {
@@ -254,7 +251,6 @@ void TfMain::BuildForm() {
     // accessibility or the program itself, once per change.
     connect(chPoll, &QCheckBox::toggled, this, [this] { chPollClick(); });
     connect(cbPort, &TPortBox::AboutToShowPopup, this, [this] { RefreshPorts(); });
-    connect(eFind, &QLineEdit::textChanged, this, [this] { ApplyRowVisibility(); });
     connect(eID, &QLineEdit::textChanged, this, [this] { eIDChange(); });
     connect(StatusTimer, &QTimer::timeout, this,
             [this] { ShowStatus(QString(), false, normalStatusColor_); });
@@ -334,22 +330,7 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
             ToggleServiceMode();
             return true;
         }
-        if (widget && widget->window() == this && key->matches(QKeySequence::Find)) {
-            ShowFind();
-            return true;
-        }
-        if (watched == eFind && key->key() == Qt::Key_Escape) {
-            HideFind();
-            return true;
-        }
-        if (watched == eFind && key->key() == Qt::Key_Down) {
-            vstList->setFocus();
-            return true;
-        }
-        if (watched == vstList && key->matches(QKeySequence::Copy)) {
-            CopySelectedRows();
-            return true;
-        }
+        if (find_->HandleKey(watched, *key)) return true;
         if (watched == vstList && key->key() == Qt::Key_Space &&
             key->modifiers() == Qt::NoModifier) {
             ToggleCurrentCheck();

@@ -1,6 +1,5 @@
 #pragma once
 #include <QAction>
-#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -13,38 +12,19 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
-#include "device/catalogue.h"
-#include "device/description.h"
-#include "engine/link_state.h"
-#include "engine/reconnect.h"
-#include "engine/worker.h"
-#include "journal/journal.h"
-#include "line/device.h"
-#include "line/line.h"
-#include "link/canal.h"
-#include "paramset/param_runner.h"
-#include "trend/exchange_stats.h"
-#include "trend/poll_backoff.h"
-#include "trend/poll_pace.h"
-#include "trend/poll_recorder.h"
-#include "ui/chart_window.h"
-#include "ui/compare_dialog.h"
-#include "ui/journal_window.h"
-#include "app/scan_face.h"
+#include "app/find_face.h"
 #include "app/keys_face.h"
 #include "app/link_face.h"
+#include "app/scan_face.h"
 #include "app/sets_face.h"
 #include "app/trend_face.h"
-#include "ui/set_window.h"
+#include "device/catalogue.h"
+#include "line/device.h"
+#include "line/line.h"
 #include "widgets/port_box.h"
 #include "widgets/register_view.h"
-
-class QProgressDialog;
-class QSpinBox;
-class QHBoxLayout;
 
 namespace tunavox {
 
@@ -151,17 +131,8 @@ public:
     // Space on the table: ticks or unticks the current row's box, as a click does.
     void ToggleCurrentCheck();
 
-    // Finding and copying rows.
-    QLineEdit* eFind;
-    // Ctrl+F: shows the search field and puts the focus there.
-    void ShowFind();
-    // Escape: hides the search field and shows every row again.
-    void HideFind();
-    // Shows the rows that service mode and the search text leave visible.
-    void ApplyRowVisibility();
-    // Ctrl+C: the selected rows' four columns as tab-separated text, as shown.
-    QString SelectedRowsText() const;
-    void CopySelectedRows();
+    // Finding and copying rows (Ctrl+F, Ctrl+C).
+    TFindFace& Find() { return *find_; }
 
     // Reads the port list again, keeping the selected port while it is listed.
     void RefreshPorts();
@@ -217,6 +188,8 @@ private:
     friend class TKeysFace;
     friend class TLinkFace;
     friend class TScanFace;
+    friend class TFindFace;
+    TFindFace* find_;
     TSetsFace* sets_;
     TScanFace* scan_;
     TLinkFace* link_;

@@ -7,6 +7,8 @@
 #include <QScrollBar>
 
 #include "app/device_dialog.h"
+#include <QActionGroup>
+
 #include "app/main_window.h"
 #include "sim/simulator.h"
 #include "ui/compare_dialog.h"
@@ -167,7 +169,7 @@ void TfMain::ResetConnectionState() {
 
 void TfMain::ToggleServiceMode() {
     ServiceMode = !ServiceMode;
-    ApplyRowVisibility();
+    find_->ApplyRowVisibility();
     sets_->SetServiceMode(ServiceMode);
 }
 

@@ -31,4 +31,14 @@ bool TfMain::vstListKeyEnter() {
     return true;
 }
 
+void TfMain::ToggleCurrentCheck() {
+    TRegisterModel* m = vstList->Model();
+    const int row = vstList->currentIndex().row();
+    if (row < 0 || !m->HasCheckBox(row)) return;
+    // Through the model, as a click: polling and the header box follow.
+    m->setData(m->index(row, TRegisterModel::ColCheck),
+               m->CheckState(row) == Qt::Unchecked ? Qt::Checked : Qt::Unchecked,
+               Qt::CheckStateRole);
+}
+
 } // namespace tunavox

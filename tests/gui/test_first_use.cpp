@@ -314,21 +314,21 @@ private slots:
         };
         const QString all = shown();
         QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
-        QVERIFY(w.eFind->isVisible());
-        QCOMPARE(QApplication::focusWidget(), w.eFind);
-        QTest::keyClicks(w.eFind, QStringLiteral("0X03"));
+        QVERIFY(w.Find().eFind->isVisible());
+        QCOMPARE(QApplication::focusWidget(), w.Find().eFind);
+        QTest::keyClicks(w.Find().eFind, QStringLiteral("0X03"));
         QCOMPARE(shown(), QStringLiteral("Первая группа 0x03"));
-        w.eFind->setText(QStringLiteral("ДАВЛ"));
+        w.Find().eFind->setText(QStringLiteral("ДАВЛ"));
         QCOMPARE(shown(), QStringLiteral("Вторая группа 0x08 0x09 0x0A 0x0B 0x0C 0x0D"));
-        w.eFind->setText(QStringLiteral("нет такого"));
+        w.Find().eFind->setText(QStringLiteral("нет такого"));
         QCOMPARE(shown(), QString());
         w.ToggleServiceMode(); // service rows join the search
-        w.eFind->setText(QStringLiteral("14"));
+        w.Find().eFind->setText(QStringLiteral("14"));
         QCOMPARE(shown(), QStringLiteral("Вторая группа 0x0E"));
         w.ToggleServiceMode();
         QCOMPARE(shown(), QString());
-        QTest::keyClick(w.eFind, Qt::Key_Escape);
-        QVERIFY(!w.eFind->isVisible());
+        QTest::keyClick(w.Find().eFind, Qt::Key_Escape);
+        QVERIFY(!w.Find().eFind->isVisible());
         QCOMPARE(shown(), all);
 
         // Ctrl+C: the selected rows as the table shows them.

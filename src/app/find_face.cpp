@@ -1,32 +1,64 @@
-// The main window: finding rows (Ctrl+F), copying rows (Ctrl+C) and Space on a row.
+// The window's table: finding rows (Ctrl+F), copying rows (Ctrl+C), and Space on a row.
 #include <QApplication>
 #include <QClipboard>
 #include <set>
+
+#include "app/find_face.h"
 
 #include "app/main_window.h"
 
 namespace tunavox {
 
-void TfMain::ShowFind() {
+TFindFace::TFindFace(TfMain& window, QWidget* parent) : QObject(&window), w_(window) {
+    eFind = Named(new QLineEdit(parent), "eFind");
+    eFind->setPlaceholderText(QStringLiteral("Поиск по коду и названию параметра"));
+    eFind->setAccessibleName(QStringLiteral("Поиск"));
+    eFind->setClearButtonEnabled(true);
+    eFind->hide();
+    connect(eFind, &QLineEdit::textChanged, this, [this] { ApplyRowVisibility(); });
+}
+
+bool TFindFace::HandleKey(QObject* watched, const QKeyEvent& key) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && widget->window() == &w_ && key.matches(QKeySequence::Find)) {
+        ShowFind();
+        return true;
+    }
+    if (watched == eFind && key.key() == Qt::Key_Escape) {
+        HideFind();
+        return true;
+    }
+    if (watched == eFind && key.key() == Qt::Key_Down) {
+        w_.vstList->setFocus();
+        return true;
+    }
+    if (watched == w_.vstList && key.matches(QKeySequence::Copy)) {
+        CopySelectedRows();
+        return true;
+    }
+    return false;
+}
+
+void TFindFace::ShowFind() {
     eFind->show();
     eFind->setFocus();
     eFind->selectAll();
     ApplyRowVisibility();
 }
 
-void TfMain::HideFind() {
+void TFindFace::HideFind() {
     eFind->clear();
     eFind->hide();
     ApplyRowVisibility();
-    vstList->setFocus();
+    w_.vstList->setFocus();
 }
 
-void TfMain::ApplyRowVisibility() {
+void TFindFace::ApplyRowVisibility() {
     // Service rows are hidden outside service mode; with a search text (or "Только
     // отличающиеся от заводских"), so is every register row whose code and name do not
     // contain it (that is its factory value), and a heading row whose group has no row
     // left. Registers and the polling order are not touched.
-    const TRegisterModel* m = vstList->Model();
+    const TRegisterModel* m = w_.vstList->Model();
     const QString needle = eFind->isVisible() ? eFind->text() : QString();
     const auto matches = [&](int row) {
         return m->index(row, TRegisterModel::ColCode)
@@ -43,35 +75,35 @@ void TfMain::ApplyRowVisibility() {
     bool groupShown = false;
     const auto closeGroup = [&] {
         if (heading >= 0)
-            vstList->setRowHidden(
+            w_.vstList->setRowHidden(
                 heading,
-                (!ServiceMode && dev_->Regs->Items(heading)->Admin) ||
-                    ((!needle.isEmpty() || chOnlyFactoryDiffs->isChecked()) && !groupShown));
+                (!w_.ServiceMode && w_.dev_->Regs->Items(heading)->Admin) ||
+                    ((!needle.isEmpty() || w_.chOnlyFactoryDiffs->isChecked()) && !groupShown));
     };
     for (int r = 0; r < rows; ++r) {
-        const TReg* reg = dev_->Regs->Items(r);
+        const TReg* reg = w_.dev_->Regs->Items(r);
         if (reg->RegType == rtHeader) {
             closeGroup();
             heading = r;
             groupShown = false;
             continue;
         }
-        const bool shown = (ServiceMode || !reg->Admin) && (needle.isEmpty() || matches(r)) &&
-                           (!chOnlyFactoryDiffs->isChecked() || reg->DiffersFromFactory());
-        vstList->setRowHidden(r, !shown);
+        const bool shown = (w_.ServiceMode || !reg->Admin) && (needle.isEmpty() || matches(r)) &&
+                           (!w_.chOnlyFactoryDiffs->isChecked() || reg->DiffersFromFactory());
+        w_.vstList->setRowHidden(r, !shown);
         groupShown = groupShown || shown;
     }
     closeGroup();
 }
 
-QString TfMain::SelectedRowsText() const {
-    const TRegisterModel* m = vstList->Model();
+QString TFindFace::SelectedRowsText() const {
+    const TRegisterModel* m = w_.vstList->Model();
     std::set<int> rows;
-    for (const QModelIndex& i : vstList->selectionModel()->selectedIndexes())
+    for (const QModelIndex& i : w_.vstList->selectionModel()->selectedIndexes())
         rows.insert(i.row());
     QString text;
     for (const int r : rows) {
-        if (vstList->isRowHidden(r)) continue;
+        if (w_.vstList->isRowHidden(r)) continue;
         QStringList cells;
         if (m->index(r, 0).data(TRegisterModel::HeadingRole).toBool()) {
             cells << QString() << QString()
@@ -87,19 +119,9 @@ QString TfMain::SelectedRowsText() const {
     return text;
 }
 
-void TfMain::CopySelectedRows() {
+void TFindFace::CopySelectedRows() {
     const QString text = SelectedRowsText();
     if (!text.isEmpty()) QApplication::clipboard()->setText(text);
-}
-
-void TfMain::ToggleCurrentCheck() {
-    TRegisterModel* m = vstList->Model();
-    const int row = vstList->currentIndex().row();
-    if (row < 0 || !m->HasCheckBox(row)) return;
-    // Through the model, as a click: polling and the header box follow.
-    m->setData(m->index(row, TRegisterModel::ColCheck),
-               m->CheckState(row) == Qt::Unchecked ? Qt::Checked : Qt::Unchecked,
-               Qt::CheckStateRole);
 }
 
 } // namespace tunavox
