@@ -10,6 +10,9 @@ namespace tunavox {
 
 class TfMain;
 
+// Gives a menu's items (and their submenus' items) the letters that open them.
+void GiveMenuLetters(const QList<QAction*>& actions);
+
 // The window with the keyboard alone: menu letters, F10 and a lone Alt for the menu bar,
 // F5, F6 and F9 from anywhere, Tab out of the table, and the list of every key in
 // "Справка" → "Сочетания клавиш" (F1).

@@ -17,6 +17,7 @@
 #include "app/find_face.h"
 #include "app/keys_face.h"
 #include "app/link_face.h"
+#include "app/main_options.h"
 #include "app/scan_face.h"
 #include "app/sets_face.h"
 #include "app/trend_face.h"
@@ -29,25 +30,6 @@
 namespace tunavox {
 
 class TDeviceSimulator;
-
-// What the program was started with beyond its design.
-struct TMainOptions {
-    QString ExtraPort;       // --port: added to the list when missing, and selected
-    QString DescriptionsDir; // --descriptions: scanned instead of the program's folder
-    bool Demo = false;       // --demo: the simulated device on a pseudo-terminal
-    QString Device; // --device: the description to load, by file name or caption, without asking
-    std::optional<QStringList> Ports; // the system's port list, when given (tests)
-    QString JournalDir; // --journal: the journal of writes' folder instead of the default
-};
-
-// Gives a menu's items (and their submenus' items) the letters that open them.
-void GiveMenuLetters(const QList<QAction*>& actions);
-
-// The object with its name set (tests and accessibility find controls by it).
-template <typename T> T* Named(T* object, const char* name) {
-    object->setObjectName(QString::fromLatin1(name));
-    return object;
-}
 
 // The main window: port controls, the register table, polling, status line.
 class TfMain : public QMainWindow {
@@ -183,6 +165,8 @@ private:
     void PostPollNext(int delayMs = 0);
     void ServeHandOver();
 
+    // The window's parts by subject: each reaches the window's state as its own
+    // methods did.
     friend class TSetsFace;
     friend class TTrendFace;
     friend class TKeysFace;
