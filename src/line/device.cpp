@@ -1,5 +1,7 @@
 #include "line/device.h"
 
+#include "util/integer_text.h"
+
 namespace tunavox {
 
 TDevice::TDevice()
@@ -25,6 +27,20 @@ void TDevice::ResetConnection() {
             break;
         }
     if (PingNode < 0 && Regs->Count() > 0) PingNode = 0;
+}
+
+bool SplitDeviceArgument(const std::string& text, std::string& file, uint32_t& id) {
+    const size_t colon = text.rfind(':');
+    file = text;
+    id = 0;
+    if (colon == std::string::npos || colon + 1 >= text.size() ||
+        text.find_first_not_of("0123456789", colon + 1) != std::string::npos)
+        return !text.empty();
+    int64_t v = 0;
+    if (!ParseIntegerText(text.substr(colon + 1), v) || v <= 0 || v > 0xFFFFFFFFLL) return false;
+    file = text.substr(0, colon);
+    id = static_cast<uint32_t>(v);
+    return !file.empty();
 }
 
 } // namespace tunavox

@@ -50,4 +50,9 @@ struct TDevice {
     std::unique_ptr<TParamRunner> ParamRunner;
 };
 
+// Splits "FILE[:ID]" as the command lines take a device: the ID after the last colon
+// (a Windows path has one of its own); without one, id is 0. False for an ID of 0 or
+// beyond 32 bits.
+bool SplitDeviceArgument(const std::string& text, std::string& file, uint32_t& id);
+
 } // namespace tunavox

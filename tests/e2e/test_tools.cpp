@@ -449,3 +449,42 @@ TEST(Tools, PollingASilentDeviceBacksOff) {
     EXPECT_GE(failures, 3u) << text;
     EXPECT_LE(failures, 3u + 6u) << text;
 }
+
+TEST(Tools, ReadSeveralDevicesOfOneLineAtOnce) {
+    // Three devices of two types on one line, read in one go: every value on its own
+    // device's line (a mix-up of IDs shows as a wrong value).
+    TempDir dir;
+    const std::string buk = kBin + "/NastrBUK2.xml", chp = kBin + "/NastrChP7.xml";
+    const std::string link = dir.File("line");
+    SimProcess sim({"--link", link, "--device", buk + ":3", "--device", chp + ":17", "--device",
+                    chp + ":200"});
+    ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
+    // One --device is --desc with --id.
+    EXPECT_EQ(Cli("write --device " + chp + ":17 --port " + link + " 0x302=45,5").status, 0);
+    const std::string devices =
+        " --port " + link + " --device " + buk + ":3 --device " + chp + ":17 --device " + chp + ":200 ";
+    // The line runs at the first description's settings; another's are named once.
+    const std::string note =
+        "NastrChP7.xml: в описании 19200-8-E-1, линия работает с 9600-8-N-1 первого устройства\n";
+    CommandResult r = Cli("read" + devices + "0x20 0x302");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, note + "3;0x20;Режим работы;выкл;\n"
+                            "17;0x302;Заданная частота [Гц];45.50;\n"
+                            "200;0x302;Заданная частота [Гц];50.00;\n");
+    // Every readable row of each (what "Считать все" reads), in table order per device.
+    r = Cli("read" + devices);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out), 1u + 15u + 33u + 33u) << r.out;
+    // A device that is not there fails alone.
+    r = Cli("read --port " + link + " --device " + chp + ":17 --device " + chp + ":9 0x200");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("17;0x200;Выходная частота [Гц];49.95;\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("9;0x200;Выходная частота [Гц];;Устройство не отвечает\n"),
+              std::string::npos)
+        << r.out;
+    for (const std::string& bad :
+         {"read --desc " + chp + devices, "read" + devices + "0x9999",
+          "backup" + devices + "--output " + dir.File("x.params"),
+          "read --port " + link + " --device " + chp + ":0"})
+        EXPECT_EQ(Cli(bad).status, 2) << bad;
+}

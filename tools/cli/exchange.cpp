@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include "session.h"
+#include "several_devices.h"
 #include <algorithm>
 
 #include <cerrno>
@@ -40,6 +41,10 @@ int Read(const std::vector<std::string>& args) {
     if (!ParseOptions(args, o, error)) return Fail(error);
     std::vector<uint16_t> wanted;
     if (!ParseAddresses(o.Rest, 0, wanted, error)) return Fail(error);
+    if (o.Devices.size() > 1) {
+        if (!o.Format.empty()) return Fail("--format: только для одного устройства");
+        return ReadSeveral(o, wanted);
+    }
     Session s;
     if (const int status = s.Start(o)) return status;
     for (uint16_t address : wanted)

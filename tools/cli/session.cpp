@@ -10,6 +10,7 @@
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "export/table_export.h"
+#include "line/device.h"
 #include "link/open_port.h"
 #include "trend/poll_pace.h"
 #include "util/console.h"
@@ -71,6 +72,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             if (!value(o.Desc)) return false;
         } else if (a == "--port") {
             if (!value(o.Port)) return false;
+        } else if (a == "--device") {
+            std::string file;
+            uint32_t id = 0;
+            if (!value(v)) return false;
+            if (!SplitDeviceArgument(v, file, id)) {
+                error = "--device: нужно ФАЙЛ или ФАЙЛ:ID, ID от 1 до 4294967295";
+                return false;
+            }
+            o.Devices.emplace_back(file, id);
         } else if (a == "--version") {
             if (!value(v)) return false;
             if (v != "1" && v != "2") {
@@ -134,6 +144,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             o.Rest.push_back(a);
         }
     }
+    if (!o.Devices.empty()) {
+        if (!o.Desc.empty() || o.DeviceId != 0) {
+            error = "--device заменяет --desc и --id: не указываются вместе";
+            return false;
+        }
+        o.Desc = o.Devices.front().first;
+        o.DeviceId = o.Devices.front().second;
+    }
     if (o.Desc.empty() || (needPort && o.Port.empty())) {
         error = needPort ? "нужны --desc и --port" : "нужен --desc";
         return false;
@@ -174,6 +192,10 @@ int FindRow(const TRegList& regs, uint16_t address) {
 
 int Session::Start(const Options& o) {
     CatchStopSignals();
+    if (o.Devices.size() > 1) {
+        std::fprintf(stderr, "tunavox-cli: несколько устройств (--device) принимает только read\n");
+        return kUsageError;
+    }
     const std::string error =
         LoadDescription(o.Desc, Regs, ErrorTexts, Desc, ProgramFolder(), &Canal);
     if (!error.empty()) {

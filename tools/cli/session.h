@@ -32,6 +32,9 @@ struct Options {
     std::string Journal;   // --journal: the journal's folder instead of the default
     bool Verify = true;    // write: read each written register back (--no-verify: not)
     bool Defaults = false; // compare, diff: against the description's factory values
+    // --device FILE[:ID], repeatable: several devices on the line (read, poll). One is
+    // the same as --desc FILE --id ID.
+    std::vector<std::pair<std::string, uint32_t>> Devices;
     std::vector<std::string> Rest;
 };
 

@@ -11,6 +11,7 @@
 #endif
 
 #include "device/description.h"
+#include "line/device.h"
 #include "sim/simulator.h"
 #include "util/console.h"
 #include "util/integer_text.h"
@@ -76,15 +77,10 @@ int main(int argc, char** argv) {
             options.DeviceId = static_cast<uint32_t>(id);
         } else if (a == "--device") {
             if (!value(v)) return Usage("--device needs a file");
-            // FILE:ID, the ID after the last colon (a Windows path has one of its own).
-            const size_t colon = v.rfind(':');
-            int64_t id = 0;
-            if (colon != std::string::npos && colon + 1 < v.size() &&
-                v.find_first_not_of("0123456789", colon + 1) == std::string::npos &&
-                tunavox::ParseIntegerText(v.substr(colon + 1), id) && id > 0 && id <= 0xFFFFFFFFLL)
-                devices.emplace_back(v.substr(0, colon), static_cast<uint32_t>(id));
-            else
-                devices.emplace_back(v, 0);
+            std::string file;
+            uint32_t id = 0;
+            if (!tunavox::SplitDeviceArgument(v, file, id)) return Usage("bad --device: " + v);
+            devices.emplace_back(file, id);
         } else if (a == "--animate") {
             options.Animate = true;
         } else if (a == "--baud-emulation") {

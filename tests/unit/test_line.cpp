@@ -1,0 +1,61 @@
+// The line and its devices: naming a device on the command line, and a device's
+// keep-alive row.
+#include <gtest/gtest.h>
+
+#include "line/device.h"
+#include "test_support.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+TEST(Device, ArgumentSplitsIntoFileAndId) {
+    struct Case {
+        const char* Text;
+        bool Ok;
+        const char* File;
+        uint32_t Id;
+    };
+    const Case cases[] = {
+        {"NastrChP7.xml:17", true, "NastrChP7.xml", 17},
+        {"NastrChP7.xml", true, "NastrChP7.xml", 0},
+        {"C:\\dev\\NastrBUK2.xml:200", true, "C:\\dev\\NastrBUK2.xml", 200},
+        {"C:\\dev\\NastrBUK2.xml", true, "C:\\dev\\NastrBUK2.xml", 0}, // the drive's colon
+        {"a.xml:4294967295", true, "a.xml", 4294967295u},
+        {"a.xml:0", false, "", 0},
+        {"a.xml:4294967296", false, "", 0},
+        {":5", false, "", 0},
+        {"", false, "", 0},
+    };
+    for (const Case& c : cases) {
+        std::string file;
+        uint32_t id = 99;
+        EXPECT_EQ(SplitDeviceArgument(c.Text, file, id), c.Ok) << c.Text;
+        if (!c.Ok) continue;
+        EXPECT_EQ(file, c.File) << c.Text;
+        EXPECT_EQ(id, c.Id) << c.Text;
+    }
+}
+
+TEST(Device, KeepAliveIsTheRowAt0xFFFDElseTheFirst) {
+    TempDir dir;
+    const auto load = [&](const std::string& name, const std::string& regs) {
+        TDevice d;
+        EXPECT_EQ(d.Load(WriteSignedDescription(dir, name, Description(regs)), 2,
+                         dir.Path() + "/", nullptr),
+                  "");
+        d.PollNode = 5;
+        d.LastChangedRow = 3;
+        d.ResetConnection();
+        EXPECT_EQ(d.Entry, 2);
+        EXPECT_EQ(d.PollNode, -1);
+        EXPECT_EQ(d.LastChangedRow, -1);
+        return d.PingNode;
+    };
+    EXPECT_EQ(load("a.xml", "<REG header=\"h\"/>\r\n"
+                            "<REG addr=\"0x1\" type=\"Byte\" io=\"R\"><name>a</name></REG>\r\n"
+                            "<REG addr=\"0xFFFD\" type=\"UWord\" io=\"R\"><name>k</name></REG>\r\n"),
+              2);
+    EXPECT_EQ(load("b.xml", "<REG header=\"h\"/>\r\n"
+                            "<REG addr=\"0x1\" type=\"Byte\" io=\"R\"><name>a</name></REG>\r\n"),
+              0);
+}
