@@ -22,4 +22,23 @@ private:
     int run_ = 0;
 };
 
+// Paces one silent device among others on a line. Each of its reads costs the line a
+// whole answer time-out, so after kRun link failures in a row it rests: 1 s at first,
+// doubling up to 10 s, and never less than ten answer time-outs, so that it takes the
+// live devices at most about a tenth of the line. Its first answer ends the rest.
+class TDeviceRest {
+public:
+    static constexpr int kRun = 3;
+    static constexpr int kFirstMs = 1000;
+    static constexpr int kLongestMs = 10000;
+
+    // After each read of the device: how long it is to rest before its next read, ms.
+    int After(bool linkFailure, uint32_t timeoutMs);
+    void Reset();
+
+private:
+    int run_ = 0;
+    int rest_ = 0;
+};
+
 } // namespace tunavox

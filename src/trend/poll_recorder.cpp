@@ -30,13 +30,14 @@ TPollSample PollSampleOf(const TReg& reg, int64_t timeMs, const TValue& value,
 }
 
 std::string RecordingLine(const TPollSample& s) {
-    return Utf8ToCp1251(DelimitedField(s.Time) + ";" + DelimitedField(s.Code) + ";" +
+    const std::string device = s.Device.empty() ? std::string() : DelimitedField(s.Device) + ";";
+    return Utf8ToCp1251(DelimitedField(s.Time) + ";" + device + DelimitedField(s.Code) + ";" +
                         DelimitedField(s.Name) + ";" + DelimitedField(s.Value) + ";" +
                         DelimitedField(s.Error) + "\r\n");
 }
 
-std::string RecordingHeader() {
-    return RecordingLine({"Время", "Код", "Параметр", "Значение", "Ошибка"});
+std::string RecordingHeader(bool withDevice) {
+    return RecordingLine({"Время", "Код", "Параметр", "Значение", "Ошибка", withDevice ? "ID" : ""});
 }
 
 std::string EncodedLine(const std::string& utf8) {

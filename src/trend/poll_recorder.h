@@ -24,6 +24,9 @@ struct TPollSample {
     std::string Name;
     std::string Value;
     std::string Error;
+    // The device's ID when several devices are polled (a field of its own after the
+    // time); empty with one device, whose recording keeps its form.
+    std::string Device{};
 };
 
 // The sample of one poll read of reg that ended at timeMs (ms since the epoch) with
@@ -36,8 +39,8 @@ TPollSample PollSampleOf(const TReg& reg, int64_t timeMs, const TValue& value,
 // The line of a sample in the recording: the CSV export's separator, quoting, line
 // end and encoding (Windows-1251).
 std::string RecordingLine(const TPollSample& sample);
-// The recording's first line.
-std::string RecordingHeader();
+// The recording's first line; with the device field when several devices are polled.
+std::string RecordingHeader(bool withDevice = false);
 // A line of UTF-8 text as the recording holds it: Windows-1251 ending in CR LF.
 std::string EncodedLine(const std::string& utf8);
 

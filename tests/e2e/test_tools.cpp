@@ -488,3 +488,44 @@ TEST(Tools, ReadSeveralDevicesOfOneLineAtOnce) {
           "read --port " + link + " --device " + chp + ":0"})
         EXPECT_EQ(Cli(bad).status, 2) << bad;
 }
+
+TEST(Tools, PollSeveralDevicesEachValueOnItsOwnDevice) {
+    TempDir dir;
+    const std::string chp = kBin + "/NastrChP7.xml";
+    const std::string link = dir.File("line");
+    SimProcess sim({"--link", link, "--device", chp + ":17", "--device", chp + ":200"});
+    ASSERT_EQ(Cli("write --device " + chp + ":17 --port " + link + " 0x302=45,5").status, 0);
+    // ID 9 is not on the line: it rests alone while the others keep being read.
+    const std::string out = dir.File("poll.csv");
+    const CommandResult r =
+        Cli("poll --port " + link + " --device " + chp + ":17 --device " + chp + ":9 --device " +
+            chp + ":200 --seconds 3 --output " + out + " 0x302");
+    EXPECT_EQ(r.status, 1) << r.out; // the silent one's reads failed
+    const std::string text = tunavox::Cp1251ToUtf8(ReadBytes(out));
+    ASSERT_EQ(text.rfind("Время;ID;Код;Параметр;Значение;Ошибка\r\n", 0), 0u) << text;
+    size_t live17 = 0, live200 = 0, silent = 0, wrong = 0;
+    for (size_t at = text.find("\r\n") + 2; at < text.size();) {
+        const size_t end = text.find("\r\n", at);
+        const std::string l = text.substr(at, end - at);
+        at = end + 2;
+        if (l.find(";17;0x302;Заданная частота [Гц];45.50;") != std::string::npos)
+            ++live17;
+        else if (l.find(";200;0x302;Заданная частота [Гц];50.00;") != std::string::npos)
+            ++live200;
+        else if (l.find(";9;0x302;Заданная частота [Гц];;Устройство не отвечает") != std::string::npos)
+            ++silent;
+        else
+            ++wrong;
+    }
+    EXPECT_EQ(wrong, 0u) << text;
+    EXPECT_GE(silent, 1u);
+    EXPECT_LE(silent, 3u) << "a silent device rests after three time-outs";
+    // The live ones are read many times over in the two seconds the silent one leaves.
+    EXPECT_GE(live17, 10u) << text;
+    EXPECT_GE(live200, 10u) << text;
+    // A recording of one device has another form: not appended to this one.
+    const CommandResult one = Cli("poll --port " + link + " --device " + chp +
+                                  ":17 --count 1 --output " + out + " 0x302");
+    EXPECT_EQ(one.status, 2) << one.out;
+    EXPECT_NE(one.out.find("другого вида"), std::string::npos) << one.out;
+}

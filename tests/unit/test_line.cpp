@@ -1,8 +1,11 @@
-// The line and its devices: naming a device on the command line, and a device's
-// keep-alive row.
+// The line and its devices: naming a device on the command line, a device's keep-alive
+// row, a silent device's rest, and the recording's device field.
 #include <gtest/gtest.h>
 
 #include "line/device.h"
+#include "trend/poll_backoff.h"
+#include "trend/poll_recorder.h"
+#include "util/cp1251.h"
 #include "test_support.h"
 
 using namespace tunavox;
@@ -58,4 +61,29 @@ TEST(Device, KeepAliveIsTheRowAt0xFFFDElseTheFirst) {
     EXPECT_EQ(load("b.xml", "<REG header=\"h\"/>\r\n"
                             "<REG addr=\"0x1\" type=\"Byte\" io=\"R\"><name>a</name></REG>\r\n"),
               0);
+}
+
+TEST(DeviceRest, ASilentDeviceRestsLongerUpToTenSecondsAndAnAnswerEndsIt) {
+    TDeviceRest rest;
+    // Time-outs at 100 ms: three in a row, then rests of 1, 2, 4, 8, 10, 10 s.
+    std::vector<int> got;
+    for (int i = 0; i < 8; ++i) got.push_back(rest.After(true, 100));
+    EXPECT_EQ(got, (std::vector<int>{0, 0, 1000, 2000, 4000, 8000, 10000, 10000}));
+    // A slow line: never under ten time-outs, so a probe takes at most a tenth of it.
+    EXPECT_EQ(rest.After(true, 1500), 15000);
+    // An answer (or a device's own error code) ends the rest and the run.
+    EXPECT_EQ(rest.After(false, 100), 0);
+    EXPECT_EQ(rest.After(true, 100), 0);
+    EXPECT_EQ(rest.After(true, 100), 0);
+    EXPECT_EQ(rest.After(true, 100), 1000);
+}
+
+TEST(DeviceRest, ARecordingOfSeveralDevicesHasTheIdFieldOneDeviceKeepsItsForm) {
+    TPollSample s{"2026-12-10 08:00:00.000 +03:00", "0x302", "Частота [Гц]", "45.50", ""};
+    EXPECT_EQ(RecordingLine(s), Utf8ToCp1251("2026-12-10 08:00:00.000 +03:00;0x302;Частота [Гц];45.50;\r\n"));
+    EXPECT_EQ(RecordingHeader(), Utf8ToCp1251("Время;Код;Параметр;Значение;Ошибка\r\n"));
+    s.Device = "17";
+    EXPECT_EQ(RecordingLine(s),
+              Utf8ToCp1251("2026-12-10 08:00:00.000 +03:00;17;0x302;Частота [Гц];45.50;\r\n"));
+    EXPECT_EQ(RecordingHeader(true), Utf8ToCp1251("Время;ID;Код;Параметр;Значение;Ошибка\r\n"));
 }

@@ -11,6 +11,7 @@
 #include "device/value_codec.h"
 #include "engine/link_state.h"
 #include "session.h"
+#include "several_devices.h"
 #include "trend/poll_backoff.h"
 #include "trend/poll_pace.h"
 #include "trend/poll_recorder.h"
@@ -25,6 +26,7 @@ int Poll(const std::vector<std::string>& args) {
     if (o.Seconds > 0 && o.Count > 0) return Fail("--seconds и --count не указываются вместе");
     std::vector<uint16_t> wanted;
     if (!ParseAddresses(o.Rest, 0, wanted, error)) return Fail(error);
+    if (o.Devices.size() > 1) return PollSeveral(o, wanted);
     Session s;
     if (const int status = s.Start(o)) return status;
     std::vector<int> rows;

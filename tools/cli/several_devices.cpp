@@ -3,13 +3,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <chrono>
+#include <functional>
 #include <memory>
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
+#include "engine/link_state.h"
 #include "line/device.h"
 #include "line/line.h"
 #include "link/open_port.h"
+#include "trend/poll_backoff.h"
+#include "trend/poll_pace.h"
+#include "trend/poll_recorder.h"
 #include "util/program_folder.h"
 
 namespace tunavox::cli {
@@ -21,12 +27,11 @@ std::string LineText(const TLineSettings& l) {
            kParity[l.Parity % 5] + "-" + (l.StopBits == sbTwo ? "2" : "1");
 }
 
-} // namespace
-
-int ReadSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
+// Loads every --device and opens the line at the first one's settings; 0, or
+// kUsageError with the message printed.
+int OpenSeveral(const Options& o, const std::vector<uint16_t>& wanted, TLine& line,
+                std::vector<std::unique_ptr<TDevice>>& devices) {
     WatchStopSignals();
-    TLine line;
-    std::vector<std::unique_ptr<TDevice>> devices;
     uint32_t timeout = 0;
     for (const auto& [file, id] : o.Devices) {
         auto d = std::make_unique<TDevice>();
@@ -63,6 +68,15 @@ int ReadSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
         return kUsageError;
     }
     line.Start({}, {});
+    return 0;
+}
+
+} // namespace
+
+int ReadSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
+    TLine line;
+    std::vector<std::unique_ptr<TDevice>> devices;
+    if (const int status = OpenSeveral(o, wanted, line, devices)) return status;
     int outstanding = 0;
     std::map<std::pair<size_t, int>, std::string> results; // (device, row) -> error
     for (size_t d = 0; d < devices.size(); ++d) {
@@ -104,6 +118,180 @@ int ReadSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
         if (!error.empty()) status = 1;
     }
     return status;
+}
+
+int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
+    TLine line;
+    std::vector<std::unique_ptr<TDevice>> devices;
+    if (const int status = OpenSeveral(o, wanted, line, devices)) return status;
+    // Every device's rows in turn, each read with its device's ID.
+    struct Item {
+        size_t Device;
+        int Row;
+    };
+    std::vector<Item> items;
+    for (size_t d = 0; d < devices.size(); ++d) {
+        const TRegList& regs = *devices[d]->Regs;
+        for (int row = 0; row < regs.Count(); ++row) {
+            const TReg* reg = regs.Items(row);
+            if (reg->RegType == rtHeader || (reg->Io != ioR && reg->Io != ioRW)) continue;
+            if (wanted.empty() ||
+                std::find(wanted.begin(), wanted.end(), reg->Addr) != wanted.end())
+                items.push_back({d, row});
+        }
+    }
+    if (items.empty()) return Fail("нечего опрашивать");
+    const auto idText = [&](size_t d) { return std::to_string(static_cast<uint32_t>(devices[d]->Id)); };
+    // A column's key: the device and its row.
+    const auto key = [](size_t d, int row) { return static_cast<int>(d) * 1000000 + row; };
+    std::unique_ptr<TWideRecording> wide;
+    if (o.Wide) {
+        std::vector<TWideRecording::TColumn> columns;
+        for (const Item& i : items) {
+            const TReg& reg = *devices[i.Device]->Regs->Items(i.Row);
+            columns.push_back({key(i.Device, i.Row),
+                               "ID " + idText(i.Device) + " · " + CodeText(reg) + " " + NameText(reg)});
+        }
+        wide = std::make_unique<TWideRecording>(std::move(columns));
+    }
+    const std::string header = wide ? wide->Header() : "Время;ID;Код;Параметр;Значение;Ошибка";
+    TPollRecorder recorder;
+    std::string error;
+    if (!o.Output.empty() && !recorder.Start(o.Output, error, header)) {
+        std::fprintf(stderr, "Не удалось начать запись опроса в файл %s: %s\n", o.Output.c_str(),
+                     error.c_str());
+        line.Shutdown();
+        return kUsageError;
+    }
+    if (o.Output.empty()) std::printf("%s\n", header.c_str());
+    const auto emit = [&](const std::string& text) {
+        if (text.empty()) return;
+        if (recorder.Recording())
+            recorder.RecordText(text);
+        else if (o.Output.empty())
+            std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    };
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.Seconds * 1000));
+    std::vector<TDeviceRest> rests(devices.size());
+    std::vector<Clock::time_point> restUntil(devices.size());
+    size_t next = 0;
+    long long passes = 0;
+    bool outstanding = false, failed = false;
+    Clock::time_point resumeAt;
+    bool paused = false;
+    TPollPace pace;
+    pace.SetPeriod(o.Period);
+    const auto more = [&] {
+        if (StopRequested() || !recorder.Failure().empty()) return false;
+        if (o.Count > 0 && passes >= o.Count) return false;
+        return !(o.Seconds > 0 && Clock::now() >= until);
+    };
+    const auto advance = [&] {
+        if (++next == items.size()) {
+            next = 0;
+            ++passes;
+        }
+    };
+    std::function<void()> step = [&] {
+        // A resting device's rows are passed over; the others keep their rate.
+        const Clock::time_point now = Clock::now();
+        for (size_t tried = 0; tried < items.size(); ++tried) {
+            if (next == 0) {
+                const int64_t wait = pace.BeforePass();
+                if (wait > 0) {
+                    paused = true;
+                    resumeAt = now + std::chrono::milliseconds(wait);
+                    return;
+                }
+            }
+            if (restUntil[items[next].Device] <= now) break;
+            advance();
+            if (!more()) return;
+        }
+        const Item item = items[next];
+        if (restUntil[item.Device] > now) {
+            // Every device rests: wait for the first one due.
+            paused = true;
+            resumeAt = *std::min_element(restUntil.begin(), restUntil.end());
+            return;
+        }
+        TDevice& dev = *devices[item.Device];
+        outstanding = true;
+        line.Queue(std::make_unique<TActionReadReg>(
+            line.Canal.get(), dev.Id, dev.Regs->Items(item.Row), item.Row, [&, item](TAction* a) {
+                outstanding = false;
+                pace.ExchangeBegan(a->StartedMs());
+                if (StopRequested()) return;
+                TDevice& d = *devices[item.Device];
+                TPollSample sample = PollSampleOf(
+                    *a->Reg,
+                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count(),
+                    a->Reg->GetValue(), a->Error(), d.ErrorTexts.get());
+                sample.Device = idText(item.Device);
+                failed = failed || a->HasError();
+                if (wide)
+                    emit(wide->Add(key(item.Device, item.Row), sample));
+                else
+                    emit(DelimitedField(sample.Time) + ";" + sample.Device + ";" +
+                         DelimitedField(sample.Code) + ";" + DelimitedField(sample.Name) + ";" +
+                         DelimitedField(sample.Value) + ";" + DelimitedField(sample.Error));
+                advance();
+                const TLinkKind kind = ClassifyExchange(a->Error(), a->PortError());
+                if (kind == TLinkKind::PortLost && !line.Reconnect.Active()) {
+                    line.Reconnect.Begin(*line.Canal, o.Port, o.Version, o.Gateway);
+                    std::fprintf(stderr,
+                                 "Связь с устройством потеряна (%s), ожидание подключения порта %s…\n",
+                                 ErrorTextInWords(a->Error(), d.ErrorTexts.get()).c_str(),
+                                 o.Port.c_str());
+                }
+                const int rest = kind == TLinkKind::PortLost
+                                     ? 0
+                                     : rests[item.Device].After(IsLinkFailure(kind), line.Canal->Timeout());
+                if (rest > 0) restUntil[item.Device] = Clock::now() + std::chrono::milliseconds(rest);
+                if (more() && !line.Reconnect.Active()) step();
+            }));
+    };
+    step();
+    while (true) {
+        line.HandOver.Serve(paused ? std::clamp(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(resumeAt - Clock::now()).count()) + 1, 1, 50) : 50);
+        if (StopRequested() && line.PortOpen()) line.Canal->ComPort->Close();
+        if (outstanding) continue;
+        if (line.Reconnect.Active()) {
+            if (!more()) break;
+            if (line.Reconnect.Attempt(*line.Canal)) {
+                const long long ms = line.Reconnect.Outage().count();
+                std::fprintf(stderr, "Связь восстановлена: порт %s открыт снова, перерыв %lld,%lld с\n",
+                             o.Port.c_str(), ms / 1000, ms % 1000 / 100);
+                std::fill(restUntil.begin(), restUntil.end(), Clock::time_point{});
+                for (TDeviceRest& r : rests) r.Reset();
+                step();
+            }
+            continue;
+        }
+        if (paused) {
+            if (!more()) break;
+            if (Clock::now() < resumeAt) continue;
+            paused = false;
+            step();
+            continue;
+        }
+        break;
+    }
+    line.Shutdown();
+    if (wide) emit(wide->Finish());
+    recorder.Flush();
+    const std::string failure = recorder.Failure();
+    recorder.Stop();
+    if (!failure.empty()) {
+        std::fprintf(stderr, "Запись опроса в файл %s остановлена: %s\n", o.Output.c_str(),
+                     failure.c_str());
+        return kUsageError;
+    }
+    return failed ? 1 : 0;
 }
 
 } // namespace tunavox::cli
