@@ -175,13 +175,19 @@ int Poll(const std::vector<std::string>& args) {
                                         .count()) +
                    1;
         });
+    return FinishPoll(wide.get(), recorder, emit, o.Output, failed);
+}
+
+int FinishPoll(TWideRecording* wide, TPollRecorder& recorder,
+               const std::function<void(const std::string&)>& emit, const std::string& output,
+               bool failed) {
     // The pass begun is kept as far as it got.
     if (wide) emit(wide->Finish());
     recorder.Flush();
     const std::string failure = recorder.Failure();
     recorder.Stop();
     if (!failure.empty()) {
-        std::fprintf(stderr, "Запись опроса в файл %s остановлена: %s\n", o.Output.c_str(),
+        std::fprintf(stderr, "Запись опроса в файл %s остановлена: %s\n", output.c_str(),
                      failure.c_str());
         return kUsageError;
     }

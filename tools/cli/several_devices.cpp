@@ -1,5 +1,7 @@
 #include "several_devices.h"
 
+#include "poll_command.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -282,16 +284,7 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
         break;
     }
     line.Shutdown();
-    if (wide) emit(wide->Finish());
-    recorder.Flush();
-    const std::string failure = recorder.Failure();
-    recorder.Stop();
-    if (!failure.empty()) {
-        std::fprintf(stderr, "Запись опроса в файл %s остановлена: %s\n", o.Output.c_str(),
-                     failure.c_str());
-        return kUsageError;
-    }
-    return failed ? 1 : 0;
+    return FinishPoll(wide.get(), recorder, emit, o.Output, failed);
 }
 
 } // namespace tunavox::cli
