@@ -340,11 +340,23 @@ TEST(Tools, ParameterSetsOfADeadOrForeignDevice) {
     EXPECT_NE(mixed.out.find("Записано и подтверждено: 1 из 2, не записано: 1 (тип не совпадает)\n"),
               std::string::npos)
         << mixed.out;
-    // A set from another device: nothing to write is no success, and every row says why.
+    // A set from another device type is refused unless asked for by name: nothing written.
     const std::string chp7 = kBin + "/NastrChP7.xml";
     SimProcess other({"--link", dir.File("chp7"), "--desc", chp7});
-    CommandResult foreign =
+    CommandResult refused =
         Cli("restore --desc " + chp7 + " --port " + dir.File("chp7") + " " + set);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.out.find("Внимание: Файл сохранён для другого устройства: "),
+              std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.out.find("набор сохранён для другого устройства, ничего не записано; "
+                               "чтобы записать его в это устройство, добавьте --other-device"),
+              std::string::npos)
+        << refused.out;
+    EXPECT_EQ(refused.out.find(";не записан: "), std::string::npos) << refused.out;
+    // Asked for: nothing to write is no success, and every row says why.
+    CommandResult foreign = Cli("restore --other-device --desc " + chp7 + " --port " +
+                                dir.File("chp7") + " " + set);
     EXPECT_EQ(foreign.status, 1);
     EXPECT_NE(foreign.out.find("0x01;a;0;не записан: нет в описании\n"), std::string::npos)
         << foreign.out;
@@ -482,6 +494,19 @@ TEST(Tools, ReadSeveralDevicesOfOneLineAtOnce) {
     EXPECT_NE(r.out.find("9;0x200;Выходная частота [Гц];;Устройство не отвечает\n"),
               std::string::npos)
         << r.out;
+    // A set saved for ID 17 goes into ID 200 only when asked for by name.
+    const std::string set = dir.File("17.params");
+    ASSERT_EQ(Cli("backup --device " + chp + ":17 --port " + link + " --output " + set).status, 0);
+    const std::string into200 = "restore --device " + chp + ":200 --port " + link + " ";
+    r = Cli(into200 + set);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("Внимание: Файл сохранён для ID 17, сейчас ID 200"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(Cli("read --device " + chp + ":200 --port " + link + " 0x302").out,
+              "0x302;Заданная частота [Гц];50.00;\n");
+    EXPECT_EQ(Cli(into200 + "--other-device " + set).status, 0);
+    EXPECT_EQ(Cli("read --device " + chp + ":200 --port " + link + " 0x302").out,
+              "0x302;Заданная частота [Гц];45.50;\n");
     for (const std::string& bad :
          {"read --desc " + chp + devices, "read" + devices + "0x9999",
           "backup" + devices + "--output " + dir.File("x.params"),

@@ -59,9 +59,10 @@ void RunToEnd(Session& s, TParamRunner& runner) {
     });
 }
 
-// Loads the set, starts the session and compares; 0 or an exit status.
+// Loads the set, starts the session and compares; 0 or an exit status. For a restore, a
+// set saved for another device type or ID is refused unless --other-device allows it.
 int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner*& runner,
-                      std::unique_ptr<TParamRunner>& owned) {
+                      std::unique_ptr<TParamRunner>& owned, bool restoring = false) {
     if (o.Rest.empty() && !o.Defaults) return Fail("не указан файл параметров");
     std::string error;
     if (!o.Defaults && !ReadParamSetFile(o.Rest[0], set, error)) {
@@ -72,10 +73,19 @@ int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner
     if (o.Defaults) {
         set = FactorySet(s.Regs, s.Desc.Name, s.Desc.FileName, s.Desc.Sign);
         if (!HasFactoryValues(set)) return Fail(kNoFactoryValues);
-    } else
-        for (const std::string& w :
-             CompareWarnings(set, s.Desc.Name, s.Desc.Sign, static_cast<uint32_t>(s.DeviceId())))
+    } else {
+        const std::vector<std::string> warnings =
+            CompareWarnings(set, s.Desc.Name, s.Desc.Sign, static_cast<uint32_t>(s.DeviceId()));
+        for (const std::string& w : warnings)
             std::fprintf(stderr, "Внимание: %s\n", w.c_str());
+        // Another version of the same description is the same device; another type or
+        // ID is written only when asked for by name.
+        const bool otherDevice = set.Device != s.Desc.Name ||
+                                 set.DeviceId != static_cast<uint32_t>(s.DeviceId());
+        if (restoring && otherDevice && !o.OtherDevice)
+            return Fail("набор сохранён для другого устройства, ничего не записано; чтобы "
+                        "записать его в это устройство, добавьте --other-device");
+    }
     owned = std::make_unique<TParamRunner>(ContextOf(s));
     runner = owned.get();
     runner->StartCompare(set);
@@ -172,7 +182,7 @@ int Restore(const std::vector<std::string>& args) {
     TParamSet set;
     TParamRunner* runner = nullptr;
     std::unique_ptr<TParamRunner> owned;
-    if (const int status = CompareWithDevice(o, s, set, runner, owned)) return status;
+    if (const int status = CompareWithDevice(o, s, set, runner, owned, true)) return status;
     if (runner->Cancelled()) return 1;
     for (const uint16_t address : listed) {
         const auto it =

@@ -135,6 +135,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             o.Defaults = true;
         } else if (a == "--all") {
             o.All = true;
+        } else if (a == "--other-device") {
+            o.OtherDevice = true;
         } else if (a == "--output") {
             if (!value(o.Output)) return false;
         } else if (a.rfind("--", 0) == 0) {

@@ -25,6 +25,7 @@ struct Options {
     std::string Format; // csv, html or rtf: export the table after reading
     std::string Output;
     bool All = false;      // restore: every RW row of the file
+    bool OtherDevice = false; // restore: a set saved for another device type or ID too
     double Seconds = -1;   // poll: how long, when given
     long long Count = -1;  // poll: how many passes, when given
     int Period = 0;        // poll: ms between the starts of passes (0: as fast as it goes)
