@@ -362,6 +362,14 @@ void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& pa
             warnings << QStringLiteral("Чтение прервано: не все значения считаны");
         auto* dialog = new TCompareDialog(runner, *set, path, warnings, &w_);
         dialog->SetServiceMode(w_.ServiceMode);
+        if (!set->Factory && (set->Device != w_.dev_->Desc.Name ||
+                              set->DeviceId != static_cast<uint32_t>(w_.dev_->Id)))
+            dialog->SetOtherDevice(
+                QStringLiteral("%1, ID %2; сейчас %3, ID %4")
+                    .arg(QString::fromStdString(set->Device))
+                    .arg(set->DeviceId)
+                    .arg(QString::fromStdString(w_.dev_->Desc.Name))
+                    .arg(static_cast<uint32_t>(w_.dev_->Id)));
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         compareDialog_ = dialog;
         connect(dialog, &TCompareDialog::RestoreRequested, this, [this] { RestoreSelected(); });

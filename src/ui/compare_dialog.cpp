@@ -238,12 +238,20 @@ bool TCompareDialog::ConfirmWrite() {
     if (count == 0) return false;
     if (count > kListedInConfirmation)
         names << QStringLiteral("… и ещё %1").arg(count - kListedInConfirmation);
+    // Another device's set goes into this one only when the engineer says so knowingly.
+    const QString other =
+        otherDevice_.isEmpty()
+            ? QString()
+            : QStringLiteral("Набор сохранён для другого устройства: %1\n\n").arg(otherDevice_);
     return MessageBoxWithCaptions(
                this,
-               QStringLiteral("Записать %1 %2?\n\n").arg(Q(ParametersText(count)), target_) +
+               other +
+                   QStringLiteral("Записать %1 %2?\n\n").arg(Q(ParametersText(count)), target_) +
                    names.join(QLatin1Char('\n')),
                QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
-               {QStringLiteral("Записать"), QStringLiteral("Отмена")},
+               {other.isEmpty() ? QStringLiteral("Записать")
+                                : QStringLiteral("Записать в это устройство"),
+                QStringLiteral("Отмена")},
                QMessageBox::No) == QMessageBox::Yes;
 }
 

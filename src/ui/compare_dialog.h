@@ -34,6 +34,9 @@ public:
     // ("Записать в файл") instead of the device.
     // With factory, the second side is the description's factory values.
     void SetFileTarget(const QString& firstName, const QString& secondName, bool factory = false);
+    // The set was saved for another device type or ID (which, in words): the write
+    // asks for this device by name.
+    void SetOtherDevice(const QString& which) { otherDevice_ = which; }
     // Visible ticked rows.
     int TickedCount() const;
 
@@ -63,6 +66,7 @@ protected:
 private:
     QString target_ = QStringLiteral("в устройство");
     bool fileTarget_ = false; // the first set's file is written, from the second side
+    QString otherDevice_;
     void ApplyFilter();
     void TakeSelection();
     void UpdateButtons();

@@ -22,6 +22,7 @@ int RunPollingTests(int argc, char** argv);
 int RunKeyboardTests(int argc, char** argv);
 int RunScreenTests(int argc, char** argv);
 int RunScanTests(int argc, char** argv);
+int RunDevicesTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
                   {"PollingTest", RunPollingTests},
                   {"KeyboardTest", RunKeyboardTests},
                   {"ScreenTest", RunScreenTests},
-                  {"ScanTest", RunScanTests}};
+                  {"ScanTest", RunScanTests},
+                  {"DevicesTest", RunDevicesTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;
