@@ -5,12 +5,16 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <string_view>
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "paramset/param_runner.h"
 #include "paramset/set_compare.h"
+#include "line/device.h"
+#include "scan/scan_types.h"
 #include "session.h"
+#include "util/program_folder.h"
 #include "util/time_text.h"
 
 namespace tunavox::cli {
@@ -93,9 +97,104 @@ int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner
     return 0;
 }
 
+
+// The set file of a device in a folder of sets: its name and ID, as a file name.
+std::string DeviceSetName(const std::string& deviceName, uint32_t id) {
+    std::string name = (deviceName.empty() ? std::string("Параметры") : deviceName) + "_ID" +
+                       std::to_string(id) + ".params";
+    for (char& c : name)
+        if (std::string_view("\\/:*?\"<>| ").find(c) != std::string_view::npos) c = '_';
+    return name;
+}
+
+// backup, compare and restore over several devices of a line: --device FILE[:ID] more than
+// once (or --ids LIST with --desc), one set file per device in --output-dir (backup) or
+// --input-dir (compare, restore), named by the device's name and ID. Each device in turn
+// runs the command as for one, with a line "ID N: file" before it; the exit status is the
+// worst of them. -1 when the command is for one device.
+int PerDevice(bool backup, const std::vector<std::string>& args,
+              int (*run)(const std::vector<std::string>&)) {
+    std::vector<std::pair<std::string, uint32_t>> devices;
+    std::vector<std::string> rest;
+    std::string dir, desc, ids;
+    bool many = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool valued = a == "--device" || a == "--ids" || a == "--desc" ||
+                            a == (backup ? "--output-dir" : "--input-dir");
+        if (!valued) {
+            rest.push_back(a);
+            continue;
+        }
+        if (i + 1 >= args.size()) return Fail(a + ": нужно значение");
+        const std::string& v = args[++i];
+        if (a == "--device") {
+            std::string file;
+            uint32_t id = 0;
+            if (!SplitDeviceArgument(v, file, id))
+                return Fail("--device: нужно ФАЙЛ или ФАЙЛ:ID, ID от 1 до 4294967295");
+            devices.emplace_back(file, id);
+        } else if (a == "--ids") {
+            ids = v;
+        } else if (a == "--desc") {
+            desc = v;
+        } else {
+            dir = v;
+            many = true;
+        }
+    }
+    if (!many) {
+        if (!ids.empty()) return Fail(std::string("--ids: нужна папка ") +
+                                      (backup ? "--output-dir" : "--input-dir"));
+        return -1;
+    }
+    if (!ids.empty()) {
+        if (desc.empty() || !devices.empty()) return Fail("--ids указывается с --desc");
+        size_t at = 0;
+        while (at <= ids.size()) {
+            const size_t comma = std::min(ids.find(',', at), ids.size());
+            uint32_t first = 0, last = 0;
+            std::string why;
+            if (!ParseIdRange(ids.substr(at, comma - at), first, last, why)) return Fail("--ids: " + why);
+            for (uint64_t id = first; id <= last; ++id) devices.emplace_back(desc, static_cast<uint32_t>(id));
+            at = comma + 1;
+        }
+    } else if (!desc.empty()) {
+        return Fail("--device заменяет --desc: не указываются вместе");
+    }
+    if (devices.empty()) return Fail("нужны --device (несколько) или --desc с --ids");
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir += '/';
+    int worst = 0;
+    for (const auto& [file, id] : devices) {
+        TDevice d;
+        const std::string error = d.Load(file, -1, ProgramFolder(), nullptr);
+        if (!error.empty()) {
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), error.c_str());
+            worst = std::max(worst, kUsageError);
+            continue;
+        }
+        const std::string path = dir + DeviceSetName(d.Desc.Name, id);
+        std::vector<std::string> one;
+        if (!backup) one.push_back(path); // the set comes before any address
+        one.insert(one.end(), rest.begin(), rest.end());
+        for (const std::string& x : {std::string("--desc"), file, std::string("--id"), std::to_string(id)})
+            one.push_back(x);
+        if (backup) {
+            one.push_back("--output");
+            one.push_back(path);
+        }
+        std::printf("ID %u: %s\n", static_cast<unsigned>(id), path.c_str());
+        std::fflush(stdout);
+        worst = std::max(worst, run(one));
+        std::fflush(stdout);
+    }
+    return worst;
+}
+
 } // namespace
 
 int Backup(const std::vector<std::string>& args) {
+    if (const int status = PerDevice(true, args, Backup); status >= 0) return status;
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
@@ -153,6 +252,7 @@ int Backup(const std::vector<std::string>& args) {
 }
 
 int Compare(const std::vector<std::string>& args) {
+    if (const int status = PerDevice(false, args, Compare); status >= 0) return status;
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
@@ -171,6 +271,7 @@ int Compare(const std::vector<std::string>& args) {
 }
 
 int Restore(const std::vector<std::string>& args) {
+    if (const int status = PerDevice(false, args, Restore); status >= 0) return status;
     Options o;
     std::string error;
     if (!ParseOptions(args, o, error, false)) return Fail(error);
