@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "line/device.h"
+#include "line/poll_round.h"
 #include "trend/poll_backoff.h"
 #include "trend/poll_recorder.h"
 #include "util/cp1251.h"
@@ -86,4 +87,51 @@ TEST(DeviceRest, ARecordingOfSeveralDevicesHasTheIdFieldOneDeviceKeepsItsForm) {
     EXPECT_EQ(RecordingLine(s),
               Utf8ToCp1251("2026-12-10 08:00:00.000 +03:00;17;0x302;Частота [Гц];45.50;\r\n"));
     EXPECT_EQ(RecordingHeader(true), Utf8ToCp1251("Время;ID;Код;Параметр;Значение;Ошибка\r\n"));
+}
+
+TEST(PollRound, EveryDeviceInTurnARestingOnePassedOverAndWokenAgain) {
+    // Two devices, two rows each; the order is every row of every device.
+    TPollRound round;
+    round.Reset({{0, 1}, {0, 2}, {1, 5}, {1, 6}}, 2);
+    std::vector<std::pair<size_t, int>> read;
+    const auto readAt = [&](int64_t now, int rest = 0) {
+        const TPollRound::TNext n = round.Next(now);
+        EXPECT_TRUE(n.Ready);
+        read.push_back({n.Item.Device, n.Item.Row});
+        round.Done(rest, now);
+        return n;
+    };
+    EXPECT_TRUE(readAt(0).PassBegins);
+    EXPECT_FALSE(readAt(1).PassBegins);
+    readAt(2, 5000); // device 1 goes silent: it rests 5 s
+    // Its other row is passed over: the pass ends and the next begins with device 0.
+    const TPollRound::TNext again = round.Next(3);
+    EXPECT_TRUE(again.PassBegins);
+    EXPECT_EQ(again.Item.Row, round.Next(3).Item.Row) << "asking again gives the same row";
+    EXPECT_EQ(round.Passes(), 1);
+    readAt(3);
+    readAt(4);
+    readAt(5); // device 1 still rests: a whole pass of device 0 alone
+    EXPECT_EQ(round.Passes(), 2);
+    // Due again: device 1 is read in its turn.
+    readAt(5002);
+    readAt(5003);
+    EXPECT_EQ(read, (std::vector<std::pair<size_t, int>>{
+                        {0, 1}, {0, 2}, {1, 5}, {0, 1}, {0, 2}, {0, 1}, {0, 2}, {1, 5}}));
+
+    // Both rest: how long until the first is due.
+    TPollRound both;
+    both.Reset({{0, 1}, {1, 2}}, 2);
+    both.Done(3000, 0);
+    both.Done(1000, 0);
+    const TPollRound::TNext wait = both.Next(400);
+    EXPECT_FALSE(wait.Ready);
+    EXPECT_EQ(wait.WaitMs, 600);
+    EXPECT_TRUE(both.Resting(0, 400));
+    // An answer wakes a device at once; the port's return wakes them all.
+    both.Wake(0);
+    EXPECT_TRUE(both.Next(400).Ready);
+    EXPECT_EQ(both.Next(400).Item.Device, 0u);
+    both.WakeAll();
+    EXPECT_FALSE(both.Resting(1, 400));
 }

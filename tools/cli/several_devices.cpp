@@ -14,6 +14,7 @@
 #include "engine/link_state.h"
 #include "line/device.h"
 #include "line/line.h"
+#include "line/poll_round.h"
 #include "link/open_port.h"
 #include "trend/poll_backoff.h"
 #include "trend/poll_pace.h"
@@ -176,10 +177,18 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
     };
     using Clock = std::chrono::steady_clock;
     const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.Seconds * 1000));
+    const auto nowMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   Clock::now().time_since_epoch())
+            .count();
+    };
+    TPollRound round;
+    {
+        std::vector<TPollRound::TItem> order;
+        for (const Item& i : items) order.push_back({i.Device, i.Row});
+        round.Reset(std::move(order), devices.size());
+    }
     std::vector<TDeviceRest> rests(devices.size());
-    std::vector<Clock::time_point> restUntil(devices.size());
-    size_t next = 0;
-    long long passes = 0;
     bool outstanding = false, failed = false;
     Clock::time_point resumeAt;
     bool paused = false;
@@ -187,38 +196,21 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
     pace.SetPeriod(o.Period);
     const auto more = [&] {
         if (StopRequested() || !recorder.Failure().empty()) return false;
-        if (o.Count > 0 && passes >= o.Count) return false;
+        if (o.Count > 0 && round.Passes() >= o.Count) return false;
         return !(o.Seconds > 0 && Clock::now() >= until);
     };
-    const auto advance = [&] {
-        if (++next == items.size()) {
-            next = 0;
-            ++passes;
-        }
+    const auto pauseFor = [&](int64_t ms) {
+        paused = true;
+        resumeAt = Clock::now() + std::chrono::milliseconds(ms);
     };
     std::function<void()> step = [&] {
         // A resting device's rows are passed over; the others keep their rate.
-        const Clock::time_point now = Clock::now();
-        for (size_t tried = 0; tried < items.size(); ++tried) {
-            if (next == 0) {
-                const int64_t wait = pace.BeforePass();
-                if (wait > 0) {
-                    paused = true;
-                    resumeAt = now + std::chrono::milliseconds(wait);
-                    return;
-                }
-            }
-            if (restUntil[items[next].Device] <= now) break;
-            advance();
-            if (!more()) return;
-        }
-        const Item item = items[next];
-        if (restUntil[item.Device] > now) {
-            // Every device rests: wait for the first one due.
-            paused = true;
-            resumeAt = *std::min_element(restUntil.begin(), restUntil.end());
-            return;
-        }
+        const TPollRound::TNext n = round.Next(nowMs());
+        if (!more()) return;
+        if (!n.Ready) return pauseFor(n.WaitMs); // every device rests
+        if (n.PassBegins)
+            if (const int64_t wait = pace.BeforePass(); wait > 0) return pauseFor(wait);
+        const TPollRound::TItem item = n.Item;
         TDevice& dev = *devices[item.Device];
         outstanding = true;
         line.Queue(std::make_unique<TActionReadReg>(
@@ -241,7 +233,6 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                     emit(DelimitedField(sample.Time) + ";" + sample.Device + ";" +
                          DelimitedField(sample.Code) + ";" + DelimitedField(sample.Name) + ";" +
                          DelimitedField(sample.Value) + ";" + DelimitedField(sample.Error));
-                advance();
                 const TLinkKind kind = ClassifyExchange(a->Error(), a->PortError());
                 if (kind == TLinkKind::PortLost && !line.Reconnect.Active()) {
                     line.Reconnect.Begin(*line.Canal, o.Port, o.Version, o.Gateway);
@@ -250,10 +241,12 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                                  ErrorTextInWords(a->Error(), d.ErrorTexts.get()).c_str(),
                                  o.Port.c_str());
                 }
+                // A lost port is the line's, not this device's silence.
                 const int rest = kind == TLinkKind::PortLost
                                      ? 0
-                                     : rests[item.Device].After(IsLinkFailure(kind), line.Canal->Timeout());
-                if (rest > 0) restUntil[item.Device] = Clock::now() + std::chrono::milliseconds(rest);
+                                     : rests[item.Device].After(IsLinkFailure(kind),
+                                                                line.Canal->Timeout());
+                round.Done(rest, nowMs());
                 if (more() && !line.Reconnect.Active()) step();
             }));
     };
@@ -268,7 +261,7 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                 const long long ms = line.Reconnect.Outage().count();
                 std::fprintf(stderr, "Связь восстановлена: порт %s открыт снова, перерыв %lld,%lld с\n",
                              o.Port.c_str(), ms / 1000, ms % 1000 / 100);
-                std::fill(restUntil.begin(), restUntil.end(), Clock::time_point{});
+                round.WakeAll();
                 for (TDeviceRest& r : rests) r.Reset();
                 step();
             }
