@@ -22,7 +22,8 @@ void BM_ScanLine(benchmark::State& state) {
     TRegList buk, chp;
     TNameValueList errors;
     TDescription desc;
-    if (types.size() != 2 || !LoadDescription(folder + "NastrBUK2.xml", buk, errors, desc, folder).empty() ||
+    if (types.size() != 2 ||
+        !LoadDescription(folder + "NastrBUK2.xml", buk, errors, desc, folder).empty() ||
         !LoadDescription(folder + "NastrChP7.xml", chp, errors, desc, folder).empty()) {
         state.SkipWithError("the two sample descriptions do not load");
         return;
@@ -50,11 +51,11 @@ void BM_ScanLine(benchmark::State& state) {
     int found = 0;
     double sweepMs = 0;
     for (auto _ : state) {
-        TScanRunner scan(types, options, [&worker](std::unique_ptr<TAction> a) {
-            worker.AddAction(std::move(a));
-        });
+        TScanRunner scan(types, options,
+                         [&worker](std::unique_ptr<TAction> a) { worker.AddAction(std::move(a)); });
         scan.Start();
-        while (scan.Running()) handOver.Serve(20);
+        while (scan.Running())
+            handOver.Serve(20);
         found = scan.DevicesFound();
         sweepMs = static_cast<double>(scan.ElapsedMs());
     }

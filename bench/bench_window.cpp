@@ -23,10 +23,10 @@
 #include "app/main_window.h"
 #include "device/signature.h"
 #include "generated_description.h"
+#include "journal/journal.h"
 #include "paramset/set_compare.h"
 #include "sim/simulator.h"
 #include "trend/sample_store.h"
-#include "journal/journal.h"
 #include "ui/journal_window.h"
 #include "ui/set_window.h"
 
@@ -365,8 +365,8 @@ void BM_JournalWindowOpens200k(benchmark::State& state) {
         std::string bytes = tunavox::JournalHeader();
         for (int i = 0; i < 100000; ++i)
             bytes += tunavox::JournalLine({std::string(day) + " 10:00:00.000 +03:00",
-                                           "/dev/ttyUSB0", i % 2 ? "ЧП-7" : "БУК-2",
-                                           "NastrX.xml", "0", "2.0", "0x" + std::to_string(i % 500),
+                                           "/dev/ttyUSB0", i % 2 ? "ЧП-7" : "БУК-2", "NastrX.xml",
+                                           "0", "2.0", "0x" + std::to_string(i % 500),
                                            "Уставка [°C]", "1", "2", tunavox::kConfirmed});
         QFile f(QString::fromStdString(folder + "/" + day + ".csv"));
         f.open(QIODevice::WriteOnly);

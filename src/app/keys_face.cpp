@@ -2,14 +2,14 @@
 // shortcuts for the commands used most, Tab out of the table, and their list in
 // "Справка".
 #include <QApplication>
-#include <QKeyEvent>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QStyle>
 
 #include "app/keys_face.h"
 

@@ -1,7 +1,7 @@
 // The window's link: its state at a glance, a lost port reopened by itself,
 // writes read back, and the journal of writes.
-#include <algorithm>
 #include <QFileInfo>
+#include <algorithm>
 #include <chrono>
 
 #include "app/link_face.h"
@@ -55,7 +55,8 @@ void TLinkFace::ShowLinkState() {
         p.setColor(QPalette::WindowText, Qt::white);
     }
     lLink->setPalette(p);
-    lLink->setToolTip(w_.dev_->Link.Down() ? QString::fromStdString(w_.dev_->Link.Reason()) : QString());
+    lLink->setToolTip(w_.dev_->Link.Down() ? QString::fromStdString(w_.dev_->Link.Reason())
+                                           : QString());
 }
 
 void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error) {
@@ -63,7 +64,8 @@ void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const s
     // The keep-alive has no row: found by its register.
     for (int r = 0; row < 0 && r < m->rowCount(); ++r)
         if (m->Reg(r) == reg) row = r;
-    const std::string words = error.empty() ? error : ErrorTextInWords(error, w_.dev_->ErrorTexts.get());
+    const std::string words =
+        error.empty() ? error : ErrorTextInWords(error, w_.dev_->ErrorTexts.get());
     bool changed = false;
     const bool wasDown = w_.dev_->Link.Down();
     if (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError) w_.scan_->Settled();
@@ -106,8 +108,8 @@ void TLinkFace::ReadStaleRows() {
 void TLinkFace::PortLost(const std::string& why) {
     // The handle goes at once, so the system can give the name to the returning
     // adapter; ticks, the chart and the recording stay as they are.
-    w_.line_->Reconnect.Begin(*w_.line_->Canal, w_.cbPort->currentText().toStdString(), w_.miVer1->isChecked() ? 0 : 1,
-                     w_.chOver41G->isChecked());
+    w_.line_->Reconnect.Begin(*w_.line_->Canal, w_.cbPort->currentText().toStdString(),
+                              w_.miVer1->isChecked() ? 0 : 1, w_.chOver41G->isChecked());
     w_.dev_->Link.Lost(why, NowMs());
     w_.PollDelay->stop();
     w_.dev_->Backoff.Reset();
@@ -172,9 +174,10 @@ void TLinkFace::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
     if (!verify) {
         w_.OnWriteDone(action);
         JournalWrite(*action->Reg, note.Before, note.Written,
-                     action->HasError() ? ErrorTextInWords(action->Error(), w_.dev_->ErrorTexts.get())
-                     : readable         ? std::string(kWritten)
-                                        : std::string(kWrittenUnreadable));
+                     action->HasError()
+                         ? ErrorTextInWords(action->Error(), w_.dev_->ErrorTexts.get())
+                     : readable ? std::string(kWritten)
+                                : std::string(kWrittenUnreadable));
         return;
     }
     // On the disk before the read-back: a crash then cannot lose the write.
@@ -197,7 +200,7 @@ void TLinkFace::OnVerifyDone(TAction* action, const TWriteNote& note) {
     if (action->HasError()) {
         const std::string words = ErrorTextInWords(action->Error(), w_.dev_->ErrorTexts.get());
         w_.ShowError(QStringLiteral("Параметр записан, но не считан обратно: ") +
-                  QString::fromStdString(words));
+                     QString::fromStdString(words));
         JournalWrite(reg, note.Before, note.Written,
                      std::string(kWritten) + ", не проверено: " + words, TJournalLine::Outcome);
     } else if (!(reg.GetValue() == note.Value)) {
@@ -214,7 +217,7 @@ void TLinkFace::OnVerifyDone(TAction* action, const TWriteNote& note) {
 }
 
 void TLinkFace::JournalWrite(const TReg& reg, const std::string& before, const std::string& written,
-                          const std::string& outcome, TJournalLine kind) {
+                             const std::string& outcome, TJournalLine kind) {
     TJournalContext c;
     c.Port = w_.cbPort->currentText().toStdString();
     c.Device = w_.dev_->Desc.Name;

@@ -61,20 +61,23 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     BuildCatalogue();
     miDevList->menuAction()->setVisible(catalogue_.size() > 1);
     // Hand-overs from the worker run from this window's event loop.
-    line_->Start([this] {
-        QMetaObject::invokeMethod(this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
-    }, [this](const TAction& a) {
-        if (!a.CountsForLink()) return;
-        line_->Stats.Record(a.Error());
-        // What the exchange says about the link, told on the window's thread.
-        const TLinkKind kind = ClassifyExchange(a.Error(), a.PortError());
-        QMetaObject::invokeMethod(
-            this,
-            [this, row = a.Node, reg = a.Reg, kind, error = a.Error()] {
-                link_->OnExchangeSeen(row, reg, kind, error);
-            },
-            Qt::QueuedConnection);
-    });
+    line_->Start(
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { ServeHandOver(); }, Qt::QueuedConnection);
+        },
+        [this](const TAction& a) {
+            if (!a.CountsForLink()) return;
+            line_->Stats.Record(a.Error());
+            // What the exchange says about the link, told on the window's thread.
+            const TLinkKind kind = ClassifyExchange(a.Error(), a.PortError());
+            QMetaObject::invokeMethod(
+                this,
+                [this, row = a.Node, reg = a.Reg, kind, error = a.Error()] {
+                    link_->OnExchangeSeen(row, reg, kind, error);
+                },
+                Qt::QueuedConnection);
+        });
     trend_->ShowStats();
     trend_->StatsTimer->start();
     // One description chosen and loaded.
@@ -207,7 +210,8 @@ void TfMain::BuildForm() {
     more->addStretch();
     bottomMore->hide();
     layout->addWidget(bottomMore);
-    new TStripOverflow(central, bottomRow, trend_->sePollPeriod->parentWidget(), lProgress, bottomMore);
+    new TStripOverflow(central, bottomRow, trend_->sePollPeriod->parentWidget(), lProgress,
+                       bottomMore);
     setCentralWidget(central);
 
     StatusBar1 = Named(new QStatusBar(this), "StatusBar1");

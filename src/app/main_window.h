@@ -60,12 +60,12 @@ public:
     QAction* miVer1;
     QAction* miVer2;
     QAction* chUseLogs;
-    QTimer* PollDelay;      // the pause before the next poll read while reads keep failing
+    QTimer* PollDelay; // the pause before the next poll read while reads keep failing
     QAction* miExportHtml;
     QAction* miExportRtf;
     QAction* miExportCsv;
-    QAction* N2;             // "Выход"
-    QAction* N4;             // "О программе"
+    QAction* N2; // "Выход"
+    QAction* N4; // "О программе"
 
     // State of the view; the device's own (ID, poll and keep-alive rows...) is Dev()'s.
     uint8_t SpinIndex = 0;

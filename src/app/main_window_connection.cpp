@@ -206,7 +206,8 @@ void TfMain::PingTimerTimer() {
     if (!PortOpen() || chPoll->isChecked()) return;
     TReg* reg = vstList->Model()->Reg(dev_->PingNode);
     if (!reg || reg->GetBusy()) return;
-    line_->Worker->AddAction(std::make_unique<TActionReadReg>(line_->Canal.get(), dev_->Id, reg, -1, nullptr));
+    line_->Worker->AddAction(
+        std::make_unique<TActionReadReg>(line_->Canal.get(), dev_->Id, reg, -1, nullptr));
 }
 
 void TfMain::ShowStatus(const QString& text, bool autoClear, const QColor& color) {

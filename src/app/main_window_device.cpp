@@ -75,8 +75,9 @@ void TfMain::DeviceChosen(int entry) {
     vstList->Model()->SetSource(nullptr, nullptr);
 
     TDescription desc;
-    const std::string error = LoadDescription(catalogue_[static_cast<size_t>(entry)].Path, *dev_->Regs,
-                                              *dev_->ErrorTexts, desc, ProgramFolder(), line_->Canal.get());
+    const std::string error =
+        LoadDescription(catalogue_[static_cast<size_t>(entry)].Path, *dev_->Regs, *dev_->ErrorTexts,
+                        desc, ProgramFolder(), line_->Canal.get());
     ApplyDescription(desc);
     dev_->Desc = desc;
     if (!error.empty()) {

@@ -24,10 +24,11 @@ void TScanFace::Build(QMenu* service, QStatusBar* bar) {
     miScan = Named(service->addAction(QStringLiteral("Поиск устройств…")), "miScan");
     miScan->setShortcut(QKeySequence(Qt::Key_F8));
     connect(miScan, &QAction::triggered, this, [this] { ShowScan(); });
-    lScanHint = Named(
-        new QLabel(QStringLiteral("Найти устройство на линии: \"Сервис\" → \"Поиск устройств… (F8)\""),
-                   bar),
-        "lScanHint");
+    lScanHint =
+        Named(new QLabel(QStringLiteral(
+                             "Найти устройство на линии: \"Сервис\" → \"Поиск устройств… (F8)\""),
+                         bar),
+              "lScanHint");
     bar->addWidget(lScanHint);
     lScanHint->hide();
 }
@@ -43,7 +44,8 @@ void TScanFace::ShowScan() {
     std::vector<std::string> problems;
     std::vector<TScanType> types = LoadScanTypes(w_.catalogue_, ProgramFolder(), problems);
     QStringList ports;
-    for (int i = 0; i < w_.cbPort->count(); ++i) ports << w_.cbPort->itemText(i);
+    for (int i = 0; i < w_.cbPort->count(); ++i)
+        ports << w_.cbPort->itemText(i);
     auto* w = new TScanWindow(
         &w_, ports, w_.cbPort->currentText(), std::move(types), problems,
         [this](std::unique_ptr<TAction> a) { w_.line_->Worker->AddAction(std::move(a)); },

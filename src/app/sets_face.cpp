@@ -58,7 +58,7 @@ void TSetsFace::SetServiceMode(bool on) {
 bool TSetsFace::ParamSetAllowed() {
     if (w_.dev_->ParamRunner && w_.dev_->ParamRunner->Running()) {
         w_.ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
-                   w_.normalStatusColor_);
+                      w_.normalStatusColor_);
         return false;
     }
     if (w_.PortOpen()) return true;
@@ -78,9 +78,10 @@ TParamRunner& TSetsFace::NewParamRunner() {
     w_.dev_->ParamRunner = std::make_unique<TParamRunner>(std::move(c));
     w_.dev_->ParamRunner->OnRow = [this](int row) { w_.vstList->Model()->RefreshRow(row); };
     w_.dev_->ParamRunner->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
-                                         const std::string& outcome) {
+                                                 const std::string& outcome) {
         w_.link_->JournalWrite(*w_.dev_->Regs->Items(row.Row), before, row.FileText, outcome,
-                     outcome == kWritten ? TJournalLine::Acknowledged : TJournalLine::Outcome);
+                               outcome == kWritten ? TJournalLine::Acknowledged
+                                                   : TJournalLine::Outcome);
     };
     return *w_.dev_->ParamRunner;
 }
@@ -137,9 +138,10 @@ void TSetsFace::miSaveParamsClick(bool selectedOnly) {
         w_.ShowError(QStringLiteral("Выберите или отметьте параметры для сохранения"));
         return;
     }
-    QString name = QString::fromStdString(w_.dev_->Desc.Name.empty() ? "Параметры" : w_.dev_->Desc.Name) +
-                   QLatin1Char('_') +
-                   QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
+    QString name =
+        QString::fromStdString(w_.dev_->Desc.Name.empty() ? "Параметры" : w_.dev_->Desc.Name) +
+        QLatin1Char('_') +
+        QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
     for (QChar& c : name)
         if (QStringLiteral("\\/:*?\"<>| ").contains(c)) c = QLatin1Char('_');
     const QString path = ChooseParamSetFile(&w_, QStringLiteral("Сохранить параметры"),
@@ -151,8 +153,9 @@ void TSetsFace::SaveParameters(const QString& path, const std::vector<uint16_t>&
     if (!ParamSetAllowed()) return;
     // Before the device is read: the backup must have somewhere to go.
     std::string error;
-    const std::string descPath =
-        w_.dev_->Entry >= 0 ? w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Path : std::string();
+    const std::string descPath = w_.dev_->Entry >= 0
+                                     ? w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Path
+                                     : std::string();
     if (!CheckParamSetTarget(path.toStdString(), descPath, error)) {
         ShowWarning(&w_, QString::fromStdString(error));
         return;
@@ -244,9 +247,11 @@ void TSetsFace::OpenSetFile(const QString& path) {
         ShowWarning(&w_, QString::fromStdString(error));
         return;
     }
-    const std::string descPath =
-        w_.dev_->Entry >= 0 ? w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Path : std::string();
-    auto* window = new TSetWindow(set, path, *w_.dev_->Regs, w_.dev_->ErrorTexts.get(), w_.dev_->Desc, descPath, &w_);
+    const std::string descPath = w_.dev_->Entry >= 0
+                                     ? w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Path
+                                     : std::string();
+    auto* window = new TSetWindow(set, path, *w_.dev_->Regs, w_.dev_->ErrorTexts.get(),
+                                  w_.dev_->Desc, descPath, &w_);
     window->setAttribute(Qt::WA_DeleteOnClose);
     connect(window, &TSetWindow::FactoryCompareRequested, this,
             [this, window] { CompareTwoSets(window->Path(), QString()); });
@@ -260,7 +265,8 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
     std::string error;
     // Without a second file: the description's factory values.
     if (second.isEmpty()) {
-        *b = FactorySet(*w_.dev_->Regs, w_.dev_->Desc.Name, w_.dev_->Desc.FileName, w_.dev_->Desc.Sign);
+        *b = FactorySet(*w_.dev_->Regs, w_.dev_->Desc.Name, w_.dev_->Desc.FileName,
+                        w_.dev_->Desc.Sign);
         if (!HasFactoryValues(*b)) {
             ShowWarning(&w_, QString::fromUtf8(kNoFactoryValues));
             return;
@@ -290,9 +296,9 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
     };
     classify(runner);
     QStringList warnings;
-    for (const std::string& w : b->Factory
-                                    ? CompareWarnings(*a, w_.dev_->Desc.Name, w_.dev_->Desc.Sign, a->DeviceId)
-                                    : SetHeaderWarnings(*a, *b))
+    for (const std::string& w :
+         b->Factory ? CompareWarnings(*a, w_.dev_->Desc.Name, w_.dev_->Desc.Sign, a->DeviceId)
+                    : SetHeaderWarnings(*a, *b))
         warnings << QString::fromStdString(w);
     auto* dialog = new TCompareDialog(runner, *a, first, warnings, &w_);
     dialog->SetFileTarget(QFileInfo(first).fileName(),
@@ -302,7 +308,8 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
     dialog->SetServiceMode(w_.ServiceMode);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     compareDialog_ = dialog;
-    connect(dialog, &TCompareDialog::ServiceModeRequested, this, [this] { w_.ToggleServiceMode(); });
+    connect(dialog, &TCompareDialog::ServiceModeRequested, this,
+            [this] { w_.ToggleServiceMode(); });
     connect(dialog, &TCompareDialog::RestoreRequested, this,
             [this, dialog, &runner, a, b, first, classify] {
                 if (!dialog->ConfirmWrite()) return;
@@ -329,17 +336,17 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
                 classify(runner);
                 dialog->Refresh();
                 w_.ShowStatus(QStringLiteral("Записано в файл %1: %2")
-                               .arg(QFileInfo(first).fileName(),
-                                    QString::fromStdString(ParametersText(written))),
-                           true, w_.normalStatusColor_);
+                                  .arg(QFileInfo(first).fileName(),
+                                       QString::fromStdString(ParametersText(written))),
+                              true, w_.normalStatusColor_);
             });
     dialog->show();
 }
 
 void TSetsFace::CompareWithFactory() {
     if (!ParamSetAllowed()) return;
-    auto factory =
-        std::make_shared<TParamSet>(FactorySet(*w_.dev_->Regs, w_.dev_->Desc.Name, w_.dev_->Desc.FileName, w_.dev_->Desc.Sign));
+    auto factory = std::make_shared<TParamSet>(
+        FactorySet(*w_.dev_->Regs, w_.dev_->Desc.Name, w_.dev_->Desc.FileName, w_.dev_->Desc.Sign));
     if (!HasFactoryValues(*factory)) {
         ShowWarning(&w_, QString::fromUtf8(kNoFactoryValues));
         return;
@@ -356,7 +363,8 @@ void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& pa
         QStringList warnings;
         if (!set->Factory)
             for (const std::string& w :
-                 CompareWarnings(*set, w_.dev_->Desc.Name, w_.dev_->Desc.Sign, static_cast<uint32_t>(w_.dev_->Id)))
+                 CompareWarnings(*set, w_.dev_->Desc.Name, w_.dev_->Desc.Sign,
+                                 static_cast<uint32_t>(w_.dev_->Id)))
                 warnings << QString::fromStdString(w);
         if (runner.Cancelled())
             warnings << QStringLiteral("Чтение прервано: не все значения считаны");
@@ -364,12 +372,11 @@ void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& pa
         dialog->SetServiceMode(w_.ServiceMode);
         if (!set->Factory && (set->Device != w_.dev_->Desc.Name ||
                               set->DeviceId != static_cast<uint32_t>(w_.dev_->Id)))
-            dialog->SetOtherDevice(
-                QStringLiteral("%1, ID %2; сейчас %3, ID %4")
-                    .arg(QString::fromStdString(set->Device))
-                    .arg(set->DeviceId)
-                    .arg(QString::fromStdString(w_.dev_->Desc.Name))
-                    .arg(static_cast<uint32_t>(w_.dev_->Id)));
+            dialog->SetOtherDevice(QStringLiteral("%1, ID %2; сейчас %3, ID %4")
+                                       .arg(QString::fromStdString(set->Device))
+                                       .arg(set->DeviceId)
+                                       .arg(QString::fromStdString(w_.dev_->Desc.Name))
+                                       .arg(static_cast<uint32_t>(w_.dev_->Id)));
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         compareDialog_ = dialog;
         connect(dialog, &TCompareDialog::RestoreRequested, this, [this] { RestoreSelected(); });
@@ -393,7 +400,8 @@ void TSetsFace::RestoreSelected() {
     }
     // What is written: the ticked rows the engineer can see, after a confirmation.
     const QPointer<TCompareDialog> guard = dialog;
-    if (!dialog->ConfirmWrite() || !guard || w_.dev_->ParamRunner.get() != runner || runner->Running())
+    if (!dialog->ConfirmWrite() || !guard || w_.dev_->ParamRunner.get() != runner ||
+        runner->Running())
         return;
     dialog->SetBusy(true);
     runner->OnProgress = [dialog](int done, int total) { dialog->SetProgress(done, total); };

@@ -124,7 +124,8 @@ bool TTrendFace::StartRecording(const QString& path, QString* why) {
             return false;
         }
     }
-    if (!w_.dev_->Recorder.Start(path.toStdString(), error, wide ? wide->Header() : std::string())) {
+    if (!w_.dev_->Recorder.Start(path.toStdString(), error,
+                                 wide ? wide->Header() : std::string())) {
         const QString text = QStringLiteral("Не удалось начать запись опроса в файл %1: %2")
                                  .arg(path, QString::fromStdString(error));
         if (why)
@@ -140,7 +141,7 @@ bool TTrendFace::StartRecording(const QString& path, QString* why) {
     chRecordPoll->setChecked(true);
     if (w_.dev_->Recorder.TornLineRemoved())
         w_.ShowStatus(QStringLiteral("Из файла записи удалена оборванная последняя строка"), true,
-                   w_.normalStatusColor_);
+                      w_.normalStatusColor_);
     ShowRecording();
     return true;
 }
@@ -168,10 +169,11 @@ void TTrendFace::ShowRecording() {
     } else {
         // Why it stopped stays in sight until the user touches the recording again.
         lRecord->setStyleSheet(w_.dev_->RecordStopped.empty() ? QString()
-                                                        : QStringLiteral("color: #C00000"));
+                                                              : QStringLiteral("color: #C00000"));
         lRecord->setText(QString::fromStdString(w_.dev_->RecordStopped));
-        lRecord->setToolTip(w_.dev_->RecordStopped.empty() ? QString()
-                                                          : QString::fromStdString(w_.dev_->RecordPath));
+        lRecord->setToolTip(w_.dev_->RecordStopped.empty()
+                                ? QString()
+                                : QString::fromStdString(w_.dev_->RecordPath));
     }
 }
 
@@ -200,7 +202,8 @@ void TTrendFace::ShowChart() {
         chart_->Subject = [this] {
             const QString device =
                 w_.dev_->Entry >= 0 && w_.dev_->Entry < static_cast<int>(w_.catalogue_.size())
-                    ? QString::fromStdString(w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Caption)
+                    ? QString::fromStdString(
+                          w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Caption)
                     : QString();
             const QString port = QStringLiteral("порт ") + w_.cbPort->currentText();
             return device.isEmpty() ? port : device + QStringLiteral(", ") + port;
@@ -223,9 +226,9 @@ void TTrendFace::AddSample(const TAction& action, int64_t timeMs) {
         w_.dev_->Samples.Add(action.Node, timeMs, value);
     else
         w_.dev_->Samples.Add(action.Node, timeMs, std::nullopt,
-                     error.size() == 1 ? static_cast<uint8_t>(error[0]) : 0,
-                     error.empty() ? std::string("нет значения")
-                                   : ErrorTextInWords(error, w_.dev_->ErrorTexts.get()));
+                             error.size() == 1 ? static_cast<uint8_t>(error[0]) : 0,
+                             error.empty() ? std::string("нет значения")
+                                           : ErrorTextInWords(error, w_.dev_->ErrorTexts.get()));
     if (chart_) chart_->Changed();
 }
 
@@ -289,8 +292,8 @@ void TTrendFace::SetPollPeriod(int ms) {
         sePollPeriod->setValue(TPollPace::kMaxMs);
         w_.line_->Pace.SetPeriod(TPollPace::kMaxMs);
         w_.ShowError(QStringLiteral("Период опроса не больше %1 мс (%2): установлен %2")
-                      .arg(TPollPace::kMaxMs)
-                      .arg(QString::fromStdString(TPollPace::Text(TPollPace::kMaxMs))));
+                         .arg(TPollPace::kMaxMs)
+                         .arg(QString::fromStdString(TPollPace::Text(TPollPace::kMaxMs))));
         if (w_.waitingForPass_ && w_.PollDelay->isActive()) w_.chPollClick();
         return;
     }
@@ -301,8 +304,9 @@ void TTrendFace::SetPollPeriod(int ms) {
         sePollPeriod->setValue(ms);
     }
     w_.line_->Pace.SetPeriod(ms);
-    w_.ShowStatus(QStringLiteral("Период опроса: %1").arg(QString::fromStdString(TPollPace::Text(ms))),
-               true, w_.normalStatusColor_);
+    w_.ShowStatus(
+        QStringLiteral("Период опроса: %1").arg(QString::fromStdString(TPollPace::Text(ms))), true,
+        w_.normalStatusColor_);
     // A pass held back for the old period is timed anew.
     if (w_.waitingForPass_ && w_.PollDelay->isActive()) w_.chPollClick();
 }

@@ -138,8 +138,8 @@ std::string TextProblem(std::string_view text, uint8_t regType) {
     if (TextToValue(text, regType, v)) return {};
     if (regType == rtFloat) {
         // A number too large for single precision reads as a form error: say both.
-        return std::string("нужно число, например 12") + DecimalSeparator() +
-               "5 (не больше 3" + DecimalSeparator() + "4·10^38 по модулю)";
+        return std::string("нужно число, например 12") + DecimalSeparator() + "5 (не больше 3" +
+               DecimalSeparator() + "4·10^38 по модулю)";
     }
     int64_t lo = 0, hi = 0, n = 0;
     if (!IntegerRange(regType, lo, hi)) return "значение этого типа не вводится";

@@ -34,8 +34,8 @@ struct TDevice {
     TDescription Desc; // the loaded description's header
     std::unique_ptr<TRegList> Regs;
     std::unique_ptr<TNameValueList> ErrorTexts;
-    int Entry = -1;  // the description's place in the catalogue, -1 for none
-    int32_t Id = 0;  // requests carry it when not 0
+    int Entry = -1; // the description's place in the catalogue, -1 for none
+    int32_t Id = 0; // requests carry it when not 0
     int PollNode = -1;
     int PingNode = -1;
     bool PollOnConnect = false;
@@ -44,9 +44,9 @@ struct TDevice {
     TPollBackoff Backoff;
     TSampleStore Samples;
     TPollRecorder Recorder;
-    std::string RecordPath;                  // the recording's file
-    std::string RecordStopped;               // why the recording stopped, until the user acts
-    std::unique_ptr<TWideRecording> Wide;    // the wide recording's pass in progress
+    std::string RecordPath;               // the recording's file
+    std::string RecordStopped;            // why the recording stopped, until the user acts
+    std::unique_ptr<TWideRecording> Wide; // the wide recording's pass in progress
     std::unique_ptr<TParamRunner> ParamRunner;
 };
 

@@ -36,7 +36,8 @@ TPollRound::TNext TPollRound::Next(int64_t now) {
     }
     // Every device rests: the first one due.
     int64_t due = INT64_MAX;
-    for (const TItem& i : items_) due = std::min(due, restUntil_[i.Device]);
+    for (const TItem& i : items_)
+        due = std::min(due, restUntil_[i.Device]);
     n.WaitMs = std::max<int64_t>(1, due - now);
     return n;
 }

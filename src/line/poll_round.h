@@ -18,7 +18,7 @@ public:
     struct TNext {
         bool Ready = false; // Item is to be read now
         TItem Item;
-        int64_t WaitMs = 0;     // when not ready: until the first device is due
+        int64_t WaitMs = 0;      // when not ready: until the first device is due
         bool PassBegins = false; // Item opens a pass (the poll period counts from it)
     };
 

@@ -57,9 +57,9 @@ TProbeOutcome ClassifyProbeAnswer(bool ok, const std::string& answer, const std:
     TProbeOutcome o;
     o.Error = error;
     if (!ok) {
-        o.Kind = portError != 0                          ? TProbeAnswer::PortLost
+        o.Kind = portError != 0                      ? TProbeAnswer::PortLost
                  : error == "Устройство не отвечает" ? TProbeAnswer::Silent
-                                                         : TProbeAnswer::Garbled;
+                                                     : TProbeAnswer::Garbled;
         return o;
     }
     o.Kind = TProbeAnswer::Garbled;
@@ -70,7 +70,8 @@ TProbeOutcome ClassifyProbeAnswer(bool ok, const std::string& answer, const std:
             return o;
         }
         uint32_t got = 0;
-        for (size_t i = 0; i < 4; ++i) got = (got << 8) | static_cast<unsigned char>(answer[i]);
+        for (size_t i = 0; i < 4; ++i)
+            got = (got << 8) | static_cast<unsigned char>(answer[i]);
         if (got != id) {
             o.Kind = TProbeAnswer::OtherId;
             o.OtherId = got;
@@ -136,9 +137,10 @@ uint32_t TScanRunner::TargetId() const {
 }
 
 int TScanRunner::DevicesFound() const {
-    return static_cast<int>(std::count_if(results_.begin(), results_.end(), [](const TScanResult& r) {
-        return r.Kind == TScanKind::Device || r.Kind == TScanKind::Unknown;
-    }));
+    return static_cast<int>(
+        std::count_if(results_.begin(), results_.end(), [](const TScanResult& r) {
+            return r.Kind == TScanKind::Device || r.Kind == TScanKind::Unknown;
+        }));
 }
 
 double TScanRunner::Fraction() const {
@@ -266,8 +268,7 @@ void TScanRunner::Next() {
         const TLineSettings line = group.Line;
         Step(
             [=](TCanal& c) {
-                c.ComPort->SetLine(line.BaudRate, line.ByteSize, line.Parity, line.StopBits,
-                                   false);
+                c.ComPort->SetLine(line.BaudRate, line.ByteSize, line.Parity, line.StopBits, false);
                 if (OpenPort(c, name, p.Version, p.Gateway)) {
                     c.SetTimeout(static_cast<uint32_t>(p.ProbeMs));
                     c.ComPort->ApplyTimeouts();

@@ -111,11 +111,11 @@ private:
     int64_t target_ = 0; // 0: without an ID, then FirstId + target - 1
     size_t probe_ = 0;   // into the group's probes
     Phase phase_ = Phase::Probe;
-    bool retried_ = false;   // the target was probed again after a late answer
-    bool garbled_ = false;   // the probe's answer was damaged
+    bool retried_ = false; // the target was probed again after a late answer
+    bool garbled_ = false; // the probe's answer was damaged
     bool rechecking_ = false;
     uint32_t recheckId_ = 0;
-    std::set<uint32_t> recheck_; // IDs whose late answer came to a later probe
+    std::set<uint32_t> recheck_;                 // IDs whose late answer came to a later probe
     std::set<std::pair<size_t, int64_t>> found_; // (port, ID or -1): not tried again
     std::set<size_t> failedPorts_;
     int openPort_ = -1; // the port open, by index
@@ -130,7 +130,7 @@ private:
     int64_t endMs_ = 0;
     int requests_ = 0;
     uint16_t address_ = 0; // of the read in progress
-    bool busy_ = false;     // a step is on the worker
+    bool busy_ = false;    // a step is on the worker
     bool running_ = false;
     bool cancelled_ = false;
     bool logging_ = false;

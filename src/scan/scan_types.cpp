@@ -84,7 +84,8 @@ std::vector<TScanGroup> GroupScanTypes(const std::vector<TScanType>& types) {
     for (size_t t = 0; t < types.size(); ++t) {
         auto g = std::find_if(groups.begin(), groups.end(),
                               [&](const TScanGroup& x) { return x.Line == types[t].Line; });
-        if (g == groups.end()) g = groups.insert(groups.end(), TScanGroup{types[t].Line, {}, {}, 0});
+        if (g == groups.end())
+            g = groups.insert(groups.end(), TScanGroup{types[t].Line, {}, {}, 0});
         g->Types.push_back(t);
         g->LongestTimeout = std::max(g->LongestTimeout, types[t].Timeout);
         const TScanRegister probe = types[t].Checks.front();
@@ -98,7 +99,8 @@ int DefaultProbeTimeout(const TScanGroup& group) {
     // STX, length, ID, command, address, CRC; an answer adds the status and the data.
     constexpr size_t kRequest = 12;
     size_t longest = 0;
-    for (const TScanRegister& p : group.Probes) longest = std::max(longest, 13 + DataBytes(p.RegType));
+    for (const TScanRegister& p : group.Probes)
+        longest = std::max(longest, 13 + DataBytes(p.RegType));
     const double ms = CharTime(group.Line) * static_cast<double>(kRequest + longest) + 25;
     return std::max(30, static_cast<int>(std::ceil(ms)));
 }
@@ -108,8 +110,7 @@ bool ParseIdRange(const std::string& text, uint32_t& first, uint32_t& last, std:
     const std::string a = dash == std::string::npos ? text : text.substr(0, dash);
     const std::string b = dash == std::string::npos ? text : text.substr(dash + 1);
     int64_t x = 0, y = 0;
-    if (!ParseIntegerText(a, x) || !ParseIntegerText(b, y) || x < 1 || y < x ||
-        y > 0xFFFFFFFFLL) {
+    if (!ParseIntegerText(a, x) || !ParseIntegerText(b, y) || x < 1 || y < x || y > 0xFFFFFFFFLL) {
         error = "диапазон ID: нужно A-B, 1 ≤ A ≤ B ≤ 4294967295";
         return false;
     }
@@ -156,9 +157,9 @@ std::string ScanWhatText(const TScanResult& result, const std::vector<TScanType>
 
 std::string ScanResultLine(const TScanResult& result, const std::vector<TScanType>& types) {
     if (result.Kind == TScanKind::PortFailed) return result.Port + ";;;;" + result.Error + ";";
-    return result.Port + ";" + ScanModeText(result.Gateway) + ";" + ScanVersionText(result.Version) +
-           ";" + ScanIdText(result) + ";" + ScanWhatText(result, types) + ";" +
-           std::to_string(result.AnswerMs) + " мс";
+    return result.Port + ";" + ScanModeText(result.Gateway) + ";" +
+           ScanVersionText(result.Version) + ";" + ScanIdText(result) + ";" +
+           ScanWhatText(result, types) + ";" + std::to_string(result.AnswerMs) + " мс";
 }
 
 std::string ScanSummary(int devices, int64_t elapsedMs) {

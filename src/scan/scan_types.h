@@ -20,10 +20,10 @@ struct TScanRegister {
 
 // A device type of the catalogue as the search uses it.
 struct TScanType {
-    std::string Path;     // the description file
-    std::string FileName; // without its folder
-    std::string Name;     // the description's name
-    TLineSettings Line;   // its line settings ("serial"), or the port's default
+    std::string Path;        // the description file
+    std::string FileName;    // without its folder
+    std::string Name;        // the description's name
+    TLineSettings Line;      // its line settings ("serial"), or the port's default
     uint32_t Timeout = 1000; // its answer time-out, ms
     // The probe register first (the row at 0xFFFD, else the first readable row), then up
     // to two more readable registers, fixed-size types before texts.
@@ -43,9 +43,9 @@ std::vector<TScanType> LoadScanTypes(const std::vector<TCatalogueEntry>& catalog
 // one request serves every type with the same probe register.
 struct TScanGroup {
     TLineSettings Line;
-    std::vector<size_t> Types;           // indices into the types
-    std::vector<TScanRegister> Probes;   // distinct, in catalogue order
-    uint32_t LongestTimeout = 0;         // the longest answer time-out of its types
+    std::vector<size_t> Types;         // indices into the types
+    std::vector<TScanRegister> Probes; // distinct, in catalogue order
+    uint32_t LongestTimeout = 0;       // the longest answer time-out of its types
 };
 std::vector<TScanGroup> GroupScanTypes(const std::vector<TScanType>& types);
 

@@ -113,7 +113,7 @@ private:
     TSimOptions options_;
     std::atomic<uint8_t> version_;
     std::atomic<bool> animate_{false};
-    mutable std::mutex lock_; // guards devices_, collision_ and options_.Faults
+    mutable std::mutex lock_;     // guards devices_, collision_ and options_.Faults
     std::vector<Device> devices_; // the first is the options' own
     bool collision_ = false;      // the last request was answered by two devices at once
     std::string buffer_;

@@ -37,7 +37,8 @@ std::string RecordingLine(const TPollSample& s) {
 }
 
 std::string RecordingHeader(bool withDevice) {
-    return RecordingLine({"Время", "Код", "Параметр", "Значение", "Ошибка", withDevice ? "ID" : ""});
+    return RecordingLine(
+        {"Время", "Код", "Параметр", "Значение", "Ошибка", withDevice ? "ID" : ""});
 }
 
 std::string EncodedLine(const std::string& utf8) {

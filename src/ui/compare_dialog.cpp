@@ -1,10 +1,10 @@
 #include "ui/compare_dialog.h"
 
-#include <algorithm>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "device/value_codec.h"
 #include "ui/message_box.h"
@@ -180,8 +180,8 @@ void TCompareDialog::ApplyFilter() {
     }
     // The comparison's counts, as the command line gives them: not the view's.
     const TCompareCounts counts = CountComparison(runner_.Rows);
-    const auto hiddenDifferences = std::count_if(
-        runner_.Rows.begin(), runner_.Rows.end(), [this](const TCompareRow& r) {
+    const auto hiddenDifferences =
+        std::count_if(runner_.Rows.begin(), runner_.Rows.end(), [this](const TCompareRow& r) {
             return r.Service && !serviceMode_ && CountsAsDifference(r);
         });
     Summary->setText(Q(SettingsDifferenceText(counts.Differing, counts.Settings)) +

@@ -47,7 +47,8 @@ TScanWindow::TScanWindow(QWidget* parent, const QStringList& ports, const QStrin
     seLastId->setObjectName(QStringLiteral("seLastId"));
     seFirstId->setAccessibleName(QStringLiteral("ID с"));
     seLastId->setAccessibleName(QStringLiteral("ID по"));
-    for (QSpinBox* box : {seFirstId, seLastId}) box->setRange(1, INT_MAX);
+    for (QSpinBox* box : {seFirstId, seLastId})
+        box->setRange(1, INT_MAX);
     seFirstId->setValue(1);
     seLastId->setValue(255);
     range->addWidget(seFirstId);
@@ -56,8 +57,8 @@ TScanWindow::TScanWindow(QWidget* parent, const QStringList& ports, const QStrin
     form->addRow(QStringLiteral("ID устройств"), range);
     cbVersions = new QComboBox(this);
     cbVersions->setObjectName(QStringLiteral("cbVersions"));
-    cbVersions->addItems({QStringLiteral("2.0, затем 1.0"), QStringLiteral("2.0"),
-                          QStringLiteral("1.0")});
+    cbVersions->addItems(
+        {QStringLiteral("2.0, затем 1.0"), QStringLiteral("2.0"), QStringLiteral("1.0")});
     form->addRow(QStringLiteral("Версия протокола"), cbVersions);
     cbModes = new QComboBox(this);
     cbModes->setObjectName(QStringLiteral("cbModes"));
@@ -81,7 +82,8 @@ TScanWindow::TScanWindow(QWidget* parent, const QStringList& ports, const QStrin
     bStop->setObjectName(QStringLiteral("bStop"));
     bClose->setObjectName(QStringLiteral("bClose"));
     // Enter belongs to the results table: no button takes it.
-    for (QPushButton* b : {bSearch, bStop, bClose}) b->setAutoDefault(false);
+    for (QPushButton* b : {bSearch, bStop, bClose})
+        b->setAutoDefault(false);
     bStop->setEnabled(false);
     pbProgress = new QProgressBar(this);
     pbProgress->setObjectName(QStringLiteral("pbProgress"));
@@ -100,9 +102,9 @@ TScanWindow::TScanWindow(QWidget* parent, const QStringList& ports, const QStrin
     tResults = new QTableWidget(0, 6, this);
     tResults->setObjectName(QStringLiteral("tResults"));
     tResults->setAccessibleName(QStringLiteral("Найденные устройства"));
-    tResults->setHorizontalHeaderLabels({QStringLiteral("COM-порт"), QStringLiteral("Подключение"),
-                                         QStringLiteral("Протокол"), QStringLiteral("ID"),
-                                         QStringLiteral("Устройство"), QStringLiteral("Ответ, мс")});
+    tResults->setHorizontalHeaderLabels(
+        {QStringLiteral("COM-порт"), QStringLiteral("Подключение"), QStringLiteral("Протокол"),
+         QStringLiteral("ID"), QStringLiteral("Устройство"), QStringLiteral("Ответ, мс")});
     tResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tResults->setSelectionBehavior(QAbstractItemView::SelectRows);
     tResults->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -124,15 +126,14 @@ TScanWindow::TScanWindow(QWidget* parent, const QStringList& ports, const QStrin
     connect(bSearch, &QPushButton::clicked, this, [this] { Search(); });
     connect(bStop, &QPushButton::clicked, this, [this] { Stop(); });
     connect(bClose, &QPushButton::clicked, this, [this] { reject(); });
-    connect(seFirstId, &QSpinBox::valueChanged, this,
-            [this](int v) { seLastId->setMinimum(v); });
+    connect(seFirstId, &QSpinBox::valueChanged, this, [this](int v) { seLastId->setMinimum(v); });
     connect(tResults, &QTableWidget::activated, this,
             [this](const QModelIndex& index) { Choose(index.row()); });
 
-    QString intro = types_.empty()
-                        ? QStringLiteral("Нет описаний устройств: искать нечего")
-                        : QStringLiteral("Отметьте порты и нажмите \"Искать\"");
-    for (const std::string& p : problems) intro += QStringLiteral("\n") + Q(p);
+    QString intro = types_.empty() ? QStringLiteral("Нет описаний устройств: искать нечего")
+                                   : QStringLiteral("Отметьте порты и нажмите \"Искать\"");
+    for (const std::string& p : problems)
+        intro += QStringLiteral("\n") + Q(p);
     lState->setText(intro);
     bSearch->setEnabled(!types_.empty());
     resize(720, 520);
@@ -163,11 +164,13 @@ void TScanWindow::Search() {
         return;
     }
     const int v = cbVersions->currentIndex();
-    o.Versions = v == 1 ? std::vector<uint8_t>{1} : v == 2 ? std::vector<uint8_t>{0}
-                                                           : std::vector<uint8_t>{1, 0};
+    o.Versions = v == 1   ? std::vector<uint8_t>{1}
+                 : v == 2 ? std::vector<uint8_t>{0}
+                          : std::vector<uint8_t>{1, 0};
     const int m = cbModes->currentIndex();
-    o.Gateway = m == 1 ? std::vector<bool>{false} : m == 2 ? std::vector<bool>{true}
-                                                           : std::vector<bool>{false, true};
+    o.Gateway = m == 1   ? std::vector<bool>{false}
+                : m == 2 ? std::vector<bool>{true}
+                         : std::vector<bool>{false, true};
     o.ProbeTimeoutMs = seProbeTimeout->value();
     tResults->setRowCount(0);
     shown_.clear();
@@ -178,7 +181,10 @@ void TScanWindow::Search() {
     runner_->OnProgress = [this] {
         pbProgress->setValue(static_cast<int>(runner_->Fraction() * 1000));
     };
-    runner_->OnFinished = [this] { QMetaObject::invokeMethod(this, [this] { Finished(); }, Qt::QueuedConnection); };
+    runner_->OnFinished = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { Finished(); }, Qt::QueuedConnection);
+    };
     bSearch->setEnabled(false);
     bStop->setEnabled(true);
     for (QWidget* w : std::initializer_list<QWidget*>{lPorts, seFirstId, seLastId, cbVersions,
@@ -216,7 +222,8 @@ void TScanWindow::AddResult(const TScanResult& r) {
                             place ? Q(ScanIdText(r)) : QString(),
                             Q(ScanWhatText(r, types_)),
                             place ? QString::number(r.AnswerMs) : QString()};
-    for (int c = 0; c < cells.size(); ++c) tResults->setItem(row, c, new QTableWidgetItem(cells[c]));
+    for (int c = 0; c < cells.size(); ++c)
+        tResults->setItem(row, c, new QTableWidgetItem(cells[c]));
     shown_.push_back(r);
     if (row == 0) tResults->setCurrentCell(0, 0);
 }
@@ -230,10 +237,10 @@ void TScanWindow::ShowProgress() {
     }
     pbProgress->setFormat(QStringLiteral("%p% · осталось около ") +
                           Q(ScanTimeText(runner_->RemainingMs())));
-    lState->setText(QStringLiteral("Найдено устройств: %1 · прошло %2 · осталось около %3")
-                        .arg(runner_->DevicesFound())
-                        .arg(Q(ScanTimeText(runner_->ElapsedMs())),
-                             Q(ScanTimeText(runner_->RemainingMs()))));
+    lState->setText(
+        QStringLiteral("Найдено устройств: %1 · прошло %2 · осталось около %3")
+            .arg(runner_->DevicesFound())
+            .arg(Q(ScanTimeText(runner_->ElapsedMs())), Q(ScanTimeText(runner_->RemainingMs()))));
 }
 
 void TScanWindow::Finished() {

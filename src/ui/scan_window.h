@@ -63,7 +63,7 @@ private:
     TScanRunner::Queue queue_;
     bool logging_;
     std::unique_ptr<TScanRunner> runner_;
-    std::vector<TScanResult> shown_; // one per table row
+    std::vector<TScanResult> shown_;    // one per table row
     std::optional<TScanResult> chosen_; // waits for the search to end
     QTimer* ticker_;
 };

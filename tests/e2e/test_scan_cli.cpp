@@ -23,7 +23,8 @@ std::string Chp() {
 // The lines of out that hold needle.
 size_t LinesWith(const std::string& out, const std::string& needle) {
     size_t n = 0;
-    for (size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1)) ++n;
+    for (size_t at = out.find(needle); at != std::string::npos; at = out.find(needle, at + 1))
+        ++n;
     return n;
 }
 
@@ -46,8 +47,7 @@ TEST(ScanCli, EveryModeAndVersionOnceEachPlaceAMissingPortNamed) {
     EXPECT_NE(r.out.find(line + ";напрямую;2.0;2;помехи или несколько устройств с одним ID;"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find(line + ";напрямую;2.0;3;БУК-2 (контроллер котельной);"),
-              std::string::npos)
+    EXPECT_NE(r.out.find(line + ";напрямую;2.0;3;БУК-2 (контроллер котельной);"), std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find(line + ";напрямую;2.0;4;ЧП-7 (частотный преобразователь);"),
               std::string::npos)
@@ -61,8 +61,7 @@ TEST(ScanCli, RefusedProbeSilentLineAndUsage) {
         // Refuses the keep-alive every description probes: still a device, not missed.
         const std::string line = dir.File("refusing");
         SimProcess sim({"--link", line, "--device", Buk() + ":5", "--fault", "error=0xFFFD:1"});
-        const CommandResult r =
-            Cli("scan --port " + line + " --ids 4-6 --version 2 --gateway off");
+        const CommandResult r = Cli("scan --port " + line + " --ids 4-6 --version 2 --gateway off");
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_NE(r.out.find(";2.0;5;неизвестное устройство;"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("Найдено устройств: 1 за "), std::string::npos) << r.out;
@@ -73,10 +72,11 @@ TEST(ScanCli, RefusedProbeSilentLineAndUsage) {
         const CommandResult r = Cli("scan --port " + line + " --ids 1-3 --version 1");
         EXPECT_EQ(r.status, 1) << r.out;
         EXPECT_NE(r.out.find("Найдено устройств: 0 за "), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("на линии не ответило ни одно устройство"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("на линии не ответило ни одно устройство"), std::string::npos)
+            << r.out;
     }
     for (const char* bad : {"--ids 0-5", "--ids 9-3", "--version 3", "--gateway maybe",
-                            "--probe-timeout 0", "--descriptions " }) {
+                            "--probe-timeout 0", "--descriptions "}) {
         const CommandResult r = Cli(std::string("scan --port x ") + bad);
         EXPECT_EQ(r.status, 2) << bad << r.out;
     }

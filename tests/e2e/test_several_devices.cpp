@@ -21,8 +21,8 @@ TEST(SeveralDevices, ReadInOneGo) {
     ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
     // One --device is --desc with --id.
     EXPECT_EQ(Cli("write --device " + chp + ":17 --port " + link + " 0x302=45,5").status, 0);
-    const std::string devices =
-        " --port " + link + " --device " + buk + ":3 --device " + chp + ":17 --device " + chp + ":200 ";
+    const std::string devices = " --port " + link + " --device " + buk + ":3 --device " + chp +
+                                ":17 --device " + chp + ":200 ";
     // The line runs at the first description's settings; another's are named once.
     const std::string note =
         "NastrChP7.xml: в описании 19200-8-E-1, линия работает с 9600-8-N-1 первого устройства\n";
@@ -55,10 +55,9 @@ TEST(SeveralDevices, ReadInOneGo) {
     EXPECT_EQ(Cli(into200 + "--other-device " + set).status, 0);
     EXPECT_EQ(Cli("read --device " + chp + ":200 --port " + link + " 0x302").out,
               "0x302;Заданная частота [Гц];45.50;\n");
-    for (const std::string& bad :
-         {"read --desc " + chp + devices, "read" + devices + "0x9999",
-          "backup" + devices + "--output " + dir.File("x.params"),
-          "read --port " + link + " --device " + chp + ":0"})
+    for (const std::string& bad : {"read --desc " + chp + devices, "read" + devices + "0x9999",
+                                   "backup" + devices + "--output " + dir.File("x.params"),
+                                   "read --port " + link + " --device " + chp + ":0"})
         EXPECT_EQ(Cli(bad).status, 2) << bad;
 }
 
@@ -85,7 +84,8 @@ TEST(SeveralDevices, PollEachValueOnItsOwnDevice) {
             ++live17;
         else if (l.find(";200;0x302;Заданная частота [Гц];50.00;") != std::string::npos)
             ++live200;
-        else if (l.find(";9;0x302;Заданная частота [Гц];;Устройство не отвечает") != std::string::npos)
+        else if (l.find(";9;0x302;Заданная частота [Гц];;Устройство не отвечает") !=
+                 std::string::npos)
             ++silent;
         else
             ++wrong;
@@ -145,7 +145,7 @@ TEST(SeveralDevices, SetsRoundTrip) {
     }
     // A folder of sets needs several devices or --ids with --desc.
     EXPECT_EQ(Cli("backup --port " + link + " --ids 3 --output " + dir.File("x.params")).status, 2);
-    EXPECT_EQ(Cli("restore --desc " + chp + " --ids 0-2 --port " + link + " --input-dir " + first)
-                  .status,
-              2);
+    EXPECT_EQ(
+        Cli("restore --desc " + chp + " --ids 0-2 --port " + link + " --input-dir " + first).status,
+        2);
 }

@@ -91,14 +91,13 @@ TEST(Tools, SeveralDevicesOnOneLine) {
     // Two devices with one ID answer at once: garbled, never a value.
     const std::string clash = dir.File("clash");
     SimProcess twice({"--link", clash, "--device", chp + ":5", "--device", chp + ":5"});
-    const CommandResult r =
-        Cli("read --desc " + chp + " --port " + clash + " --id 5 0x200");
+    const CommandResult r = Cli("read --desc " + chp + " --port " + clash + " --id 5 0x200");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_EQ(r.out.find(";49.95;"), std::string::npos) << r.out;
     EXPECT_EQ(Cli("read --desc " + chp + " --port " + clash + " 0x200").status, 1);
     // Usage: one way of naming the devices.
-    EXPECT_EQ(RunCommand(kBin + "/tunavox-sim --desc " + chp + " --device " + chp +
-                         " --link " + dir.File("x"))
+    EXPECT_EQ(RunCommand(kBin + "/tunavox-sim --desc " + chp + " --device " + chp + " --link " +
+                         dir.File("x"))
                   .status,
               2);
 }
@@ -337,8 +336,9 @@ TEST(Tools, ParameterSetsOfADeadOrForeignDevice) {
     WriteBytes(dir.File("typed.params"), typed);
     CommandResult mixed = Cli("restore" + half + "--all " + dir.File("typed.params"));
     EXPECT_EQ(mixed.status, 1);
-    EXPECT_NE(mixed.out.find("Записано и подтверждено: 1 из 2, не записано: 1 (тип не совпадает)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        mixed.out.find("Записано и подтверждено: 1 из 2, не записано: 1 (тип не совпадает)\n"),
+        std::string::npos)
         << mixed.out;
     // A set from another device type is refused unless asked for by name: nothing written.
     const std::string chp7 = kBin + "/NastrChP7.xml";
@@ -355,14 +355,15 @@ TEST(Tools, ParameterSetsOfADeadOrForeignDevice) {
         << refused.out;
     EXPECT_EQ(refused.out.find(";не записан: "), std::string::npos) << refused.out;
     // Asked for: nothing to write is no success, and every row says why.
-    CommandResult foreign = Cli("restore --other-device --desc " + chp7 + " --port " +
-                                dir.File("chp7") + " " + set);
+    CommandResult foreign =
+        Cli("restore --other-device --desc " + chp7 + " --port " + dir.File("chp7") + " " + set);
     EXPECT_EQ(foreign.status, 1);
     EXPECT_NE(foreign.out.find("0x01;a;0;не записан: нет в описании\n"), std::string::npos)
         << foreign.out;
     // The summary counts what could not be written and says why: the reason for exit 1.
-    EXPECT_NE(foreign.out.find("Записано и подтверждено: 0 из 2, не записано: 2 (нет в описании — 2)"),
-              std::string::npos)
+    EXPECT_NE(
+        foreign.out.find("Записано и подтверждено: 0 из 2, не записано: 2 (нет в описании — 2)"),
+        std::string::npos)
         << foreign.out;
 }
 

@@ -34,21 +34,15 @@ int main(int argc, char** argv) {
     struct Suite {
         const char* name;
         int (*run)(int, char**);
-    } suites[] = {{"MainWindowTest", RunMainWindowTests},
-                  {"RegisterTableTest", RunRegisterTableTests},
-                  {"ConnectionTest", RunConnectionTests},
-                  {"EditorTest", RunEditorTests},
-                  {"ExportAboutTest", RunExportAboutTests},
-                  {"ScreenshotTest", RunScreenshotTests},
-                  {"ParamSetsTest", RunParamSetsTests},
-                  {"ChartTest", RunChartTests},
-                  {"FirstUseTest", RunFirstUseTests},
-                  {"LinkTest", RunLinkTests},
-                  {"PollingTest", RunPollingTests},
-                  {"KeyboardTest", RunKeyboardTests},
-                  {"ScreenTest", RunScreenTests},
-                  {"ScanTest", RunScanTests},
-                  {"DevicesTest", RunDevicesTests}};
+    } suites[] = {
+        {"MainWindowTest", RunMainWindowTests},   {"RegisterTableTest", RunRegisterTableTests},
+        {"ConnectionTest", RunConnectionTests},   {"EditorTest", RunEditorTests},
+        {"ExportAboutTest", RunExportAboutTests}, {"ScreenshotTest", RunScreenshotTests},
+        {"ParamSetsTest", RunParamSetsTests},     {"ChartTest", RunChartTests},
+        {"FirstUseTest", RunFirstUseTests},       {"LinkTest", RunLinkTests},
+        {"PollingTest", RunPollingTests},         {"KeyboardTest", RunKeyboardTests},
+        {"ScreenTest", RunScreenTests},           {"ScanTest", RunScanTests},
+        {"DevicesTest", RunDevicesTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

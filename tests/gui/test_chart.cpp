@@ -22,7 +22,8 @@ private slots:
         f.ErrorCodes[0x11] = 4; // every read of 0x11 refused
         Bench b(f);
         QVERIFY(b.ShowAndOpen());
-        QCOMPARE(b.w->Trend().miChart->iconText(), QStringLiteral("График опрашиваемых параметров"));
+        QCOMPARE(b.w->Trend().miChart->iconText(),
+                 QStringLiteral("График опрашиваемых параметров"));
         b.UntickAll();
         b.w->Trend().miChart->trigger();
         TChartWindow* chart = b.w->Trend().Chart();

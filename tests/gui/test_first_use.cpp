@@ -145,7 +145,8 @@ private slots:
         // The keep-alive goes on again once polling is off.
         b.w->Regs().Items(b.w->Dev().PingNode)->SetValue(TValue::MakeNull(), true, "");
         b.w->PingTimerTimer();
-        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Regs().Items(b.w->Dev().PingNode)->GetValue().IsNull(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Regs().Items(b.w->Dev().PingNode)->GetValue().IsNull(),
+                                 5000);
     }
 
     void ticksStandOutInBothStyles() {
@@ -240,7 +241,8 @@ private slots:
         QCOMPARE(value->childCount(), 1);
         QCOMPARE(value->child(0)->object(), b.w->vstList->OpenEditor());
         QCOMPARE(value->child(0)->parent() != nullptr, true);
-        QTRY_VERIFY(table->focusChild() && table->focusChild()->object() == b.w->vstList->OpenEditor());
+        QTRY_VERIFY(table->focusChild() &&
+                    table->focusChild()->object() == b.w->vstList->OpenEditor());
         // A cell that lost the focus no longer says it has it.
         b.w->vstList->CancelEditing();
         b.w->vstList->setFocus();
@@ -376,7 +378,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(lines() >= 6, 10000);
         // The status bar says that it records, and how much.
         QTRY_VERIFY_WITH_TIMEOUT(
-            b.w->Trend().lRecord->text().startsWith(QStringLiteral("Запись: poll.csv, строк: ")), 2000);
+            b.w->Trend().lRecord->text().startsWith(QStringLiteral("Запись: poll.csv, строк: ")),
+            2000);
         b.w->Trend().chRecordPoll->setChecked(false); // stops the recording
         QCOMPARE(b.w->Trend().lRecord->text(), QString());
         QVERIFY(!b.w->Dev().Recorder.Recording());

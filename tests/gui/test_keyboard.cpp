@@ -1,9 +1,9 @@
 // The main window with the keyboard alone: every key goes to the focused control, as
 // the system delivers it.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QAbstractButton>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSpinBox>
@@ -139,8 +139,10 @@ private slots:
         Press(Qt::Key_F1);
         QTRY_VERIFY(b.w->Keys().KeysWindow() && b.w->Keys().KeysWindow()->isVisible());
         QCOMPARE(b.w->Keys().KeysWindow()->windowTitle(), QStringLiteral("Сочетания клавиш"));
-        const QString text =
-            b.w->Keys().KeysWindow()->findChild<QPlainTextEdit*>(QStringLiteral("KeysText"))->toPlainText();
+        const QString text = b.w->Keys()
+                                 .KeysWindow()
+                                 ->findChild<QPlainTextEdit*>(QStringLiteral("KeysText"))
+                                 ->toPlainText();
         for (const char* line :
              {"F5 — Считать все", "F6 — Непрерывный опрос выбранных параметров",
               "F9 — Открыть или закрыть COM-порт", "Ctrl+S — Сохранить параметры…",
@@ -161,8 +163,10 @@ private slots:
 
         // The journal window's controls have their letters too.
         b.w->LinkFace().ShowJournal();
-        QTRY_VERIFY(b.w->LinkFace().JournalWindow() && b.w->LinkFace().JournalWindow()->isVisible());
-        for (QAbstractButton* button : b.w->LinkFace().JournalWindow()->findChildren<QAbstractButton*>())
+        QTRY_VERIFY(b.w->LinkFace().JournalWindow() &&
+                    b.w->LinkFace().JournalWindow()->isVisible());
+        for (QAbstractButton* button :
+             b.w->LinkFace().JournalWindow()->findChildren<QAbstractButton*>())
             if (!button->text().isEmpty())
                 QVERIFY2(!QKeySequence::mnemonic(button->text()).isEmpty(),
                          qPrintable(button->text()));
@@ -235,7 +239,8 @@ private slots:
         QTest::qWait(100);
         QWidget* editor = b.w->vstList->OpenEditor();
         QVERIFY(editor && editor->isVisible());
-        QCOMPARE(editor->toolTip(), QStringLiteral("Значение не принято: допустимо от -32768 до 32767"));
+        QCOMPARE(editor->toolTip(),
+                 QStringLiteral("Значение не принято: допустимо от -32768 до 32767"));
         Press(Qt::Key_End);
         Press(Qt::Key_Backspace);
         Press(Qt::Key_Home);
@@ -251,15 +256,16 @@ private slots:
         TypeIntoNextFileDialog(set);
         Press(Qt::Key_S, Qt::ControlModifier);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(set), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->Dev().ParamRunner == nullptr || !b.w->Dev().ParamRunner->Running(),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            b.w->Dev().ParamRunner == nullptr || !b.w->Dev().ParamRunner->Running(), 10000);
         QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
         // The window system gives the window back its activation after a dialog.
         b.w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(b.w.get()));
         TypeIntoNextFileDialog(set);
         Press(Qt::Key_D, Qt::ControlModifier);
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->Sets().CompareDialog() && b.w->Sets().CompareDialog()->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            b.w->Sets().CompareDialog() && b.w->Sets().CompareDialog()->isVisible(), 10000);
         QCOMPARE(b.w->Sets().CompareDialog()->Summary->text(),
                  QStringLiteral("Различий в настройках нет"));
         QTRY_VERIFY(QApplication::activeWindow() == b.w->Sets().CompareDialog());

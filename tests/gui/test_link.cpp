@@ -165,8 +165,8 @@ private slots:
         silent.Silent = true;
         b.sim->SetFaults(silent);
         b.w->ReadNode(b.Row(0x22), nullptr);
-        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(), QStringLiteral("Нет связи с устройством"),
-                                  5000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.w->LinkFace().lLink->text(),
+                                  QStringLiteral("Нет связи с устройством"), 5000);
         QVERIFY(b.w->PortOpen()); // silence is not a lost port
         QVERIFY(!b.w->Line().Reconnect.Active());
         QVERIFY(Cell(b, 0x21, TRegisterModel::StaleRole).toBool());
@@ -296,9 +296,16 @@ private slots:
         for (const char* day : {"2026-12-08", "2026-12-09"}) {
             std::string bytes = JournalHeader();
             for (int i = 0; i < 100000; ++i) {
-                TJournalEntry e{std::string(day) + " 10:00:00.000 +03:00", "/dev/ttyUSB0",
-                                i % 2 ? "ЧП-7" : "БУК-2", "NastrX.xml", "0", "2.0",
-                                "0x" + std::to_string(i % 500), "Уставка [°C]", "1", "2",
+                TJournalEntry e{std::string(day) + " 10:00:00.000 +03:00",
+                                "/dev/ttyUSB0",
+                                i % 2 ? "ЧП-7" : "БУК-2",
+                                "NastrX.xml",
+                                "0",
+                                "2.0",
+                                "0x" + std::to_string(i % 500),
+                                "Уставка [°C]",
+                                "1",
+                                "2",
                                 kConfirmed};
                 bytes += JournalLine(e);
             }

@@ -1,8 +1,8 @@
 // Parameter sets in the window: save, the comparison dialog, restore, and the
 // File menu items that need an open port.
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
-#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressDialog>
@@ -64,7 +64,8 @@ QString RowMenu(const std::function<void()>& trigger, bool choose) {
         poll.stop();
         QAction* item = menu->actions().value(0);
         seen = !item ? QStringLiteral("?")
-                     : item->text() + (item->isEnabled() ? QString() : QStringLiteral(" (недоступно)"));
+                     : item->text() +
+                           (item->isEnabled() ? QString() : QStringLiteral(" (недоступно)"));
         if (choose && item && item->isEnabled()) {
             menu->setActiveAction(item);
             QTest::keyClick(menu, Qt::Key_Return);
@@ -89,7 +90,8 @@ private slots:
     void needTheOpenPort() {
         Bench b;
         QCOMPARE(b.w->Sets().miSaveParams->iconText(), QStringLiteral("Сохранить параметры…"));
-        QCOMPARE(b.w->Sets().miCompareParams->iconText(), QStringLiteral("Сравнить с файлом параметров…"));
+        QCOMPARE(b.w->Sets().miCompareParams->iconText(),
+                 QStringLiteral("Сравнить с файлом параметров…"));
         b.w->Sets().miSaveParams->trigger();
         QCOMPARE(b.w->StatusText->text(),
                  QStringLiteral(" Для работы с параметрами откройте COM-порт"));
@@ -227,8 +229,9 @@ private slots:
             QVERIFY(saved);
         }
         {
-            ProgressHidden probe(
-                [&] { shown = b.w->Sets().CompareDialog() && b.w->Sets().CompareDialog()->isVisible(); });
+            ProgressHidden probe([&] {
+                shown = b.w->Sets().CompareDialog() && b.w->Sets().CompareDialog()->isVisible();
+            });
             b.w->Sets().CompareWithFile(path);
             QTRY_VERIFY_WITH_TIMEOUT(RunnerDone(*b.w) && probe.Seen > 0, 20000);
             QVERIFY(shown);
@@ -336,8 +339,9 @@ private slots:
                      QStringLiteral("Файл сохранён с другим описанием: NastrOld.xml, подпись 00")),
                  qPrintable(s->Notice->text()));
         // No polling away from the device: no "Опрос" column, not even for screen readers.
-        QCOMPARE(s->Table->model()->headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString(),
-                 QString());
+        QCOMPARE(
+            s->Table->model()->headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString(),
+            QString());
         QVERIFY(!s->Table->model()->index(0, 0).data(Qt::CheckStateRole).isValid());
         TRegisterModel* m = s->Table->Model();
         QCOMPARE(m->rowCount(), static_cast<int>(set.Entries.size()));
@@ -452,7 +456,8 @@ private slots:
         QTest::mouseClick(d->bWrite, Qt::LeftButton);
         QVERIFY(question.startsWith(QStringLiteral("Записать 2 параметра в файл a.params?")));
         // The values that will be written: the second set's, not the ones they replace.
-        QVERIFY2(question.contains(QStringLiteral(": 60\n")) || question.endsWith(QStringLiteral(": 60")),
+        QVERIFY2(question.contains(QStringLiteral(": 60\n")) ||
+                     question.endsWith(QStringLiteral(": 60")),
                  qPrintable(question));
         QVERIFY2(!question.contains(QStringLiteral(": 75")), qPrintable(question));
         QCOMPARE(b.w->StatusText->text(), QStringLiteral(" Записано в файл a.params: 2 параметра"));
@@ -515,7 +520,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
         QWidget* viewport = b.w->vstList->viewport();
         const auto rightClick = [&](int row) {
-            const QPoint at = b.w->vstList->visualRect(b.w->vstList->Model()->index(row, 3)).center();
+            const QPoint at =
+                b.w->vstList->visualRect(b.w->vstList->Model()->index(row, 3)).center();
             QTest::mouseClick(viewport, Qt::RightButton, {}, at);
             QTest::qWait(50); // the row's editor opens under the mouse
             QWidget* target = viewport->childAt(at) ? viewport->childAt(at) : viewport;
@@ -528,9 +534,13 @@ private slots:
         QCOMPARE(RowMenu([&] { rightClick(b.Row(0x21)); }, false),
                  QStringLiteral("Вернуть заводское значение"));
         QTRY_VERIFY(b.w->vstList->OpenEditor() != nullptr);
-        QCOMPARE(RowMenu([&] {
-            QTest::keyClick(b.w->vstList->OpenEditor(), Qt::Key_F10, Qt::ShiftModifier);
-        }, false), QStringLiteral("Вернуть заводское значение"));
+        QCOMPARE(RowMenu(
+                     [&] {
+                         QTest::keyClick(b.w->vstList->OpenEditor(), Qt::Key_F10,
+                                         Qt::ShiftModifier);
+                     },
+                     false),
+                 QStringLiteral("Вернуть заводское значение"));
         // "Вернуть заводское значение": asked, written, read back and journalled.
         QString question;
         CaptureMessageBox(&question, nullptr, QMessageBox::Yes);

@@ -2,8 +2,8 @@
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
-#include <QStatusBar>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTest>
 
 #include "gui_support.h"
@@ -95,12 +95,14 @@ private slots:
             QVERIFY2(NothingOverlaps(strip, why), qPrintable(why));
             for (const QObject* o : strip->children())
                 if (auto* w = qobject_cast<const QWidget*>(o); w && w->isVisible())
-                    QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->objectName()));
+                    QVERIFY2(w->width() >= w->minimumSizeHint().width(),
+                             qPrintable(w->objectName()));
         }
         QVERIFY(b.w->Trend().sePollPeriod->isVisible());
         b.w->resize(1000, 500);
         QTest::qWait(50);
-        QCOMPARE(b.w->Trend().sePollPeriod->parentWidget()->parentWidget(), b.w->chPoll->parentWidget());
+        QCOMPARE(b.w->Trend().sePollPeriod->parentWidget()->parentWidget(),
+                 b.w->chPoll->parentWidget());
         qInfo("available area %d×%d at scale %.1f", area.width(), area.height(),
               b.w->devicePixelRatioF());
         const auto fits = [&](QWidget* w) {

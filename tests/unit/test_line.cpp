@@ -4,10 +4,10 @@
 
 #include "line/device.h"
 #include "line/poll_round.h"
+#include "test_support.h"
 #include "trend/poll_backoff.h"
 #include "trend/poll_recorder.h"
 #include "util/cp1251.h"
-#include "test_support.h"
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -44,8 +44,8 @@ TEST(Device, KeepAliveIsTheRowAt0xFFFDElseTheFirst) {
     TempDir dir;
     const auto load = [&](const std::string& name, const std::string& regs) {
         TDevice d;
-        EXPECT_EQ(d.Load(WriteSignedDescription(dir, name, Description(regs)), 2,
-                         dir.Path() + "/", nullptr),
+        EXPECT_EQ(d.Load(WriteSignedDescription(dir, name, Description(regs)), 2, dir.Path() + "/",
+                         nullptr),
                   "");
         d.PollNode = 5;
         d.LastChangedRow = 3;
@@ -55,9 +55,10 @@ TEST(Device, KeepAliveIsTheRowAt0xFFFDElseTheFirst) {
         EXPECT_EQ(d.LastChangedRow, -1);
         return d.PingNode;
     };
-    EXPECT_EQ(load("a.xml", "<REG header=\"h\"/>\r\n"
-                            "<REG addr=\"0x1\" type=\"Byte\" io=\"R\"><name>a</name></REG>\r\n"
-                            "<REG addr=\"0xFFFD\" type=\"UWord\" io=\"R\"><name>k</name></REG>\r\n"),
+    EXPECT_EQ(load("a.xml",
+                   "<REG header=\"h\"/>\r\n"
+                   "<REG addr=\"0x1\" type=\"Byte\" io=\"R\"><name>a</name></REG>\r\n"
+                   "<REG addr=\"0xFFFD\" type=\"UWord\" io=\"R\"><name>k</name></REG>\r\n"),
               2);
     EXPECT_EQ(load("b.xml", "<REG header=\"h\"/>\r\n"
                             "<REG addr=\"0x1\" type=\"Byte\" io=\"R\"><name>a</name></REG>\r\n"),
@@ -68,7 +69,8 @@ TEST(DeviceRest, ASilentDeviceRestsLongerUpToTenSecondsAndAnAnswerEndsIt) {
     TDeviceRest rest;
     // Time-outs at 100 ms: three in a row, then rests of 1, 2, 4, 8, 10, 10 s.
     std::vector<int> got;
-    for (int i = 0; i < 8; ++i) got.push_back(rest.After(true, 100));
+    for (int i = 0; i < 8; ++i)
+        got.push_back(rest.After(true, 100));
     EXPECT_EQ(got, (std::vector<int>{0, 0, 1000, 2000, 4000, 8000, 10000, 10000}));
     // A slow line: never under ten time-outs, so a probe takes at most a tenth of it.
     EXPECT_EQ(rest.After(true, 1500), 15000);
@@ -81,7 +83,8 @@ TEST(DeviceRest, ASilentDeviceRestsLongerUpToTenSecondsAndAnAnswerEndsIt) {
 
 TEST(DeviceRest, ARecordingOfSeveralDevicesHasTheIdFieldOneDeviceKeepsItsForm) {
     TPollSample s{"2026-12-10 08:00:00.000 +03:00", "0x302", "Частота [Гц]", "45.50", ""};
-    EXPECT_EQ(RecordingLine(s), Utf8ToCp1251("2026-12-10 08:00:00.000 +03:00;0x302;Частота [Гц];45.50;\r\n"));
+    EXPECT_EQ(RecordingLine(s),
+              Utf8ToCp1251("2026-12-10 08:00:00.000 +03:00;0x302;Частота [Гц];45.50;\r\n"));
     EXPECT_EQ(RecordingHeader(), Utf8ToCp1251("Время;Код;Параметр;Значение;Ошибка\r\n"));
     s.Device = "17";
     EXPECT_EQ(RecordingLine(s),

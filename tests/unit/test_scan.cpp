@@ -66,12 +66,13 @@ std::string Serve(TDeviceSimulator& sim) {
 // A runner served by a plain loop, as the command line serves it.
 struct Sweep {
     Sweep(std::vector<TScanType> types, TScanOptions options)
-        : worker(handOver), runner(std::move(types), std::move(options), [this](auto a) {
-              worker.AddAction(std::move(a));
-          }) {
+        : worker(handOver), runner(std::move(types), std::move(options),
+                                   [this](auto a) { worker.AddAction(std::move(a)); }) {
         runner.OnResult = [this](const TScanResult& r) { found.push_back(r); };
     }
-    ~Sweep() { worker.Stop([this](int ms) { handOver.Serve(ms); }); }
+    ~Sweep() {
+        worker.Stop([this](int ms) { handOver.Serve(ms); });
+    }
     bool Run(int limitMs, const std::function<void()>& each = {}) {
         runner.Start();
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
@@ -139,7 +140,8 @@ TEST(ScanProbe, PlansProbesPerLineSettingAndSharesThem) {
     ASSERT_EQ(cat.Types.size(), 2u);
     // The keep-alive first, then fixed-size registers before texts; write-only never.
     const TScanType& pump = cat.Types[0].Name == "Насос" ? cat.Types[0] : cat.Types[1];
-    const std::vector<TScanRegister> pumpChecks{{0xFFFD, rtUWord}, {0x0010, rtFloat}, {0x0011, rtUWord}};
+    const std::vector<TScanRegister> pumpChecks{
+        {0xFFFD, rtUWord}, {0x0010, rtFloat}, {0x0011, rtUWord}};
     EXPECT_EQ(pump.Checks, pumpChecks);
     EXPECT_EQ(pump.Timeout, 300u);
     TRegList noKeepAlive;
@@ -163,9 +165,9 @@ TEST(ScanProbe, PlansProbesPerLineSettingAndSharesThem) {
         TLineSettings Line;
         int Ms;
     };
-    for (const Timeout& t : {Timeout{{115200, 8, parNone, sbOne}, 30},
-                             Timeout{{9600, 8, parNone, sbOne}, 51},
-                             Timeout{{1200, 8, parEven, sbTwo}, 295}}) {
+    for (const Timeout& t :
+         {Timeout{{115200, 8, parNone, sbOne}, 30}, Timeout{{9600, 8, parNone, sbOne}, 51},
+          Timeout{{1200, 8, parEven, sbTwo}, 295}}) {
         TScanGroup g = groups[0];
         g.Line = t.Line;
         EXPECT_EQ(DefaultProbeTimeout(g), t.Ms) << t.Line.BaudRate;
@@ -175,14 +177,16 @@ TEST(ScanProbe, PlansProbesPerLineSettingAndSharesThem) {
         bool Ok;
         uint32_t First, Last;
     };
-    for (const Range& r : {Range{"1-255", true, 1, 255}, Range{"17", true, 17, 17},
-                           Range{"0-5", false, 0, 0}, Range{"9-3", false, 0, 0},
-                           Range{"1-100000", false, 0, 0}, Range{"a-b", false, 0, 0}}) {
+    for (const Range& r :
+         {Range{"1-255", true, 1, 255}, Range{"17", true, 17, 17}, Range{"0-5", false, 0, 0},
+          Range{"9-3", false, 0, 0}, Range{"1-100000", false, 0, 0}, Range{"a-b", false, 0, 0}}) {
         uint32_t first = 0, last = 0;
         std::string error;
         EXPECT_EQ(ParseIdRange(r.Text, first, last, error), r.Ok) << r.Text;
-        if (r.Ok) EXPECT_EQ(std::make_pair(first, last), std::make_pair(r.First, r.Last)) << r.Text;
-        else EXPECT_NE(error, "") << r.Text;
+        if (r.Ok)
+            EXPECT_EQ(std::make_pair(first, last), std::make_pair(r.First, r.Last)) << r.Text;
+        else
+            EXPECT_NE(error, "") << r.Text;
     }
 }
 

@@ -9,9 +9,9 @@
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
+#include "line/device.h"
 #include "paramset/param_runner.h"
 #include "paramset/set_compare.h"
-#include "line/device.h"
 #include "scan/scan_types.h"
 #include "session.h"
 #include "util/program_folder.h"
@@ -84,8 +84,8 @@ int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner
             std::fprintf(stderr, "Внимание: %s\n", w.c_str());
         // Another version of the same description is the same device; another type or
         // ID is written only when asked for by name.
-        const bool otherDevice = set.Device != s.Desc.Name ||
-                                 set.DeviceId != static_cast<uint32_t>(s.DeviceId());
+        const bool otherDevice =
+            set.Device != s.Desc.Name || set.DeviceId != static_cast<uint32_t>(s.DeviceId());
         if (restoring && otherDevice && !o.OtherDevice)
             return Fail("набор сохранён для другого устройства, ничего не записано; чтобы "
                         "записать его в это устройство, добавьте --other-device");
@@ -96,7 +96,6 @@ int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner
     RunToEnd(s, *runner);
     return 0;
 }
-
 
 // The set file of a device in a folder of sets: its name and ID, as a file name.
 std::string DeviceSetName(const std::string& deviceName, uint32_t id) {
@@ -144,8 +143,9 @@ int PerDevice(bool backup, const std::vector<std::string>& args,
         }
     }
     if (!many) {
-        if (!ids.empty()) return Fail(std::string("--ids: нужна папка ") +
-                                      (backup ? "--output-dir" : "--input-dir"));
+        if (!ids.empty())
+            return Fail(std::string("--ids: нужна папка ") +
+                        (backup ? "--output-dir" : "--input-dir"));
         return -1;
     }
     if (!ids.empty()) {
@@ -155,8 +155,10 @@ int PerDevice(bool backup, const std::vector<std::string>& args,
             const size_t comma = std::min(ids.find(',', at), ids.size());
             uint32_t first = 0, last = 0;
             std::string why;
-            if (!ParseIdRange(ids.substr(at, comma - at), first, last, why)) return Fail("--ids: " + why);
-            for (uint64_t id = first; id <= last; ++id) devices.emplace_back(desc, static_cast<uint32_t>(id));
+            if (!ParseIdRange(ids.substr(at, comma - at), first, last, why))
+                return Fail("--ids: " + why);
+            for (uint64_t id = first; id <= last; ++id)
+                devices.emplace_back(desc, static_cast<uint32_t>(id));
             at = comma + 1;
         }
     } else if (!desc.empty()) {
@@ -177,7 +179,8 @@ int PerDevice(bool backup, const std::vector<std::string>& args,
         std::vector<std::string> one;
         if (!backup) one.push_back(path); // the set comes before any address
         one.insert(one.end(), rest.begin(), rest.end());
-        for (const std::string& x : {std::string("--desc"), file, std::string("--id"), std::to_string(id)})
+        for (const std::string& x :
+             {std::string("--desc"), file, std::string("--id"), std::to_string(id)})
             one.push_back(x);
         if (backup) {
             one.push_back("--output");

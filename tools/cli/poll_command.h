@@ -1,7 +1,7 @@
 #pragma once
 // tunavox-cli poll.
-#include <string>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace tunavox {

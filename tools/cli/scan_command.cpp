@@ -117,7 +117,8 @@ int Scan(const std::vector<std::string>& args) {
     if (options.Ports.empty()) return Fail("в системе нет COM-портов; укажите --port");
     std::vector<std::string> problems;
     std::vector<TScanType> types = LoadScanTypes(ScanCatalogue(folder), ProgramFolder(), problems);
-    for (const std::string& p : problems) std::fprintf(stderr, "%s\n", p.c_str());
+    for (const std::string& p : problems)
+        std::fprintf(stderr, "%s\n", p.c_str());
     if (types.empty()) return Fail("нет описаний устройств в папке " + folder);
 
     WatchStopSignals();
@@ -143,7 +144,8 @@ int Scan(const std::vector<std::string>& args) {
         if (!progress || scan.ElapsedMs() - shownAt < 250) return;
         shownAt = scan.ElapsedMs();
         std::fprintf(stderr, "\r\033[K%3d%%  прошло %s, осталось около %s",
-                     static_cast<int>(scan.Fraction() * 100), ScanTimeText(scan.ElapsedMs()).c_str(),
+                     static_cast<int>(scan.Fraction() * 100),
+                     ScanTimeText(scan.ElapsedMs()).c_str(),
                      ScanTimeText(scan.RemainingMs()).c_str());
     };
     scan.Start();

@@ -195,7 +195,8 @@ int FindRow(const TRegList& regs, uint16_t address) {
 int Session::Start(const Options& o) {
     CatchStopSignals();
     if (o.Devices.size() > 1) {
-        std::fprintf(stderr, "tunavox-cli: несколько устройств (--device) принимают только read и poll\n");
+        std::fprintf(stderr,
+                     "tunavox-cli: несколько устройств (--device) принимают только read и poll\n");
         return kUsageError;
     }
     const std::string error =

@@ -24,15 +24,15 @@ struct Options {
     bool Log = false;
     std::string Format; // csv, html or rtf: export the table after reading
     std::string Output;
-    bool All = false;      // restore: every RW row of the file
+    bool All = false;         // restore: every RW row of the file
     bool OtherDevice = false; // restore: a set saved for another device type or ID too
-    double Seconds = -1;   // poll: how long, when given
-    long long Count = -1;  // poll: how many passes, when given
-    int Period = 0;        // poll: ms between the starts of passes (0: as fast as it goes)
-    bool Wide = false;     // poll: a line per pass with a column per register
-    std::string Journal;   // --journal: the journal's folder instead of the default
-    bool Verify = true;    // write: read each written register back (--no-verify: not)
-    bool Defaults = false; // compare, diff: against the description's factory values
+    double Seconds = -1;      // poll: how long, when given
+    long long Count = -1;     // poll: how many passes, when given
+    int Period = 0;           // poll: ms between the starts of passes (0: as fast as it goes)
+    bool Wide = false;        // poll: a line per pass with a column per register
+    std::string Journal;      // --journal: the journal's folder instead of the default
+    bool Verify = true;       // write: read each written register back (--no-verify: not)
+    bool Defaults = false;    // compare, diff: against the description's factory values
     // --device FILE[:ID], repeatable: several devices on the line (read, poll). One is
     // the same as --desc FILE --id ID.
     std::vector<std::pair<std::string, uint32_t>> Devices;

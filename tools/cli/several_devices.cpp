@@ -3,10 +3,10 @@
 #include "poll_command.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <map>
 #include <chrono>
+#include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "device/table_text.h"
@@ -96,11 +96,11 @@ int ReadSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                 --outstanding;
             };
             if (reg->Io == ioWOR)
-                line.Queue(std::make_unique<TActionWriteReg>(line.Canal.get(), devices[d]->Id,
-                                                              reg, row, done));
+                line.Queue(std::make_unique<TActionWriteReg>(line.Canal.get(), devices[d]->Id, reg,
+                                                             row, done));
             else
-                line.Queue(std::make_unique<TActionReadReg>(line.Canal.get(), devices[d]->Id,
-                                                             reg, row, done));
+                line.Queue(std::make_unique<TActionReadReg>(line.Canal.get(), devices[d]->Id, reg,
+                                                            row, done));
         }
     }
     while (outstanding > 0) {
@@ -144,7 +144,9 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
         }
     }
     if (items.empty()) return Fail("нечего опрашивать");
-    const auto idText = [&](size_t d) { return std::to_string(static_cast<uint32_t>(devices[d]->Id)); };
+    const auto idText = [&](size_t d) {
+        return std::to_string(static_cast<uint32_t>(devices[d]->Id));
+    };
     // A column's key: the device and its row.
     const auto key = [](size_t d, int row) { return static_cast<int>(d) * 1000000 + row; };
     std::unique_ptr<TWideRecording> wide;
@@ -152,8 +154,8 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
         std::vector<TWideRecording::TColumn> columns;
         for (const Item& i : items) {
             const TReg& reg = *devices[i.Device]->Regs->Items(i.Row);
-            columns.push_back({key(i.Device, i.Row),
-                               "ID " + idText(i.Device) + " · " + CodeText(reg) + " " + NameText(reg)});
+            columns.push_back({key(i.Device, i.Row), "ID " + idText(i.Device) + " · " +
+                                                         CodeText(reg) + " " + NameText(reg)});
         }
         wide = std::make_unique<TWideRecording>(std::move(columns));
     }
@@ -176,7 +178,8 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
         std::fflush(stdout);
     };
     using Clock = std::chrono::steady_clock;
-    const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.Seconds * 1000));
+    const auto until =
+        Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.Seconds * 1000));
     const auto nowMs = [] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    Clock::now().time_since_epoch())
@@ -185,7 +188,8 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
     TPollRound round;
     {
         std::vector<TPollRound::TItem> order;
-        for (const Item& i : items) order.push_back({i.Device, i.Row});
+        for (const Item& i : items)
+            order.push_back({i.Device, i.Row});
         round.Reset(std::move(order), devices.size());
     }
     std::vector<TDeviceRest> rests(devices.size());
@@ -219,12 +223,12 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                 pace.ExchangeBegan(a->StartedMs());
                 if (StopRequested()) return;
                 TDevice& d = *devices[item.Device];
-                TPollSample sample = PollSampleOf(
-                    *a->Reg,
-                    std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count(),
-                    a->Reg->GetValue(), a->Error(), d.ErrorTexts.get());
+                TPollSample sample =
+                    PollSampleOf(*a->Reg,
+                                 std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count(),
+                                 a->Reg->GetValue(), a->Error(), d.ErrorTexts.get());
                 sample.Device = idText(item.Device);
                 failed = failed || a->HasError();
                 if (wide)
@@ -236,33 +240,42 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                 const TLinkKind kind = ClassifyExchange(a->Error(), a->PortError());
                 if (kind == TLinkKind::PortLost && !line.Reconnect.Active()) {
                     line.Reconnect.Begin(*line.Canal, o.Port, o.Version, o.Gateway);
-                    std::fprintf(stderr,
-                                 "Связь с устройством потеряна (%s), ожидание подключения порта %s…\n",
-                                 ErrorTextInWords(a->Error(), d.ErrorTexts.get()).c_str(),
-                                 o.Port.c_str());
+                    std::fprintf(
+                        stderr,
+                        "Связь с устройством потеряна (%s), ожидание подключения порта %s…\n",
+                        ErrorTextInWords(a->Error(), d.ErrorTexts.get()).c_str(), o.Port.c_str());
                 }
                 // A lost port is the line's, not this device's silence.
-                const int rest = kind == TLinkKind::PortLost
-                                     ? 0
-                                     : rests[item.Device].After(IsLinkFailure(kind),
-                                                                line.Canal->Timeout());
+                const int rest =
+                    kind == TLinkKind::PortLost
+                        ? 0
+                        : rests[item.Device].After(IsLinkFailure(kind), line.Canal->Timeout());
                 round.Done(rest, nowMs());
                 if (more() && !line.Reconnect.Active()) step();
             }));
     };
     step();
     while (true) {
-        line.HandOver.Serve(paused ? std::clamp(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(resumeAt - Clock::now()).count()) + 1, 1, 50) : 50);
+        line.HandOver.Serve(
+            paused
+                ? std::clamp(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  resumeAt - Clock::now())
+                                                  .count()) +
+                                 1,
+                             1, 50)
+                : 50);
         if (StopRequested() && line.PortOpen()) line.Canal->ComPort->Close();
         if (outstanding) continue;
         if (line.Reconnect.Active()) {
             if (!more()) break;
             if (line.Reconnect.Attempt(*line.Canal)) {
                 const long long ms = line.Reconnect.Outage().count();
-                std::fprintf(stderr, "Связь восстановлена: порт %s открыт снова, перерыв %lld,%lld с\n",
+                std::fprintf(stderr,
+                             "Связь восстановлена: порт %s открыт снова, перерыв %lld,%lld с\n",
                              o.Port.c_str(), ms / 1000, ms % 1000 / 100);
                 round.WakeAll();
-                for (TDeviceRest& r : rests) r.Reset();
+                for (TDeviceRest& r : rests)
+                    r.Reset();
                 step();
             }
             continue;

@@ -20,7 +20,8 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: tunavox-sim (--desc FILE [--id N] | --device FILE[:ID]...) (--link PATH | --port DEVICE)\n"
+    "Usage: tunavox-sim (--desc FILE [--id N] | --device FILE[:ID]...) (--link PATH | --port "
+    "DEVICE)\n"
     "                   [--version 1|2] [--baud-emulation] [--fault F]...\n"
     "  --link PATH       create a pseudo-terminal and make PATH a link to it\n"
     "  --port DEVICE     serve a real serial port\n"
