@@ -11,17 +11,10 @@
 #include "device/value_codec.h"
 #include "ui/journal_window.h"
 #include "ui/message_box.h"
+#include "util/time_text.h"
 
 namespace tunavox {
-namespace {
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
+namespace {} // namespace
 
 TLinkFace::TLinkFace(TfMain& window) : QObject(&window), w_(window) {}
 
@@ -70,11 +63,11 @@ void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const s
     const bool wasDown = w_.dev_->Link.Down();
     if (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError) w_.scan_->Settled();
     if (kind == TLinkKind::PortLost && w_.PortOpen() && !w_.line_->Reconnect.Active()) {
-        w_.dev_->Link.Record(row, kind, words, NowMs());
+        w_.dev_->Link.Record(row, kind, words, WallClockMs());
         PortLost(words);
         changed = true;
     } else {
-        changed = w_.dev_->Link.Record(row, kind, words, NowMs());
+        changed = w_.dev_->Link.Record(row, kind, words, WallClockMs());
     }
     if (changed) {
         ShowLinkState();
@@ -110,7 +103,7 @@ void TLinkFace::PortLost(const std::string& why) {
     // adapter; ticks, the chart and the recording stay as they are.
     w_.line_->Reconnect.Begin(*w_.line_->Canal, w_.cbPort->currentText().toStdString(),
                               w_.miVer1->isChecked() ? 0 : 1, w_.chOver41G->isChecked());
-    w_.dev_->Link.Lost(why, NowMs());
+    w_.dev_->Link.Lost(why, WallClockMs());
     w_.PollDelay->stop();
     w_.dev_->Backoff.Reset();
     ShowLinkState();

@@ -9,6 +9,7 @@
 #include "link/open_port.h"
 #include "ui/message_box.h"
 #include "util/integer_text.h"
+#include "util/time_text.h"
 
 namespace tunavox {
 
@@ -128,9 +129,7 @@ void TfMain::OnPollReadDone(TAction* action) {
     int pause = 0;
     if (action) {
         line_->Pace.ExchangeBegan(action->StartedMs());
-        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::system_clock::now().time_since_epoch())
-                                .count();
+        const int64_t now = WallClockMs();
         trend_->PollRead(*action, now);
         pause = dev_->Backoff.After(
             action->Error(), IsLinkFailure(ClassifyExchange(action->Error(), action->PortError())));

@@ -6,6 +6,7 @@
 #include "device/reg.h"
 #include "link/canal.h"
 #include "protocol/register_protocol.h"
+#include "util/time_text.h"
 
 namespace tunavox {
 namespace {
@@ -22,9 +23,7 @@ TAction::TAction(TCanal* canal, int32_t deviceId, TReg* reg, int node, Handler o
     : DeviceId(deviceId), Canal(canal), Reg(reg), OnDone(std::move(onDone)), Node(node) {}
 
 bool TAction::Run() {
-    startedMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now().time_since_epoch())
-                     .count();
+    startedMs_ = SteadyMs();
     if (Canal) Canal->ClearPortError();
     bool ok = false;
     try {

@@ -16,6 +16,12 @@ bool ParseField(std::string_view field, int32_t& out) {
 
 } // namespace
 
+std::string SettingsText(const TLineSettings& s) {
+    static const char kParity[] = "NOEMS";
+    return std::to_string(s.BaudRate) + "-" + std::to_string(s.ByteSize) + "-" +
+           kParity[s.Parity % 5] + "-" + (s.StopBits == sbTwo ? "2" : "1");
+}
+
 bool ParseSettingsText(std::string_view text, TLineSettings& settings) {
     std::vector<std::string_view> fields;
     size_t start = 0;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tunavox {
@@ -22,6 +23,8 @@ struct TLineSettings {
 // letter of its field (N, O, E, M, S in either case); stop bits are 1 or 2; fields
 // after the fourth are ignored. On failure settings are left unchanged.
 bool ParseSettingsText(std::string_view text, TLineSettings& settings);
+// The settings as a description writes them: "19200-8-E-1".
+std::string SettingsText(const TLineSettings& settings);
 
 // Milliseconds one character takes on the line: 0 at 0 baud, else
 // (data bits + 1 + stop code + parity bit) * 1000 / baud.

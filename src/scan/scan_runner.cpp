@@ -7,15 +7,10 @@
 #include "link/canal.h"
 #include "link/open_port.h"
 #include "protocol/register_protocol.h"
+#include "util/time_text.h"
 
 namespace tunavox {
 namespace {
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // One step of a search on the worker. It says nothing about the link of the device
 // the window works with, so it stays out of the link state and the statistics.
@@ -123,7 +118,6 @@ TScanRunner::~TScanRunner() {
 }
 
 void TScanRunner::SetLogging(bool on) {
-    logging_ = on;
     canal_->SetLogging(on);
 }
 
@@ -151,7 +145,7 @@ double TScanRunner::Fraction() const {
 
 int64_t TScanRunner::ElapsedMs() const {
     if (startMs_ == 0) return 0;
-    return (running_ ? NowMs() : endMs_) - startMs_;
+    return (running_ ? SteadyMs() : endMs_) - startMs_;
 }
 
 int64_t TScanRunner::RemainingMs() const {
@@ -166,14 +160,10 @@ int64_t TScanRunner::RemainingMs() const {
     return ms;
 }
 
-int TScanRunner::ProbeTimeout() const {
-    return pass_ < passes_.size() ? passes_[pass_].ProbeMs : 0;
-}
-
 void TScanRunner::Start() {
     if (running_) return;
     running_ = true;
-    startMs_ = NowMs();
+    startMs_ = SteadyMs();
     Next();
 }
 
@@ -304,16 +294,15 @@ void TScanRunner::QueueExchange(uint16_t address, uint32_t timeoutMs) {
     const uint32_t id = TargetId();
     const std::string request = BuildRequest(withId ? id : 0, kCmdRead, address, {});
     address_ = address;
-    ++requests_;
     auto out = std::make_shared<TProbeOutcome>();
     Step(
         [=](TCanal& c) {
             Tune(c, line, p.Version, timeoutMs);
-            const int64_t began = NowMs();
+            const int64_t began = SteadyMs();
             std::string answer, error;
             const bool ok = c.Exchange(request, withId, answer, error);
             *out = ClassifyProbeAnswer(ok, answer, error, c.LastPortError(), withId, id, address);
-            out->Ms = static_cast<int>(NowMs() - began);
+            out->Ms = static_cast<int>(SteadyMs() - began);
         },
         [this, out] { ExchangeDone(*out); });
 }
@@ -460,7 +449,7 @@ void TScanRunner::Finish() {
         return;
     }
     running_ = false;
-    endMs_ = NowMs();
+    endMs_ = SteadyMs();
     if (!cancelled_) done_ = planned_;
     if (OnFinished) OnFinished();
 }

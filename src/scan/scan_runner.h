@@ -61,14 +61,10 @@ public:
     const std::vector<TScanResult>& Results() const { return results_; }
     // Places with a device (recognised or not).
     int DevicesFound() const;
-    // Read requests sent so far (a search sends nothing else).
-    int Requests() const { return requests_; }
     // Progress: probes done of those planned; the time so far and an estimate of the rest.
     double Fraction() const;
     int64_t ElapsedMs() const;
     int64_t RemainingMs() const;
-    // The probe time-out of the pass in progress (ms).
-    int ProbeTimeout() const;
 
     // Main thread: each result as it is found; after each step; once at the end.
     std::function<void(const TScanResult&)> OnResult;
@@ -128,12 +124,10 @@ private:
     int64_t planned_ = 0;
     int64_t startMs_ = 0;
     int64_t endMs_ = 0;
-    int requests_ = 0;
     uint16_t address_ = 0; // of the read in progress
     bool busy_ = false;    // a step is on the worker
     bool running_ = false;
     bool cancelled_ = false;
-    bool logging_ = false;
 };
 
 } // namespace tunavox

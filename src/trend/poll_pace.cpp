@@ -1,5 +1,7 @@
 #include "trend/poll_pace.h"
 
+#include "util/time_text.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <utility>
@@ -59,9 +61,7 @@ void TPollPace::ExchangeBegan(int64_t startedMs) {
 }
 
 int64_t TPollPace::BeforePass() {
-    return BeforePass(std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count());
+    return BeforePass(SteadyMs());
 }
 
 } // namespace tunavox

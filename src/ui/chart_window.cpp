@@ -2,11 +2,11 @@
 
 #include "widgets/register_accessible.h"
 
-#include <QKeyEvent>
 #include <QBuffer>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 #include <chrono>
 #include <cmath>
@@ -22,12 +22,6 @@
 
 namespace tunavox {
 namespace {
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string TimeText(int64_t ms) {
     return LocalTimeText(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)),
@@ -183,7 +177,7 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
                            ? QStringLiteral("Данные сохранены: ") + path
                            : QStringLiteral("Не удалось сохранить данные: ") + error);
     });
-    const int64_t now = NowMs();
+    const int64_t now = WallClockMs();
     SetTimeRange(now - spanMs_, now);
 }
 
@@ -310,7 +304,7 @@ void TChartWindow::Redraw() {
             earliest =
                 earliest == 0 ? series.front().TimeMs : std::min(earliest, series.front().TimeMs);
         }
-        if (latest == 0) latest = earliest = NowMs();
+        if (latest == 0) latest = earliest = WallClockMs();
         // Less than the span recorded yet: the samples fill the plot, no empty stretch
         // before them.
         const int64_t span = std::clamp<int64_t>(latest - earliest, 1000, spanMs_);

@@ -187,13 +187,17 @@ void TScanWindow::Search() {
     };
     bSearch->setEnabled(false);
     bStop->setEnabled(true);
-    for (QWidget* w : std::initializer_list<QWidget*>{lPorts, seFirstId, seLastId, cbVersions,
-                                                      cbModes, seProbeTimeout})
-        w->setEnabled(false);
+    EnableChoices(false);
     pbProgress->setValue(0);
     ticker_->start();
     runner_->Start();
     ShowProgress();
+}
+
+void TScanWindow::EnableChoices(bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{lPorts, seFirstId, seLastId, cbVersions,
+                                                      cbModes, seProbeTimeout})
+        w->setEnabled(on);
 }
 
 void TScanWindow::Stop() {
@@ -249,9 +253,7 @@ void TScanWindow::Finished() {
     ShowProgress();
     bSearch->setEnabled(true);
     bStop->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{lPorts, seFirstId, seLastId, cbVersions,
-                                                      cbModes, seProbeTimeout})
-        w->setEnabled(true);
+    EnableChoices(true);
     QString text = Q(ScanSummary(runner_->DevicesFound(), runner_->ElapsedMs()));
     if (runner_->Cancelled()) text += QStringLiteral(" (поиск остановлен)");
     if (runner_->DevicesFound() == 0 && !runner_->Cancelled())

@@ -58,6 +58,8 @@ private:
     void AddResult(const TScanResult& r);
     void ShowProgress();
     void Finished();
+    // What to search: changeable only while no search runs.
+    void EnableChoices(bool on);
 
     std::vector<TScanType> types_;
     TScanRunner::Queue queue_;

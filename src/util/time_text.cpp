@@ -5,6 +5,18 @@
 
 namespace tunavox {
 
+int64_t WallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 std::string LocalTimeText(std::chrono::system_clock::time_point t, bool millis) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
     std::tm local{};

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace tunavox {
@@ -9,6 +10,10 @@ std::string LocalTimeText(std::chrono::system_clock::time_point t, bool millis);
 // Local time with milliseconds and the offset from UTC: "2026-12-09 16:03:33.123 +03:00",
 // so times stay in order across a change to or from summer time.
 std::string LocalTimeWithOffset(std::chrono::system_clock::time_point t);
+// Now, in milliseconds: since the epoch by the wall clock (for times shown and recorded),
+// and by the steady clock (for intervals, immune to clock changes).
+int64_t WallClockMs();
+int64_t SteadyMs();
 // Whether text is a date of the calendar as "YYYY-MM-DD" (2026-02-30 is not).
 bool IsDateText(const std::string& text);
 

@@ -42,3 +42,13 @@ TEST(LineSettings, CharTimeCountsBits) {
     EXPECT_DOUBLE_EQ(CharTime({9600, 8, parEven, sbTwo}), 1.25);
     EXPECT_DOUBLE_EQ(CharTime({0, 8, parNone, sbOne}), 0.0);
 }
+
+TEST(LineSettings, TextRoundTrip) {
+    // As a description writes its "serial" attribute, and back.
+    for (const char* text :
+         {"9600-8-N-1", "19200-8-E-1", "115200-8-M-2", "1200-7-O-2", "4800-7-S-1"}) {
+        tunavox::TLineSettings s;
+        ASSERT_TRUE(tunavox::ParseSettingsText(text, s)) << text;
+        EXPECT_EQ(tunavox::SettingsText(s), text);
+    }
+}

@@ -23,15 +23,23 @@
 
 namespace tunavox::cli {
 
-int Ports() {
+bool SystemPorts(std::vector<std::string>& ports) {
     std::string list;
-    if (!ListComPorts(list, false)) return Fail("не удалось прочитать список COM-портов");
-    size_t start = 0;
-    while (start < list.size()) {
-        const size_t end = list.find("\r\n", start);
-        std::printf("%s\n", list.substr(start, end - start).c_str());
+    if (!ListComPorts(list, false)) return false;
+    ports.clear();
+    for (size_t start = 0; start < list.size();) {
+        const size_t end = std::min(list.find("\r\n", start), list.size());
+        if (end > start) ports.push_back(list.substr(start, end - start));
         start = end + 2;
     }
+    return true;
+}
+
+int Ports() {
+    std::vector<std::string> ports;
+    if (!SystemPorts(ports)) return Fail("не удалось прочитать список COM-портов");
+    for (const std::string& port : ports)
+        std::printf("%s\n", port.c_str());
     return 0;
 }
 

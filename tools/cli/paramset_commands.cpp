@@ -128,11 +128,8 @@ int PerDevice(bool backup, const std::vector<std::string>& args,
         if (i + 1 >= args.size()) return Fail(a + ": нужно значение");
         const std::string& v = args[++i];
         if (a == "--device") {
-            std::string file;
-            uint32_t id = 0;
-            if (!SplitDeviceArgument(v, file, id))
-                return Fail("--device: нужно ФАЙЛ или ФАЙЛ:ID, ID от 1 до 4294967295");
-            devices.emplace_back(file, id);
+            std::string error;
+            if (!AddDevice(v, devices, error)) return Fail(error);
         } else if (a == "--ids") {
             ids = v;
         } else if (a == "--desc") {

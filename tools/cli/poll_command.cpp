@@ -118,11 +118,7 @@ int Poll(const std::vector<std::string>& args) {
                 if (StopRequested()) return;
                 const TReg& reg = *a->Reg;
                 const TPollSample sample =
-                    PollSampleOf(reg,
-                                 std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::system_clock::now().time_since_epoch())
-                                     .count(),
-                                 reg.GetValue(), a->Error(), &s.ErrorTexts);
+                    PollSampleOf(reg, WallClockMs(), reg.GetValue(), a->Error(), &s.ErrorTexts);
                 failed = failed || a->HasError();
                 if (wide) {
                     emit(wide->Add(a->Node, sample));

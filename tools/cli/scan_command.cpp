@@ -10,7 +10,7 @@
 
 #include "device/catalogue.h"
 #include "engine/worker.h"
-#include "link/com_port.h"
+#include "exchange.h"
 #include "scan/scan_runner.h"
 #include "session.h"
 #include "util/integer_text.h"
@@ -25,22 +25,6 @@ bool StderrIsTerminal() {
 #else
     return ::isatty(2) != 0;
 #endif
-}
-
-// The system's ports, as "tunavox-cli ports" lists them.
-std::vector<std::string> SystemPorts() {
-    std::vector<std::string> ports;
-    std::string list;
-    if (!ListComPorts(list, false)) return ports;
-    size_t start = 0;
-    while (start < list.size()) {
-        const size_t end = list.find("\r\n", start);
-        const std::string name = list.substr(start, end - start);
-        if (!name.empty()) ports.push_back(name);
-        if (end == std::string::npos) break;
-        start = end + 2;
-    }
-    return ports;
 }
 
 bool ParseScanOptions(const std::vector<std::string>& args, TScanOptions& o, std::string& folder,
@@ -113,7 +97,7 @@ int Scan(const std::vector<std::string>& args) {
     bool log = false;
     std::string error;
     if (!ParseScanOptions(args, options, folder, log, error)) return Fail(error);
-    if (options.Ports.empty()) options.Ports = SystemPorts();
+    if (options.Ports.empty()) SystemPorts(options.Ports);
     if (options.Ports.empty()) return Fail("в системе нет COM-портов; укажите --port");
     std::vector<std::string> problems;
     std::vector<TScanType> types = LoadScanTypes(ScanCatalogue(folder), ProgramFolder(), problems);

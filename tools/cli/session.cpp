@@ -73,14 +73,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         } else if (a == "--port") {
             if (!value(o.Port)) return false;
         } else if (a == "--device") {
-            std::string file;
-            uint32_t id = 0;
-            if (!value(v)) return false;
-            if (!SplitDeviceArgument(v, file, id)) {
-                error = "--device: нужно ФАЙЛ или ФАЙЛ:ID, ID от 1 до 4294967295";
-                return false;
-            }
-            o.Devices.emplace_back(file, id);
+            if (!value(v) || !AddDevice(v, o.Devices, error)) return false;
         } else if (a == "--version") {
             if (!value(v)) return false;
             if (v != "1" && v != "2") {
@@ -162,6 +155,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         error = "--format и --output указываются вместе";
         return false;
     }
+    return true;
+}
+
+bool AddDevice(const std::string& text, std::vector<std::pair<std::string, uint32_t>>& devices,
+               std::string& error) {
+    std::string file;
+    uint32_t id = 0;
+    if (!SplitDeviceArgument(text, file, id)) {
+        error = "--device: нужно ФАЙЛ или ФАЙЛ:ID, ID от 1 до 4294967295";
+        return false;
+    }
+    devices.emplace_back(file, id);
     return true;
 }
 

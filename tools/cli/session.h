@@ -49,6 +49,10 @@ int Fail(const std::string& message);
 bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error,
                   bool pairedOutput = true, bool needPort = true);
 
+// Adds "FILE[:ID]" of --device to devices; false with the message for a bad one.
+bool AddDevice(const std::string& text, std::vector<std::pair<std::string, uint32_t>>& devices,
+               std::string& error);
+
 bool ParseAddress(const std::string& text, uint16_t& address);
 // The addresses among words from index first on; false with a message for a bad one.
 bool ParseAddresses(const std::vector<std::string>& words, size_t first, std::vector<uint16_t>& out,

@@ -20,15 +20,10 @@
 #include "trend/poll_pace.h"
 #include "trend/poll_recorder.h"
 #include "util/program_folder.h"
+#include "util/time_text.h"
 
 namespace tunavox::cli {
 namespace {
-
-std::string LineText(const TLineSettings& l) {
-    static const char kParity[] = "NOEMS";
-    return std::to_string(l.BaudRate) + "-" + std::to_string(l.ByteSize) + "-" +
-           kParity[l.Parity % 5] + "-" + (l.StopBits == sbTwo ? "2" : "1");
-}
 
 // Loads every --device and opens the line at the first one's settings; 0, or
 // kUsageError with the message printed.
@@ -52,10 +47,9 @@ int OpenSeveral(const Options& o, const std::vector<uint16_t>& wanted, TLine& li
         if (!devices.empty() && !told && d->Desc.Line && devices.front()->Desc.Line &&
             !(*d->Desc.Line == *devices.front()->Desc.Line))
             std::fprintf(stderr, "%s: в описании %s, линия работает с %s первого устройства\n",
-                         d->Desc.FileName.c_str(), LineText(*d->Desc.Line).c_str(),
-                         LineText(*devices.front()->Desc.Line).c_str());
+                         d->Desc.FileName.c_str(), SettingsText(*d->Desc.Line).c_str(),
+                         SettingsText(*devices.front()->Desc.Line).c_str());
         // One line, one answer time-out: the longest any of its devices needs.
-        timeout = std::max(timeout, line.Canal->Timeout());
         if (d->Desc.Timeout && *d->Desc.Timeout > 0)
             timeout = std::max(timeout, static_cast<uint32_t>(*d->Desc.Timeout));
         devices.push_back(std::move(d));
@@ -64,7 +58,7 @@ int OpenSeveral(const Options& o, const std::vector<uint16_t>& wanted, TLine& li
         if (std::none_of(devices.begin(), devices.end(),
                          [&](const auto& d) { return FindRow(*d->Regs, address) >= 0; }))
             return Fail("нет регистра с адресом " + DeviceErrorKey(address));
-    line.Canal->SetTimeout(timeout);
+    if (timeout > 0) line.Canal->SetTimeout(timeout);
     line.Canal->SetLogging(o.Log);
     if (!OpenPort(*line.Canal, o.Port, o.Version, o.Gateway)) {
         std::fprintf(stderr, "%s: %s\n", o.Port.c_str(), line.Canal->ComPort->ErrorText().c_str());
@@ -180,11 +174,6 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
     using Clock = std::chrono::steady_clock;
     const auto until =
         Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.Seconds * 1000));
-    const auto nowMs = [] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   Clock::now().time_since_epoch())
-            .count();
-    };
     TPollRound round;
     {
         std::vector<TPollRound::TItem> order;
@@ -209,7 +198,7 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
     };
     std::function<void()> step = [&] {
         // A resting device's rows are passed over; the others keep their rate.
-        const TPollRound::TNext n = round.Next(nowMs());
+        const TPollRound::TNext n = round.Next(SteadyMs());
         if (!more()) return;
         if (!n.Ready) return pauseFor(n.WaitMs); // every device rests
         if (n.PassBegins)
@@ -223,12 +212,8 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                 pace.ExchangeBegan(a->StartedMs());
                 if (StopRequested()) return;
                 TDevice& d = *devices[item.Device];
-                TPollSample sample =
-                    PollSampleOf(*a->Reg,
-                                 std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::system_clock::now().time_since_epoch())
-                                     .count(),
-                                 a->Reg->GetValue(), a->Error(), d.ErrorTexts.get());
+                TPollSample sample = PollSampleOf(*a->Reg, WallClockMs(), a->Reg->GetValue(),
+                                                  a->Error(), d.ErrorTexts.get());
                 sample.Device = idText(item.Device);
                 failed = failed || a->HasError();
                 if (wide)
@@ -250,7 +235,7 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                     kind == TLinkKind::PortLost
                         ? 0
                         : rests[item.Device].After(IsLinkFailure(kind), line.Canal->Timeout());
-                round.Done(rest, nowMs());
+                round.Done(rest, SteadyMs());
                 if (more() && !line.Reconnect.Active()) step();
             }));
     };
