@@ -127,7 +127,7 @@ void BM_PollingWithChartAndRecording(benchmark::State& state) {
         w.Trend().StartRecording(dir.filePath(QStringLiteral("poll.csv")));
     }
     for (auto _ : state) {
-        const size_t before = w.Dev().Samples.Size();
+        const size_t before = w.Line().Samples.Size();
         QElapsedTimer clock, gap;
         qint64 worst = 0;
         QTimer tick;
@@ -142,7 +142,7 @@ void BM_PollingWithChartAndRecording(benchmark::State& state) {
         tick.stop();
         w.chPoll->setChecked(false);
         state.counters["polls_per_s"] =
-            static_cast<double>(w.Dev().Samples.Size() - before) / (clock.elapsed() / 1000.0);
+            static_cast<double>(w.Line().Samples.Size() - before) / (clock.elapsed() / 1000.0);
         state.counters["worst_stall_ms"] = static_cast<double>(worst);
     }
     w.Trend().StopRecording();

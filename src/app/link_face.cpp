@@ -53,49 +53,54 @@ void TLinkFace::ShowLinkState() {
 }
 
 void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error) {
-    TRegisterModel* m = w_.vstList->Model();
+    // The exchange's own device: its tab may be closed by now.
+    TDevice* dev = w_.devices_->DeviceOf(reg);
+    TRegisterView* view = w_.devices_->ViewOf(reg);
+    if (!dev || !view) return;
+    TRegisterModel* m = view->Model();
     // The keep-alive has no row: found by its register.
     for (int r = 0; row < 0 && r < m->rowCount(); ++r)
         if (m->Reg(r) == reg) row = r;
     const std::string words =
-        error.empty() ? error : ErrorTextInWords(error, w_.dev_->ErrorTexts.get());
+        error.empty() ? error : ErrorTextInWords(error, dev->ErrorTexts.get());
     bool changed = false;
-    const bool wasDown = w_.dev_->Link.Down();
+    const bool wasDown = dev->Link.Down();
     if (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError) w_.scan_->Settled();
     if (kind == TLinkKind::PortLost && w_.PortOpen() && !w_.line_->Reconnect.Active()) {
-        w_.dev_->Link.Record(row, kind, words, WallClockMs());
+        dev->Link.Record(row, kind, words, WallClockMs());
         PortLost(words);
         changed = true;
     } else {
-        changed = w_.dev_->Link.Record(row, kind, words, WallClockMs());
+        changed = dev->Link.Record(row, kind, words, WallClockMs());
     }
     if (changed) {
         ShowLinkState();
+        w_.devices_->ShowTab(w_.devices_->TabOf(dev));
         m->RefreshAll(); // stale values change their look
     } else {
         m->RefreshRow(row);
     }
     // The device answers again: what it holds now is read, not assumed.
-    if (wasDown && w_.dev_->Link.State() == TLinkState::Answering) ReadStaleRows();
+    if (wasDown && dev->Link.State() == TLinkState::Answering) ReadStaleRows(*dev, *view);
 }
 
-void TLinkFace::ReadStaleRows() {
-    TRegisterModel* m = w_.vstList->Model();
+void TLinkFace::ReadStaleRows(TDevice& dev, TRegisterView& view) {
+    TRegisterModel* m = view.Model();
     std::vector<int> rows;
-    for (const int row : w_.dev_->Link.StaleRows())
+    for (const int row : dev.Link.StaleRows())
         if (const TReg* reg = m->Reg(row); reg && (reg->Io == ioR || reg->Io == ioRW))
             rows.push_back(row);
-    const int top = w_.vstList->rowAt(0);
-    const int bottom = w_.vstList->rowAt(w_.vstList->viewport()->height() - 1);
+    const int top = view.rowAt(0);
+    const int bottom = view.rowAt(view.viewport()->height() - 1);
     const auto onScreen = [&](int row) {
-        return !w_.vstList->isRowHidden(row) && top >= 0 && row >= top &&
-               (bottom < 0 || row <= bottom);
+        return !view.isRowHidden(row) && top >= 0 && row >= top && (bottom < 0 || row <= bottom);
     };
     std::stable_partition(rows.begin(), rows.end(), onScreen);
     std::stable_partition(rows.begin(), rows.end(),
-                          [&](int row) { return !w_.vstList->isRowHidden(row); });
+                          [&](int row) { return !view.isRowHidden(row); });
     for (const int row : rows)
-        w_.ReadNode(row, [this](TAction* a) { w_.OnReadDone(a); });
+        w_.ReadNode(
+            row, [this](TAction* a) { w_.OnReadDone(a); }, &dev);
 }
 
 void TLinkFace::PortLost(const std::string& why) {
@@ -103,9 +108,8 @@ void TLinkFace::PortLost(const std::string& why) {
     // adapter; ticks, the chart and the recording stay as they are.
     w_.line_->Reconnect.Begin(*w_.line_->Canal, w_.cbPort->currentText().toStdString(),
                               w_.miVer1->isChecked() ? 0 : 1, w_.chOver41G->isChecked());
-    w_.dev_->Link.Lost(why, WallClockMs());
+    w_.devices_->LinkLost(why, WallClockMs());
     w_.PollDelay->stop();
-    w_.dev_->Backoff.Reset();
     ShowLinkState();
     ReconnectTimer->start(w_.line_->Reconnect.MsUntilNext());
 }
@@ -117,10 +121,14 @@ void TLinkFace::ReconnectTimerTimer() {
         return;
     }
     w_.line_->Stats.RecordOutage(w_.line_->Reconnect.Outage());
-    w_.dev_->Link.Opened();
+    // Every device of the line goes on: its stale rows read, its polling resumed.
+    w_.devices_->LinkOpened();
     ShowLinkState();
-    w_.vstList->Model()->RefreshAll();
-    ReadStaleRows();
+    for (int t = 0; t < w_.devices_->Count(); ++t) {
+        TRegisterView& view = *w_.devices_->View(t);
+        view.Model()->RefreshAll();
+        ReadStaleRows(w_.devices_->Device(t), view);
+    }
     w_.ShowStatus(
         QStringLiteral("Связь восстановлена: порт %1 открыт снова").arg(w_.cbPort->currentText()),
         true, w_.normalStatusColor_);
@@ -163,21 +171,23 @@ void TLinkFace::WriteEdited(int row) {
 void TLinkFace::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
     // Only a register that can be read is read back (a WOR row's read is a write).
     const bool readable = action->Reg->Io == ioRW;
+    TDevice* dev = w_.devices_->DeviceOf(action->Reg);
+    if (!dev) return; // its tab was closed meanwhile
     const bool verify = chVerifyWrites->isChecked() && !action->HasError() && readable;
     if (!verify) {
         w_.OnWriteDone(action);
         JournalWrite(*action->Reg, note.Before, note.Written,
-                     action->HasError()
-                         ? ErrorTextInWords(action->Error(), w_.dev_->ErrorTexts.get())
-                     : readable ? std::string(kWritten)
-                                : std::string(kWrittenUnreadable));
+                     action->HasError() ? ErrorTextInWords(action->Error(), dev->ErrorTexts.get())
+                     : readable         ? std::string(kWritten)
+                                        : std::string(kWrittenUnreadable));
         return;
     }
     // On the disk before the read-back: a crash then cannot lose the write.
     JournalWrite(*action->Reg, note.Before, note.Written, kWritten, TJournalLine::Acknowledged);
     action->Reg->SetBusy(false);
-    w_.vstList->Model()->RefreshRow(action->Node);
-    w_.ReadNode(action->Node, [this, note](TAction* r) { OnVerifyDone(r, note); });
+    w_.devices_->ViewOf(action->Reg)->Model()->RefreshRow(action->Node);
+    w_.ReadNode(
+        action->Node, [this, note](TAction* r) { OnVerifyDone(r, note); }, dev);
     // w_.ReadNode completes at once (with no action) when the row cannot be read now.
 }
 
@@ -189,17 +199,20 @@ void TLinkFace::OnVerifyDone(TAction* action, const TWriteNote& note) {
         return;
     }
     const TReg& reg = *action->Reg;
-    w_.vstList->Model()->RefreshRow(action->Node);
+    TDevice* dev = w_.devices_->DeviceOf(&reg);
+    TRegisterView* view = w_.devices_->ViewOf(&reg);
+    if (!dev || !view) return; // its tab was closed meanwhile
+    view->Model()->RefreshRow(action->Node);
     if (action->HasError()) {
-        const std::string words = ErrorTextInWords(action->Error(), w_.dev_->ErrorTexts.get());
+        const std::string words = ErrorTextInWords(action->Error(), dev->ErrorTexts.get());
         w_.ShowError(QStringLiteral("Параметр записан, но не считан обратно: ") +
                      QString::fromStdString(words));
         JournalWrite(reg, note.Before, note.Written,
                      std::string(kWritten) + ", не проверено: " + words, TJournalLine::Outcome);
     } else if (!(reg.GetValue() == note.Value)) {
         const std::string text = "Устройство сохранило другое значение: " + reg.DisplayText();
-        w_.dev_->Link.SetRowError(action->Node, text);
-        w_.vstList->Model()->RefreshRow(action->Node);
+        dev->Link.SetRowError(action->Node, text);
+        view->Model()->RefreshRow(action->Node);
         w_.ShowError(QString::fromStdString(text));
         JournalWrite(reg, note.Before, note.Written, KeptOtherOutcome(reg.DisplayText()),
                      TJournalLine::Outcome);
@@ -213,9 +226,11 @@ void TLinkFace::JournalWrite(const TReg& reg, const std::string& before, const s
                              const std::string& outcome, TJournalLine kind) {
     TJournalContext c;
     c.Port = w_.cbPort->currentText().toStdString();
-    c.Device = w_.dev_->Desc.Name;
-    c.DescFile = w_.dev_->Desc.FileName;
-    c.DeviceId = static_cast<uint32_t>(w_.dev_->Id);
+    const TDevice* dev = w_.devices_->DeviceOf(&reg);
+    if (!dev) dev = w_.dev_;
+    c.Device = dev->Desc.Name;
+    c.DescFile = dev->Desc.FileName;
+    c.DeviceId = static_cast<uint32_t>(dev->Id);
     c.Version = w_.miVer1->isChecked() ? 0 : 1;
     std::string error;
     if (journal_.Append(JournalEntryFor(c, reg, before, written, outcome), error, kind)) {

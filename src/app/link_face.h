@@ -16,6 +16,8 @@ namespace tunavox {
 
 class TAction;
 class TReg;
+struct TDevice;
+class TRegisterView;
 class TfMain;
 
 // The window's link: its state at a glance, stale values read again when the device
@@ -60,7 +62,7 @@ private:
     void OnEditedWriteDone(TAction* action, const TWriteNote& note);
     void OnVerifyDone(TAction* action, const TWriteNote& note);
     // Reads once every row whose value is stale from an outage, the rows on screen first.
-    void ReadStaleRows();
+    void ReadStaleRows(TDevice& dev, TRegisterView& view);
     void SayJournalProblem(const std::string& error);
 
     TfMain& w_;

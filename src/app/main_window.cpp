@@ -23,8 +23,9 @@
 namespace tunavox {
 
 TfMain::TfMain(const TMainOptions& options, QWidget* parent)
-    : QMainWindow(parent), options_(options), line_(std::make_unique<TLine>()),
-      dev_(std::make_unique<TDevice>()) {
+    : QMainWindow(parent), options_(options), line_(std::make_unique<TLine>()) {
+    devices_ = new TDevicesFace(*this);
+    dev_ = &devices_->Device(0);
     trend_ = new TTrendFace(*this);
     keys_ = new TKeysFace(*this);
     link_ = new TLinkFace(*this);
@@ -68,7 +69,8 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
         },
         [this](const TAction& a) {
             if (!a.CountsForLink()) return;
-            line_->Stats.Record(a.Error());
+            line_->Stats.Record(a.Error(), TExchangeStats::Clock::now(),
+                                static_cast<uint32_t>(a.DeviceId));
             // What the exchange says about the link, told on the window's thread.
             const TLinkKind kind = ClassifyExchange(a.Error(), a.PortError());
             QMetaObject::invokeMethod(
@@ -88,12 +90,20 @@ TfMain::~TfMain() {
     // No more previews: the children go away below.
     qApp->removeEventFilter(this);
     // A wide recording's last pass, as far as it got, goes to the file.
-    if (dev_->Wide) trend_->StopRecording();
+    if (line_->Wide) trend_->StopRecording();
+    // A set at work on a device ends here unfinished: the port's closing must not bring
+    // its "nothing read" message up as a modal box while the window goes (the program
+    // would wait on it for ever).
+    delete sets_->CompareDialog();
+    for (int t = 0; t < devices_->Count(); ++t)
+        devices_->Device(t).ParamRunner.reset();
     // The worker first, serving its hand-overs meanwhile: a running action finishes
     // with its handler; queued ones are freed unrun.
     line_->Shutdown();
-    vstList->Model()->SetSource(nullptr, nullptr);
-    dev_.reset();
+    for (int t = 0; t < devices_->Count(); ++t)
+        devices_->View(t)->Model()->SetSource(nullptr, nullptr);
+    delete devices_;
+    dev_ = nullptr;
     line_.reset();
     demo_.reset();
 }
@@ -171,6 +181,7 @@ void TfMain::BuildForm() {
     find_ = new TFindFace(*this, central);
 
     vstList = new TRegisterView(central);
+    QWidget* pages = devices_->Build(central, vstList);
 
     // Bottom strip.
     auto* bottom = new QWidget(central);
@@ -199,7 +210,7 @@ void TfMain::BuildForm() {
     layout->setSpacing(0);
     layout->addWidget(top);
     layout->addWidget(find_->eFind);
-    layout->addWidget(vstList, 1);
+    layout->addWidget(pages, 1);
     layout->addWidget(bottom);
     // Where the period box goes when the strip is too narrow for it.
     auto* bottomMore = new QWidget(central);
@@ -232,18 +243,6 @@ void TfMain::BuildForm() {
     connect(N2, &QAction::triggered, this, &QWidget::close);
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
     connect(chOnlyFactoryDiffs, &QAction::toggled, this, [this] { find_->ApplyRowVisibility(); });
-    // A row's menu (right click, the Menu key, Shift+F10): a setting's factory value back,
-    // offered only where the setting differs from it.
-    connect(vstList, &TRegisterView::RowMenuRequested, this, [this](int row, const QPoint& at) {
-        const TReg* reg = vstList->Model()->Reg(row);
-        if (!reg || reg->RegType == rtHeader || reg->Io != ioRW) return;
-        QMenu menu(this);
-        menu.setObjectName(QStringLiteral("RowMenu"));
-        QAction* back = menu.addAction(QStringLiteral("Вернуть заводское значение"));
-        back->setObjectName(QStringLiteral("miRestoreFactory"));
-        back->setEnabled(reg->DiffersFromFactory());
-        if (menu.exec(at) == back) link_->RestoreFactoryValue(row);
-    });
     connect(miExportHtml, &QAction::triggered, this, [this] { miExportClick(1); });
     connect(miExportRtf, &QAction::triggered, this, [this] { miExportClick(2); });
     connect(miExportCsv, &QAction::triggered, this, [this] { miExportClick(3); });
@@ -260,22 +259,40 @@ void TfMain::BuildForm() {
             [this] { ShowStatus(QString(), false, normalStatusColor_); });
     connect(PingTimer, &QTimer::timeout, this, [this] { PingTimerTimer(); });
     connect(PollDelay, &QTimer::timeout, this, [this] { chPollClick(); });
-    connect(vstList->Model(), &TRegisterModel::RowChecked, this,
-            [this](int row, Qt::CheckState s) { vstListChecked(row, s); });
-    connect(vstList->CheckHeader(), &TCheckHeader::CheckBoxClicked, this,
-            [this] { vstListHeaderClick(); });
-    connect(vstList, &QAbstractItemView::doubleClicked, this, [this] { vstListDblClick(); });
     connect(miVer1, &QAction::toggled, this, [this](bool v1) {
         if (demo_) demo_->SetVersion(v1 ? 0 : 1);
     });
-    vstList->CreateEditLink = [this]() -> IEditLink* { return new TPropertyEditLink(vstList); };
-    connect(vstList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { vstListChange(current.row()); });
+    WireView(vstList);
     link_->Build(service);
     scan_->Build(service, StatusBar1);
+    devices_->AddMenuItems(file, service);
     keys_->Build(help);
     // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.
     qApp->installEventFilter(this);
+}
+
+void TfMain::WireView(TRegisterView* view) {
+    // A row's menu (right click, the Menu key, Shift+F10): a setting's factory value back,
+    // offered only where the setting differs from it.
+    connect(view, &TRegisterView::RowMenuRequested, this, [this](int row, const QPoint& at) {
+        const TReg* reg = vstList->Model()->Reg(row);
+        if (!reg || reg->RegType == rtHeader || reg->Io != ioRW) return;
+        QMenu menu(this);
+        menu.setObjectName(QStringLiteral("RowMenu"));
+        QAction* back = menu.addAction(QStringLiteral("Вернуть заводское значение"));
+        back->setObjectName(QStringLiteral("miRestoreFactory"));
+        back->setEnabled(reg->DiffersFromFactory());
+        if (menu.exec(at) == back) link_->RestoreFactoryValue(row);
+    });
+    // Each table's signals act on the current tab: only the shown table gets the user's.
+    connect(view->Model(), &TRegisterModel::RowChecked, this,
+            [this](int row, Qt::CheckState s) { vstListChecked(row, s); });
+    connect(view->CheckHeader(), &TCheckHeader::CheckBoxClicked, this,
+            [this] { vstListHeaderClick(); });
+    connect(view, &QAbstractItemView::doubleClicked, this, [this] { vstListDblClick(); });
+    view->CreateEditLink = [view]() -> IEditLink* { return new TPropertyEditLink(view); };
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { vstListChange(current.row()); });
 }
 
 void TfMain::LoadSettings() {

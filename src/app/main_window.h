@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/devices_face.h"
 #include "app/find_face.h"
 #include "app/keys_face.h"
 #include "app/link_face.h"
@@ -71,7 +72,7 @@ public:
     uint8_t SpinIndex = 0;
     bool ServiceMode = false;
 
-    // The line (port, channel, worker) and the device the window works with.
+    // The line (port, channel, worker) and the device of the current tab.
     TLine& Line() { return *line_; }
     TDevice& Dev() { return *dev_; }
     const TDevice& Dev() const { return *dev_; }
@@ -80,14 +81,10 @@ public:
     const std::vector<TCatalogueEntry>& Catalogue() const { return catalogue_; }
     TDeviceSimulator* DemoDevice() const { return demo_.get(); }
 
-    // Settings store.
-    void LoadSettings();
+    void LoadSettings(); // the settings store
     void SaveSettings();
-
-    // Device choice.
-    void ChooseAtStart();
+    void ChooseAtStart(); // the device's description
     void DeviceChosen(int entry);
-
     // Connection control.
     void bOpenClick();
     bool OpenPort(const QString& name);
@@ -95,8 +92,9 @@ public:
     void bWriteAllClick();
     void chPollClick();
     void eIDChange();
-    void ReadNode(int row, const TAction::Handler& handler);
-    void WriteNode(int row, bool force, const TAction::Handler& handler);
+    // A row of the current tab's device, or of dev.
+    void ReadNode(int row, const TAction::Handler& handler, TDevice* dev = nullptr);
+    void WriteNode(int row, bool force, const TAction::Handler& handler, TDevice* dev = nullptr);
     void PingTimerTimer();
     void ShowStatus(const QString& text, bool autoClear, const QColor& color);
     void ShowError(const QString& text);
@@ -124,17 +122,16 @@ public:
     QAction* chOnlyFactoryDiffs; // "Только отличающиеся от заводских"
     // Parameter sets: "Сохранить параметры…", "Сравнить с файлом параметров…"...
     TSetsFace& Sets() { return *sets_; }
-
     // Recording, chart, poll period and statistics.
     TTrendFace& Trend() { return *trend_; }
     // The keyboard alone: shortcuts, menu letters, the list of keys (F1).
     TKeysFace& Keys() { return *keys_; }
-
     // The link: its state, a lost port reopened, writes read back and journalled.
     TLinkFace& LinkFace() { return *link_; }
-
     // "Поиск устройств…" (F8), while the port is closed; a found device opened.
     TScanFace& Scan() { return *scan_; }
+    // The line's devices, a tab each; one poll over them all.
+    TDevicesFace& Devices() { return *devices_; }
 
     // Export and About.
     void miExportClick(int tag);
@@ -152,8 +149,10 @@ protected:
 
 private:
     void BuildForm();
+    void WireView(TRegisterView* view);
     void BuildCatalogue();
     void ApplyDescription(const TDescription& desc);
+    void StyleView(TRegisterView* view, const TDescription& desc);
     void LayOutForDescription();
     void ResetConnectionState();
     void UpdateOpenState();
@@ -173,7 +172,9 @@ private:
     friend class TLinkFace;
     friend class TScanFace;
     friend class TFindFace;
+    friend class TDevicesFace;
     TFindFace* find_;
+    TDevicesFace* devices_;
     TSetsFace* sets_;
     TScanFace* scan_;
     TLinkFace* link_;
@@ -181,7 +182,7 @@ private:
     TTrendFace* trend_;
     TMainOptions options_;
     std::unique_ptr<TLine> line_;
-    std::unique_ptr<TDevice> dev_;
+    TDevice* dev_ = nullptr; // the current tab's; the devices face owns them
     bool logsPlaceSaid_ = false;
     bool waitingForPass_ = false; // PollDelay holds the next pass back for its period
     std::unique_ptr<TDeviceSimulator> demo_;

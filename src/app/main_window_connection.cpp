@@ -41,14 +41,13 @@ void TfMain::bOpenClick() {
     UpdateOpenState();
     if (!PortOpen()) {
         scan_->Settled();
-        dev_->Link.Closed();
+        devices_->LinkClosed();
         link_->ShowLinkState();
-        vstList->Model()->RefreshAll();
         bOpen->setText(QStringLiteral("Открыть"));
         chPoll->setChecked(false);
         return;
     }
-    dev_->Link.Opened();
+    devices_->LinkOpened();
     scan_->Opened();
     link_->ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
@@ -84,44 +83,47 @@ void TfMain::bWriteAllClick() {
         link_->WriteEdited(row);
 }
 
-void TfMain::ReadNode(int row, const TAction::Handler& handler) {
-    TReg* reg = vstList->Model()->Reg(row);
+void TfMain::ReadNode(int row, const TAction::Handler& handler, TDevice* dev) {
+    if (!dev) dev = dev_;
+    TReg* reg = row >= 0 && row < dev->Regs->Count() ? dev->Regs->Items(row) : nullptr;
     if (!reg || reg->GetBusy() || reg->RegType == rtHeader || reg->Io == ioW) {
         if (handler) handler(nullptr);
         return;
     }
     if (reg->Io == ioWOR)
         line_->Worker->AddAction(
-            std::make_unique<TActionWriteReg>(line_->Canal.get(), dev_->Id, reg, row, handler));
+            std::make_unique<TActionWriteReg>(line_->Canal.get(), dev->Id, reg, row, handler));
     else
         line_->Worker->AddAction(
-            std::make_unique<TActionReadReg>(line_->Canal.get(), dev_->Id, reg, row, handler));
+            std::make_unique<TActionReadReg>(line_->Canal.get(), dev->Id, reg, row, handler));
 }
 
-void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler) {
-    TReg* reg = vstList->Model()->Reg(row);
+void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler, TDevice* dev) {
+    if (!dev) dev = dev_;
+    TReg* reg = row >= 0 && row < dev->Regs->Count() ? dev->Regs->Items(row) : nullptr;
     if (!reg || reg->RegType == rtHeader) return;
     if (!force && !reg->IsModified()) return;
     reg->SetBusy(true);
     line_->Worker->AddAction(
-        std::make_unique<TActionWriteReg>(line_->Canal.get(), dev_->Id, reg, row, handler));
+        std::make_unique<TActionWriteReg>(line_->Canal.get(), dev->Id, reg, row, handler));
 }
 
+// A finished exchange shows on its own device's table, whichever tab is current now.
 void TfMain::OnReadDone(TAction* action) {
     if (!action) return;
-    vstList->Model()->RefreshRow(action->Node);
+    if (TRegisterView* view = devices_->ViewOf(action->Reg))
+        view->Model()->RefreshRow(action->Node);
     if (action->HasError()) ShowError(QString::fromStdString(action->Error()));
 }
 
 void TfMain::OnWriteDone(TAction* action) {
-    if (action->HasError()) {
+    if (action->HasError())
         ShowError(QString::fromStdString(action->Error()));
-    } else {
-        vstList->Model()->RefreshRow(action->Node);
+    else
         ShowStatus(QStringLiteral("Параметр записан"), true, normalStatusColor_);
-    }
     action->Reg->SetBusy(false);
-    vstList->Model()->RefreshRow(action->Node);
+    if (TRegisterView* view = devices_->ViewOf(action->Reg))
+        view->Model()->RefreshRow(action->Node);
 }
 
 void TfMain::OnPollReadDone(TAction* action) {
@@ -130,7 +132,7 @@ void TfMain::OnPollReadDone(TAction* action) {
     if (action) {
         line_->Pace.ExchangeBegan(action->StartedMs());
         const int64_t now = WallClockMs();
-        trend_->PollRead(*action, now);
+        trend_->PollRead(*action, now, *dev_);
         pause = dev_->Backoff.After(
             action->Error(), IsLinkFailure(ClassifyExchange(action->Error(), action->PortError())));
     }
@@ -160,6 +162,10 @@ void TfMain::chPollClick() {
     TRegisterModel* m = vstList->Model();
     if (chPoll->isChecked()) {
         vstList->SetDarkTicks(true);
+        if (devices_->Several()) {
+            devices_->PollStep();
+            return;
+        }
         const int next = m->NextCheckedRow(dev_->PollNode);
         if (next < 0) {
             dev_->PollNode = -1;
@@ -189,7 +195,7 @@ void TfMain::chPollClick() {
         dev_->Backoff.Reset();
         line_->Pace.Reset();
         waitingForPass_ = false;
-        vstList->SetDarkTicks(false);
+        devices_->PollStopped();
         lProgress->clear();
     }
 }
@@ -199,10 +205,12 @@ void TfMain::eIDChange() {
     dev_->Id = ParseIntegerText(eID->text().toStdString(), id)
                    ? static_cast<int32_t>(static_cast<uint32_t>(id))
                    : 0;
+    devices_->ShowTab(devices_->Current());
 }
 
 void TfMain::PingTimerTimer() {
     if (!PortOpen() || chPoll->isChecked()) return;
+    if (devices_->Several()) return devices_->Ping();
     TReg* reg = vstList->Model()->Reg(dev_->PingNode);
     if (!reg || reg->GetBusy()) return;
     line_->Worker->AddAction(

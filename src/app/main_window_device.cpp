@@ -75,9 +75,10 @@ void TfMain::DeviceChosen(int entry) {
     vstList->Model()->SetSource(nullptr, nullptr);
 
     TDescription desc;
-    const std::string error =
-        LoadDescription(catalogue_[static_cast<size_t>(entry)].Path, *dev_->Regs, *dev_->ErrorTexts,
-                        desc, ProgramFolder(), line_->Canal.get());
+    // The line takes the settings of its first device's description.
+    const std::string error = LoadDescription(
+        catalogue_[static_cast<size_t>(entry)].Path, *dev_->Regs, *dev_->ErrorTexts, desc,
+        ProgramFolder(), devices_->Current() == 0 ? line_->Canal.get() : nullptr);
     ApplyDescription(desc);
     dev_->Desc = desc;
     if (!error.empty()) {
@@ -91,7 +92,7 @@ void TfMain::DeviceChosen(int entry) {
         return;
     }
     // The samples were of the other description's rows.
-    dev_->Samples.Clear();
+    line_->Samples.Clear(dev_->Key(0), dev_->Key(TDevice::kKeyStride));
     trend_->Changed();
     TRegisterModel* model = vstList->Model();
     model->SetSource(dev_->Regs.get(), dev_->ErrorTexts.get());
@@ -103,24 +104,28 @@ void TfMain::DeviceChosen(int entry) {
     vstList->setUpdatesEnabled(true);
     LayOutForDescription();
     ResetConnectionState();
+    devices_->ShowTab(devices_->Current());
     if (options_.Demo) StartDemo();
 }
 
 void TfMain::ApplyDescription(const TDescription& d) {
     if (!d.Caption.empty()) setWindowTitle(QString::fromStdString(d.Caption));
     chOver41G->setVisible(d.AllowOverMode);
-    if (d.HintTimeout) vstList->SetHintTime(*d.HintTimeout);
     dev_->PollOnConnect = d.PollOnConnect;
-    if (d.FontColor) vstList->Model()->SetTextColor(FromDescriptionColor(*d.FontColor));
-    if (d.LinesColor) vstList->SetGridColor(FromDescriptionColor(*d.LinesColor));
-    if (d.SelectionColor) vstList->SetSelectionColor(FromDescriptionColor(*d.SelectionColor));
-    if (d.SelectedTextColor)
-        vstList->SetSelectedTextColor(FromDescriptionColor(*d.SelectedTextColor));
+    StyleView(vstList, d);
+}
+
+void TfMain::StyleView(TRegisterView* view, const TDescription& d) {
+    if (d.HintTimeout) view->SetHintTime(*d.HintTimeout);
+    if (d.FontColor) view->Model()->SetTextColor(FromDescriptionColor(*d.FontColor));
+    if (d.LinesColor) view->SetGridColor(FromDescriptionColor(*d.LinesColor));
+    if (d.SelectionColor) view->SetSelectionColor(FromDescriptionColor(*d.SelectionColor));
+    if (d.SelectedTextColor) view->SetSelectedTextColor(FromDescriptionColor(*d.SelectedTextColor));
     if (!d.BackgroundFile.empty()) {
         QPixmap picture;
         // An unreadable picture is ignored.
         if (picture.load(QString::fromStdString(d.BackgroundFile), "BMP"))
-            vstList->SetBackground(picture, d.BackgroundStatic);
+            view->SetBackground(picture, d.BackgroundStatic);
     }
 }
 

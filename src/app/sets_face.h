@@ -54,8 +54,10 @@ public:
     // Service rows shown or hidden in the open comparison too.
     void SetServiceMode(bool on);
 
-private:
+    // The port is open and no set is at work on the device; else says why.
     bool ParamSetAllowed();
+
+private:
     TParamRunner& NewParamRunner();
     void CompareWithSet(std::shared_ptr<TParamSet> set, const QString& source);
     QProgressDialog* ParamProgress(const QString& label);

@@ -45,9 +45,9 @@ void TTrendFace::AddStatusLabels(QStatusBar* bar) {
     });
 }
 
-void TTrendFace::PollRead(const TAction& action, int64_t timeMs) {
-    if (w_.dev_->Recorder.Recording()) RecordSample(action, timeMs);
-    AddSample(action, timeMs);
+void TTrendFace::PollRead(const TAction& action, int64_t timeMs, const TDevice& dev) {
+    if (w_.line_->Recorder.Recording()) RecordSample(action, timeMs, dev);
+    AddSample(action, timeMs, dev);
 }
 
 void TTrendFace::Changed() {
@@ -57,16 +57,18 @@ void TTrendFace::Changed() {
 void TTrendFace::ShowStats() {
     const TExchangeStats::Snapshot s = w_.line_->Stats.Take();
     lStats->setText(QString::fromStdString(TExchangeStats::Text(s)));
-    lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, w_.dev_->ErrorTexts.get())));
+    const std::string devices = TExchangeStats::DevicesText(s);
+    lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, w_.dev_->ErrorTexts.get()) +
+                                              (devices.empty() ? "" : "\n" + devices)));
 }
 
 void TTrendFace::chRecordPollToggled(bool on) {
-    w_.dev_->RecordStopped.clear(); // the user acted: the old reason has been seen
+    w_.line_->RecordStopped.clear(); // the user acted: the old reason has been seen
     if (!on) {
         StopRecording();
         return;
     }
-    if (w_.dev_->Recorder.Recording()) return;
+    if (w_.line_->Recorder.Recording()) return;
     QFileDialog dialog(&w_, QStringLiteral("Записывать опрос в файл"));
     dialog.setObjectName(QStringLiteral("RecordDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -93,7 +95,7 @@ void TTrendFace::chRecordPollToggled(bool on) {
 
 bool TTrendFace::StartRecording(const QString& path, QString* why) {
     std::string error;
-    w_.dev_->Recorder.OnFailure = [this](const std::string& reason) {
+    w_.line_->Recorder.OnFailure = [this](const std::string& reason) {
         // From the recorder's thread: said on the window's.
         const QString text = QString::fromStdString(reason);
         QMetaObject::invokeMethod(
@@ -101,10 +103,10 @@ bool TTrendFace::StartRecording(const QString& path, QString* why) {
             [this, text] {
                 const QSignalBlocker quiet(chRecordPoll);
                 chRecordPoll->setChecked(false);
-                w_.dev_->Recorder.Stop();
-                w_.dev_->Wide.reset();
+                w_.line_->Recorder.Stop();
+                w_.line_->Wide.reset();
                 const QString why = QStringLiteral("Запись опроса остановлена: ") + text;
-                w_.dev_->RecordStopped = why.toStdString();
+                w_.line_->RecordStopped = why.toStdString();
                 w_.ShowError(why);
                 ShowRecording();
             },
@@ -124,8 +126,13 @@ bool TTrendFace::StartRecording(const QString& path, QString* why) {
             return false;
         }
     }
-    if (!w_.dev_->Recorder.Start(path.toStdString(), error,
-                                 wide ? wide->Header() : std::string())) {
+    // With several devices each value names its device: in a field of its own, or in the
+    // wide form's column titles.
+    const bool devices = w_.devices_->Several();
+    const std::string header = wide ? wide->Header()
+                               : devices ? std::string("Время;ID;Код;Параметр;Значение;Ошибка")
+                                         : std::string();
+    if (!w_.line_->Recorder.Start(path.toStdString(), error, header)) {
         const QString text = QStringLiteral("Не удалось начать запись опроса в файл %1: %2")
                                  .arg(path, QString::fromStdString(error));
         if (why)
@@ -134,68 +141,80 @@ bool TTrendFace::StartRecording(const QString& path, QString* why) {
             w_.ShowError(text);
         return false;
     }
-    w_.dev_->RecordPath = path.toStdString();
-    w_.dev_->Wide = std::move(wide);
-    w_.dev_->RecordStopped.clear();
+    w_.line_->RecordPath = path.toStdString();
+    w_.line_->RecordDevices = devices;
+    w_.line_->Wide = std::move(wide);
+    w_.line_->RecordStopped.clear();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(true);
-    if (w_.dev_->Recorder.TornLineRemoved())
+    if (w_.line_->Recorder.TornLineRemoved())
         w_.ShowStatus(QStringLiteral("Из файла записи удалена оборванная последняя строка"), true,
                       w_.normalStatusColor_);
     ShowRecording();
     return true;
 }
 
-void TTrendFace::StopRecording() {
+void TTrendFace::StopRecording(const QString& why) {
     // The pass begun is written as far as it got.
-    if (w_.dev_->Wide && w_.dev_->Recorder.Recording()) {
-        const std::string rest = w_.dev_->Wide->Finish();
-        if (!rest.empty()) w_.dev_->Recorder.RecordText(rest);
+    if (w_.line_->Wide && w_.line_->Recorder.Recording()) {
+        const std::string rest = w_.line_->Wide->Finish();
+        if (!rest.empty()) w_.line_->Recorder.RecordText(rest);
     }
-    w_.dev_->Wide.reset();
-    w_.dev_->Recorder.Stop();
+    w_.line_->Wide.reset();
+    w_.line_->Recorder.Stop();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(false);
+    if (!why.isEmpty()) {
+        w_.line_->RecordStopped = why.toStdString();
+        w_.ShowError(why);
+    }
     ShowRecording();
 }
 
 void TTrendFace::ShowRecording() {
-    if (w_.dev_->Recorder.Recording()) {
+    if (w_.line_->Recorder.Recording()) {
         lRecord->setStyleSheet(QString());
-        lRecord->setText(QStringLiteral("Запись: %1, строк: %2")
-                             .arg(QFileInfo(QString::fromStdString(w_.dev_->RecordPath)).fileName())
-                             .arg(w_.dev_->Recorder.Lines()));
-        lRecord->setToolTip(QString::fromStdString(w_.dev_->RecordPath));
+        lRecord->setText(
+            QStringLiteral("Запись: %1, строк: %2")
+                .arg(QFileInfo(QString::fromStdString(w_.line_->RecordPath)).fileName())
+                .arg(w_.line_->Recorder.Lines()));
+        lRecord->setToolTip(QString::fromStdString(w_.line_->RecordPath));
     } else {
         // Why it stopped stays in sight until the user touches the recording again.
-        lRecord->setStyleSheet(w_.dev_->RecordStopped.empty() ? QString()
-                                                              : QStringLiteral("color: #C00000"));
-        lRecord->setText(QString::fromStdString(w_.dev_->RecordStopped));
-        lRecord->setToolTip(w_.dev_->RecordStopped.empty()
+        lRecord->setStyleSheet(w_.line_->RecordStopped.empty() ? QString()
+                                                               : QStringLiteral("color: #C00000"));
+        lRecord->setText(QString::fromStdString(w_.line_->RecordStopped));
+        lRecord->setToolTip(w_.line_->RecordStopped.empty()
                                 ? QString()
-                                : QString::fromStdString(w_.dev_->RecordPath));
+                                : QString::fromStdString(w_.line_->RecordPath));
     }
 }
 
 std::vector<TChartSeries> TTrendFace::ChartSeries() const {
+    // Every device's ticked rows; with several, each line named "ID N · code name".
     std::vector<TChartSeries> out;
-    const TRegisterModel* m = w_.vstList->Model();
-    for (int r = 0; r < m->rowCount(); ++r) {
-        const TReg* reg = m->Reg(r);
-        // A WOR row's poll is a write: it has no values to chart.
-        if (!reg || reg->RegType == rtStr || reg->RegType == rtHeader || reg->Io == ioWOR ||
-            !m->HasCheckBox(r) || m->CheckState(r) != Qt::Checked)
-            continue;
-        const QString code = QString::fromStdString(CodeText(*reg));
-        out.push_back(
-            {r, code, code + QLatin1Char(' ') + QString::fromStdString(NameText(*reg)), reg});
+    for (int t = 0; t < w_.devices_->Count(); ++t) {
+        const TDevice& dev = w_.devices_->Device(t);
+        const TRegisterModel* m = w_.devices_->View(t)->Model();
+        const QString prefix = w_.devices_->SeriesPrefix(dev);
+        for (int r = 0; r < m->rowCount(); ++r) {
+            const TReg* reg = m->Reg(r);
+            // A WOR row's poll is a write: it has no values to chart.
+            if (!reg || reg->RegType == rtStr || reg->RegType == rtHeader || reg->Io == ioWOR ||
+                !m->HasCheckBox(r) || m->CheckState(r) != Qt::Checked)
+                continue;
+            const QString code = QString::fromStdString(CodeText(*reg));
+            out.push_back(
+                {dev.Key(r), prefix + code,
+                 prefix + code + QLatin1Char(' ') + QString::fromStdString(NameText(*reg)), reg});
+        }
     }
     return out;
 }
 
 void TTrendFace::ShowChart() {
     if (!chart_) {
-        chart_ = new TChartWindow(w_.dev_->Samples, &w_);
+        chart_ = new TChartWindow(w_.line_->Samples, &w_);
         chart_->setAttribute(Qt::WA_DeleteOnClose);
         chart_->SeriesSource = [this] { return ChartSeries(); };
         chart_->ErrorTexts = w_.dev_->ErrorTexts.get();
@@ -215,7 +234,7 @@ void TTrendFace::ShowChart() {
     chart_->Redraw();
 }
 
-void TTrendFace::AddSample(const TAction& action, int64_t timeMs) {
+void TTrendFace::AddSample(const TAction& action, int64_t timeMs, const TDevice& dev) {
     // Every completed poll read of a numeric row is one sample; a failed one a gap.
     const TReg& reg = *action.Reg;
     if (reg.RegType == rtStr || reg.RegType == rtHeader || reg.Io == ioWOR || action.Node < 0)
@@ -223,26 +242,27 @@ void TTrendFace::AddSample(const TAction& action, int64_t timeMs) {
     double value = 0;
     const std::string error = action.Error();
     if (error.empty() && reg.GetValue().AsDouble(value))
-        w_.dev_->Samples.Add(action.Node, timeMs, value);
+        w_.line_->Samples.Add(dev.Key(action.Node), timeMs, value);
     else
-        w_.dev_->Samples.Add(action.Node, timeMs, std::nullopt,
-                             error.size() == 1 ? static_cast<uint8_t>(error[0]) : 0,
-                             error.empty() ? std::string("нет значения")
-                                           : ErrorTextInWords(error, w_.dev_->ErrorTexts.get()));
+        w_.line_->Samples.Add(dev.Key(action.Node), timeMs, std::nullopt,
+                              error.size() == 1 ? static_cast<uint8_t>(error[0]) : 0,
+                              error.empty() ? std::string("нет значения")
+                                            : ErrorTextInWords(error, dev.ErrorTexts.get()));
     if (chart_) chart_->Changed();
 }
 
-void TTrendFace::RecordSample(const TAction& action, int64_t timeMs) {
+void TTrendFace::RecordSample(const TAction& action, int64_t timeMs, const TDevice& dev) {
     // Reads only: a WOR row's poll writes it.
     if (action.Reg->Io == ioWOR) return;
-    const TPollSample sample = PollSampleOf(*action.Reg, timeMs, action.Reg->GetValue(),
-                                            action.Error(), w_.dev_->ErrorTexts.get());
-    if (!w_.dev_->Wide) {
-        w_.dev_->Recorder.Record(sample);
+    TPollSample sample = PollSampleOf(*action.Reg, timeMs, action.Reg->GetValue(), action.Error(),
+                                      dev.ErrorTexts.get());
+    if (w_.line_->RecordDevices) sample.Device = std::to_string(static_cast<uint32_t>(dev.Id));
+    if (!w_.line_->Wide) {
+        w_.line_->Recorder.Record(sample);
         return;
     }
-    const std::string line = w_.dev_->Wide->Add(action.Node, sample);
-    if (!line.empty()) w_.dev_->Recorder.RecordText(line);
+    const std::string line = w_.line_->Wide->Add(dev.Key(action.Node), sample);
+    if (!line.empty()) w_.line_->Recorder.RecordText(line);
 }
 
 void TTrendFace::AddPeriodBox(QWidget* bottom, QHBoxLayout* row, QMenu* service) {
@@ -313,14 +333,18 @@ void TTrendFace::SetPollPeriod(int ms) {
 
 std::unique_ptr<TWideRecording> TTrendFace::WideRecordingColumns() const {
     std::vector<TWideRecording::TColumn> columns;
-    const TRegisterModel* m = w_.vstList->Model();
-    for (int r = 0; r < m->rowCount(); ++r) {
-        const TReg* reg = m->Reg(r);
-        // A WOR row's poll writes it: nothing to record.
-        if (!reg || reg->RegType == rtHeader || reg->Io == ioWOR || !m->HasCheckBox(r) ||
-            m->CheckState(r) != Qt::Checked)
-            continue;
-        columns.push_back({r, CodeText(*reg) + " " + NameText(*reg)});
+    for (int t = 0; t < w_.devices_->Count(); ++t) {
+        const TDevice& dev = w_.devices_->Device(t);
+        const TRegisterModel* m = w_.devices_->View(t)->Model();
+        const std::string prefix = w_.devices_->SeriesPrefix(dev).toStdString();
+        for (int r = 0; r < m->rowCount(); ++r) {
+            const TReg* reg = m->Reg(r);
+            // A WOR row's poll writes it: nothing to record.
+            if (!reg || reg->RegType == rtHeader || reg->Io == ioWOR || !m->HasCheckBox(r) ||
+                m->CheckState(r) != Qt::Checked)
+                continue;
+            columns.push_back({dev.Key(r), prefix + CodeText(*reg) + " " + NameText(*reg)});
+        }
     }
     if (columns.empty()) return nullptr;
     return std::make_unique<TWideRecording>(std::move(columns));

@@ -17,6 +17,7 @@ namespace tunavox {
 
 class TAction;
 class TWideRecording;
+struct TDevice;
 class TfMain;
 
 // The window's polled values over time: the recording to a file, the chart, the poll
@@ -44,7 +45,8 @@ public:
     // Starts appending to path; false with the reason in why (or, without why, in the
     // status line).
     bool StartRecording(const QString& path, QString* why = nullptr);
-    void StopRecording();
+    // Stops the recording; with why, says why and keeps it in sight.
+    void StopRecording(const QString& why = {});
     // The poll period, ms (0: as fast as the line allows; 1..99 taken as 100).
     void SetPollPeriod(int ms);
     // The recording's indicator (also refreshed twice a second).
@@ -56,14 +58,14 @@ public:
     // The ticked numeric rows, as the chart plots them.
     std::vector<TChartSeries> ChartSeries() const;
     // A finished poll read: a sample for the chart and, while recording, for the file.
-    void PollRead(const TAction& action, int64_t timeMs);
+    void PollRead(const TAction& action, int64_t timeMs, const TDevice& dev);
     // The rows or their ticks changed: the open chart follows.
     void Changed();
 
 private:
     void chRecordPollToggled(bool on);
-    void RecordSample(const TAction& action, int64_t timeMs);
-    void AddSample(const TAction& action, int64_t timeMs);
+    void RecordSample(const TAction& action, int64_t timeMs, const TDevice& dev);
+    void AddSample(const TAction& action, int64_t timeMs, const TDevice& dev);
     // The wide recording's columns: the ticked rows that polling reads; null for none.
     std::unique_ptr<TWideRecording> WideRecordingColumns() const;
 

@@ -9,14 +9,13 @@
 #include "engine/link_state.h"
 #include "paramset/param_runner.h"
 #include "trend/poll_backoff.h"
-#include "trend/poll_recorder.h"
-#include "trend/sample_store.h"
 
 namespace tunavox {
 
 // One device on a line: its description and registers, its ID, which rows polling and
-// the keep-alive read, its back-off, samples and recording, the link as its rows saw it,
-// and the parameter-set runner at work on it. What is one per port is the line's.
+// the keep-alive read, its back-off and rest, the link as its rows saw it, and the
+// parameter-set runner at work on it. What is one per port is the line's, the polled
+// values' samples and recording too: one chart and one file show all its devices.
 struct TDevice {
     TDevice();
     ~TDevice();
@@ -42,12 +41,13 @@ struct TDevice {
     int LastChangedRow = -1;
     TLinkMonitor Link;
     TPollBackoff Backoff;
-    TSampleStore Samples;
-    TPollRecorder Recorder;
-    std::string RecordPath;               // the recording's file
-    std::string RecordStopped;            // why the recording stopped, until the user acts
-    std::unique_ptr<TWideRecording> Wide; // the wide recording's pass in progress
+    TDeviceRest Rest; // among several devices: a silent one rests, the others go on
     std::unique_ptr<TParamRunner> ParamRunner;
+    // Its number on the line, kept while it is there (the first device's is 0): the
+    // line's samples and wide recording know its rows by Key.
+    int Serial = 0;
+    static constexpr int kKeyStride = 1000000;
+    int Key(int row) const { return Serial * kKeyStride + row; }
 };
 
 // Splits "FILE[:ID]" as the command lines take a device: the ID after the last colon

@@ -8,6 +8,8 @@
 #include "link/canal.h"
 #include "trend/exchange_stats.h"
 #include "trend/poll_pace.h"
+#include "trend/poll_recorder.h"
+#include "trend/sample_store.h"
 
 namespace tunavox {
 
@@ -40,6 +42,14 @@ public:
     TExchangeStats Stats;
     TPollPace Pace;
     TReconnect Reconnect;
+    // The polled values of all the line's devices (each device's rows by its keys) and
+    // their recording: one file, with the device in a field when there are several.
+    TSampleStore Samples;
+    TPollRecorder Recorder;
+    std::string RecordPath;               // the recording's file
+    std::string RecordStopped;            // why the recording stopped, until the user acts
+    std::unique_ptr<TWideRecording> Wide; // the wide recording's pass in progress
+    bool RecordDevices = false;           // the recording names each value's device
     std::unique_ptr<TTh> Worker;
 };
 

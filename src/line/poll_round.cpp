@@ -11,6 +11,50 @@ void TPollRound::Reset(std::vector<TItem> items, size_t devices) {
     passes_ = 0;
 }
 
+namespace {
+bool Before(const TPollRound::TItem& a, const TPollRound::TItem& b) {
+    return a.Device != b.Device ? a.Device < b.Device : a.Row < b.Row;
+}
+} // namespace
+
+void TPollRound::Update(std::vector<TItem> items, size_t devices) {
+    const bool placed = next_ < items_.size();
+    const TItem due = placed ? items_[next_] : TItem{};
+    items_ = std::move(items);
+    restUntil_.resize(devices, 0);
+    next_ = 0;
+    if (!placed) return;
+    while (next_ < items_.size() && Before(items_[next_], due))
+        ++next_;
+    // Past the last row: the pass is over.
+    if (next_ >= items_.size()) {
+        next_ = 0;
+        if (!items_.empty()) ++passes_;
+    }
+}
+
+void TPollRound::Remove(size_t device) {
+    if (device < restUntil_.size())
+        restUntil_.erase(restUntil_.begin() + static_cast<std::ptrdiff_t>(device));
+    // The place is kept as the first row after the device's own.
+    if (next_ < items_.size() && items_[next_].Device == device) {
+        while (next_ < items_.size() && items_[next_].Device == device)
+            ++next_;
+    }
+    std::vector<TItem> rest;
+    size_t place = 0;
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (i == next_) place = rest.size();
+        if (items_[i].Device == device) continue;
+        TItem item = items_[i];
+        if (item.Device > device) --item.Device;
+        rest.push_back(item);
+    }
+    if (next_ >= items_.size()) place = 0;
+    items_ = std::move(rest);
+    next_ = place < items_.size() ? place : 0;
+}
+
 bool TPollRound::Resting(size_t device, int64_t now) const {
     return device < restUntil_.size() && restUntil_[device] > now;
 }

@@ -24,6 +24,13 @@ public:
 
     // The rows to poll, in order, and the number of devices; starts at the first row.
     void Reset(std::vector<TItem> items, size_t devices);
+    // The rows to poll as they are now (ticks come and go while polling), in order: the
+    // round goes on from where it was, at the first row not before the one due, and the
+    // devices keep their rest.
+    void Update(std::vector<TItem> items, size_t devices);
+    // A device leaves the line: its rows and rest go, the later devices' numbers drop by
+    // one, and the round goes on at the next row of the rest.
+    void Remove(size_t device);
     bool Empty() const { return items_.empty(); }
     // The next row to read at now, passing over resting devices' rows (a pass passed over
     // entirely counts too). Asking again without Done gives the same row.

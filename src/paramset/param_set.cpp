@@ -425,7 +425,9 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
             const std::string_view k =
                 colon == std::string_view::npos ? line.substr(0, line.size() - 1) : key;
             // The column line closes the header: a header line after it is a cut-and-paste.
-            if (columns) return fail("строка заголовка «" + Echo(k) + "» после строки с названиями столбцов");
+            if (columns)
+                return fail("строка заголовка «" + Echo(k) +
+                            "» после строки с названиями столбцов");
             source.What = TSetSourceLine::Kind::Key;
             source.Key = k;
             if (const auto [seen, fresh] = lineOfKey.emplace(std::string(k), lineNo); !fresh)
@@ -509,6 +511,14 @@ bool ParseParamSet(std::string_view text, TParamSet& set, std::string& error,
     set = std::move(parsed);
     error.clear();
     return true;
+}
+
+std::string DeviceSetName(const std::string& deviceName, uint32_t id) {
+    std::string name = (deviceName.empty() ? std::string("Параметры") : deviceName) + "_ID" +
+                       std::to_string(id) + ".params";
+    for (char& c : name)
+        if (std::string_view("\\/:*?\"<>| ").find(c) != std::string_view::npos) c = '_';
+    return name;
 }
 
 } // namespace tunavox

@@ -23,10 +23,10 @@ struct TParamEntry {
 struct TSetSourceLine {
     enum class Kind : uint8_t { Other, Key, Entry, End };
     Kind What = Kind::Other;
-    std::string Raw;  // the line as read, without its LF (a CR before it kept)
-    std::string Key;  // Key: the header key
+    std::string Raw;   // the line as read, without its LF (a CR before it kept)
+    std::string Key;   // Key: the header key
     uint16_t Addr = 0; // Entry: the register's code
-    std::string Norm; // Key and Entry: the line as the program writes what was read
+    std::string Norm;  // Key and Entry: the line as the program writes what was read
 };
 
 // What a file was when it was read: a later save checks that nobody replaced it since.
@@ -101,6 +101,9 @@ bool ValueFieldText(const TValue& value, uint8_t type, std::string& out);
 // Windows-1251 or longer than a write request carries, a value that does not fit the
 // type); empty when it can.
 std::string SetValueProblem(const TValue& value, uint8_t type);
+// The set file of a device in a folder of sets: its name and ID, as a file name
+// ("БУК-2_(контроллер_котельной)_ID17.params").
+std::string DeviceSetName(const std::string& deviceName, uint32_t id);
 bool ParseValueField(std::string_view text, uint8_t type, TValue& out);
 
 } // namespace tunavox

@@ -8,11 +8,14 @@
 
 namespace tunavox {
 
-void TExchangeStats::Record(const std::string& error, Clock::time_point at) {
+void TExchangeStats::Record(const std::string& error, Clock::time_point at, uint32_t device) {
     std::lock_guard<std::mutex> g(lock_);
     if (done_++ == 0) started_ = at;
+    Snapshot::TDevice& mine = devices_[device];
+    ++mine.Done;
     if (!error.empty()) {
         ++failed_;
+        ++mine.Failed;
         ++failures_[error];
     }
     recent_.push_back(at);
@@ -31,6 +34,7 @@ void TExchangeStats::Reset() {
     done_ = failed_ = outages_ = 0;
     outageTime_ = {};
     failures_.clear();
+    devices_.clear();
     recent_.clear();
 }
 
@@ -42,6 +46,7 @@ TExchangeStats::Snapshot TExchangeStats::Take(Clock::time_point now) const {
     s.Done = done_;
     s.Failed = failed_;
     s.Failures = failures_;
+    s.Devices = devices_;
     s.Outages = outages_;
     s.OutageTime = outageTime_;
     // Until the window is full, over the time polling has run (at least a second).
@@ -55,6 +60,15 @@ std::string TExchangeStats::Text(const Snapshot& s) {
     return "Обмен: " + std::to_string(s.Done) + ", ошибок: " + std::to_string(s.Failed) + ", " +
            (s.Outages > 0 ? "обрывов связи: " + std::to_string(s.Outages) + ", " : "") +
            std::to_string(static_cast<long long>(std::lround(s.Rate))) + "/с";
+}
+
+std::string TExchangeStats::DevicesText(const Snapshot& s) {
+    std::string out;
+    if (s.Devices.size() < 2) return out;
+    for (const auto& [id, count] : s.Devices)
+        out += (out.empty() ? "" : "\n") + std::string("ID ") + std::to_string(id) + ": обмен " +
+               std::to_string(count.Done) + ", ошибок " + std::to_string(count.Failed);
+    return out;
 }
 
 std::string TExchangeStats::Hint(const Snapshot& s, const TNameValueList* errorTexts) {

@@ -15,7 +15,9 @@ class TExchangeStats {
 public:
     using Clock = std::chrono::steady_clock;
 
-    void Record(const std::string& error, Clock::time_point at = Clock::now());
+    // An exchange with the device of that ID (0 without one) ended with error ("" for
+    // none).
+    void Record(const std::string& error, Clock::time_point at = Clock::now(), uint32_t device = 0);
     // The port was lost for that long and came back.
     void RecordOutage(std::chrono::milliseconds length);
     void Reset();
@@ -27,6 +29,11 @@ public:
         std::map<std::string, uint64_t> Failures;
         uint64_t Outages = 0; // times the port was lost and came back
         std::chrono::milliseconds OutageTime{0};
+        struct TDevice {
+            uint64_t Done = 0;
+            uint64_t Failed = 0;
+        };
+        std::map<uint32_t, TDevice> Devices; // by device ID
     };
     Snapshot Take(Clock::time_point now = Clock::now()) const;
 
@@ -34,6 +41,8 @@ public:
     static std::string Text(const Snapshot& s);
     // One line per error, in words (a device's code by its text): "Устройство не отвечает: 3".
     static std::string Hint(const Snapshot& s, const TNameValueList* errorTexts = nullptr);
+    // One line per device when there are several: "ID 17: обмен 120, ошибок 3".
+    static std::string DevicesText(const Snapshot& s);
 
     static constexpr std::chrono::seconds kWindow{10};
 
@@ -42,6 +51,7 @@ private:
     uint64_t done_ = 0;
     uint64_t failed_ = 0;
     std::map<std::string, uint64_t> failures_;
+    std::map<uint32_t, Snapshot::TDevice> devices_;
     uint64_t outages_ = 0;
     std::chrono::milliseconds outageTime_{0};
     Clock::time_point started_; // the first exchange counted

@@ -85,6 +85,14 @@ void TSampleStore::Clear() {
     dropped_ = 0;
 }
 
+void TSampleStore::Clear(int first, int last) {
+    for (auto it = series_.lower_bound(first); it != series_.end() && it->first < last;) {
+        size_ -= it->second.size();
+        blocks_.erase(it->first);
+        it = series_.erase(it);
+    }
+}
+
 std::vector<int> TSampleStore::SeriesIds() const {
     std::vector<int> ids;
     for (const auto& [id, list] : series_)

@@ -33,6 +33,8 @@ public:
     // The error text of a failed sample.
     const std::string& ErrorText(const Sample& s) const;
     void Clear();
+    // Forgets the series first <= id < last (one device's rows among several).
+    void Clear(int first, int last);
 
     size_t Size() const { return size_; }
     size_t Dropped() const { return dropped_; }

@@ -35,18 +35,18 @@ private slots:
         m->SetCheckState(r10, Qt::Checked, true); // polling starts
         m->SetCheckState(r11, Qt::Checked, true);
         m->SetCheckState(r03, Qt::Checked, true); // a Str row: polled, not plotted
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->Dev().Samples.Series(r11).size() >= 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Line().Samples.Series(r11).size() >= 3, 10000);
         chart->Redraw();
         QCOMPARE(chart->lSeries->count(), 2);
         QCOMPARE(chart->lSeries->item(0)->text(), QStringLiteral("0x10 Температура подачи [°C]"));
         // Samples in time order; a refused read is a gap marked as a device error.
-        const auto& s10 = b.w->Dev().Samples.Series(r10);
+        const auto& s10 = b.w->Line().Samples.Series(r10);
         QVERIFY(std::is_sorted(s10.begin(), s10.end(),
                                [](const auto& a, const auto& c) { return a.TimeMs < c.TimeMs; }));
         QCOMPARE(s10.back().What, TSampleStore::Value);
         QCOMPARE(s10.back().Y, 72.5);
-        QCOMPARE(b.w->Dev().Samples.Series(r11).back().What, TSampleStore::DeviceError);
-        QVERIFY(b.w->Dev().Samples.Series(r03).empty());
+        QCOMPARE(b.w->Line().Samples.Series(r11).back().What, TSampleStore::DeviceError);
+        QVERIFY(b.w->Line().Samples.Series(r03).empty());
         // The line of 0x10 holds values, that of 0x11 none but its error marks.
         QCPGraph* g10 = chart->Plot->graph(0);
         QCPGraph* g11 = chart->Plot->graph(2);
@@ -67,7 +67,7 @@ private slots:
         // The crosshair's values stand beside the names, the legend beside the plot.
         const QPointF centre(
             chart->Plot->xAxis->coordToPixel(
-                static_cast<double>(b.w->Dev().Samples.Series(r11).back().TimeMs) / 1000),
+                static_cast<double>(b.w->Line().Samples.Series(r11).back().TimeMs) / 1000),
             chart->Plot->axisRect()->rect().center().y());
         QMouseEvent move(QEvent::MouseMove, centre, chart->Plot->mapToGlobal(centre), Qt::NoButton,
                          Qt::NoButton, Qt::NoModifier);
@@ -92,7 +92,7 @@ private slots:
         chart->Redraw();
         // A large counter beside temperatures goes to the right-hand axis by itself.
         m->SetCheckState(b.Row(0x14), Qt::Checked, false);
-        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Dev().Samples.Series(b.Row(0x14)).empty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Line().Samples.Series(b.Row(0x14)).empty(), 10000);
         chart->Redraw();
         // (a counter starts hidden, listed unticked, until the engineer shows it)
         QVERIFY(!chart->IsVisible(b.Row(0x14)));
@@ -205,11 +205,11 @@ private slots:
         TRegisterModel* m = b.w->vstList->Model();
         for (uint16_t addr : {0x10, 0x20, 0x22})
             m->SetCheckState(b.Row(addr), Qt::Checked, true);
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->Dev().Samples.Series(b.Row(0x22)).size() >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Line().Samples.Series(b.Row(0x22)).size() >= 2, 10000);
         chart->Redraw();
         QCOMPARE(chart->lNote->text(), QString());
         // Under the crosshair values read as in the table: decimals, states in words.
-        const int64_t t = b.w->Dev().Samples.Series(b.Row(0x22)).back().TimeMs;
+        const int64_t t = b.w->Line().Samples.Series(b.Row(0x22)).back().TimeMs;
         const QString text = chart->CrosshairText(t);
         QVERIFY2(text.contains(QStringLiteral("0x22 Гистерезис [°C]: ") + b.Value(0x22)),
                  qPrintable(text));

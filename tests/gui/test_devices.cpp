@@ -1,17 +1,229 @@
-// The window with the devices of a line: a set saved for another device goes into this
-// one only when the engineer confirms it knowingly.
+// The window with the devices of a line: a tab each, one poll over all of them with every
+// value on its own device's row, chart line and recording field; a set saved for another
+// device goes into this one only when the engineer confirms it knowingly.
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include "gui_support.h"
 #include "paramset/param_set.h"
+#include "util/cp1251.h"
 
 using namespace tunavox;
 using namespace tunavox::test;
+
+namespace {
+
+// Three devices of two types on one simulated line: a boiler controller at ID 3 and two
+// frequency converters at IDs 17 and 200, each with a set frequency of its own.
+struct LineBench {
+    TempDir dir;
+    TRegList buk, chp17, chp200;
+    std::unique_ptr<TDeviceSimulator> sim;
+    std::unique_ptr<TfMain> w;
+    std::string link;
+
+    LineBench() {
+        CopySamples(dir, {QStringLiteral("NastrBUK2.xml"), QStringLiteral("NastrChP7.xml")});
+        for (auto [regs, file] : {std::pair{&buk, "NastrBUK2.xml"},
+                                  {&chp17, "NastrChP7.xml"},
+                                  {&chp200, "NastrChP7.xml"}}) {
+            TNameValueList errors;
+            TDescription desc;
+            LoadDescription(dir.File(file), *regs, errors, desc, dir.Path() + "/");
+        }
+        SetDefault(chp17, "45.5");
+        SetDefault(chp200, "12.34");
+        link = dir.File("line");
+        Plug();
+        TMainOptions mo;
+        mo.DescriptionsDir = QString::fromStdString(dir.Path());
+        mo.Ports = QStringList{QStringLiteral("ttyS0")};
+        mo.ExtraPort = QString::fromStdString(link);
+        mo.JournalDir = QString::fromStdString(dir.File("Journal"));
+        mo.Device = QStringLiteral("NastrBUK2.xml");
+        w = std::make_unique<TfMain>(mo);
+    }
+    ~LineBench() {
+        w.reset();
+        sim.reset();
+    }
+    static void SetDefault(TRegList& regs, const char* text) {
+        for (int r = 0; r < regs.Count(); ++r)
+            if (regs.Items(r)->Addr == 0x302 && regs.Items(r)->RegType != rtHeader) {
+                QVERIFY(regs.Items(r)->SetValueFromText(text, false));
+                regs.Items(r)->DefValue = regs.Items(r)->GetValue();
+            }
+    }
+    void Plug() {
+        TSimOptions o;
+        o.Version = 1;
+        o.DeviceId = 3;
+        sim = std::make_unique<TDeviceSimulator>(buk, o);
+        sim->AddDevice(chp17, 17);
+        sim->AddDevice(chp200, 200);
+        std::string error;
+        QVERIFY2(!sim->StartPty(link, error).empty(), error.c_str());
+    }
+    static int Row(const TDevice& dev, uint16_t addr) {
+        for (int r = 0; r < dev.Regs->Count(); ++r)
+            if (dev.Regs->Items(r)->Addr == addr && dev.Regs->Items(r)->RegType != rtHeader)
+                return r;
+        return -1;
+    }
+    // Unticks every row of the tab and ticks the one at addr.
+    void PollOnly(int tab, uint16_t addr) {
+        TRegisterModel* m = w->Devices().View(tab)->Model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (m->HasCheckBox(r)) m->SetCheckState(r, Qt::Unchecked, false);
+        m->SetCheckState(Row(w->Devices().Device(tab), addr), Qt::Checked, false);
+    }
+    QString Shown(int tab, uint16_t addr) {
+        return w->Devices()
+            .View(tab)
+            ->Model()
+            ->index(Row(w->Devices().Device(tab), addr), 3)
+            .data()
+            .toString();
+    }
+};
+
+// The recording's lines by device ID: the values recorded for it.
+std::map<std::string, std::vector<std::string>> RecordedByDevice(const std::string& path,
+                                                                 std::string* header) {
+    std::map<std::string, std::vector<std::string>> out;
+    const QStringList lines = QString::fromStdString(Cp1251ToUtf8(ReadBytes(path)))
+                                  .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    for (int i = 0; i < lines.size(); ++i) {
+        const QStringList f = lines[i].split(QLatin1Char(';'));
+        if (i == 0) {
+            *header = lines[i].toStdString();
+            continue;
+        }
+        if (f.size() >= 5) out[f[1].toStdString()].push_back(f[4].toStdString());
+    }
+    return out;
+}
+
+} // namespace
 
 class DevicesTest : public QObject {
     Q_OBJECT
 private slots:
     void init() { ClearSettings(); }
+
+    void threeTabsPollEachValueOnItsOwnDevice() {
+        LineBench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        TDevicesFace& d = b.w->Devices();
+        QVERIFY(!d.tbDevices->isVisible()); // one device: the window as it always was
+        QVERIFY(!d.miCloseTab->isEnabled());
+        b.w->eID->setText(QStringLiteral("3"));
+        b.w->Dev().PollOnConnect = false;
+        b.w->bOpen->click();
+        QVERIFY(b.w->PortOpen());
+        const int chp = b.w->Catalogue()[0].Path.find("ChP7") != std::string::npos ? 0 : 1;
+        QCOMPARE(d.Add(chp, 17), QString());
+        QCOMPARE(d.Add(chp, 200), QString());
+        // The same ID twice is refused, naming the tab that has it.
+        QCOMPARE(d.Add(chp, 17),
+                 QStringLiteral("Устройство с ID 17 уже есть на линии: ЧП-7 (частотный "
+                                "преобразователь) · ID 17"));
+        QCOMPARE(d.Count(), 3);
+        QVERIFY(d.tbDevices->isVisible());
+        QCOMPARE(d.tbDevices->tabText(0), QStringLiteral("БУК-2 (контроллер котельной) · ID 3"));
+        QCOMPARE(d.tbDevices->tabText(2),
+                 QStringLiteral("ЧП-7 (частотный преобразователь) · ID 200"));
+        QCOMPARE(b.w->eID->text(), QStringLiteral("200")); // the current tab's ID
+
+        b.PollOnly(0, 0x10);
+        b.PollOnly(1, 0x302);
+        b.PollOnly(2, 0x302);
+        const std::string path = b.dir.File("poll.csv");
+        QVERIFY(b.w->Trend().StartRecording(QString::fromStdString(path)));
+        b.w->chPoll->setChecked(true);
+        // Each value on its own device's row, whichever tab is shown.
+        QTRY_COMPARE_WITH_TIMEOUT(b.Shown(0, 0x10), QStringLiteral("72.5"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.Shown(1, 0x302), QStringLiteral("45.50"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.Shown(2, 0x302), QStringLiteral("12.34"), 10000);
+        std::string header;
+        QTRY_VERIFY_WITH_TIMEOUT(RecordedByDevice(path, &header)["200"].size() >= 3, 10000);
+
+        // The chart: a line per device and row, named by its device, holding its values.
+        const auto series = b.w->Trend().ChartSeries();
+        QCOMPARE(series.size(), size_t{3});
+        QCOMPARE(series[1].Label, QStringLiteral("ID 17 · 0x302 Заданная частота [Гц]"));
+        const std::vector<double> expected{72.5, 45.5, 12.34};
+        for (size_t i = 0; i < series.size(); ++i) {
+            const auto& samples = b.w->Line().Samples.Series(series[i].Row);
+            QVERIFY(!samples.empty());
+            for (const TSampleStore::Sample& s : samples)
+                QVERIFY2(std::abs(s.Y - expected[i]) < 0.001, qPrintable(series[i].Label));
+        }
+
+        // Ctrl+W closes the current tab (ID 200): it is polled and recorded no more.
+        QTest::keyClick(b.w.get(), Qt::Key_W, Qt::ControlModifier);
+        QCOMPARE(d.Count(), 2);
+        QCOMPARE(b.w->eID->text(), QStringLiteral("17"));
+        QTest::qWait(300); // what was queued before the close ends
+        const size_t closed = RecordedByDevice(path, &header)["200"].size();
+        const size_t live = RecordedByDevice(path, &header)["17"].size();
+        QTRY_VERIFY_WITH_TIMEOUT(RecordedByDevice(path, &header)["17"].size() >= live + 5, 10000);
+        QCOMPARE(RecordedByDevice(path, &header)["200"].size(), closed);
+
+        // The line drops and comes back: every device is polled again by itself.
+        b.sim.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Line().Reconnect.Active(), 10000);
+        b.Plug();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.w->Line().Reconnect.Active(), 10000);
+        const auto before = RecordedByDevice(path, &header);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            RecordedByDevice(path, &header)["3"].size() >= before.at("3").size() + 3 &&
+                RecordedByDevice(path, &header)["17"].size() >= before.at("17").size() + 3,
+            10000);
+        b.w->Trend().StopRecording();
+
+        // Every recorded value is its own device's (or empty for a read lost in the drop).
+        const auto recorded = RecordedByDevice(path, &header);
+        QCOMPARE(header, std::string("Время;ID;Код;Параметр;Значение;Ошибка"));
+        QCOMPARE(recorded.size(), size_t{3});
+        const std::map<std::string, std::string> own{
+            {"3", "72.5"}, {"17", "45.50"}, {"200", "12.34"}};
+        for (const auto& [id, values] : recorded)
+            for (const std::string& v : values)
+                QVERIFY2(v.empty() || v == own.at(id), (id + ": " + v).c_str());
+    }
+
+    void closingTheWindowDuringASetAsksNothing() {
+        // The port closes under the set being read: its reads fail, and no message box may
+        // come up while the window goes (nobody would answer it; the program would hang).
+        // One register, its read waiting on a device gone silent: the close fails it, and
+        // with it the whole set.
+        Bench b;
+        QVERIFY(b.ShowAndOpen());
+        TSimFaults silent;
+        silent.Silent = true;
+        b.sim->SetFaults(silent);
+        b.w->Sets().SaveParameters(QString::fromStdString(b.dir.File("left.params")), {0x21});
+        QVERIFY(b.w->Dev().ParamRunner && b.w->Dev().ParamRunner->Running());
+        QTest::qWait(100); // the read is on the line
+        // Any box that comes up is noted and answered, so that the test itself goes on.
+        QString said;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&said] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                said = box->text();
+                box->accept();
+            }
+        });
+        watch.start(20);
+        b.w.reset();
+        QCOMPARE(said, QString());
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(b.dir.File("left.params"))));
+    }
 
     void aSetOfAnotherIdAsksForThisDeviceByName() {
         Bench b;

@@ -382,7 +382,7 @@ private slots:
             2000);
         b.w->Trend().chRecordPoll->setChecked(false); // stops the recording
         QCOMPARE(b.w->Trend().lRecord->text(), QString());
-        QVERIFY(!b.w->Dev().Recorder.Recording());
+        QVERIFY(!b.w->Line().Recorder.Recording());
         // A recording whose file is removed stops and says so in red; polling goes on.
         const QString doomed = QString::fromStdString(b.dir.File("doomed.csv"));
         QVERIFY(b.w->Trend().StartRecording(doomed));

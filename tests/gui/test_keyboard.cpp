@@ -209,7 +209,7 @@ private slots:
         QVERIFY(!b.w->chPoll->isChecked());
         Press(Qt::Key_F6);
         QVERIFY(b.w->chPoll->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(b.w->Dev().Samples.Series(b.Row(0x10)).size() >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Line().Samples.Series(b.Row(0x10)).size() >= 2, 10000);
         Press(Qt::Key_F6);
         QVERIFY(!b.w->chPoll->isChecked());
 

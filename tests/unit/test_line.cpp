@@ -138,3 +138,48 @@ TEST(PollRound, EveryDeviceInTurnARestingOnePassedOverAndWokenAgain) {
     both.WakeAll();
     EXPECT_FALSE(both.Resting(1, 400));
 }
+
+TEST(PollRound, TicksChangingAndADeviceLeavingKeepThePlaceAndTheRests) {
+    // Devices 0, 1, 2 with two rows each; device 2 rests.
+    TPollRound round;
+    round.Reset({{0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 1}, {2, 2}}, 3);
+    round.Done(0, 0); // read (0,1)
+    round.Done(0, 0); // read (0,2)
+    round.Done(0, 0); // read (1,1): (1,2) is due
+    EXPECT_EQ(round.Next(0).Item.Device, 1u);
+    EXPECT_EQ(round.Next(0).Item.Row, 2);
+
+    // The due row is unticked and one before it ticked: the round goes on after the
+    // place it had reached, not from the start.
+    round.Update({{0, 1}, {0, 2}, {0, 3}, {1, 1}, {2, 1}, {2, 2}}, 3);
+    TPollRound::TNext n = round.Next(0);
+    EXPECT_EQ(n.Item.Device, 2u);
+    EXPECT_EQ(n.Item.Row, 1);
+    EXPECT_EQ(round.Passes(), 0);
+
+    // Device 2 is read and goes silent; device 1 then leaves the line: device 2 becomes
+    // device 1 and keeps its rest.
+    round.Done(4000, 10);
+    round.Remove(1);
+    EXPECT_TRUE(round.Resting(1, 100)) << "the rest moves with the device";
+    EXPECT_FALSE(round.Resting(0, 100));
+    n = round.Next(100);
+    ASSERT_TRUE(n.Ready);
+    EXPECT_EQ(n.Item.Device, 0u) << "the resting device is passed over";
+
+    // The last rows unticked under the place: the pass ends, the next begins at the first.
+    TPollRound tail;
+    tail.Reset({{0, 1}, {0, 5}}, 1);
+    tail.Done(0, 0);
+    tail.Update({{0, 1}}, 1);
+    n = tail.Next(0);
+    EXPECT_TRUE(n.PassBegins);
+    EXPECT_EQ(tail.Passes(), 1);
+    // The device that was due leaves: the round goes on at the next one's first row.
+    TPollRound leave;
+    leave.Reset({{0, 1}, {1, 1}, {1, 2}, {2, 7}}, 3);
+    leave.Done(0, 0);
+    leave.Remove(1);
+    EXPECT_EQ(leave.Next(0).Item.Device, 1u);
+    EXPECT_EQ(leave.Next(0).Item.Row, 7);
+}

@@ -361,6 +361,23 @@ TEST(ExchangeStats, OutagesAreCounted) {
     EXPECT_EQ(s.Take().Outages, 0u);
 }
 
+TEST(ExchangeStats, EachDeviceCountedApartAndNamedOnlyWhenThereAreSeveral) {
+    TExchangeStats s;
+    const auto at = TExchangeStats::Clock::now();
+    s.Record("", at, 3);
+    EXPECT_EQ(TExchangeStats::DevicesText(s.Take(at)), "") << "one device: the totals say it";
+    s.Record("\x04", at, 17);
+    s.Record("Устройство не отвечает", at, 17);
+    s.Record("", at, 3);
+    const auto snap = s.Take(at);
+    EXPECT_EQ(snap.Done, 4u);
+    EXPECT_EQ(snap.Failed, 2u);
+    EXPECT_EQ(TExchangeStats::DevicesText(snap),
+              "ID 3: обмен 2, ошибок 0\nID 17: обмен 2, ошибок 2");
+    s.Reset();
+    EXPECT_TRUE(s.Take().Devices.empty());
+}
+
 TEST(Journal, AWriteIsOnRecordBeforeItsReadBackAndTheReadBackCompletesIt) {
     TempDir dir;
     const std::string folder = dir.File("Journal");
@@ -441,10 +458,9 @@ TEST(Journal, PasswordsKeepNoLengthAndBytesWithoutALetterAreEscaped) {
 
 TEST(TimeText, DatesOfTheCalendarOnly) {
     const std::pair<const char*, bool> cases[] = {
-        {"2026-12-10", true},  {"2024-02-29", true},  {"2000-02-29", true},
-        {"2026-02-30", false}, {"2026-13-01", false}, {"2025-02-29", false},
-        {"1900-02-29", false}, {"2026-00-10", false}, {"2026-01-00", false},
-        {"2026-04-31", false}, {"2026-1-10", false},  {"вчера", false},
+        {"2026-12-10", true},  {"2024-02-29", true},  {"2000-02-29", true},  {"2026-02-30", false},
+        {"2026-13-01", false}, {"2025-02-29", false}, {"1900-02-29", false}, {"2026-00-10", false},
+        {"2026-01-00", false}, {"2026-04-31", false}, {"2026-1-10", false},  {"вчера", false},
         {"2026-12-1x", false}, {"", false},
     };
     for (const auto& [text, ok] : cases)

@@ -299,6 +299,19 @@ TEST(SampleStore, TheOldestGoBeyondTheCapacity) {
     EXPECT_EQ(store.Series(0).front().TimeMs, 500);
     EXPECT_EQ(store.Series(1).front().TimeMs, 501);
     EXPECT_EQ(store.SeriesIds(), (std::vector<int>{0, 1}));
+    // One device's rows forgotten among others': the rest and the capacity's count stay
+    // right.
+    store.Add(2000005, 1500, 1.0);
+    store.Add(1000007, 1501, 2.0);
+    store.Clear(1000000, 2000000);
+    EXPECT_EQ(store.SeriesIds(), (std::vector<int>{0, 1, 2000005}));
+    EXPECT_EQ(store.Size(), 999u);
+    const size_t dropped = store.Dropped();
+    store.Add(0, 1502, 3.0);
+    store.Add(0, 1503, 3.0);
+    EXPECT_EQ(store.Size(), 1000u);
+    EXPECT_EQ(store.Dropped(), dropped + 1) << "the room a cleared series left is used first";
+    EXPECT_EQ(store.Series(2000005).size(), 1u);
 }
 
 TEST(SampleStore, BlockSummariesDecimateAsEverySampleWould) {
@@ -539,7 +552,8 @@ TEST(ChartPalette, LinesOfARealDescriptionGetColoursFarApart) {
     std::vector<int> rows;
     // Its polled registers and one setting the engineer ticked as well: seven lines.
     for (int r = 0; r < regs.Count(); ++r)
-        if ((regs.Items(r)->Poll && regs.Items(r)->RegType != rtStr) || regs.Items(r)->Addr == 0x302)
+        if ((regs.Items(r)->Poll && regs.Items(r)->RegType != rtStr) ||
+            regs.Items(r)->Addr == 0x302)
             rows.push_back(r);
     ASSERT_EQ(rows.size(), 7u);
     ASSERT_GE(rows.back(), 10);

@@ -97,15 +97,6 @@ int CompareWithDevice(const Options& o, Session& s, TParamSet& set, TParamRunner
     return 0;
 }
 
-// The set file of a device in a folder of sets: its name and ID, as a file name.
-std::string DeviceSetName(const std::string& deviceName, uint32_t id) {
-    std::string name = (deviceName.empty() ? std::string("Параметры") : deviceName) + "_ID" +
-                       std::to_string(id) + ".params";
-    for (char& c : name)
-        if (std::string_view("\\/:*?\"<>| ").find(c) != std::string_view::npos) c = '_';
-    return name;
-}
-
 // backup, compare and restore over several devices of a line: --device FILE[:ID] more than
 // once (or --ids LIST with --desc), one set file per device in --output-dir (backup) or
 // --input-dir (compare, restore), named by the device's name and ID. Each device in turn

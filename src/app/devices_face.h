@@ -1,0 +1,102 @@
+#pragma once
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <QStackedWidget>
+#include <QString>
+#include <QTabBar>
+#include <memory>
+#include <vector>
+
+#include "engine/action.h"
+#include "line/device.h"
+#include "line/poll_round.h"
+
+namespace tunavox {
+
+class TfMain;
+class TRegisterView;
+
+// The devices of the window's line, a tab each with its own table: with one device the
+// window is as it always was (no tab bar). "Считать все", writes, the editor, sets and
+// the rest act on the current tab's device; the port, mode and version are the line's.
+// With several devices one poll goes round the ticked rows of all of them, a silent one
+// resting alone, and each finished exchange lands on its own device's row.
+class TDevicesFace : public QObject {
+public:
+    explicit TDevicesFace(TfMain& window);
+    ~TDevicesFace() override;
+    // The tab bar and the pages around the first device's table (the window's vstList).
+    QWidget* Build(QWidget* central, TRegisterView* first);
+    // "Добавить устройство на линии…" and "Закрыть вкладку" in "Сервис"; "Сохранить
+    // параметры всех устройств…" in "Файл", shown while there are several devices.
+    void AddMenuItems(QMenu* file, QMenu* service);
+
+    QTabBar* tbDevices;     // hidden while the line has one device
+    QStackedWidget* Pages;  // a table per device
+    QAction* miAddDevice;   // "Добавить устройство на линии…"
+    QAction* miCloseTab;    // "Закрыть вкладку" (Ctrl+W)
+    QAction* miSaveAllSets; // "Сохранить параметры всех устройств…"
+
+    int Count() const { return static_cast<int>(tabs_.size()); }
+    bool Several() const { return tabs_.size() > 1; }
+    int Current() const { return current_; }
+    TDevice& Device(int tab) { return *tabs_[static_cast<size_t>(tab)].Dev; }
+    TRegisterView* View(int tab) { return tabs_[static_cast<size_t>(tab)].View; }
+    // The tab whose device holds reg; -1 when that tab is closed.
+    int TabOf(const TReg* reg) const;
+    int TabOf(const TDevice* dev) const;
+    TDevice* DeviceOf(const TReg* reg);
+    TRegisterView* ViewOf(const TReg* reg);
+    TRegisterView* ViewOf(const TDevice* dev);
+
+    // Adds the catalogue entry's device with that ID in a tab of its own and shows it;
+    // an empty text, or why it cannot be.
+    QString Add(int entry, uint32_t id);
+    // Asks for the description and the ID, offering entry and id.
+    void AskAndAdd(int entry = -1, uint32_t id = 0);
+    // Removes the tab: its device is polled no more, its rows leave the chart and the
+    // recording; requests of it still queued finish unseen.
+    void Close(int tab);
+    void Select(int tab);
+    // The tab's caption "<device name> · ID N" and its link state.
+    void ShowTab(int tab);
+    QString Caption(int tab) const;
+
+    // One step of the poll over every device's ticked rows.
+    void PollStep();
+    void PollStopped();
+    // The keep-alive of each device while nothing polls.
+    void Ping();
+    // The link of every device: the port was opened, closed or lost, or came back.
+    void LinkOpened();
+    void LinkClosed();
+    void LinkLost(const std::string& why, int64_t now);
+    // "Сохранить параметры всех устройств…": a set per device into a folder.
+    void SaveAllSets();
+    // Samples and columns of the chart and the wide recording: the device's own rows.
+    QString SeriesPrefix(const TDevice& dev) const;
+
+private:
+    struct TTab {
+        std::unique_ptr<TDevice> Dev;
+        TRegisterView* View = nullptr;
+    };
+    void OnPollDone(TAction* action, bool write);
+    void UpdateBar();
+    void SaveNextSet();
+
+    TfMain& w_;
+    std::vector<TTab> tabs_;
+    int current_ = 0;
+    int nextSerial_ = 1;
+    TPollRound round_;
+    // Devices of closed tabs, kept until their requests queued before the close are done.
+    std::vector<std::unique_ptr<TDevice>> retired_;
+    // "Сохранить параметры всех устройств…" in progress: the folder and the tabs to go.
+    QString setsFolder_;
+    std::vector<int> setsToGo_;
+    QStringList setsSaved_;
+};
+
+} // namespace tunavox
