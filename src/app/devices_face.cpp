@@ -56,6 +56,9 @@ QWidget* TDevicesFace::Build(QWidget* central, TRegisterView* first) {
     tbDevices->setAccessibleName(QStringLiteral("Устройства на линии"));
     tbDevices->setTabsClosable(true);
     tbDevices->setExpanding(false);
+    // Several long names share the width: shortened in the middle, so each keeps its ID.
+    tbDevices->setElideMode(Qt::ElideMiddle);
+    tbDevices->setUsesScrollButtons(false);
     tbDevices->setDocumentMode(true);
     tbDevices->addTab(QString());
     tbDevices->hide();
@@ -78,6 +81,16 @@ void TDevicesFace::AddMenuItems(QMenu* file, QMenu* service) {
     miCloseTab->setShortcutContext(Qt::WindowShortcut);
     miCloseTab->setEnabled(false);
     w_.addAction(miCloseTab);
+    // From tab to tab with the keyboard alone, as in other tabbed programs.
+    for (const auto& [key, step] : {std::pair{Qt::Key_PageDown, 1}, {Qt::Key_PageUp, -1}}) {
+        auto* go = new QAction(&w_);
+        go->setShortcut(QKeySequence(Qt::CTRL | key));
+        go->setShortcutContext(Qt::WindowShortcut);
+        w_.addAction(go);
+        connect(go, &QAction::triggered, this, [this, step = step] {
+            if (Several()) Select((current_ + step + Count()) % Count());
+        });
+    }
     connect(miAddDevice, &QAction::triggered, this, [this] { AskAndAdd(); });
     connect(miCloseTab, &QAction::triggered, this, [this] { Close(current_); });
     miSaveAllSets = new QAction(QStringLiteral("Сохранить параметры всех устройств…"), file);
@@ -219,6 +232,7 @@ QString TDevicesFace::Add(int entry, uint32_t id) {
     if (!error.empty()) return QString::fromStdString(error);
     dev->Id = static_cast<int32_t>(id);
     dev->Serial = nextSerial_++;
+    dev->ResetConnection();
     if (w_.PortOpen() || w_.line_->Reconnect.Active()) dev->Link.Opened();
     auto* view = new TRegisterView(Pages);
     w_.WireView(view);
@@ -270,7 +284,7 @@ void TDevicesFace::AskAndAdd(int entry, uint32_t id) {
     why->setStyleSheet(QStringLiteral("color: #C00000"));
     form->addRow(why);
     auto* buttons = new QDialogButtonBox(&dialog);
-    buttons->addButton(QStringLiteral("Добавить"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Добавить"), QDialogButtonBox::AcceptRole)->setDefault(true);
     buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

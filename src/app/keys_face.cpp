@@ -147,6 +147,9 @@ QString TKeysFace::KeysText() const {
     line(QKeySequence(QKeySequence::Find).toString(QKeySequence::NativeText),
          QStringLiteral("поиск по коду и названию параметра"));
     line(QStringLiteral("F7"), QStringLiteral("показать или скрыть служебные параметры"));
+    if (w_.devices_->Several())
+        line(QStringLiteral("Ctrl+PgDown, Ctrl+PgUp"),
+             QStringLiteral("к следующей или предыдущей вкладке устройства"));
     line(QStringLiteral("Tab, Shift+Tab"),
          QStringLiteral("к следующему или предыдущему полю окна"));
     line(QStringLiteral("В таблице: ↑ ↓ PgUp PgDn Home End"), QStringLiteral("выбор параметра"));

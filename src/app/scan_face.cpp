@@ -53,8 +53,33 @@ void TScanFace::ShowScan() {
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setWindowModality(Qt::WindowModal);
     w->OnChosen = [this](const TScanResult& r, const TScanType* type) { OpenFound(r, type); };
+    w->OnAdd = [this](const TScanResult& r, const TScanType* type) { return AddFound(r, *type); };
     scanWindow_ = w;
     w->show();
+}
+
+QString TScanFace::AddFound(const TScanResult& r, const TScanType& type) {
+    int entry = -1;
+    for (size_t e = 0; e < w_.catalogue_.size(); ++e)
+        if (w_.catalogue_[e].Path == type.Path) entry = static_cast<int>(e);
+    if (entry < 0) return QStringLiteral("Описания устройства нет в каталоге");
+    const QString port = QString::fromStdString(r.Port);
+    // The line is one for all tabs: its port, mode and version are those of the devices on it.
+    TDevicesFace& devices = *w_.devices_;
+    const bool fresh = devices.Count() == 1 && w_.dev_->Id == 0;
+    if (!fresh && (port != w_.cbPort->currentText() || r.Gateway != w_.chOver41G->isChecked() ||
+                   (r.Version == 0) != w_.miVer1->isChecked()))
+        return QStringLiteral("Устройство найдено на другой линии (порт, подключение или "
+                              "протокол другие), а линия у всех вкладок одна");
+    if (w_.cbPort->findText(port) < 0) w_.cbPort->addItem(port);
+    w_.cbPort->setCurrentIndex(w_.cbPort->findText(port));
+    w_.chOver41G->setChecked(r.Gateway);
+    (r.Version == 0 ? w_.miVer1 : w_.miVer2)->setChecked(true);
+    if (!fresh) return devices.Add(entry, r.Id);
+    // The window's first tab holds no device of the line yet: the found one goes there.
+    w_.DeviceChosen(entry);
+    w_.eID->setText(QString::number(r.Id));
+    return {};
 }
 
 void TScanFace::OpenFound(const TScanResult& r, const TScanType* type) {

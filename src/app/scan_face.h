@@ -27,6 +27,9 @@ public:
     void ShowScan();
     // Port, mode, version, ID and description set, then "Открыть".
     void OpenFound(const TScanResult& result, const TScanType* type);
+    // "Добавить" on a found device: into the first tab while it has no device ID yet, else
+    // in a tab of its own; why not, when it cannot be.
+    QString AddFound(const TScanResult& result, const TScanType& type);
     TScanWindow* ScanWindow() const { return scanWindow_; }
 
     // "Открыть" succeeded: "Устройство не отвечает" points to the search until something

@@ -116,6 +116,13 @@ TScanWindow::TScanWindow(QWidget* parent, const QStringList& ports, const QStrin
     tResults->setToolTip(QStringLiteral("Enter или двойной щелчок: открыть устройство"));
     layout->addWidget(tResults, 1);
     auto* bottom = new QHBoxLayout;
+    // "Добавить": the selected device joins the line in a tab of its own; the search
+    // window stays, for the next one.
+    bAdd = new QPushButton(QStringLiteral("Добавить"), this);
+    bAdd->setObjectName(QStringLiteral("bAdd"));
+    bAdd->setAutoDefault(false);
+    bAdd->setToolTip(QStringLiteral("Добавить выбранное устройство на линию отдельной вкладкой"));
+    bottom->addWidget(bAdd);
     bottom->addStretch();
     bottom->addWidget(bClose);
     layout->addLayout(bottom);
@@ -126,6 +133,7 @@ TScanWindow::TScanWindow(QWidget* parent, const QStringList& ports, const QStrin
     connect(bSearch, &QPushButton::clicked, this, [this] { Search(); });
     connect(bStop, &QPushButton::clicked, this, [this] { Stop(); });
     connect(bClose, &QPushButton::clicked, this, [this] { reject(); });
+    connect(bAdd, &QPushButton::clicked, this, [this] { Add(tResults->currentRow()); });
     connect(seFirstId, &QSpinBox::valueChanged, this, [this](int v) { seLastId->setMinimum(v); });
     connect(tResults, &QTableWidget::activated, this,
             [this](const QModelIndex& index) { Choose(index.row()); });
@@ -267,6 +275,27 @@ void TScanWindow::Finished() {
         accept();
         if (OnChosen) OnChosen(r, type);
     }
+}
+
+void TScanWindow::Add(int row) {
+    if (row < 0 || row >= static_cast<int>(shown_.size())) {
+        lState->setText(QStringLiteral("Выберите найденное устройство"));
+        return;
+    }
+    const TScanResult& r = shown_[static_cast<size_t>(row)];
+    const TScanType* type =
+        r.Kind == TScanKind::Device && !r.Types.empty() ? &types_[r.Types.front()] : nullptr;
+    if (!type || !r.WithId) {
+        lState->setText(
+            QStringLiteral("Здесь нечего добавить: %1")
+                .arg(!type ? Q(ScanWhatText(r, types_)) : QStringLiteral("устройство без ID")));
+        return;
+    }
+    const QString why = OnAdd ? OnAdd(r, type) : QString();
+    lState->setText(why.isEmpty() ? QStringLiteral("Добавлено на линию: %1 · ID %2")
+                                        .arg(Q(ScanWhatText(r, types_)))
+                                        .arg(r.Id)
+                                  : why);
 }
 
 void TScanWindow::Choose(int row) {

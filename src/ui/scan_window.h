@@ -37,6 +37,7 @@ public:
     QPushButton* bSearch;
     QPushButton* bStop;
     QPushButton* bClose;
+    QPushButton* bAdd; // "Добавить": the selected device to the line, in a tab of its own
     QProgressBar* pbProgress;
     QLabel* lState;
     QTableWidget* tResults;
@@ -50,6 +51,9 @@ public:
 
     // A found place to open, with its device type (null when not recognised).
     std::function<void(const TScanResult&, const TScanType*)> OnChosen;
+    // Adds the result of the table's row to the line; says why not when it cannot be.
+    void Add(int row);
+    std::function<QString(const TScanResult&, const TScanType*)> OnAdd;
 
 protected:
     void reject() override;

@@ -1,8 +1,14 @@
 // The window with the devices of a line: a tab each, one poll over all of them with every
 // value on its own device's row, chart line and recording field; a set saved for another
 // device goes into this one only when the engineer confirms it knowingly.
+#include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -138,6 +144,23 @@ private slots:
         QCOMPARE(d.tbDevices->tabText(2),
                  QStringLiteral("ЧП-7 (частотный преобразователь) · ID 200"));
         QCOMPARE(b.w->eID->text(), QStringLiteral("200")); // the current tab's ID
+        // From tab to tab by the keyboard, the mouse and the accessibility interface alike.
+        b.w->vstList->setFocus();
+        QTest::keyClick(b.w->vstList, Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(d.Current(), 0);
+        QCOMPARE(b.w->eID->text(), QStringLiteral("3"));
+        QCOMPARE(b.w->vstList, d.View(0));
+        QTest::mouseClick(d.tbDevices, Qt::LeftButton, {}, d.tbDevices->tabRect(1).center());
+        QCOMPARE(d.Current(), 1);
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(d.tbDevices);
+        QVERIFY(bar && bar->childCount() >= 3);
+        QAccessibleInterface* third = bar->child(2);
+        QVERIFY(third->text(QAccessible::Name)
+                    .startsWith(QStringLiteral("ЧП-7 (частотный преобразователь) · ID 200")));
+        QVERIFY(third->actionInterface());
+        third->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(d.Current(), 2);
+        QVERIFY(b.w->Keys().KeysText().contains(QStringLiteral("Ctrl+W — Закрыть вкладку")));
 
         b.PollOnly(0, 0x10);
         b.PollOnly(1, 0x302);
@@ -151,6 +174,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(b.Shown(2, 0x302), QStringLiteral("12.34"), 10000);
         std::string header;
         QTRY_VERIFY_WITH_TIMEOUT(RecordedByDevice(path, &header)["200"].size() >= 3, 10000);
+        // The documentation's picture, when scripts/screenshots asks for it.
+        if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS"); !out.isEmpty())
+            QVERIFY(b.w->grab().save(out + QStringLiteral("/devices.png")));
 
         // The chart: a line per device and row, named by its device, holding its values.
         const auto series = b.w->Trend().ChartSeries();
@@ -195,6 +221,72 @@ private slots:
         for (const auto& [id, values] : recorded)
             for (const std::string& v : values)
                 QVERIFY2(v.empty() || v == own.at(id), (id + ": " + v).c_str());
+    }
+
+    void addedFromTheMenuAndEverySetSavedIntoOneFolder() {
+        LineBench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        b.w->eID->setText(QStringLiteral("3"));
+        b.w->Dev().PollOnConnect = false;
+        b.w->bOpen->click();
+        QVERIFY(b.w->PortOpen());
+        const int chp = b.w->Catalogue()[0].Path.find("ChP7") != std::string::npos ? 0 : 1;
+        // Typed as a user would: an ID the line has is refused in the dialog, which stays
+        // with what was typed; another is taken.
+        QString refused;
+        OnNextModal(
+            [&](QWidget* dialog) {
+                auto* device = dialog->findChild<QComboBox*>(QStringLiteral("cbAddDevice"));
+                auto* id = dialog->findChild<QLineEdit*>(QStringLiteral("eAddID"));
+                auto* why = dialog->findChild<QLabel*>(QStringLiteral("lAddWhy"));
+                if (!device || !id || !why) return static_cast<QDialog*>(dialog)->reject();
+                device->setCurrentIndex(chp);
+                QTest::keyClicks(id, QStringLiteral("3"));
+                QTest::keyClick(id, Qt::Key_Return);
+                refused = why->text();
+                id->clear();
+                QTest::keyClicks(id, QStringLiteral("17"));
+                QTest::keyClick(id, Qt::Key_Return);
+            },
+            5000, "QDialog");
+        b.w->Devices().miAddDevice->trigger();
+        QCOMPARE(refused, QStringLiteral("Устройство с ID 3 уже есть на линии: БУК-2 (контроллер "
+                                         "котельной) · ID 3"));
+        QCOMPARE(b.w->Devices().Count(), 2);
+        QCOMPARE(b.w->Dev().Id, 17);
+        QVERIFY(b.w->Devices().miSaveAllSets->isVisible());
+
+        // One set per device, named by device and ID, each of its own device.
+        const QString folder = QString::fromStdString(b.dir.File("sets"));
+        QVERIFY(QDir().mkpath(folder));
+        OnNextModal(
+            [folder](QWidget* dialog) {
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                if (!name) return static_cast<QDialog*>(dialog)->reject();
+                static_cast<QFileDialog*>(dialog)->setDirectory(folder);
+                name->setText(folder);
+                static_cast<QDialog*>(dialog)->accept();
+            },
+            5000, "QFileDialog");
+        b.w->Devices().miSaveAllSets->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            b.w->StatusText->text().contains(
+                QStringLiteral("Параметры сохранены: БУК-2_(контроллер_котельной)_ID3.params, "
+                               "ЧП-7_(частотный_преобразователь)_ID17.params")),
+            20000);
+        for (const auto& [file, id, name] : {std::tuple{"БУК-2_(контроллер_котельной)_ID3.params",
+                                                        3u, "БУК-2 (контроллер котельной)"},
+                                             {"ЧП-7_(частотный_преобразователь)_ID17.params", 17u,
+                                              "ЧП-7 (частотный преобразователь)"}}) {
+            TParamSet set;
+            std::string error;
+            QVERIFY2(ReadParamSetFile(folder.toStdString() + "/" + file, set, error),
+                     error.c_str());
+            QCOMPARE(set.DeviceId, id);
+            QCOMPARE(set.Device, std::string(name));
+            QVERIFY(set.FailedCount() == 0);
+        }
     }
 
     void closingTheWindowDuringASetAsksNothing() {

@@ -174,6 +174,59 @@ private slots:
         l.w->bOpen->click();
         QVERIFY(l.w->PortOpen());
     }
+
+    void foundDevicesAreAddedToTheLineTabByTab() {
+        Line l;
+        l.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(l.w.get()));
+        TScanWindow* s = l.OpenScan();
+        QVERIFY(s);
+        s->seLastId->setValue(10);
+        s->cbVersions->setCurrentIndex(1);
+        s->cbModes->setCurrentIndex(1);
+        s->bSearch->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!s->Searching(), 20000);
+        QCOMPARE(s->tResults->rowCount(), 2);
+        // The first goes into the window's own tab (it has no device ID yet), the next into
+        // a tab of its own; the search window stays for more.
+        s->tResults->setCurrentCell(1, 0);
+        QTest::mouseClick(s->bAdd, Qt::LeftButton);
+        QCOMPARE(l.w->Devices().Count(), 1);
+        QCOMPARE(l.w->Dev().Id, 9);
+        s->tResults->setCurrentCell(0, 0);
+        QTest::mouseClick(s->bAdd, Qt::LeftButton);
+        QCOMPARE(s->lState->text(),
+                 QStringLiteral("Добавлено на линию: БУК-2 (контроллер котельной) · ID 7"));
+        QCOMPARE(l.w->Devices().Count(), 2);
+        QCOMPARE(l.w->Devices().tbDevices->tabText(0),
+                 QStringLiteral("ЧП-7 (частотный преобразователь) · ID 9"));
+        QCOMPARE(l.w->Devices().tbDevices->tabText(1),
+                 QStringLiteral("БУК-2 (контроллер котельной) · ID 7"));
+        // Twice is refused, and said where the eye is.
+        QTest::mouseClick(s->bAdd, Qt::LeftButton);
+        QVERIFY(
+            s->lState->text().startsWith(QStringLiteral("Устройство с ID 7 уже есть на линии")));
+        QCOMPARE(l.w->Devices().Count(), 2);
+        QTest::keyClick(s, Qt::Key_Escape);
+        QTRY_VERIFY(!l.w->Scan().ScanWindow());
+        // Both answer on the line, each on its own tab.
+        l.w->Dev().PollOnConnect = false;
+        l.w->bOpen->click();
+        QVERIFY(l.w->PortOpen());
+        for (int tab : {0, 1}) {
+            l.w->Devices().Select(tab);
+            l.w->bReadAll->click();
+        }
+        const auto shown = [&](int tab, uint16_t addr) {
+            const TRegisterModel* m = l.w->Devices().View(tab)->Model();
+            for (int r = 0; r < m->rowCount(); ++r)
+                if (m->Reg(r)->Addr == addr && m->Reg(r)->RegType != rtHeader)
+                    return m->index(r, 3).data().toString();
+            return QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(0, 0x302), QStringLiteral("50.00"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(shown(1, 0x10), QStringLiteral("72.5"), 10000);
+    }
 };
 
 int RunScanTests(int argc, char** argv) {
