@@ -25,6 +25,7 @@ namespace tunavox {
 TfMain::TfMain(const TMainOptions& options, QWidget* parent)
     : QMainWindow(parent), options_(options), line_(std::make_unique<TLine>()) {
     devices_ = new TDevicesFace(*this);
+    net_ = new TNetPortFace(*this);
     dev_ = &devices_->Device(0);
     trend_ = new TTrendFace(*this);
     keys_ = new TKeysFace(*this);
@@ -47,10 +48,7 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
         return true;
     };
     QStringList ports;
-    if (PortLister(ports)) {
-        cbPort->clear();
-        cbPort->addItems(ports);
-    }
+    if (PortLister(ports)) net_->Fill(ports);
     // The last used port, or the one given on the command line.
     LoadSettings();
     if (!options_.ExtraPort.isEmpty()) {
@@ -265,6 +263,7 @@ void TfMain::BuildForm() {
     WireView(vstList);
     link_->Build(service);
     scan_->Build(service, StatusBar1);
+    net_->Build(service);
     devices_->AddMenuItems(file, service);
     keys_->Build(help);
     // The window previews every key (F7 anywhere, Enter on the table) and the table's clicks.
@@ -311,6 +310,11 @@ void TfMain::SaveSettings() {
 }
 
 void TfMain::closeEvent(QCloseEvent* event) {
+    // A connection being made runs on a thread of its own: the window waits for it.
+    if (net_->Connecting()) {
+        event->ignore();
+        return;
+    }
     SaveSettings();
     QMainWindow::closeEvent(event);
 }
@@ -327,15 +331,16 @@ void TfMain::RefreshPorts() {
     if (!demoPort_.isEmpty() && !ports.contains(demoPort_)) ports.prepend(demoPort_);
     if (!options_.ExtraPort.isEmpty() && !ports.contains(options_.ExtraPort))
         ports << options_.ExtraPort;
+    // Network addresses stay listed.
+    for (int i = 0; i < cbPort->count(); ++i)
+        if (const QString p = cbPort->itemText(i);
+            IsNetworkPortName(p.toStdString()) && !ports.contains(p))
+            ports << p;
     QStringList shown;
     for (int i = 0; i < cbPort->count(); ++i)
         shown << cbPort->itemText(i);
-    if (ports == shown) return;
-    const QString selected = cbPort->currentText();
-    cbPort->clear();
-    cbPort->addItems(ports);
-    const int kept = cbPort->findText(selected);
-    cbPort->setCurrentIndex(kept >= 0 ? kept : (cbPort->count() > 0 ? 0 : -1));
+    if (net_->Entries(ports) == shown) return;
+    net_->Fill(ports);
 }
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event) {

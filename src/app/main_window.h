@@ -19,6 +19,7 @@
 #include "app/keys_face.h"
 #include "app/link_face.h"
 #include "app/main_options.h"
+#include "app/net_port_face.h"
 #include "app/scan_face.h"
 #include "app/sets_face.h"
 #include "app/trend_face.h"
@@ -114,8 +115,7 @@ public:
     // Finding and copying rows (Ctrl+F, Ctrl+C).
     TFindFace& Find() { return *find_; }
 
-    // Reads the port list again, keeping the selected port while it is listed.
-    void RefreshPorts();
+    void RefreshPorts(); // the port list read again, the selected port kept while listed
     // The system's port list (replaced in tests); false when it cannot be read.
     std::function<bool(QStringList&)> PortLister;
 
@@ -132,9 +132,9 @@ public:
     TScanFace& Scan() { return *scan_; }
     // The line's devices, a tab each; one poll over them all.
     TDevicesFace& Devices() { return *devices_; }
+    TNetPortFace& NetPort() { return *net_; } // "Сетевой порт…": a line over the network
 
-    // Export and About.
-    void miExportClick(int tag);
+    void miExportClick(int tag); // export and About
     // Writes the export of the menu item with that tag to path; failures go to the message box.
     void ExportTo(int tag, const QString& path);
     void N4Click();
@@ -173,8 +173,10 @@ private:
     friend class TScanFace;
     friend class TFindFace;
     friend class TDevicesFace;
+    friend class TNetPortFace;
     TFindFace* find_;
     TDevicesFace* devices_;
+    TNetPortFace* net_;
     TSetsFace* sets_;
     TScanFace* scan_;
     TLinkFace* link_;

@@ -18,8 +18,13 @@ bool TfMain::PortOpen() const {
 }
 
 bool TfMain::OpenPort(const QString& name) {
-    return tunavox::OpenPort(*line_->Canal, name.toStdString(), miVer1->isChecked() ? 0 : 1,
-                             chOver41G->isChecked());
+    const auto open = [this, port = name.toStdString(), version = miVer1->isChecked() ? 0 : 1,
+                       gateway = chOver41G->isChecked()] {
+        return tunavox::OpenPort(*line_->Canal, port, static_cast<uint8_t>(version), gateway);
+    };
+    // Connecting to a network port may take seconds: the window stays live meanwhile.
+    if (IsNetworkPortName(name.toStdString())) return net_->OpenLive(name, open);
+    return open();
 }
 
 void TfMain::bOpenClick() {
@@ -49,6 +54,7 @@ void TfMain::bOpenClick() {
     }
     devices_->LinkOpened();
     scan_->Opened();
+    net_->SayOpened();
     link_->ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
     line_->Stats.Reset();
@@ -71,6 +77,7 @@ void TfMain::UpdateOpenState() {
     miVers->setEnabled(closed);
     miVers->menuAction()->setEnabled(closed);
     scan_->miScan->setEnabled(closed);
+    net_->miNetPort->setEnabled(closed);
 }
 
 void TfMain::bReadAllClick() {

@@ -58,8 +58,10 @@ void TTrendFace::ShowStats() {
     const TExchangeStats::Snapshot s = w_.line_->Stats.Take();
     lStats->setText(QString::fromStdString(TExchangeStats::Text(s)));
     const std::string devices = TExchangeStats::DevicesText(s);
+    const QString roundTrip = w_.net_->RoundTripText();
     lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, w_.dev_->ErrorTexts.get()) +
-                                              (devices.empty() ? "" : "\n" + devices)));
+                                              (devices.empty() ? "" : "\n" + devices)) +
+                       (roundTrip.isEmpty() ? QString() : QStringLiteral("\n") + roundTrip));
 }
 
 void TTrendFace::chRecordPollToggled(bool on) {

@@ -88,7 +88,20 @@ void TMyComPort::WaitSent(int count) const {
 std::string TMyComPort::ErrorText() const {
     const int code = errorCode_;
     if (code == kPortClosedError) return "COM-порт закрыт";
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (!netError_.empty() && code == netErrorCode_) return netError_;
+    }
     return SystemErrorText(code);
+}
+
+bool TMyComPort::NetFail(int code, const std::string& words) {
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        netError_ = words;
+        netErrorCode_ = code;
+    }
+    return Fail(code);
 }
 
 } // namespace tunavox

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "link/line_settings.h"
+#include "link/net_address.h"
 #include "util/system_error.h"
 
 #ifdef _WIN32
@@ -122,6 +123,12 @@ public:
     std::string ErrorText() const;
 
     std::string PortName() const;
+    // A network port ("tcp://HOST:PORT", "rfc2217://HOST:PORT"; see net_address.h): the
+    // same calls over a socket. Its answers wait the round trip measured at connect on
+    // top of the usual time-outs.
+    bool IsNetwork() const { return net_; }
+    bool IsRfc2217() const { return rfc2217_; }
+    int RoundTripMs() const { return roundTripMs_; }
     TMyDCB& Settings() { return settings_; }
     const TMyDCB& Settings() const { return settings_; }
     TCommTimeouts Timeouts() const;
@@ -137,6 +144,13 @@ public:
 private:
     void Leave();
     bool Fail(int code);
+    // Fails with the system's code and the words that name the address.
+    bool NetFail(int code, const std::string& words);
+    bool OpenNetwork(const std::string& name, bool setup);
+    int NetReadBuffer(void* buffer, int count);
+    int NetWrite(const void* buffer, int count, bool wait);
+    bool NetPurge();
+    bool NetApplyLineSettings();
 #ifdef _WIN32
     // Takes the handle for one system call; false (and kPortClosedError) when closed.
     bool Enter(void*& handle, TCommTimeouts* applied = nullptr);
@@ -168,6 +182,14 @@ private:
     TCommTimeouts timeouts_;
     TCommTimeouts applied_;
     std::atomic<int> errorCode_{0};
+    std::string netError_; // a network failure in words, for its code (guarded by lock_)
+    int netErrorCode_ = 0;
+    std::atomic<bool> net_{false};
+    std::atomic<bool> rfc2217_{false};
+    std::atomic<int> roundTripMs_{-1};
+    // The worker's: the server's bytes taken apart, the data not handed out yet.
+    telnet::TReader telnetIn_;
+    std::string netPending_;
     std::atomic<bool> txEmptyWait_{false};
 };
 

@@ -12,6 +12,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -83,8 +84,9 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 } // namespace
 
 bool IsPortLostError(int code) {
-    // A hang-up reads as EIO (see ReadBuffer).
-    return code == EIO || code == ENXIO || code == ENODEV;
+    // A hang-up reads as EIO (see ReadBuffer); a network port's connection ends as reset.
+    return code == EIO || code == ENXIO || code == ENODEV || code == ECONNRESET || code == EPIPE ||
+           code == ENOTCONN || code == ECONNABORTED;
 }
 
 bool FillTermios(const TMyDCB& dcb, struct termios& t) {
@@ -155,6 +157,10 @@ int TMyComPort::Handle() const {
 }
 
 bool TMyComPort::Open(const std::string& name, bool setup) {
+    net_ = false;
+    rfc2217_ = false;
+    roundTripMs_ = -1;
+    if (IsNetworkPortName(name)) return OpenNetwork(name, setup);
     const std::string path = !name.empty() && name[0] == '/' ? name : "/dev/" + name;
     {
         std::lock_guard<std::mutex> g(lock_);
@@ -207,8 +213,12 @@ bool TMyComPort::Close() {
         // the counter cannot overflow here; nothing to do
     }
     idle_.wait(lk, [this] { return users_ == 0; });
-    ::tcflush(fd_, TCIOFLUSH);
-    ::ioctl(fd_, TIOCNXCL);
+    if (net_) {
+        ::shutdown(fd_, SHUT_RDWR);
+    } else {
+        ::tcflush(fd_, TCIOFLUSH);
+        ::ioctl(fd_, TIOCNXCL);
+    }
     ::close(fd_);
     ::close(wakeFd_);
     fd_ = -1;
@@ -224,6 +234,7 @@ bool TMyComPort::Setup() {
 }
 
 bool TMyComPort::ApplyLineSettings() {
+    if (net_) return NetApplyLineSettings();
     int fd = -1;
     if (!Enter(fd)) return false;
     struct termios t {};
@@ -258,6 +269,7 @@ bool TMyComPort::ApplyTimeouts() {
 }
 
 int TMyComPort::ReadBuffer(void* buffer, int count) {
+    if (net_) return NetReadBuffer(buffer, count);
     TCommTimeouts t;
     int fd = -1, wake = -1;
     if (!Enter(fd, &t, &wake)) return -1;
@@ -322,6 +334,10 @@ int TMyComPort::ReadBuffer(void* buffer, int count) {
 bool TMyComPort::WaitReadable(int ms) {
     int fd = -1, wake = -1;
     if (!Enter(fd, nullptr, &wake)) return false;
+    if (net_ && !netPending_.empty()) {
+        Leave();
+        return true;
+    }
     struct pollfd fds[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
     const int r = ::poll(fds, 2, ms);
     Leave();
@@ -329,6 +345,7 @@ bool TMyComPort::WaitReadable(int ms) {
 }
 
 int TMyComPort::Write(const void* buffer, int count, bool wait) {
+    if (net_) return NetWrite(buffer, count, wait);
     TCommTimeouts t;
     int fd = -1, wake = -1;
     if (!Enter(fd, &t, &wake)) return -1;
@@ -391,6 +408,7 @@ bool TMyComPort::DrainOutput(int fd, int wake, int count) {
 }
 
 bool TMyComPort::Purge() {
+    if (net_) return NetPurge();
     int fd = -1;
     if (!Enter(fd)) return false;
     const bool ok = ::tcflush(fd, TCIOFLUSH) == 0;

@@ -36,4 +36,12 @@ bool OpenPort(TCanal& canal, const std::string& name, uint8_t version, bool gate
     return ok;
 }
 
+std::string OpenPortNote(const TCanal& canal) {
+    const TMyComPort& port = *canal.ComPort;
+    if (!port.IsNetwork() || port.IsRfc2217()) return {};
+    return "Сетевой порт " + port.PortName() +
+           ": настройки линии задаёт преобразователь, программа их не меняет (" +
+           SettingsText(port.Settings().Line()) + " и смена чётности при открытии не применяются)";
+}
+
 } // namespace tunavox

@@ -13,4 +13,9 @@ class TCanal;
 // afterwards. On failure the port is closed and its ErrorCode says why.
 bool OpenPort(TCanal& canal, const std::string& name, uint8_t version, bool gateway);
 
+// What an open port cannot do, said once (not an error): over raw TCP the converter keeps
+// its own line settings, so neither the description's settings nor the opening
+// preamble's parity switch reach the line. Empty for any other port.
+std::string OpenPortNote(const TCanal& canal);
+
 } // namespace tunavox

@@ -23,6 +23,7 @@ int RunKeyboardTests(int argc, char** argv);
 int RunScreenTests(int argc, char** argv);
 int RunScanTests(int argc, char** argv);
 int RunDevicesTests(int argc, char** argv);
+int RunNetworkPortTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -42,7 +43,8 @@ int main(int argc, char** argv) {
         {"FirstUseTest", RunFirstUseTests},       {"LinkTest", RunLinkTests},
         {"PollingTest", RunPollingTests},         {"KeyboardTest", RunKeyboardTests},
         {"ScreenTest", RunScreenTests},           {"ScanTest", RunScanTests},
-        {"DevicesTest", RunDevicesTests}};
+        {"DevicesTest", RunDevicesTests},
+        {"NetworkPortTest", RunNetworkPortTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

@@ -42,6 +42,11 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     char line[256] = {};
     if (f && fgets(line, sizeof line, f)) firstLine_ = line;
     if (!firstLine_.empty() && firstLine_.back() == '\n') firstLine_.pop_back();
+    // With --tcp the network address follows.
+    if (std::find(args.begin(), args.end(), "--tcp") != args.end() && f &&
+        fgets(line, sizeof line, f))
+        secondLine_ = line;
+    if (!secondLine_.empty() && secondLine_.back() == '\n') secondLine_.pop_back();
     if (f) fclose(f);
 }
 

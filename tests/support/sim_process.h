@@ -21,10 +21,13 @@ public:
     bool Terminate(int ms);
     // The path it printed first (the pseudo-terminal), or empty.
     const std::string& FirstLine() const { return firstLine_; }
+    // With --tcp: the address it serves the line on ("tcp://127.0.0.1:40123").
+    const std::string& SecondLine() const { return secondLine_; }
 
 private:
     pid_t pid_ = -1;
     std::string firstLine_;
+    std::string secondLine_;
 };
 
 // tunavox-cli with these arguments (split by the shell), standard error folded in.

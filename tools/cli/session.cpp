@@ -215,6 +215,8 @@ int Session::Start(const Options& o) {
         std::fprintf(stderr, "%s: %s\n", o.Port.c_str(), Canal.ComPort->ErrorText().c_str());
         return kUsageError;
     }
+    if (const std::string note = OpenPortNote(Canal); !note.empty())
+        std::fprintf(stderr, "%s\n", note.c_str());
     deviceId_ = static_cast<int32_t>(o.DeviceId);
     options_ = o;
     journal_.SetFolder(o.Journal);

@@ -64,6 +64,8 @@ int OpenSeveral(const Options& o, const std::vector<uint16_t>& wanted, TLine& li
         std::fprintf(stderr, "%s: %s\n", o.Port.c_str(), line.Canal->ComPort->ErrorText().c_str());
         return kUsageError;
     }
+    if (const std::string note = OpenPortNote(*line.Canal); !note.empty())
+        std::fprintf(stderr, "%s\n", note.c_str());
     line.Start({}, {});
     return 0;
 }

@@ -10,6 +10,9 @@
 #include <windows.h>
 #endif
 
+#ifndef _WIN32
+#include "tcp_relay.h"
+#endif
 #include "device/description.h"
 #include "line/device.h"
 #include "sim/simulator.h"
@@ -25,6 +28,8 @@ const char* const kUsage =
     "                   [--version 1|2] [--baud-emulation] [--fault F]...\n"
     "  --link PATH       create a pseudo-terminal and make PATH a link to it\n"
     "  --port DEVICE     serve a real serial port\n"
+    "  --tcp HOST:PORT   also serve the line over raw TCP (PORT 0: a free one), one client\n"
+    "                    at a time, as a serial-to-Ethernet converter; with --link only\n"
     "  --version 1|2     protocol version (default 2)\n"
     "  --id N            answer only requests that carry this device ID\n"
     "  --device FILE[:ID] one device of a multi-drop line, with its own registers and ID\n"
@@ -35,7 +40,8 @@ const char* const kUsage =
     "  --fault F         silent, badcrc, noise, split, wrong-addr, wrong-id, delay=MS,\n"
     "                    error=ADDR:CODE (device error CODE on register ADDR),\n"
     "                    keep=ADDR (acknowledge writes of ADDR but keep its value); repeatable\n"
-    "The first line of output is the device path to open.\n";
+    "The first line of output is the device path to open; with --tcp the second is the\n"
+    "network address (tcp://HOST:PORT).\n";
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "tunavox-sim: %s\n%s", message.c_str(), kUsage);
@@ -52,7 +58,7 @@ int main(int argc, char** argv) {
     tunavox::PrepareConsole();
     const std::vector<std::string> argList = tunavox::CommandLineArguments(argc, argv);
     const size_t count = argList.size();
-    std::string desc, link, port;
+    std::string desc, link, port, tcp;
     tunavox::TSimOptions options;
     std::vector<std::pair<std::string, uint32_t>> devices; // --device FILE[:ID]
     for (size_t i = 0; i < count; ++i) {
@@ -65,6 +71,9 @@ int main(int argc, char** argv) {
         std::string v;
         if (a == "--desc") {
             if (!value(desc)) return Usage("--desc needs a file");
+        } else if (a == "--tcp") {
+            if (!value(tcp) || tcp.rfind(':') == std::string::npos)
+                return Usage("--tcp needs HOST:PORT");
         } else if (a == "--link") {
             if (!value(link)) return Usage("--link needs a path");
         } else if (a == "--port") {
@@ -131,6 +140,9 @@ int main(int argc, char** argv) {
 #endif
 
     tunavox::TDeviceSimulator sim(*lists.front(), options);
+#ifndef _WIN32
+    tunavox::TTcpRelay relay; // stopped before the simulator's line goes
+#endif
     for (size_t i = 1; i < lists.size(); ++i)
         sim.AddDevice(*lists[i], devices[i].second);
     std::string failure;
@@ -141,6 +153,25 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("%s\n", path.c_str());
+#ifndef _WIN32
+        if (!tcp.empty()) {
+            const size_t colon = tcp.rfind(':');
+            int64_t number = 0;
+            std::string host = tcp.substr(0, colon);
+            if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+                host = host.substr(1, host.size() - 2);
+            if (!tunavox::ParseIntegerText(tcp.substr(colon + 1), number) || number < 0 ||
+                number > 65535)
+                return Usage("--tcp needs HOST:PORT");
+            const std::string address =
+                relay.Start(host, static_cast<uint16_t>(number), path, failure);
+            if (address.empty()) {
+                std::fprintf(stderr, "tunavox-sim: %s\n", failure.c_str());
+                return 1;
+            }
+            std::printf("%s\n", address.c_str());
+        }
+#endif
     } else {
         if (!sim.StartPort(port, failure)) {
             std::fprintf(stderr, "tunavox-sim: %s: %s\n", port.c_str(), failure.c_str());
@@ -154,6 +185,9 @@ int main(int argc, char** argv) {
 #else
     int signal = 0;
     sigwait(&stop, &signal);
+#endif
+#ifndef _WIN32
+    relay.Stop();
 #endif
     sim.Stop();
     return 0;

@@ -1,0 +1,160 @@
+#include "app/net_port_face.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFormLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "app/main_window.h"
+#include "link/net_address.h"
+#include "link/open_port.h"
+
+namespace tunavox {
+namespace {
+
+QSettings Store() {
+    return QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"));
+}
+
+} // namespace
+
+TNetPortFace::TNetPortFace(TfMain& window) : QObject(&window), w_(window) {}
+
+void TNetPortFace::Build(QMenu* service) {
+    miNetPort = Named(new QAction(QStringLiteral("Сетевой порт…"), service), "miNetPort");
+    // Beside the search: both choose where the line is.
+    service->insertAction(w_.scan_->miScan, miNetPort);
+    connect(miNetPort, &QAction::triggered, this, [this] { AskAddress(); });
+}
+
+QStringList TNetPortFace::History() const {
+    QStringList out;
+    for (const QString& a : Store().value(QStringLiteral("NetworkPorts")).toStringList())
+        if (IsNetworkPortName(a.toStdString()) && !out.contains(a) && out.size() < kHistory)
+            out << a;
+    return out;
+}
+
+QStringList TNetPortFace::Entries(const QStringList& system) const {
+    QStringList out = system;
+    for (const QString& a : History())
+        if (!out.contains(a)) out << a;
+    return out;
+}
+
+void TNetPortFace::Fill(const QStringList& system) {
+    const QString selected = w_.cbPort->currentText();
+    const QSignalBlocker quiet(w_.cbPort);
+    w_.cbPort->clear();
+    w_.cbPort->addItems(system);
+    for (const QString& a : History())
+        if (w_.cbPort->findText(a) < 0) w_.cbPort->addItem(a);
+    const int kept = w_.cbPort->findText(selected);
+    w_.cbPort->setCurrentIndex(kept >= 0 ? kept : (w_.cbPort->count() > 0 ? 0 : -1));
+}
+
+void TNetPortFace::Remember(const QString& address) {
+    QStringList list = History();
+    list.removeAll(address);
+    list.prepend(address);
+    while (list.size() > kHistory)
+        list.removeLast();
+    QSettings s = Store();
+    s.setValue(QStringLiteral("NetworkPorts"), list);
+    s.sync();
+}
+
+bool TNetPortFace::AskAddress() {
+    QDialog dialog(&w_);
+    dialog.setObjectName(QStringLiteral("NetPortDialog"));
+    dialog.setWindowTitle(QStringLiteral("Сетевой порт"));
+    auto* form = new QFormLayout(&dialog);
+    auto* address = Named(new QComboBox(&dialog), "cbNetAddress");
+    address->setEditable(true);
+    address->setInsertPolicy(QComboBox::NoInsert);
+    address->addItems(History());
+    address->setCurrentText(History().value(0, QStringLiteral("tcp://")));
+    address->setMinimumWidth(280);
+    address->setAccessibleName(QStringLiteral("Адрес"));
+    form->addRow(QStringLiteral("&Адрес:"), address);
+    auto* hint = new QLabel(
+        QStringLiteral("tcp://УЗЕЛ:ПОРТ — линия с настройками преобразователя;\n"
+                       "rfc2217://УЗЕЛ:ПОРТ — настройки линии задаёт программа (RFC 2217)"),
+        &dialog);
+    form->addRow(hint);
+    auto* why = Named(new QLabel(&dialog), "lNetWhy");
+    why->setStyleSheet(QStringLiteral("color: #C00000"));
+    why->setWordWrap(true);
+    form->addRow(why);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    buttons->addButton(QStringLiteral("Выбрать"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+        TNetAddress parsed;
+        std::string error;
+        if (ParseNetAddress(address->currentText().trimmed().toStdString(), parsed, error)) {
+            dialog.accept();
+            return;
+        }
+        why->setText(QString::fromStdString(error));
+        why->setAccessibleDescription(why->text());
+    });
+    address->setFocus();
+    if (dialog.exec() != QDialog::Accepted) return false;
+    const QString chosen = address->currentText().trimmed();
+    Remember(chosen);
+    if (w_.cbPort->findText(chosen) < 0) w_.cbPort->addItem(chosen);
+    w_.cbPort->setCurrentIndex(w_.cbPort->findText(chosen));
+    return true;
+}
+
+bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>& open) {
+    connecting_ = true;
+    w_.centralWidget()->setEnabled(false);
+    w_.menuBar()->setEnabled(false);
+    w_.ShowStatus(QStringLiteral("Подключение к %1…").arg(address), false, w_.normalStatusColor_);
+    std::atomic<bool> done{false};
+    bool ok = false;
+    std::thread connecting([&] {
+        ok = open();
+        done = true;
+    });
+    QEventLoop loop;
+    QTimer check;
+    connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done) loop.quit();
+    });
+    check.start(20);
+    loop.exec();
+    connecting.join();
+    w_.centralWidget()->setEnabled(true);
+    w_.menuBar()->setEnabled(true);
+    w_.ShowStatus(QString(), false, w_.normalStatusColor_);
+    connecting_ = false;
+    return ok;
+}
+
+void TNetPortFace::SayOpened() {
+    const std::string note = OpenPortNote(*w_.line_->Canal);
+    if (!note.empty()) w_.ShowStatus(QString::fromStdString(note), true, w_.normalStatusColor_);
+}
+
+QString TNetPortFace::RoundTripText() const {
+    const TMyComPort& port = *w_.line_->Canal->ComPort;
+    if (!port.IsNetwork() || port.RoundTripMs() < 0) return {};
+    return QStringLiteral("Сетевой порт: время отклика при подключении %1 мс (добавлено к "
+                          "ожиданию ответа)")
+        .arg(port.RoundTripMs());
+}
+
+} // namespace tunavox

@@ -1,0 +1,259 @@
+// The line over the network: tunavox-cli through Debian's ser2net (raw TCP and RFC 2217)
+// in front of the simulator's pseudo-terminal, and through tunavox-sim --tcp. Every
+// address is on the loopback.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "sim_process.h"
+#include "test_support.h"
+#include "util/cp1251.h"
+#include "util/time_text.h"
+
+using namespace tunavox::test;
+
+namespace {
+
+// Read at run time: the folder is known only once the tests run.
+std::string Chp() {
+    return kBin + "/NastrChP7.xml";
+}
+
+// A loopback port nobody listens on now.
+uint16_t FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+int Connect(uint16_t port) {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
+// ser2net with a configuration of its own: a raw and an RFC 2217 accepter on free loopback
+// ports in front of one device path (its controller's port tells when it is up).
+class Ser2net {
+public:
+    Ser2net(const TempDir& dir, const std::string& device)
+        : raw_(FreePort()), rfc_(FreePort()), control_(FreePort()),
+          config_(dir.File("ser2net.yaml")), log_(dir.File("ser2net.log")) {
+        std::ofstream(config_) << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_
+                               << "\n  connector: serialdev," << device
+                               << ",9600n81,local\n  options:\n    kickolduser: true\n"
+                               << "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
+                               << rfc_ << "\n  connector: serialdev," << device
+                               << ",9600n81,local\n  options:\n    kickolduser: true\n";
+        Start();
+    }
+    ~Ser2net() { Kill(); }
+    // Started and listening, or false (with why on the test's output).
+    bool Start() {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int out = open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+            const std::string control = "127.0.0.1," + std::to_string(control_);
+            execlp("ser2net", "ser2net", "-n", "-u", "-c", config_.c_str(), "-p", control.c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 500; ++i) {
+            if (const int s = Connect(control_); s >= 0) {
+                close(s);
+                return true;
+            }
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                ADD_FAILURE() << "ser2net did not start (scripts/setup installs it): "
+                              << ReadBytes(log_);
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // Killed at once, as a converter that loses power.
+    void Kill() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    std::string Raw() const { return "tcp://127.0.0.1:" + std::to_string(raw_); }
+    std::string Rfc2217() const { return "rfc2217://127.0.0.1:" + std::to_string(rfc_); }
+
+private:
+    uint16_t raw_, rfc_, control_;
+    std::string config_, log_;
+    pid_t pid_ = -1;
+};
+
+// ser2net gives a line to one accepter at a time and lets it go a moment after its client
+// has left: waits until the address serves a read.
+bool Served(const std::string& address) {
+    for (int i = 0; i < 20; ++i) {
+        if (Cli("read --device " + Chp() + ":17 --port " + address + " 0x200").status == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(Network, ReadWriteBackupAndRestoreThroughEachKindOfServer) {
+    TempDir dir;
+    SimProcess sim({"--link", dir.File("line"), "--device", Chp() + ":17", "--tcp", "127.0.0.1:0"});
+    ASSERT_EQ(sim.SecondLine().rfind("tcp://127.0.0.1:", 0), 0u) << sim.SecondLine();
+    Ser2net server(dir, dir.File("line"));
+    const std::string note = "настройки линии задаёт преобразователь";
+    const struct {
+        std::string address;
+        bool raw;
+        const char* value;
+    } targets[] = {{server.Raw(), true, "45.50"},
+                   {server.Rfc2217(), false, "12.34"},
+                   {sim.SecondLine(), true, "33.30"}};
+    for (const auto& t : targets) {
+        SCOPED_TRACE(t.address);
+        ASSERT_TRUE(Served(t.address));
+        const std::string device = " --device " + Chp() + ":17 --port " + t.address + " ";
+        CommandResult r = Cli("write" + device + "0x302=" + t.value);
+        ASSERT_EQ(r.status, 0) << r.out;
+        // Over raw TCP the converter's settings stand, and that is said (not as an error).
+        EXPECT_EQ(r.out.find(note) != std::string::npos, t.raw) << r.out;
+        r = Cli("read" + device + "0x302");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find(std::string("0x302;Заданная частота [Гц];") + t.value + ";\n"),
+                  std::string::npos)
+            << r.out;
+        const std::string set = dir.File("set.params");
+        ASSERT_EQ(Cli("backup" + device + "--output " + set).status, 0);
+        ASSERT_EQ(Cli("write" + device + "0x302=1").status, 0);
+        r = Cli("restore" + device + set);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(Cli("read" + device + "0x302").out.find(t.value), std::string::npos);
+        std::remove(set.c_str());
+    }
+}
+
+TEST(Network, Rfc2217SetsTheServersPortAndRawTcpLeavesIt) {
+    TempDir dir;
+    SimProcess sim({"--link", dir.File("line"), "--device", Chp() + ":17"});
+    Ser2net server(dir, dir.File("line"));
+    // The port as the server set it: the terminal's own settings.
+    const auto serverPort = [&] { return RunCommand("stty -a -F " + dir.File("line")).out; };
+    // Over raw TCP the server keeps its configured 9600 8N1 while the program polls.
+    pid_t poll = SpawnCli(
+        {"poll", "--device", Chp() + ":17", "--port", server.Raw(), "--seconds", "2", "0x200"},
+        dir.File("raw.csv"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    std::string shown = serverPort();
+    EXPECT_NE(shown.find("speed 9600 baud"), std::string::npos) << shown;
+    EXPECT_EQ(WaitExit(poll), 0);
+    // Through RFC 2217 it takes the description's 19200-8-E-1.
+    ASSERT_TRUE(Served(server.Rfc2217()));
+    poll = SpawnCli(
+        {"poll", "--device", Chp() + ":17", "--port", server.Rfc2217(), "--seconds", "2", "0x200"},
+        dir.File("rfc.csv"), dir.File("rfc.err"));
+    for (int i = 0; i < 40 && shown.find("speed 19200 baud") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        shown = serverPort();
+    }
+    // (A pseudo-terminal keeps no parity bit of its own: the speed and stop bits show.)
+    EXPECT_NE(shown.find("speed 19200 baud"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("-cstopb"), std::string::npos) << "one stop bit after the preamble's two";
+    EXPECT_EQ(WaitExit(poll), 0) << ReadBytes(dir.File("rfc.err"));
+    EXPECT_NE(ReadBytes(dir.File("rfc.csv")).find("49.95"), std::string::npos);
+}
+
+TEST(Network, PollingResumesWithinTwoSecondsOfTheServersReturn) {
+    TempDir dir;
+    SimProcess sim({"--link", dir.File("line"), "--device", Chp() + ":17"});
+    Ser2net server(dir, dir.File("line"));
+    const std::string out = dir.File("poll.csv"), err = dir.File("poll.err");
+    const pid_t poll = SpawnCli({"poll", "--device", Chp() + ":17", "--port", server.Raw(),
+                                 "--seconds", "6", "--output", out, "0x200"},
+                                dir.File("poll.out"), err);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    server.Kill();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_TRUE(server.Start());
+    const auto back = std::chrono::system_clock::now();
+    EXPECT_EQ(WaitExit(poll), 1) << ReadBytes(err); // reads failed during the outage
+    EXPECT_NE(ReadBytes(err).find("Связь восстановлена"), std::string::npos) << ReadBytes(err);
+    // The first value after the return is within two seconds of it.
+    const std::string from = tunavox::LocalTimeText(back, true).substr(0, 23);
+    const std::string until =
+        tunavox::LocalTimeText(back + std::chrono::seconds(2), true).substr(0, 23);
+    const std::string text = tunavox::Cp1251ToUtf8(ReadBytes(out));
+    bool resumed = false;
+    for (size_t at = text.find("\r\n") + 2; at < text.size() && !resumed;) {
+        const size_t end = text.find("\r\n", at);
+        const std::string line = text.substr(at, end - at);
+        at = end + 2;
+        const std::string time = line.substr(0, 23);
+        resumed = time >= from && time <= until &&
+                  line.find(";0x200;Выходная частота [Гц];49.95;") != std::string::npos;
+    }
+    EXPECT_TRUE(resumed) << "back at " << from << "\n" << text;
+}
+
+TEST(Network, AddressesThatDoNotAnswerAreNamedInBoundedTime) {
+    // A listener whose queue is full: the handshake is never answered.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listener, 0);
+    socklen_t n = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+    const uint16_t full = ntohs(a.sin_port);
+    const int first = Connect(full);
+    const int second = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(second, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    const std::string port = "tcp://127.0.0.1:" + std::to_string(full);
+    const auto start = std::chrono::steady_clock::now();
+    CommandResult r = Cli("read --desc " + Chp() + " --port " + port + " 0x302");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, port + ": узел не ответил за 3 с\n");
+    EXPECT_LT(took, std::chrono::seconds(10)) << "bounded by the connect time-out";
+    close(first);
+    close(second);
+    close(listener);
+    // Refused at once, and a name that is not an address.
+    const std::string closed = "tcp://127.0.0.1:" + std::to_string(FreePort());
+    r = Cli("read --desc " + Chp() + " --port " + closed + " 0x302");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, closed + ": соединение отклонено (на этом порту узла нет сервера)\n");
+    r = Cli("read --desc " + Chp() + " --port rfc2217://127.0.0.1:0 0x302");
+    EXPECT_EQ(r.out, "rfc2217://127.0.0.1:0: порт — число от 1 до 65535\n");
+}

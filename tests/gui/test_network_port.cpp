@@ -1,0 +1,137 @@
+// "Сетевой порт…": an address chosen, checked and kept with the last ten, the line opened
+// through the simulator's TCP side; an address that never answers leaves the window live.
+#include <QComboBox>
+#include <QLabel>
+#include <QSettings>
+#include <QTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "gui_support.h"
+#include "sim_process.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+class NetworkPortTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ClearSettings(); }
+
+    void anAddressIsCheckedKeptWithTheLastTenAndOpened() {
+        TempDir dir;
+        CopySamples(dir, {QStringLiteral("NastrChP7.xml")});
+        SimProcess sim({"--link", dir.File("line"), "--desc", kBin + "/NastrChP7.xml", "--tcp",
+                        "127.0.0.1:0"});
+        const QString address = QString::fromStdString(sim.SecondLine());
+        QVERIFY(address.startsWith(QStringLiteral("tcp://127.0.0.1:")));
+        QStringList older;
+        for (int i = 1; i <= 10; ++i)
+            older << QStringLiteral("rfc2217://127.0.0.1:%1").arg(7000 + i);
+        QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"))
+            .setValue(QStringLiteral("NetworkPorts"), older);
+        TMainOptions o = OptionsFor(dir);
+        o.Ports = QStringList{QStringLiteral("ttyS0")};
+        TfMain w(o);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // The addresses used stand in the port box after the system's ports.
+        QCOMPARE(w.cbPort->count(), 11);
+        QCOMPARE(w.cbPort->currentText(), QStringLiteral("ttyS0"));
+        // Typed as a user would: a malformed address is refused in the dialog, with why.
+        QString refused;
+        OnNextModal(
+            [&](QWidget* dialog) {
+                auto* edit = dialog->findChild<QComboBox*>(QStringLiteral("cbNetAddress"));
+                auto* why = dialog->findChild<QLabel*>(QStringLiteral("lNetWhy"));
+                if (!edit || !why) return static_cast<QDialog*>(dialog)->reject();
+                QCOMPARE(edit->count(), 10); // the history offered
+                edit->setCurrentText(QStringLiteral("tcp://127.0.0.1"));
+                QTest::keyClick(edit, Qt::Key_Return);
+                refused = why->text();
+                edit->setCurrentText(address);
+                QTest::keyClick(edit, Qt::Key_Return);
+            },
+            5000, "QDialog");
+        w.NetPort().miNetPort->trigger();
+        QCOMPARE(refused, QStringLiteral("не указан порт: УЗЕЛ:ПОРТ"));
+        QCOMPARE(w.cbPort->currentText(), address);
+        const QStringList kept = w.NetPort().History();
+        QCOMPARE(kept.size(), 10);
+        QCOMPARE(kept.first(), address);
+        QVERIFY(!kept.contains(QStringLiteral("rfc2217://127.0.0.1:7010"))); // the oldest went
+
+        w.Dev().PollOnConnect = false;
+        w.bOpen->click();
+        QVERIFY(w.PortOpen());
+        QVERIFY(!w.NetPort().miNetPort->isEnabled());
+        // Raw TCP: what the program cannot set is said once, not as an error.
+        QVERIFY2(
+            w.StatusText->text().contains(QStringLiteral("настройки линии задаёт преобразователь")),
+            qPrintable(w.StatusText->text()));
+        w.bReadAll->click();
+        int row = -1;
+        for (int r = 0; r < w.Regs().Count(); ++r)
+            if (w.Regs().Items(r)->Addr == 0x302 && w.Regs().Items(r)->RegType != rtHeader) row = r;
+        QTRY_COMPARE_WITH_TIMEOUT(w.vstList->Model()->index(row, 3).data().toString(),
+                                  QStringLiteral("50.00"), 10000);
+        w.Trend().ShowStats();
+        QVERIFY(w.Trend().lStats->toolTip().contains(
+            QStringLiteral("Сетевой порт: время отклика при подключении")));
+        w.close();
+        QCOMPARE(QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox"))
+                     .value(QStringLiteral("Port"))
+                     .toString(),
+                 address);
+    }
+
+    void anAddressThatNeverAnswersLeavesTheWindowLive() {
+        // A listener whose queue is full: the handshake is never answered.
+        const int listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(listener, 0);
+        socklen_t n = sizeof a;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+        int queued[2];
+        for (int& s : queued) {
+            s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        }
+        QTest::qWait(50);
+        const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+        Bench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        b.w->cbPort->addItem(address);
+        b.w->cbPort->setCurrentIndex(b.w->cbPort->count() - 1);
+        // The window's loop goes on while the connection is tried: its timers fire.
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+        tick.start(50);
+        QString text;
+        CaptureMessageBox(&text);
+        b.w->bOpen->click();
+        QCOMPARE(
+            text,
+            QStringLiteral("Не удалось открыть COM-порт %1: узел не ответил за 3 с").arg(address));
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+        QVERIFY(!b.w->PortOpen());
+        QVERIFY(b.w->bOpen->isEnabled());
+        for (int s : queued)
+            ::close(s);
+        ::close(listener);
+    }
+};
+
+int RunNetworkPortTests(int argc, char** argv) {
+    NetworkPortTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_network_port.moc"

@@ -1,0 +1,82 @@
+// Network port names and the Telnet side of RFC 2217, apart from sockets.
+#include <gtest/gtest.h>
+
+#include "link/net_address.h"
+
+using namespace tunavox;
+using namespace std::string_literals;
+
+TEST(NetAddress, NamesAreParsedOrRefusedWithTheReason) {
+    struct Case {
+        const char* name;
+        bool ok;
+        bool rfc2217;
+        const char* host;
+        uint16_t port;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"tcp://127.0.0.1:4001", true, false, "127.0.0.1", 4001, ""},
+        {"TCP://converter.local:23/", true, false, "converter.local", 23, ""},
+        {"rfc2217://127.0.0.1:2217", true, true, "127.0.0.1", 2217, ""},
+        {"rfc2217://[::1]:7000", true, true, "::1", 7000, ""},
+        {"tcp://127.0.0.1", false, false, "", 0, "не указан порт: УЗЕЛ:ПОРТ"},
+        {"tcp://127.0.0.1:0", false, false, "", 0, "порт — число от 1 до 65535"},
+        {"tcp://127.0.0.1:65536", false, false, "", 0, "порт — число от 1 до 65535"},
+        {"tcp://127.0.0.1:12a", false, false, "", 0, "порт — число от 1 до 65535"},
+        {"tcp://:4001", false, false, "", 0, "не указан узел: УЗЕЛ:ПОРТ"},
+        {"rfc2217://[::1]7000", false, true, "", 0,
+         "адрес IPv6 пишется в скобках с портом: [::1]:ПОРТ"},
+        {"/dev/ttyUSB0", false, false, "", 0,
+         "это не сетевой адрес (tcp://УЗЕЛ:ПОРТ или rfc2217://УЗЕЛ:ПОРТ)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TNetAddress a;
+        std::string error;
+        EXPECT_EQ(IsNetworkPortName(c.name),
+                  std::string_view(c.name).find("://") != std::string_view::npos);
+        ASSERT_EQ(ParseNetAddress(c.name, a, error), c.ok);
+        if (!c.ok) {
+            EXPECT_EQ(error, c.error);
+            continue;
+        }
+        EXPECT_EQ(a.Rfc2217, c.rfc2217);
+        EXPECT_EQ(a.Host, c.host);
+        EXPECT_EQ(a.Port, c.port);
+    }
+}
+
+TEST(Telnet, DataIsEscapedAndLineSettingsSpelledAsTheServerReadsThem) {
+    EXPECT_EQ(telnet::Escape(std::string("\x02\xFF\x03", 3)), std::string("\x02\xFF\xFF\x03", 4));
+    // 115200 8 mark 2: the baud rate's bytes, then size, parity 4 (mark), stop 2, no flow.
+    const std::string sub = "\xFF\xFA\x2C";
+    const std::string end = "\xFF\xF0";
+    EXPECT_EQ(telnet::LineCommands({115200, 8, parMark, sbTwo}),
+              sub + std::string("\x01\x00\x01\xC2\x00", 5) + end + sub + "\x02\x08" + end + sub +
+                  "\x03\x04" + end + sub + "\x04\x02" + end + sub + "\x05\x01" + end);
+    // A baud rate with an IAC byte in it is escaped inside the subnegotiation.
+    const std::string odd = telnet::LineCommands({0x0001FF00, 7, parSpace, sbOne});
+    EXPECT_EQ(odd.substr(0, 10), sub + std::string("\x01\x00\x01\xFF\xFF\x00", 6) + "\xFF");
+    EXPECT_NE(odd.find(sub + "\x03\x05" + end), std::string::npos) << "space parity is 5";
+}
+
+TEST(Telnet, TheServersBytesComeApartIntoDataAndAnswers) {
+    // What ser2net sends on connection, then an answer frame holding 0xFF, split anywhere.
+    const std::string greeting =
+        "\xFF\xFB\x03\xFF\xFD\x03\xFF\xFB\x01\xFF\xFE\x01\xFF\xFD\x00\xFF\xFB\x00\xFF\xFD\x2C"
+        "\xFF\xFA\x2C\x6B\x00\xFF\xF0"s;
+    const std::string frame = std::string("\x02\x00\x03\xFF\xFF\x10\x55", 7);
+    const std::string wire = greeting + frame + greeting.substr(6, 6);
+    for (size_t step : {size_t{1}, size_t{2}, size_t{5}, wire.size()}) {
+        SCOPED_TRACE(step);
+        telnet::TReader r;
+        std::string data, reply;
+        for (size_t at = 0; at < wire.size(); at += step)
+            r.Feed(std::string_view(wire).substr(at, step), data, reply);
+        EXPECT_EQ(data, std::string("\x02\x00\x03\xFF\x10\x55", 6));
+        // ECHO is refused once, though offered twice; what we asked for is not answered.
+        EXPECT_EQ(reply, "\xFF\xFE\x01");
+        EXPECT_TRUE(r.ComPortAccepted());
+    }
+}
