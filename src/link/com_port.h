@@ -20,9 +20,11 @@ namespace tunavox {
 
 // Error code of every call on a closed port; ErrorText gives "COM-порт закрыт".
 #ifdef _WIN32
-constexpr int kPortClosedError = 6; // ERROR_INVALID_HANDLE
+constexpr int kPortClosedError = 6;  // ERROR_INVALID_HANDLE
+constexpr int kBadAddressError = 87; // ERROR_INVALID_PARAMETER: a network name malformed
 #else
-constexpr int kPortClosedError = 9; // EBADF
+constexpr int kPortClosedError = 9;  // EBADF
+constexpr int kBadAddressError = 22; // EINVAL
 #endif
 
 // Whether an error on a port that had worked means the adapter is gone (unplugged, a
@@ -150,7 +152,12 @@ private:
     int NetReadBuffer(void* buffer, int count);
     int NetWrite(const void* buffer, int count, bool wait);
     bool NetPurge();
+    bool NetWaitReadable(int ms);
     bool NetApplyLineSettings();
+    // The platform's part: the connected socket becomes the port's handle (with its
+    // wake-up on closing); one call's socket, its event (Windows) and the wake-up.
+    bool AttachSocket(intptr_t socket);
+    bool EnterSocket(intptr_t& socket, intptr_t& event, intptr_t& wake, TCommTimeouts* applied);
 #ifdef _WIN32
     // Takes the handle for one system call; false (and kPortClosedError) when closed.
     bool Enter(void*& handle, TCommTimeouts* applied = nullptr);

@@ -332,12 +332,9 @@ int TMyComPort::ReadBuffer(void* buffer, int count) {
 }
 
 bool TMyComPort::WaitReadable(int ms) {
+    if (net_) return NetWaitReadable(ms);
     int fd = -1, wake = -1;
     if (!Enter(fd, nullptr, &wake)) return false;
-    if (net_ && !netPending_.empty()) {
-        Leave();
-        return true;
-    }
     struct pollfd fds[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
     const int r = ::poll(fds, 2, ms);
     Leave();

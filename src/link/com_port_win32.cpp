@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "link/com_port.h"
+#include "link/net_socket.h"
 
 namespace tunavox {
 namespace {
@@ -31,6 +32,12 @@ bool IsImmediate(const TCommTimeouts& t) {
 
 bool IsPortLostError(int code) {
     switch (code) {
+    // A network port's connection that ended (WSAECONNABORTED, WSAECONNRESET,
+    // WSAENOTCONN, WSAESHUTDOWN).
+    case 10053:
+    case 10054:
+    case 10057:
+    case 10058:
     case ERROR_DEVICE_REMOVED:
     case ERROR_BAD_COMMAND:
     case ERROR_ACCESS_DENIED:
@@ -78,6 +85,10 @@ void* TMyComPort::Handle() const {
 }
 
 bool TMyComPort::Open(const std::string& name, bool setup) {
+    net_ = false;
+    rfc2217_ = false;
+    roundTripMs_ = -1;
+    if (IsNetworkPortName(name)) return OpenNetwork(name, setup);
     const bool prefixed = name.rfind("\\\\.\\", 0) == 0;
     const std::string path = prefixed ? name : "\\\\.\\" + name;
     {
@@ -120,6 +131,15 @@ bool TMyComPort::Close() {
     closing_ = true;
     SetEvent(H(wake_)); // a waiting call cancels itself and leaves
     idle_.wait(lk, [this] { return users_ == 0; });
+    if (net_) {
+        net::CloseSocket(reinterpret_cast<intptr_t>(handle_), reinterpret_cast<intptr_t>(ioEvent_));
+        CloseHandle(H(wake_));
+        handle_ = INVALID_HANDLE_VALUE;
+        wake_ = nullptr;
+        ioEvent_ = nullptr;
+        closing_ = false;
+        return true;
+    }
     PurgeComm(H(handle_), PURGE_TXCLEAR | PURGE_RXCLEAR);
     if (!CloseHandle(H(handle_))) {
         closing_ = false;
@@ -137,6 +157,7 @@ bool TMyComPort::Close() {
 }
 
 bool TMyComPort::Setup() {
+    if (net_) return ApplyLineSettings() && ApplyTimeouts();
     void* h = nullptr;
     if (!Enter(h)) return false;
     const bool ok = SetupComm(H(h), 1200, 1200) != 0;
@@ -177,6 +198,7 @@ bool FillDcb(const TMyDCB& settings, _DCB& dcb) {
 }
 
 bool TMyComPort::ApplyLineSettings() {
+    if (net_) return NetApplyLineSettings();
     void* h = nullptr;
     if (!Enter(h)) return false;
     DCB dcb{};
@@ -193,6 +215,11 @@ bool TMyComPort::ApplyTimeouts() {
     {
         std::lock_guard<std::mutex> g(lock_);
         if (H(handle_) == INVALID_HANDLE_VALUE || closing_) return Fail(kPortClosedError);
+        // A network port's time-outs are its own calls' (the socket has none).
+        if (net_) {
+            applied_ = timeouts_;
+            return true;
+        }
         h = H(handle_);
         t = timeouts_;
         ++users_;
@@ -248,6 +275,7 @@ long TMyComPort::Finish(void* handle, void* overlapped, bool started, int& error
 }
 
 int TMyComPort::ReadBuffer(void* buffer, int count) {
+    if (net_) return NetReadBuffer(buffer, count);
     TCommTimeouts t;
     void* h = nullptr;
     if (!Enter(h, &t)) return -1;
@@ -282,6 +310,7 @@ int TMyComPort::ReadBuffer(void* buffer, int count) {
 }
 
 bool TMyComPort::WaitReadable(int ms) {
+    if (net_) return NetWaitReadable(ms);
     void* h = nullptr;
     if (!Enter(h)) return false;
     // Drivers (and Wine on a pseudo-terminal) differ on EV_RXCHAR; the input queue's
@@ -328,6 +357,7 @@ bool TMyComPort::WaitTxEmpty(void* h, int count) {
 }
 
 int TMyComPort::Write(const void* buffer, int count, bool wait) {
+    if (net_) return NetWrite(buffer, count, wait);
     TCommTimeouts t;
     void* h = nullptr;
     if (!Enter(h, &t)) return -1;
@@ -355,6 +385,7 @@ int TMyComPort::Write(const void* buffer, int count, bool wait) {
 }
 
 bool TMyComPort::Purge() {
+    if (net_) return NetPurge();
     void* h = nullptr;
     if (!Enter(h)) return false;
     const bool ok = PurgeComm(H(h), PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;

@@ -148,6 +148,36 @@ reconnect() {
   fi
 }
 reconnect
+# The line over the network: tunavox-cli.exe through Winsock to the Linux simulator's TCP
+# side, beside the Linux tunavox-cli through the same address.
+network() {
+  kill "${pids[@]}" 2>/dev/null
+  wait 2>/dev/null
+  pids=()
+  "$linux/tunavox-sim" --desc "$devices/NastrChP7.xml" --link "$work/net-port" \
+    --tcp 127.0.0.1:0 >"$work/net.sim" &
+  pids+=($!)
+  for _ in $(seq 100); do [ "$(wc -l <"$work/net.sim")" -ge 2 ] && break; sleep 0.05; done
+  local address
+  address=$(sed -n 2p "$work/net.sim")
+  "$wine" "$windows/tunavox-cli.exe" write --desc "$devices/NastrChP7.xml" --port "$address" \
+    0x302=45,5 >"$work/net-write.out" 2>&1
+  "$wine" "$windows/tunavox-cli.exe" read --desc "$devices/NastrChP7.xml" --port "$address" \
+    >"$work/net-windows.out" 2>&1
+  "$linux/tunavox-cli" read --desc "$devices/NastrChP7.xml" --port "$address" \
+    >"$work/net-linux.out" 2>&1
+  if grep -q '^0x302;Заданная частота \[Гц\];45.50;$' "$work/net-windows.out" &&
+    grep -q 'настройки линии задаёт преобразователь' "$work/net-write.out" &&
+    cmp -s <(tr -d '\r' <"$work/net-windows.out") "$work/net-linux.out"; then
+    echo "network: read through $address ($(grep -c ';$' "$work/net-windows.out") values, as on Linux)"
+  else
+    echo "NETWORK READ DIFFERS through $address"
+    cat "$work/net-write.out"
+    diff <(tr -d '\r' <"$work/net-windows.out") "$work/net-linux.out" | head -20
+    failures=$((failures + 1))
+  fi
+}
+network
 run "missing-port" read --desc @DESC@ --port COM9 0x100
 run "usage" restore --desc @DESC@
 echo "windows cli end to end: $failures difference(s)"

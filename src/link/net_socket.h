@@ -1,0 +1,28 @@
+#pragma once
+// The platform's sockets for the network port (POSIX or Winsock), one small file each.
+#include <cstdint>
+#include <string>
+
+#include "link/net_address.h"
+
+namespace tunavox::net {
+
+// A connected non-blocking TCP socket to the address within timeoutMs, and the round trip
+// its handshake took; -1 on failure with the system's code and the failure in words.
+intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTripMs, int& code,
+                 std::string& words);
+// Bytes received (>0); 0 when the server closed the connection; -1 on failure with the
+// system's code, or with code 0 when nothing is there now.
+long Receive(intptr_t socket, char* buffer, size_t size, int& code);
+// Bytes sent; -1 on failure with the system's code, or with code 0 when it would block.
+long Send(intptr_t socket, const char* data, size_t size, int& code);
+// Waits up to ms (-1: no limit) for the socket to be readable (or writable): 1 ready, 0
+// time out, -1 woken (the port is being closed), -2 failed with the system's code. event
+// is the socket's event on Windows; wake the port's wake-up descriptor or event.
+int Wait(intptr_t socket, intptr_t event, intptr_t wake, bool write, int ms, int& code);
+// The code of a connection the server ended.
+int ResetCode();
+// Closes the socket (and its event, on Windows).
+void CloseSocket(intptr_t socket, intptr_t event);
+
+} // namespace tunavox::net
