@@ -115,8 +115,15 @@ void TLinkFace::PortLost(const std::string& why) {
 }
 
 void TLinkFace::ReconnectTimerTimer() {
-    if (!w_.line_->Reconnect.Active()) return;
-    if (!w_.line_->Reconnect.Attempt(*w_.line_->Canal)) {
+    TReconnect& reconnect = w_.line_->Reconnect;
+    if (!reconnect.Active()) return;
+    const auto attempt = [&] { return reconnect.Attempt(*w_.line_->Canal); };
+    // A network port's attempt may wait the whole connect time-out: beside the live window.
+    const bool back =
+        IsNetworkPortName(reconnect.PortName())
+            ? w_.net_->OpenLive(QString::fromStdString(reconnect.PortName()), attempt, false)
+            : attempt();
+    if (!back) {
         ReconnectTimer->start(std::max(w_.line_->Reconnect.MsUntilNext(), 50));
         return;
     }

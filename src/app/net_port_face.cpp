@@ -1,5 +1,6 @@
 #include "app/net_port_face.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -7,6 +8,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
@@ -118,11 +120,15 @@ bool TNetPortFace::AskAddress() {
     return true;
 }
 
-bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>& open) {
+bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>& open, bool say) {
     connecting_ = true;
+    // The controls are held meanwhile; the focus comes back where it was.
+    const QPointer<QWidget> focused = QApplication::focusWidget();
     w_.centralWidget()->setEnabled(false);
     w_.menuBar()->setEnabled(false);
-    w_.ShowStatus(QStringLiteral("Подключение к %1…").arg(address), false, w_.normalStatusColor_);
+    if (say)
+        w_.ShowStatus(QStringLiteral("Подключение к %1…").arg(address), false,
+                      w_.normalStatusColor_);
     std::atomic<bool> done{false};
     bool ok = false;
     std::thread connecting([&] {
@@ -139,7 +145,8 @@ bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>&
     connecting.join();
     w_.centralWidget()->setEnabled(true);
     w_.menuBar()->setEnabled(true);
-    w_.ShowStatus(QString(), false, w_.normalStatusColor_);
+    if (focused) focused->setFocus();
+    if (say) w_.ShowStatus(QString(), false, w_.normalStatusColor_);
     connecting_ = false;
     return ok;
 }

@@ -32,8 +32,8 @@ public:
     // is selected in the port box. False when the user cancelled.
     bool AskAddress();
     // Runs open on a thread of its own, the window live (and its controls held) until it
-    // is done.
-    bool OpenLive(const QString& address, const std::function<bool()>& open);
+    // is done; with say, the status line says what is connected to.
+    bool OpenLive(const QString& address, const std::function<bool()>& open, bool say = true);
     bool Connecting() const { return connecting_; }
     // The status line's word on a port just opened (what raw TCP cannot set), and the
     // statistics' word on the round trip.

@@ -52,6 +52,9 @@ private slots:
                 QTest::keyClick(edit, Qt::Key_Return);
                 refused = why->text();
                 edit->setCurrentText(address);
+                // The documentation's picture, when scripts/screenshots asks for it.
+                if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS"); !out.isEmpty())
+                    dialog->grab().save(out + QStringLiteral("/network-port.png"));
                 QTest::keyClick(edit, Qt::Key_Return);
             },
             5000, "QDialog");
@@ -85,6 +88,41 @@ private slots:
                      .value(QStringLiteral("Port"))
                      .toString(),
                  address);
+    }
+
+    void aDroppedConnectionIsReopenedAndPollingGoesOn() {
+        TempDir dir;
+        CopySamples(dir, {QStringLiteral("NastrChP7.xml")});
+        const std::vector<std::string> args{"--link", dir.File("line"), "--desc",
+                                            kBin + "/NastrChP7.xml", "--tcp"};
+        auto sim = std::make_unique<SimProcess>([&] {
+            auto a = args;
+            a.push_back("127.0.0.1:0");
+            return a;
+        }());
+        const std::string address = sim->SecondLine();
+        TMainOptions o = OptionsFor(dir);
+        o.ExtraPort = QString::fromStdString(address);
+        TfMain w(o);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.Dev().PollOnConnect = false;
+        w.bOpen->click();
+        QVERIFY(w.PortOpen());
+        w.chPoll->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(w.Line().Stats.Take().Done > 5, 10000);
+        // The converter goes (its server ends): a lost port, reopened once it is back.
+        sim.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(w.Line().Reconnect.Active(), 10000);
+        auto again = args;
+        again.push_back(address.substr(std::string("tcp://").size()));
+        sim = std::make_unique<SimProcess>(again);
+        QCOMPARE(sim->SecondLine(), address);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Line().Reconnect.Active() && w.PortOpen(), 10000);
+        const uint64_t before = w.Line().Stats.Take().Done;
+        QTRY_VERIFY_WITH_TIMEOUT(w.Line().Stats.Take().Done > before + 5, 10000);
+        QVERIFY(w.chPoll->isChecked());
+        QVERIFY(w.centralWidget()->isEnabled());
     }
 
     void anAddressThatNeverAnswersLeavesTheWindowLive() {
