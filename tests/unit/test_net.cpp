@@ -1,6 +1,16 @@
 // Network port names and the Telnet side of RFC 2217, apart from sockets.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "link/com_port.h"
 #include "link/net_address.h"
 
 using namespace tunavox;
@@ -79,4 +89,98 @@ TEST(Telnet, TheServersBytesComeApartIntoDataAndAnswers) {
         EXPECT_EQ(reply, "\xFF\xFE\x01");
         EXPECT_TRUE(r.ComPortAccepted());
     }
+}
+
+// A listening socket on a free loopback port, and the server side of its first client.
+struct Server {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    int client = -1;
+    uint16_t port = 0;
+    Server() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(listener, 4);
+        socklen_t n = sizeof a;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+        port = ntohs(a.sin_port);
+    }
+    ~Server() {
+        if (client >= 0) close(client);
+        close(listener);
+    }
+    void Accept() { client = accept(listener, nullptr, nullptr); }
+    // What the client sent within ms.
+    std::string Take(int ms) {
+        std::string got;
+        char buf[512];
+        pollfd p{client, POLLIN, 0};
+        while (poll(&p, 1, ms) > 0) {
+            const ssize_t n = read(client, buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, static_cast<size_t>(n));
+        }
+        return got;
+    }
+};
+
+TEST(NetPort, ClosingEndsAReadAtOnceAndTheServersGoingIsALostPort) {
+    Server server;
+    TMyComPort port;
+    ASSERT_TRUE(port.Open("tcp://127.0.0.1:" + std::to_string(server.port), true))
+        << port.ErrorText();
+    server.Accept();
+    EXPECT_TRUE(port.IsNetwork());
+    EXPECT_GE(port.RoundTripMs(), 0);
+    // A read waiting for a silent server ends as soon as another thread closes the port.
+    ASSERT_TRUE(port.SetWaitingTimeouts(1, 1000, 5000, true));
+    std::atomic<int> got{1};
+    const auto start = std::chrono::steady_clock::now();
+    std::thread reader([&] {
+        char b[8];
+        got = port.ReadBuffer(b, sizeof b);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    port.Close();
+    reader.join();
+    EXPECT_EQ(got, -1);
+    EXPECT_EQ(port.ErrorCode(), kPortClosedError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+
+    // Opened again; the server goes: the read fails as a lost port, not as silence.
+    ASSERT_TRUE(port.Open("tcp://127.0.0.1:" + std::to_string(server.port), true));
+    close(server.client);
+    server.client = -1;
+    server.Accept();
+    close(server.client);
+    server.client = -1;
+    char b[8];
+    EXPECT_EQ(port.ReadBuffer(b, sizeof b), -1);
+    EXPECT_TRUE(IsPortLostError(port.ErrorCode())) << port.ErrorCode();
+    EXPECT_EQ(port.ErrorText(), "соединение с сетевым портом разорвано");
+    port.Close();
+}
+
+TEST(NetPort, Rfc2217SendsTheLineSettingsAndEscapesTheData) {
+    Server server;
+    TMyComPort port;
+    port.SetLine(19200, 8, parEven, sbOne, false);
+    ASSERT_TRUE(port.Open("rfc2217://127.0.0.1:" + std::to_string(server.port), true));
+    server.Accept();
+    EXPECT_EQ(server.Take(200),
+              telnet::Opening() + telnet::LineCommands({19200, 8, parEven, sbOne}));
+    // Data with an IAC byte goes doubled; an answer with a doubled IAC comes back single,
+    // the server's option questions taken out of it and answered.
+    ASSERT_EQ(port.WriteString(std::string("\x02\xFF\x03", 3), false), 3);
+    EXPECT_EQ(server.Take(200), std::string("\x02\xFF\xFF\x03", 4));
+    const std::string answer = "\x02\xFF\xFF\x10\xFF\xFB\x01\x20"s;
+    ASSERT_EQ(write(server.client, answer.data(), answer.size()),
+              static_cast<ssize_t>(answer.size()));
+    ASSERT_TRUE(port.SetWaitingTimeouts(1, 1000, 1000, true));
+    char b[4] = {};
+    ASSERT_EQ(port.ReadBuffer(b, 4), 4);
+    EXPECT_EQ(std::string(b, 4), std::string("\x02\xFF\x10\x20", 4));
+    EXPECT_EQ(server.Take(200), "\xFF\xFE\x01"s) << "an option not asked for is refused";
+    port.Close();
 }
