@@ -14,6 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "loopback.h"
 #include "sim_process.h"
 #include "test_support.h"
 #include "util/cp1251.h"
@@ -26,19 +27,6 @@ namespace {
 // Read at run time: the folder is known only once the tests run.
 std::string Chp() {
     return kBin + "/NastrChP7.xml";
-}
-
-// A loopback port nobody listens on now.
-uint16_t FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    close(s);
-    return ntohs(a.sin_port);
 }
 
 int Connect(uint16_t port) {
@@ -59,7 +47,7 @@ int Connect(uint16_t port) {
 class Ser2net {
 public:
     Ser2net(const TempDir& dir, const std::string& device)
-        : raw_(FreePort()), rfc_(FreePort()), control_(FreePort()),
+        : raw_(FreeLoopbackPort()), rfc_(FreeLoopbackPort()), control_(FreeLoopbackPort()),
           config_(dir.File("ser2net.yaml")), log_(dir.File("ser2net.log")) {
         std::ofstream(config_) << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_
                                << "\n  connector: serialdev," << device
@@ -226,31 +214,16 @@ TEST(Network, PollingResumesWithinTwoSecondsOfTheServersReturn) {
 }
 
 TEST(Network, AddressesThatDoNotAnswerAreNamedInBoundedTime) {
-    // A listener whose queue is full: the handshake is never answered.
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener, 0);
-    socklen_t n = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
-    const uint16_t full = ntohs(a.sin_port);
-    const int first = Connect(full);
-    const int second = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    connect(second, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    const std::string port = "tcp://127.0.0.1:" + std::to_string(full);
+    const SilentAddress silent;
+    const std::string port = silent.Address();
     const auto start = std::chrono::steady_clock::now();
     CommandResult r = Cli("read --desc " + Chp() + " --port " + port + " 0x302");
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, port + ": узел не ответил за 3 с\n");
     EXPECT_LT(took, std::chrono::seconds(10)) << "bounded by the connect time-out";
-    close(first);
-    close(second);
-    close(listener);
     // Refused at once, and a name that is not an address.
-    const std::string closed = "tcp://127.0.0.1:" + std::to_string(FreePort());
+    const std::string closed = "tcp://127.0.0.1:" + std::to_string(FreeLoopbackPort());
     r = Cli("read --desc " + Chp() + " --port " + closed + " 0x302");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, closed + ": соединение отклонено (на этом порту узла нет сервера)\n");

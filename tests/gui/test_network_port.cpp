@@ -4,12 +4,9 @@
 #include <QLabel>
 #include <QSettings>
 #include <QTest>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "gui_support.h"
+#include "loopback.h"
 #include "sim_process.h"
 
 using namespace tunavox;
@@ -126,22 +123,8 @@ private slots:
     }
 
     void anAddressThatNeverAnswersLeavesTheWindowLive() {
-        // A listener whose queue is full: the handshake is never answered.
-        const int listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener, 0);
-        socklen_t n = sizeof a;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
-        int queued[2];
-        for (int& s : queued) {
-            s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        }
-        QTest::qWait(50);
-        const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port));
+        const SilentAddress silent;
+        const QString address = QString::fromStdString(silent.Address());
         Bench b;
         b.w->show();
         QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
@@ -161,9 +144,6 @@ private slots:
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
         QVERIFY(!b.w->PortOpen());
         QVERIFY(b.w->bOpen->isEnabled());
-        for (int s : queued)
-            ::close(s);
-        ::close(listener);
     }
 };
 

@@ -12,9 +12,11 @@
 
 #include "link/com_port.h"
 #include "link/net_address.h"
+#include "loopback.h"
 
 using namespace tunavox;
 using namespace std::string_literals;
+using tunavox::test::LoopbackListener;
 
 TEST(NetAddress, NamesAreParsedOrRefusedWithTheReason) {
     struct Case {
@@ -93,24 +95,13 @@ TEST(Telnet, TheServersBytesComeApartIntoDataAndAnswers) {
 
 // A listening socket on a free loopback port, and the server side of its first client.
 struct Server {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    LoopbackListener listener;
     int client = -1;
-    uint16_t port = 0;
-    Server() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener, 4);
-        socklen_t n = sizeof a;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-    }
+    uint16_t port = listener.Port();
     ~Server() {
         if (client >= 0) close(client);
-        close(listener);
     }
-    void Accept() { client = accept(listener, nullptr, nullptr); }
+    void Accept() { client = accept(listener.Fd(), nullptr, nullptr); }
     // What the client sent within ms.
     std::string Take(int ms) {
         std::string got;
