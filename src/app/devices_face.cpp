@@ -133,11 +133,6 @@ TRegisterView* TDevicesFace::ViewOf(const TReg* reg) {
     return tab < 0 ? nullptr : tabs_[static_cast<size_t>(tab)].View;
 }
 
-TRegisterView* TDevicesFace::ViewOf(const TDevice* dev) {
-    const int tab = TabOf(dev);
-    return tab < 0 ? nullptr : tabs_[static_cast<size_t>(tab)].View;
-}
-
 QString TDevicesFace::Caption(int tab) const {
     const TDevice& d = *tabs_[static_cast<size_t>(tab)].Dev;
     return QString::fromStdString(d.Desc.Name) + QStringLiteral(" · ID ") +

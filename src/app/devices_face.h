@@ -48,7 +48,6 @@ public:
     int TabOf(const TDevice* dev) const;
     TDevice* DeviceOf(const TReg* reg);
     TRegisterView* ViewOf(const TReg* reg);
-    TRegisterView* ViewOf(const TDevice* dev);
 
     // Adds the catalogue entry's device with that ID in a tab of its own and shows it;
     // an empty text, or why it cannot be.

@@ -149,7 +149,6 @@ void TReader::Feed(std::string_view bytes, std::string& data, std::string& reply
             break;
         case State::Option: {
             const bool ours = c == kBinary || c == kSga || c == kComPortOption;
-            if (verb_ == kDo && c == kComPortOption) comPort_ = true;
             if (verb_ == kDo && !ours) refuseOnce(kWont, c);
             if (verb_ == kWill && c != kBinary && c != kSga) refuseOnce(kDont, c);
             state_ = State::Data;

@@ -45,14 +45,11 @@ class TReader {
 public:
     // Appends the data in bytes to data and what is to be sent back to reply.
     void Feed(std::string_view bytes, std::string& data, std::string& reply);
-    // The server agreed to the COM port control option.
-    bool ComPortAccepted() const { return comPort_; }
 
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };
     State state_ = State::Data;
     unsigned char verb_ = 0;
-    bool comPort_ = false;
     uint64_t refused_[4] = {}; // options already refused, so that a refusal is sent once
 };
 } // namespace telnet
