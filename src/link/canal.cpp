@@ -1,5 +1,6 @@
 #include "link/canal.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "link/frame.h"
@@ -58,7 +59,7 @@ bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer
     if (protocolVersion_ != 0) frame = StuffFrame(frame);
     bool result = false;
     for (int attempt = 1; attempt <= 3; ++attempt) {
-        if (!ComPort->Purge()) {
+        if (!keepArrived_ && !ComPort->Purge()) {
             error = PortFailure();
             return false;
         }
@@ -71,6 +72,16 @@ bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer
         }
         answer.clear();
         error.clear();
+        if (firstByteWindow_ > 0 && !ComPort->WaitReadable(static_cast<int>(
+                                         std::min(firstByteWindow_, timeout_)))) {
+            if (!ComPort->IsOpen()) {
+                error = PortFailure();
+                return false;
+            }
+            if (Logging()) GetLogger()->LogData("", false);
+            error = kNoAnswer;
+            break;
+        }
         result = protocolVersion_ == 0 ? ReceiveV1(answer, error) : ReceiveV2(answer, error);
         if (result || error == kNoAnswer) break;
     }
@@ -108,12 +119,17 @@ bool TCanal::ReceiveV1(std::string& answer, std::string& error) {
 }
 
 bool TCanal::ReceiveV2(std::string& answer, std::string& error) {
+    lastJunk_ = false;
     TFrameCollector collector([this](std::string_view dropped) {
+        lastJunk_ = true;
         if (Logging()) GetLogger()->LogMarked(dropped, "##");
     });
     bool found = false;
-    // A monotonic deadline: immune to clock changes and to tick wrap.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
+    // A monotonic deadline: immune to clock changes and to tick wrap. Over a network the
+    // round trip measured at connecting comes on top, as for a 1.0 answer's reads.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(timeout_) +
+                          std::chrono::milliseconds(std::max(ComPort->RoundTripMs(), 0));
     char chunk[100];
     for (;;) {
         const int n = ComPort->ReadBuffer(chunk, sizeof chunk);

@@ -32,11 +32,21 @@ public:
     void SetVersion(uint8_t version);
     void SetLogging(bool on);
     bool Logging() const;
+    // The search's quick probe: no byte within ms of the request (its own line time
+    // included) is no answer; once a byte has come the whole time-out applies. 0: off.
+    void SetFirstByteWindow(uint32_t ms) { firstByteWindow_ = ms; }
+    // Bytes that came before a request are read with its answer instead of purged: a
+    // late answer from another place shows itself (the search only).
+    void SetKeepArrived(bool keep) { keepArrived_ = keep; }
 
     // The port's error code when the last exchange failed at the port (0 otherwise).
     // Exchanges run on one thread; this is read on the same one.
     int LastPortError() const { return lastPortError_; }
     void ClearPortError() { lastPortError_ = 0; }
+
+    // Whether the last 2.0 answer came after bytes that made no frame (noise, or answers
+    // that collided); read on the exchanges' thread.
+    bool LastHadJunk() const { return lastJunk_; }
 
     uint8_t ProtocolVersion() const { return protocolVersion_; }
     uint32_t Timeout() const { return timeout_; }
@@ -52,6 +62,9 @@ private:
     uint8_t protocolVersion_ = 0;
     uint32_t timeout_ = 1000;
     int lastPortError_ = 0;
+    uint32_t firstByteWindow_ = 0;
+    bool keepArrived_ = false;
+    bool lastJunk_ = false;
 
     // The port's error text, remembering its code as the exchange's port failure.
     std::string PortFailure();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "link/frame.h"
+
 #include "device/value_codec.h"
 #include "link/canal.h"
 #include "link/open_port.h"
@@ -38,6 +40,45 @@ void Tune(TCanal& canal, const TLineSettings& line, uint8_t version, uint32_t ti
         canal.SetTimeout(timeoutMs);
         if (open) port.ApplyTimeouts();
     }
+}
+
+// How long one run of the sweep stays on the worker before the main thread looks in.
+constexpr int64_t kRunMs = 400;
+// Listens for late answers after a pass's last place, at most.
+constexpr int kMaxListens = 8;
+// Reads of a place asked again because a late answer came instead, at most.
+constexpr int kMaxStale = 4;
+// Answers let pass while waiting for a quiet line, at most.
+constexpr int kMaxSettle = 8;
+
+// The request as it goes out at a protocol version.
+std::string Wire(bool withId, uint32_t id, uint16_t address, uint8_t version) {
+    std::string frame = BuildFrame(BuildRequest(withId ? id : 0, kCmdRead, address, {}), withId);
+    return version != 0 ? StuffFrame(frame) : frame;
+}
+
+// Whether the request is the same bytes in 1.0 and 2.0: then one request asks a device
+// of either version, and its answer alone may not tell which.
+bool SameInBoth(bool withId, uint32_t id, uint16_t address) {
+    return Wire(withId, id, address, 0) == Wire(withId, id, address, 1);
+}
+
+// One read of a place on the worker; windowMs 0: the whole time-out from the start.
+TProbeOutcome Probe(TCanal& c, const TLineSettings& line, uint8_t version, uint32_t timeoutMs,
+                    uint32_t windowMs, bool withId, uint32_t id, uint16_t address,
+                    std::atomic<int64_t>& sent) {
+    Tune(c, line, version, timeoutMs);
+    c.SetFirstByteWindow(windowMs);
+    const std::string request = BuildRequest(withId ? id : 0, kCmdRead, address, {});
+    const int64_t began = SteadyMs();
+    std::string answer, error;
+    ++sent;
+    const bool ok = c.Exchange(request, withId, answer, error);
+    TProbeOutcome o =
+        ClassifyProbeAnswer(ok, answer, error, c.LastPortError(), withId, id, address);
+    o.Ms = static_cast<int>(SteadyMs() - began);
+    o.Junk = c.LastHadJunk() && o.Kind != TProbeAnswer::Garbled;
+    return o;
 }
 
 bool Matches(const TProbeOutcome& outcome, uint8_t regType) {
@@ -78,15 +119,25 @@ TProbeOutcome ClassifyProbeAnswer(bool ok, const std::string& answer, const std:
         o.Error = "Получен пустой пакет";
         return o;
     }
-    // A refusal is a device's answer whatever follows its status.
+    // A refusal is a device's answer whatever follows its status, unless it names another
+    // register: then it is a late refusal of an earlier read.
     std::string code;
     if (!StatusToError(static_cast<uint8_t>(answer[pos]), code)) {
-        o.Kind = TProbeAnswer::DeviceError;
+        o.Kind = pos + 3 <= answer.size() &&
+                         ((static_cast<unsigned char>(answer[pos + 1]) << 8) |
+                          static_cast<unsigned char>(answer[pos + 2])) != address
+                     ? TProbeAnswer::OtherAddress
+                     : TProbeAnswer::DeviceError;
         o.Error = code;
         return o;
     }
-    if (pos + 3 > answer.size() || ((static_cast<unsigned char>(answer[pos + 1]) << 8) |
-                                    static_cast<unsigned char>(answer[pos + 2])) != address) {
+    if (pos + 3 > answer.size()) {
+        o.Error = "Адрес регистра в ответе не совпадает с запрошенным";
+        return o;
+    }
+    if (((static_cast<unsigned char>(answer[pos + 1]) << 8) |
+         static_cast<unsigned char>(answer[pos + 2])) != address) {
+        o.Kind = TProbeAnswer::OtherAddress;
         o.Error = "Адрес регистра в ответе не совпадает с запрошенным";
         return o;
     }
@@ -96,24 +147,48 @@ TProbeOutcome ClassifyProbeAnswer(bool ok, const std::string& answer, const std:
     return o;
 }
 
+// Where a run of the sweep stopped: at a place that answered, or at the first place
+// it did not reach.
+struct TScanRunner::SweepHit {
+    int64_t Next = 0; // into the targets given
+    std::vector<std::pair<int64_t, int64_t>> Probed; // (target, when)
+    bool Hit = false;
+    uint16_t Address = 0;
+    uint8_t Version = 1;
+    bool SameBytes = true;
+    TProbeOutcome Outcome;
+};
+
 TScanRunner::TScanRunner(std::vector<TScanType> types, TScanOptions options, Queue queue)
     : types_(std::move(types)), groups_(GroupScanTypes(types_)), options_(std::move(options)),
       queue_(std::move(queue)), canal_(std::make_shared<TCanal>()) {
+    // The search reads what came before its requests: a late answer shows itself.
+    canal_->SetKeepArrived(true);
+    int64_t checks = 0;
+    for (const TScanType& t : types_)
+        checks += static_cast<int64_t>(t.Checks.size());
+    const int64_t versions = static_cast<int64_t>(std::max<size_t>(options_.Versions.size(), 1));
     for (size_t port = 0; port < options_.Ports.size(); ++port)
         for (const bool gateway : options_.Gateway)
-            for (const uint8_t version : options_.Versions)
-                for (size_t g = 0; g < groups_.size(); ++g) {
-                    const int probeMs = options_.ProbeTimeoutMs > 0
-                                            ? options_.ProbeTimeoutMs
-                                            : DefaultProbeTimeout(groups_[g]);
-                    passes_.push_back({port, gateway, version, g, probeMs});
-                    planned_ += Targets() * static_cast<int64_t>(groups_[g].Probes.size());
-                }
+            for (size_t g = 0; g < groups_.size(); ++g) {
+                const int probeMs = options_.ProbeTimeoutMs > 0 ? options_.ProbeTimeoutMs
+                                                                : DefaultProbeTimeout(groups_[g]);
+                passes_.push_back({port, gateway, g, probeMs});
+                planned_ += Targets();
+                // Every place probed three times at most at each version (once more after
+                // a late answer, once more after a collision of late ones); as many places again
+                // (late answers) recognised, each at both versions, with one repeat after
+                // a late answer, and two reads that tell the version apart.
+                const int64_t probes = static_cast<int64_t>(groups_[g].Probes.size());
+                maxRequests_ += Targets() * probes * versions * 3 +
+                                2 * Targets() * (2 * (2 + checks + kMaxStale) + 2) + kMaxListens;
+            }
 }
 
 TScanRunner::~TScanRunner() {
     // A step still on the worker ends at once with the port's error; its completion
     // finds this runner gone. The channel lives on with that step.
+    *stop_ = true;
     if (canal_->ComPort->IsOpen()) canal_->ComPort->Close();
 }
 
@@ -125,9 +200,12 @@ int64_t TScanRunner::Targets() const {
     return 1 + static_cast<int64_t>(options_.LastId) - static_cast<int64_t>(options_.FirstId) + 1;
 }
 
-uint32_t TScanRunner::TargetId() const {
-    if (rechecking_) return recheckId_;
-    return target_ == 0 ? 0 : options_.FirstId + static_cast<uint32_t>(target_ - 1);
+uint32_t TScanRunner::IdOf(int64_t target) const {
+    return target == 0 ? 0 : options_.FirstId + static_cast<uint32_t>(target - 1);
+}
+
+int64_t TScanRunner::Requests() const {
+    return *sent_;
 }
 
 int TScanRunner::DevicesFound() const {
@@ -139,7 +217,10 @@ int TScanRunner::DevicesFound() const {
 
 double TScanRunner::Fraction() const {
     if (!running_ && startMs_ != 0 && !cancelled_) return 1.0;
-    return planned_ > 0 ? std::min(1.0, static_cast<double>(done_) / static_cast<double>(planned_))
+    const int64_t done =
+        pass_ < passes_.size() ? doneBefore_ + std::min<int64_t>(static_cast<int64_t>(at_), Targets())
+                               : planned_;
+    return planned_ > 0 ? std::min(1.0, static_cast<double>(done) / static_cast<double>(planned_))
                         : 1.0;
 }
 
@@ -153,9 +234,13 @@ int64_t TScanRunner::RemainingMs() const {
     int64_t ms = 0;
     for (size_t p = pass_; p < passes_.size(); ++p) {
         if (failedPorts_.count(passes_[p].Port)) continue;
-        const int64_t targets = p == pass_ ? std::max<int64_t>(0, Targets() - target_) : Targets();
+        const int64_t targets =
+            p == pass_ && passStarted_
+                ? static_cast<int64_t>(order_.size()) - static_cast<int64_t>(std::min(at_, order_.size()))
+                : Targets();
         ms += targets * static_cast<int64_t>(groups_[passes_[p].Group].Probes.size()) *
-              (passes_[p].ProbeMs + 10);
+                  (passes_[p].ProbeMs + 1) +
+              groups_[passes_[p].Group].LongestTimeout;
     }
     return ms;
 }
@@ -170,6 +255,7 @@ void TScanRunner::Start() {
 void TScanRunner::Cancel() {
     if (!running_ || cancelled_) return;
     cancelled_ = true;
+    *stop_ = true;
     // The exchange in progress ends at once with the port's error, not after its time-out.
     if (busy_)
         canal_->ComPort->Close();
@@ -190,57 +276,39 @@ void TScanRunner::Step(std::function<void(TCanal&)> body, std::function<void()> 
                                        }));
 }
 
-void TScanRunner::AdvanceTarget() {
-    if (rechecking_)
-        rechecking_ = false;
-    else {
-        ++target_;
-        done_ += static_cast<int64_t>(groups_[passes_[pass_].Group].Probes.size());
-    }
-    probe_ = 0;
-    retried_ = false;
-    garbled_ = false;
-    answers_.clear();
-    triedOthers_ = false;
-    phase_ = Phase::Probe;
-}
-
 void TScanRunner::Next() {
     if (cancelled_) return Finish();
     for (;;) {
         if (pass_ >= passes_.size()) return Finish();
-        const Pass& p = passes_[pass_];
-        const int64_t probes = static_cast<int64_t>(groups_[p.Group].Probes.size());
-        auto nextPass = [&] {
-            done_ += std::max<int64_t>(0, Targets() - target_) * probes;
-            ++pass_;
-            target_ = 0;
-            probe_ = 0;
-            retried_ = false;
-            rechecking_ = false;
-            recheck_.clear();
-        };
-        if (failedPorts_.count(p.Port)) {
-            nextPass();
-            continue;
+        if (!passStarted_) {
+            passStarted_ = true;
+            order_.clear();
+            for (int64_t t = 0; t < Targets(); ++t)
+                order_.push_back(t);
+            at_ = 0;
         }
-        if (rechecking_) break;
-        if (target_ >= Targets()) {
-            // Late answers of this pass, each looked at once more with the full time-out.
-            while (!recheck_.empty() && found_.count({p.Port, *recheck_.begin()}))
-                recheck_.erase(recheck_.begin());
-            if (recheck_.empty()) {
-                nextPass();
-                continue;
-            }
-            rechecking_ = true;
-            recheckId_ = *recheck_.begin();
-            recheck_.erase(recheck_.begin());
+        if (at_ >= order_.size() && !resweep_.empty()) {
+            // Places whose late answers collided: asked once more, the other way round, so
+            // that slow answers fall apart this time.
+            for (auto t = resweep_.rbegin(); t != resweep_.rend(); ++t)
+                order_.push_back(*t);
+            resweep_.clear();
+            listened_ = false;
+            listens_ = 0;
+        }
+        if (!failedPorts_.count(passes_[pass_].Port) &&
+            (!late_.empty() || at_ < order_.size() || !listened_))
             break;
-        }
-        const int64_t key = TargetWithId() ? static_cast<int64_t>(TargetId()) : -1;
-        if (!found_.count({p.Port, key})) break;
-        AdvanceTarget();
+        doneBefore_ += Targets();
+        ++pass_;
+        passStarted_ = false;
+        retried_.clear();
+        reswept_.clear();
+        probedAt_.clear();
+        lateAsked_.clear();
+        late_.clear();
+        listened_ = false;
+        listens_ = 0;
     }
     const Pass p = passes_[pass_];
     const TScanGroup& group = groups_[p.Group];
@@ -256,10 +324,11 @@ void TScanRunner::Next() {
         auto error = std::make_shared<std::string>();
         const std::string name = options_.Ports[p.Port];
         const TLineSettings line = group.Line;
+        const uint8_t version = options_.Versions.empty() ? 1 : options_.Versions.front();
         Step(
             [=](TCanal& c) {
                 c.ComPort->SetLine(line.BaudRate, line.ByteSize, line.Parity, line.StopBits, false);
-                if (OpenPort(c, name, p.Version, p.Gateway)) {
+                if (OpenPort(c, name, version, p.Gateway)) {
                     c.SetTimeout(static_cast<uint32_t>(p.ProbeMs));
                     c.ComPort->ApplyTimeouts();
                 } else {
@@ -277,98 +346,294 @@ void TScanRunner::Next() {
             });
         return;
     }
-    garbled_ = false;
-    if (rechecking_) {
-        phase_ = Phase::Confirm;
-        QueueExchange(group.Probes.front().Addr, group.LongestTimeout);
-    } else {
-        phase_ = Phase::Probe;
-        QueueExchange(group.Probes[probe_].Addr, static_cast<uint32_t>(p.ProbeMs));
+    if (!late_.empty()) {
+        const uint32_t id = late_.front();
+        late_.erase(late_.begin());
+        if (found_.count({p.Port, static_cast<int64_t>(id)})) return Next();
+        Place place;
+        place.WithId = true;
+        place.Id = id;
+        place.Versions = {lateVersion_, static_cast<uint8_t>(lateVersion_ != 0 ? 0 : 1)};
+        place.Probe = group.Probes.front().Addr;
+        place_ = place;
+        placeTarget_ = -1;
+        return Read(place_->Probe, group.LongestTimeout, place_->Versions.front());
     }
+    if (at_ < order_.size()) return Sweep();
+    Listen();
 }
 
-void TScanRunner::QueueExchange(uint16_t address, uint32_t timeoutMs) {
+void TScanRunner::Sweep() {
     const Pass p = passes_[pass_];
-    const TLineSettings line = groups_[p.Group].Line;
-    const bool withId = TargetWithId();
-    const uint32_t id = TargetId();
-    const std::string request = BuildRequest(withId ? id : 0, kCmdRead, address, {});
-    address_ = address;
-    auto out = std::make_shared<TProbeOutcome>();
+    const TScanGroup& group = groups_[p.Group];
+    std::vector<uint16_t> probes;
+    for (const TScanRegister& r : group.Probes)
+        probes.push_back(r.Addr);
+    std::set<int64_t> skip; // places found before, by ID (-1: without an ID)
+    for (const auto& [port, key] : found_)
+        if (port == p.Port) skip.insert(key);
+    std::vector<uint8_t> versions = options_.Versions;
+    if (versions.empty()) versions = {1};
+    const std::vector<int64_t> targets(order_.begin() + static_cast<std::ptrdiff_t>(at_),
+                                       order_.end());
+    const uint32_t firstId = options_.FirstId;
+    const TLineSettings line = group.Line;
+    const uint32_t timeout = group.LongestTimeout;
+    const auto window = static_cast<uint32_t>(p.ProbeMs);
+    auto hit = std::make_shared<SweepHit>();
+    auto stop = stop_;
+    auto sent = sent_;
     Step(
         [=](TCanal& c) {
-            Tune(c, line, p.Version, timeoutMs);
             const int64_t began = SteadyMs();
-            std::string answer, error;
-            const bool ok = c.Exchange(request, withId, answer, error);
-            *out = ClassifyProbeAnswer(ok, answer, error, c.LastPortError(), withId, id, address);
-            out->Ms = static_cast<int>(SteadyMs() - began);
+            size_t i = 0;
+            for (; i < targets.size() && !*stop; ++i) {
+                if (i > 0 && SteadyMs() - began >= kRunMs) break;
+                const int64_t t = targets[i];
+                const bool withId = t > 0;
+                const uint32_t id = withId ? firstId + static_cast<uint32_t>(t - 1) : 0;
+                if (skip.count(withId ? static_cast<int64_t>(id) : -1)) continue;
+                hit->Probed.emplace_back(t, SteadyMs());
+                for (const uint16_t address : probes) {
+                    // One request asks both versions when it is the same bytes in each.
+                    const bool same = SameInBoth(withId, id, address);
+                    for (size_t v = 0; v < (same ? 1 : versions.size()); ++v) {
+                        TProbeOutcome o = Probe(c, line, versions[v], timeout, window, withId, id,
+                                                address, *sent);
+                        if (o.Kind == TProbeAnswer::Silent) continue;
+                        hit->Next = static_cast<int64_t>(i);
+                        hit->Hit = true;
+                        hit->Address = address;
+                        hit->Version = versions[v];
+                        hit->SameBytes = same;
+                        hit->Outcome = std::move(o);
+                        return;
+                    }
+                }
+            }
+            hit->Next = static_cast<int64_t>(i);
         },
-        [this, out] { ExchangeDone(*out); });
+        [this, hit] { SweepDone(*hit); });
 }
 
-void TScanRunner::ExchangeDone(const TProbeOutcome& o) {
+void TScanRunner::SweepDone(const SweepHit& hit) {
     if (cancelled_) return Finish();
+    for (const auto& [t, ms] : hit.Probed)
+        probedAt_[t] = ms;
+    at_ += static_cast<size_t>(hit.Next);
+    if (!hit.Hit) return Next();
+    if (hit.Outcome.Junk) NoteNoise(SteadyMs());
+    const int64_t target = order_[at_];
     const Pass& p = passes_[pass_];
-    const TScanGroup& group = groups_[p.Group];
+    const TProbeOutcome& o = hit.Outcome;
     if (o.Kind == TProbeAnswer::PortLost) {
         PortFailed("COM-порт " + options_.Ports[p.Port] + " потерян: " + o.Error);
         return Next();
     }
-    auto lateAnswer = [&] {
-        if (o.OtherId >= options_.FirstId && o.OtherId <= options_.LastId &&
-            o.OtherId != TargetId() && !found_.count({p.Port, static_cast<int64_t>(o.OtherId)}))
-            recheck_.insert(o.OtherId);
-    };
-    switch (phase_) {
-    case Phase::Probe:
-        if (o.Kind == TProbeAnswer::OtherId) {
-            lateAnswer();
-            // The answer meant for this request may have been pushed aside: ask again once.
-            if (!retried_) {
-                retried_ = true;
+    if (o.Kind == TProbeAnswer::OtherId) {
+        NoteLate(o.OtherId, hit.Version);
+        // The answer meant for this request may have been pushed aside: asked again once.
+        if (!retried_.insert(target).second) ++at_;
+        return Next();
+    }
+    // Something answered here: confirmed and recognised at the version it answered, then
+    // at the other one.
+    Place place;
+    place.WithId = target > 0;
+    place.Id = IdOf(target);
+    place.Versions = {hit.Version, static_cast<uint8_t>(hit.Version != 0 ? 0 : 1)};
+    place.Probe = hit.Address;
+    place.Proven = !hit.SameBytes && (o.Kind == TProbeAnswer::Data ||
+                                      o.Kind == TProbeAnswer::DeviceError ||
+                                      o.Kind == TProbeAnswer::OtherAddress);
+    place.HeardMs = SteadyMs();
+    place_ = place;
+    placeTarget_ = target;
+    Read(place.Probe, groups_[p.Group].LongestTimeout, place.Versions.front());
+}
+
+void TScanRunner::NoteNoise(int64_t heardMs) {
+    // Late answers collided, or one came too broken to name its ID: the places asked
+    // within a time-out before are asked once more.
+    const int64_t span = groups_[passes_[pass_].Group].LongestTimeout + passes_[pass_].ProbeMs;
+    const size_t port = passes_[pass_].Port;
+    bool any = false;
+    for (const auto& [t, ms] : probedAt_) {
+        if (ms > heardMs || ms < heardMs - span) continue;
+        const int64_t key = t > 0 ? static_cast<int64_t>(IdOf(t)) : -1;
+        if (found_.count({port, key}) || !reswept_.insert(t).second) continue;
+        resweep_.insert(t);
+        any = true;
+    }
+    if (any) return;
+    // Asked again already: unless a slow device found on this line explains it (its
+    // answers to earlier reads colliding), it is an answer nobody owns.
+    const std::string& name = options_.Ports[port];
+    const bool explained =
+        std::any_of(results_.begin(), results_.end(), [&](const TScanResult& r) {
+            return r.Port == name && r.Kind == TScanKind::Device &&
+                   r.AnswerMs > passes_[pass_].ProbeMs;
+        });
+    if (!explained) ++unplaced_;
+}
+
+void TScanRunner::Listen() {
+    // Late answers to the last places of the pass come after their probes ended.
+    const TScanGroup& group = groups_[passes_[pass_].Group];
+    const uint8_t version = options_.Versions.empty() ? 1 : options_.Versions.front();
+    const TLineSettings line = group.Line;
+    const uint32_t timeout = group.LongestTimeout;
+    auto out = std::make_shared<TProbeOutcome>();
+    Step(
+        [=](TCanal& c) {
+            Tune(c, line, version, timeout);
+            std::string answer, error;
+            const bool ok = c.ReceiveV2(answer, error);
+            out->Kind = !ok ? (c.LastPortError() != 0        ? TProbeAnswer::PortLost
+                               : error == "Устройство не отвечает" ? TProbeAnswer::Silent
+                                                                   : TProbeAnswer::Garbled)
+                            : TProbeAnswer::Garbled;
+            out->Error = error;
+            out->Junk = ok && c.LastHadJunk();
+            if (ok && answer.size() >= 7) {
+                out->Kind = TProbeAnswer::OtherId;
+                for (size_t i = 0; i < 4; ++i)
+                    out->OtherId = (out->OtherId << 8) | static_cast<unsigned char>(answer[i]);
+            }
+        },
+        [this, out, version] {
+            if (cancelled_) return Finish();
+            const TProbeOutcome& o = *out;
+            if (o.Kind == TProbeAnswer::PortLost) {
+                PortFailed("COM-порт " + options_.Ports[passes_[pass_].Port] +
+                           " потерян: " + o.Error);
                 return Next();
             }
+            if (o.Kind == TProbeAnswer::Garbled || o.Junk) NoteNoise(SteadyMs());
+            if (o.Kind == TProbeAnswer::OtherId) NoteLate(o.OtherId, version);
+            // Heard something: listened again after it is placed.
+            listened_ = o.Kind == TProbeAnswer::Silent || ++listens_ >= kMaxListens;
+            Next();
+        });
+}
+
+void TScanRunner::NoteLate(uint32_t id, uint8_t version) {
+    const size_t port = passes_[pass_].Port;
+    if (id < options_.FirstId || id > options_.LastId) {
+        ++unplaced_;
+        return;
+    }
+    if (found_.count({port, static_cast<int64_t>(id)}) || !lateAsked_.insert(id).second) return;
+    late_.push_back(id);
+    lateVersion_ = version;
+}
+
+void TScanRunner::Read(uint16_t address, uint32_t timeoutMs, uint8_t version) {
+    const Place& place = *place_;
+    const TLineSettings line = groups_[passes_[pass_].Group].Line;
+    const bool withId = place.WithId;
+    const uint32_t id = place.Id;
+    const bool same = SameInBoth(withId, id, address);
+    // A probe time-out the user raised holds for confirming too: a device slower than its
+    // description is still found when asked to wait for it.
+    timeoutMs = std::max(timeoutMs, static_cast<uint32_t>(passes_[pass_].ProbeMs));
+    address_ = address;
+    readTimeout_ = timeoutMs;
+    readVersion_ = version;
+    auto out = std::make_shared<TProbeOutcome>();
+    auto sent = sent_;
+    Step([=](TCanal& c) { *out = Probe(c, line, version, timeoutMs, 0, withId, id, address, *sent); },
+         [this, out, same] { ReadDone(*out, same); });
+}
+
+void TScanRunner::Settle(std::function<void()> then) {
+    const TScanGroup& group = groups_[passes_[pass_].Group];
+    const TLineSettings line = group.Line;
+    const uint32_t timeout =
+        std::max(group.LongestTimeout, static_cast<uint32_t>(passes_[pass_].ProbeMs));
+    const uint8_t version = options_.Versions.empty() ? 1 : options_.Versions.front();
+    Step(
+        [=](TCanal& c) {
+            Tune(c, line, version, timeout);
+            for (int i = 0; i < kMaxSettle; ++i) {
+                std::string answer, error;
+                const bool ok = c.ReceiveV2(answer, error);
+                if (!ok && (error == "Устройство не отвечает" || c.LastPortError() != 0)) break;
+            }
+        },
+        [this, then = std::move(then)] {
+            if (cancelled_) return Finish();
+            then();
+        });
+}
+
+void TScanRunner::ReadDone(const TProbeOutcome& o, bool sameBytes) {
+    if (cancelled_) return Finish();
+    if (o.Kind == TProbeAnswer::PortLost) {
+        place_.reset();
+        PortFailed("COM-порт " + options_.Ports[passes_[pass_].Port] + " потерян: " + o.Error);
+        return Next();
+    }
+    Place& place = *place_;
+    if (o.Junk) NoteNoise(SteadyMs());
+    TProbeOutcome outcome = o;
+    if (o.Kind == TProbeAnswer::OtherId || o.Kind == TProbeAnswer::OtherAddress) {
+        if (o.Kind == TProbeAnswer::OtherId) NoteLate(o.OtherId, readVersion_);
+        // A late answer came instead: this place's own may be right behind it.
+        if (place.StaleRetries < kMaxStale) {
+            ++place.StaleRetries;
+            return Read(address_, readTimeout_, readVersion_);
         }
-        if (o.Kind == TProbeAnswer::Silent || o.Kind == TProbeAnswer::OtherId) {
-            if (++probe_ >= group.Probes.size()) AdvanceTarget();
-            return Next();
-        }
-        // Something answered: asked once more with the description's own time-out.
-        garbled_ = o.Kind == TProbeAnswer::Garbled;
-        phase_ = Phase::Confirm;
-        return QueueExchange(address_, group.LongestTimeout);
-    case Phase::Confirm:
-        if (o.Kind == TProbeAnswer::Data || o.Kind == TProbeAnswer::DeviceError) {
-            confirmMs_ = o.Ms;
-            answers_.clear();
-            answers_[address_] = o;
-            triedOthers_ = false;
-            phase_ = Phase::Identify;
+        outcome.Kind = TProbeAnswer::Silent;
+    }
+    if (outcome.Kind == TProbeAnswer::Garbled && !place.GarbleRetried) {
+        // Damaged: late answers colliding pass by; two devices at one ID do not.
+        place.GarbleRetried = true;
+        const uint16_t address = address_;
+        const uint32_t timeout = readTimeout_;
+        const uint8_t version = readVersion_;
+        return Settle([this, address, timeout, version] { Read(address, timeout, version); });
+    }
+    const bool answered =
+        outcome.Kind == TProbeAnswer::Data || outcome.Kind == TProbeAnswer::DeviceError;
+    if (answered && !sameBytes) place.Proven = true;
+    if (outcome.Kind == TProbeAnswer::Silent) place.Settle = true;
+    if (place.Distinguishing) {
+        // A request that differs between the versions: the device answers only its own.
+        if (answered || readVersion_ != place.Versions[place.Version])
+            return PlaceDone(
+                ResultOf(place, answered ? readVersion_ : place.Versions[place.Version]));
+        return Settle([this] {
+            Read(address_, readTimeout_,
+                 static_cast<uint8_t>(place_->Versions[place_->Version] != 0 ? 0 : 1));
+        });
+    }
+    if (!place.Confirmed) {
+        if (answered) {
+            place.Confirmed = true;
+            place.ConfirmMs = o.Ms;
+            place.Answers.clear();
+            place.Answers[address_] = outcome;
+            place.TriedOthers = false;
             return Identify();
         }
-        if (o.Kind == TProbeAnswer::Garbled || garbled_) {
-            TScanResult r = Place();
-            r.Kind = TScanKind::Garbled;
-            r.AnswerMs = o.Ms;
-            Report(r);
-            AdvanceTarget();
-            return Next();
-        }
-        if (o.Kind == TProbeAnswer::OtherId) lateAnswer();
-        // Silent this time: the first answer was not this place's.
-        if (rechecking_ || ++probe_ >= group.Probes.size()) AdvanceTarget();
-        return Next();
-    case Phase::Identify:
-        answers_[address_] = o;
-        return Identify();
+        if (outcome.Kind == TProbeAnswer::Garbled) place.Garbled = true;
+        return NextVersion();
     }
+    if (outcome.Kind == TProbeAnswer::Garbled) {
+        // Two devices with one ID, or interference: never taken for a device.
+        place.Garbled = true;
+        return NextVersion();
+    }
+    place.Answers[address_] = outcome;
+    Identify();
 }
 
 void TScanRunner::Identify() {
+    Place& place = *place_;
     const TScanGroup& group = groups_[passes_[pass_].Group];
     std::vector<size_t> candidates;
-    if (!triedOthers_) {
+    if (!place.TriedOthers) {
         candidates = group.Types;
     } else {
         for (size_t t = 0; t < types_.size(); ++t)
@@ -379,10 +644,10 @@ void TScanRunner::Identify() {
     for (size_t t : candidates) {
         bool ok = true;
         for (const TScanRegister& check : types_[t].Checks) {
-            const auto it = answers_.find(check.Addr);
-            if (it == answers_.end()) {
+            const auto it = place.Answers.find(check.Addr);
+            if (it == place.Answers.end()) {
                 // Read it, then weigh every candidate again.
-                return QueueExchange(check.Addr, types_[t].Timeout);
+                return Read(check.Addr, types_[t].Timeout, place.Versions[place.Version]);
             }
             if (!Matches(it->second, check.RegType)) {
                 ok = false;
@@ -391,29 +656,88 @@ void TScanRunner::Identify() {
         }
         if (ok) matched.push_back(t);
     }
-    if (matched.empty() && !triedOthers_ && group.Types.size() < types_.size()) {
+    if (matched.empty() && !place.TriedOthers && group.Types.size() < types_.size()) {
         // Set to another line setting than its description says: still one of ours?
-        triedOthers_ = true;
+        place.TriedOthers = true;
         return Identify();
     }
-    TScanResult r = Place();
-    r.Kind = matched.empty() ? TScanKind::Unknown : TScanKind::Device;
-    r.Types = matched;
-    r.AnswerMs = confirmMs_;
-    Report(r);
-    AdvanceTarget();
-    Next();
+    if (matched.empty()) {
+        if (place.Answered < 0) place.Answered = place.Versions[place.Version];
+        return NextVersion();
+    }
+    place.Matched = matched;
+    if (place.Proven) return PlaceDone(ResultOf(place, place.Versions[place.Version]));
+    Distinguish();
 }
 
-TScanResult TScanRunner::Place() const {
+void TScanRunner::Distinguish() {
+    // Every request so far read the same in both versions, and so did the answers: ask
+    // with one that does not (a register of the type, else 0x0002, whose 02 is stuffed).
+    Place& place = *place_;
+    place.Distinguishing = true;
+    uint16_t address = 0x0002;
+    for (size_t t : place.Matched)
+        for (const TScanRegister& check : types_[t].Checks)
+            if (address == 0x0002 && !SameInBoth(place.WithId, place.Id, check.Addr))
+                address = check.Addr;
+    Read(address, groups_[passes_[pass_].Group].LongestTimeout, place.Versions[place.Version]);
+}
+
+void TScanRunner::NextVersion() {
+    Place& place = *place_;
+    place.Confirmed = false;
+    place.Answers.clear();
+    place.TriedOthers = false;
+    place.StaleRetries = 0;
+    place.GarbleRetried = false;
+    place.Proven = false;
+    if (++place.Version < place.Versions.size()) {
+        auto next = [this] {
+            place_->Settle = false;
+            Read(place_->Probe, groups_[passes_[pass_].Group].LongestTimeout,
+                 place_->Versions[place_->Version]);
+        };
+        // An answer to the last read may still be on its way: not taken for the next's.
+        if (place.Settle) return Settle(next);
+        return next();
+    }
+    TScanResult r = ResultOf(place, place.Versions.front());
+    if (place.Garbled) {
+        r.Kind = TScanKind::Garbled;
+    } else if (place.Answered >= 0) {
+        r.Kind = TScanKind::Unknown;
+        r.Version = static_cast<uint8_t>(place.Answered);
+    } else {
+        // Nothing here answered again: what came in its window was not its own.
+        if (placeTarget_ < 0)
+            ++unplaced_; // named its ID, but too late for its description's time-out
+        else
+            NoteNoise(place.HeardMs);
+        return PlaceDone(std::nullopt);
+    }
+    PlaceDone(r);
+}
+
+TScanResult TScanRunner::ResultOf(const Place& place, uint8_t version) const {
     const Pass& p = passes_[pass_];
     TScanResult r;
+    r.Kind = TScanKind::Device;
     r.Port = options_.Ports[p.Port];
     r.Gateway = p.Gateway;
-    r.Version = p.Version;
-    r.WithId = TargetWithId();
-    r.Id = TargetId();
+    r.Version = version;
+    r.WithId = place.WithId;
+    r.Id = place.Id;
+    r.Types = place.Matched;
+    r.AnswerMs = place.ConfirmMs;
     return r;
+}
+
+void TScanRunner::PlaceDone(std::optional<TScanResult> r) {
+    if (r) Report(std::move(*r));
+    if (placeTarget_ >= 0 && at_ < order_.size() && order_[at_] == placeTarget_) ++at_;
+    place_.reset();
+    placeTarget_ = -1;
+    Next();
 }
 
 void TScanRunner::Report(TScanResult result) {
@@ -427,6 +751,8 @@ void TScanRunner::Report(TScanResult result) {
 
 void TScanRunner::PortFailed(const std::string& error) {
     const size_t port = passes_[pass_].Port;
+    place_.reset();
+    placeTarget_ = -1;
     if (failedPorts_.count(port)) return;
     failedPorts_.insert(port);
     TScanResult r;
@@ -434,7 +760,6 @@ void TScanRunner::PortFailed(const std::string& error) {
     r.Port = options_.Ports[port];
     r.Error = error;
     Report(r);
-    AdvanceTarget();
 }
 
 void TScanRunner::Finish() {
@@ -450,7 +775,6 @@ void TScanRunner::Finish() {
     }
     running_ = false;
     endMs_ = SteadyMs();
-    if (!cancelled_) done_ = planned_;
     if (OnFinished) OnFinished();
 }
 

@@ -1,8 +1,10 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@ enum class TProbeAnswer {
     Data,        // the register's bytes
     DeviceError, // a well-formed refusal: a device is there, perhaps of another type
     OtherId,     // a well-formed answer from another ID (a late answer to an earlier probe)
+    OtherAddress, // from this ID, for another register: a late answer to an earlier read
     Garbled,     // damaged: CRC, framing, another address, two devices at once
     PortLost,    // the port failed
 };
@@ -29,6 +32,7 @@ struct TProbeOutcome {
     uint32_t OtherId = 0; // OtherId: the ID that answered
     std::string Error;    // the channel's or the port's text
     int Ms = 0;           // from the request to the answer (or the time-out)
+    bool Junk = false;    // bytes that made no frame came first (colliding late answers)
 };
 
 // Sorts a channel exchange's outcome for a read of address from id (withId false: a
@@ -37,9 +41,12 @@ TProbeOutcome ClassifyProbeAnswer(bool ok, const std::string& answer, const std:
                                   int portError, bool withId, uint32_t id, uint16_t address);
 
 // Searches a line for devices: opens each port as "Открыть" does (preamble included),
-// sends read requests only, one at a time through the worker's queue, each started by
-// the previous one's completion on the main thread, and closes the port afterwards.
-// The runner owns its own channel; the caller's stays as it was.
+// sends read requests only, and closes the port afterwards. Silent places are swept in
+// runs on the worker, each place given its request's line time and a short window for
+// the first byte; a place that answers is confirmed and recognised with the
+// descriptions' own time-outs, at the protocol version it answers. A late answer names
+// its place: that place is confirmed too. The runner owns its own channel; the
+// caller's stays as it was.
 class TScanRunner {
 public:
     using Queue = std::function<void(std::unique_ptr<TAction>)>;
@@ -61,7 +68,15 @@ public:
     const std::vector<TScanResult>& Results() const { return results_; }
     // Places with a device (recognised or not).
     int DevicesFound() const;
-    // Progress: probes done of those planned; the time so far and an estimate of the rest.
+    // Answers that no place owned: bytes in a place's window that its confirmation did
+    // not repeat, or a late answer from outside the range.
+    int Unplaced() const { return unplaced_; }
+    // The most requests the search can send, known before it starts: each place is asked
+    // again at most once after a late answer, and recognised at most once.
+    int64_t MaxRequests() const { return maxRequests_; }
+    // Exchanges sent so far (each of up to three attempts for a damaged answer).
+    int64_t Requests() const;
+    // Progress: places done of those planned; the time so far and an estimate of the rest.
     double Fraction() const;
     int64_t ElapsedMs() const;
     int64_t RemainingMs() const;
@@ -75,23 +90,51 @@ private:
     struct Pass {
         size_t Port;
         bool Gateway;
-        uint8_t Version;
         size_t Group;
         int ProbeMs;
     };
-    enum class Phase { Probe, Confirm, Identify };
+    // A place being confirmed and recognised.
+    struct Place {
+        bool WithId = false;
+        uint32_t Id = 0;
+        std::vector<uint8_t> Versions; // to try, in order
+        size_t Version = 0;            // into Versions
+        uint16_t Probe = 0;            // the register that answered
+        bool Confirmed = false;        // at the current version
+        bool Proven = false; // a request that differs between 1.0 and 2.0 was answered
+        bool Garbled = false;          // a damaged answer at some step
+        int Answered = -1;             // the first version a device answered at, unrecognised
+        int StaleRetries = 0;    // reads asked again after a late answer came instead
+        bool GarbleRetried = false; // a damaged answer asked again once the line was quiet
+        bool Settle = false;        // a late answer may still come: let it pass first
+        int64_t HeardMs = 0; // when the probe's answer came
+        bool TriedOthers = false;
+        bool Distinguishing = false;
+        std::vector<size_t> Matched;
+        std::map<uint16_t, TProbeOutcome> Answers;
+        int ConfirmMs = 0;
+    };
+    struct SweepHit;
     void Next();
     void Finish();
     void Report(TScanResult result);
     // Queues body on the worker, then done on the main thread.
     void Step(std::function<void(TCanal&)> body, std::function<void()> done);
-    void QueueExchange(uint16_t address, uint32_t timeoutMs);
-    void ExchangeDone(const TProbeOutcome& outcome);
+    void Sweep();
+    void SweepDone(const SweepHit& hit);
+    void Listen();
+    void Read(uint16_t address, uint32_t timeoutMs, uint8_t version);
+    void ReadDone(const TProbeOutcome& outcome, bool sameBytes);
+    // Lets late answers pass (reads until the line is quiet for a time-out), then then().
+    void Settle(std::function<void()> then);
     void Identify();
-    TScanResult Place() const;
-    uint32_t TargetId() const;
-    bool TargetWithId() const { return target_ > 0 || rechecking_; }
-    void AdvanceTarget();
+    void NextVersion();
+    void Distinguish();
+    void PlaceDone(std::optional<TScanResult> r);
+    void NoteLate(uint32_t id, uint8_t version);
+    void NoteNoise(int64_t heardMs);
+    TScanResult ResultOf(const Place& place, uint8_t version) const;
+    uint32_t IdOf(int64_t target) const;
     int64_t Targets() const;
     void PortFailed(const std::string& error);
 
@@ -101,26 +144,36 @@ private:
     Queue queue_;
     std::shared_ptr<TCanal> canal_;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);
+    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<int64_t>> sent_ = std::make_shared<std::atomic<int64_t>>(0);
     std::vector<Pass> passes_;
     std::vector<TScanResult> results_;
     size_t pass_ = 0;
-    int64_t target_ = 0; // 0: without an ID, then FirstId + target - 1
-    size_t probe_ = 0;   // into the group's probes
-    Phase phase_ = Phase::Probe;
-    bool retried_ = false; // the target was probed again after a late answer
-    bool garbled_ = false; // the probe's answer was damaged
-    bool rechecking_ = false;
-    uint32_t recheckId_ = 0;
-    std::set<uint32_t> recheck_;                 // IDs whose late answer came to a later probe
+    // The places of this pass to probe, in order (0: without an ID, then FirstId +
+    // target - 1), and how far the sweep is.
+    std::vector<int64_t> order_;
+    size_t at_ = 0;
+    bool passStarted_ = false;
+    int64_t doneBefore_ = 0;                // places of the passes before
+    std::set<int64_t> retried_;             // targets probed again after a late answer
+    std::map<int64_t, int64_t> probedAt_;   // target -> when it was last probed
+    std::set<int64_t> resweep_;             // to probe again after colliding late answers
+    std::set<int64_t> reswept_;             // each once
+    std::set<uint32_t> lateAsked_;   // IDs confirmed after their late answer (this pass)
+    std::vector<uint32_t> late_;     // IDs waiting for that
+    int listens_ = 0;                // listens for late answers at this pass's end
+    bool listened_ = false;
+    std::optional<Place> place_;
+    int64_t placeTarget_ = -1;       // the target the place came from, -1: a late answer
     std::set<std::pair<size_t, int64_t>> found_; // (port, ID or -1): not tried again
     std::set<size_t> failedPorts_;
     int openPort_ = -1; // the port open, by index
     bool openGateway_ = false;
-    // The answers of the place being recognised, by address; the confirmed probe's first.
-    std::map<uint16_t, TProbeOutcome> answers_;
-    bool triedOthers_ = false;
-    int confirmMs_ = 0;
-    int64_t done_ = 0; // probes done or skipped
+    int unplaced_ = 0;
+    int64_t maxRequests_ = 0;
+    uint8_t lateVersion_ = 1; // the version the last late answer was read at
+    uint32_t readTimeout_ = 0; // of the read in progress
+    uint8_t readVersion_ = 1;
     int64_t planned_ = 0;
     int64_t startMs_ = 0;
     int64_t endMs_ = 0;

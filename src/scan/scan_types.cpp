@@ -15,12 +15,6 @@ bool Readable(const TReg& reg) {
     return reg.RegType != rtHeader && (reg.Io == ioR || reg.Io == ioRW);
 }
 
-// Bytes of a register's value in an answer; a text is taken as 32 characters.
-size_t DataBytes(uint8_t type) {
-    const int size = FixedSize(type);
-    return size > 0 ? static_cast<size_t>(size) : 32;
-}
-
 std::string FileNameOf(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -96,13 +90,12 @@ std::vector<TScanGroup> GroupScanTypes(const std::vector<TScanType>& types) {
 }
 
 int DefaultProbeTimeout(const TScanGroup& group) {
-    // STX, length, ID, command, address, CRC; an answer adds the status and the data.
+    // STX, length, ID, command, address, CRC: the request's own time on the line, then
+    // the window for the first byte of an answer. A device that takes longer is heard
+    // later, by its ID, and confirmed with the description's time-out.
     constexpr size_t kRequest = 12;
-    size_t longest = 0;
-    for (const TScanRegister& p : group.Probes)
-        longest = std::max(longest, 13 + DataBytes(p.RegType));
-    const double ms = CharTime(group.Line) * static_cast<double>(kRequest + longest) + 25;
-    return std::max(30, static_cast<int>(std::ceil(ms)));
+    const double ms = CharTime(group.Line) * static_cast<double>(kRequest) + kFirstByteWindowMs;
+    return std::max(kFirstByteWindowMs, static_cast<int>(std::ceil(ms)));
 }
 
 bool ParseIdRange(const std::string& text, uint32_t& first, uint32_t& last, std::string& error) {
@@ -168,6 +161,14 @@ std::string ScanSummary(int devices, int64_t elapsedMs) {
     std::string t = seconds;
     std::replace(t.begin(), t.end(), '.', ',');
     return "Найдено устройств: " + std::to_string(devices) + " за " + t + " с";
+}
+
+std::string ScanUnplacedText(int unplaced) {
+    if (unplaced <= 0) return {};
+    return "Ответов, не отнесённых ни к одному ID: " + std::to_string(unplaced) +
+           ". Возможно, на линии есть медленные устройства: повторите поиск с большим "
+           "временем ожидания ответа (в окне поиска «Ожидание ответа», в командной строке "
+           "--probe-timeout МС)";
 }
 
 std::string ScanTimeText(int64_t ms) {

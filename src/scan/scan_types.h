@@ -49,8 +49,10 @@ struct TScanGroup {
 };
 std::vector<TScanGroup> GroupScanTypes(const std::vector<TScanType>& types);
 
-// A silent place costs this much by default: the request's and the longest probe
-// answer's time on the line at the group's settings, plus 25 ms; at least 30 ms.
+// How long a place has for the first byte of its answer once the request is out, ms.
+constexpr int kFirstByteWindowMs = 10;
+// A silent place costs this much by default: the request's time on the line at the
+// group's settings plus the first byte's window.
 int DefaultProbeTimeout(const TScanGroup& group);
 
 // What to try, in this order: each port; direct, then gateway; 2.0, then 1.0; each line
@@ -100,6 +102,8 @@ std::string ScanWhatText(const TScanResult& result, const std::vector<TScanType>
 std::string ScanResultLine(const TScanResult& result, const std::vector<TScanType>& types);
 // "Найдено устройств: N за T с".
 std::string ScanSummary(int devices, int64_t elapsedMs);
+// With answers no place owned: how many, and how to catch slow devices; else empty.
+std::string ScanUnplacedText(int unplaced);
 // "осталось около 1 мин 05 с" and the like, for the progress.
 std::string ScanTimeText(int64_t ms);
 

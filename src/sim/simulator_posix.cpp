@@ -1,5 +1,6 @@
 // The simulator's line on POSIX: a pseudo-terminal of its own, or a serial port.
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
 #include <memory>
@@ -122,20 +123,20 @@ bool TDeviceSimulator::Send(const std::string& bytes) {
     return !stop_;
 }
 
-void TDeviceSimulator::Serve() {
-    char buf[512];
-    while (!stop_) {
-        struct pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (poll(fds, 2, 500) <= 0) continue;
-        if (fds[1].revents) break;
-        if (!(fds[0].revents & POLLIN)) {
-            if (!Pause(10)) break;
-            continue;
-        }
-        const ssize_t n = read(fd_, buf, sizeof buf);
-        if (n <= 0) continue;
-        if (!Respond(std::string(buf, static_cast<size_t>(n)))) return;
+int TDeviceSimulator::ReadLine(std::string& chunk, int ms) {
+    struct pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const int r = poll(fds, 2, ms);
+    if (stop_ || (r > 0 && fds[1].revents)) return -1;
+    if (r <= 0) return 0;
+    if (!(fds[0].revents & POLLIN)) {
+        // A hung-up pseudo-terminal polls as ready at once: do not spin on it.
+        return Pause(std::min(ms, 10)) ? 0 : -1;
     }
+    char buf[512];
+    const ssize_t n = read(fd_, buf, sizeof buf);
+    if (n <= 0) return 0;
+    chunk.assign(buf, static_cast<size_t>(n));
+    return static_cast<int>(n);
 }
 
 void TDeviceSimulator::Stop() {

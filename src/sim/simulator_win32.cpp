@@ -1,5 +1,6 @@
 // The simulator's line on Windows: an existing COM port (one end of a null-modem pair,
 // real or virtual), served through the program's own port layer.
+#include <algorithm>
 #include <chrono>
 
 #include "link/com_port.h"
@@ -40,16 +41,17 @@ bool TDeviceSimulator::Send(const std::string& bytes) {
     return !stop_;
 }
 
-void TDeviceSimulator::Serve() {
-    std::string chunk;
-    while (!stop_) {
-        const int n = port_->Read(chunk, 512);
-        if (n < 0) {
-            if (!Pause(10)) break; // a line error: keep serving, unless closed
-            continue;
-        }
-        if (n > 0 && !Respond(chunk)) return;
+int TDeviceSimulator::ReadLine(std::string& chunk, int ms) {
+    // The port's first-byte time-out is the wait; set again only when it changes.
+    ms = std::max(ms, 1);
+    if (ms != readWaitMs_) {
+        port_->SetWaitingTimeouts(0, kWriteLimitMs, static_cast<uint32_t>(ms), true);
+        readWaitMs_ = ms;
     }
+    const int n = port_->Read(chunk, 512);
+    if (stop_) return -1;
+    if (n < 0) return Pause(10) ? 0 : -1; // a line error: keep serving, unless closed
+    return n;
 }
 
 void TDeviceSimulator::Stop() {

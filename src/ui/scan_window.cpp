@@ -106,6 +106,9 @@ TScanWindow::TScanWindow(QWidget* parent, const QStringList& ports, const QStrin
         {QStringLiteral("COM-порт"), QStringLiteral("Подключение"), QStringLiteral("Протокол"),
          QStringLiteral("ID"), QStringLiteral("Устройство"), QStringLiteral("Ответ, мс")});
     tResults->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab and Shift+Tab leave the table for the buttons and the range, as in the main
+    // window; the arrows move between the found devices.
+    tResults->setTabKeyNavigation(false);
     tResults->setSelectionBehavior(QAbstractItemView::SelectRows);
     tResults->setSelectionMode(QAbstractItemView::SingleSelection);
     tResults->verticalHeader()->hide();
@@ -266,6 +269,8 @@ void TScanWindow::Finished() {
     if (runner_->Cancelled()) text += QStringLiteral(" (поиск остановлен)");
     if (runner_->DevicesFound() == 0 && !runner_->Cancelled())
         text += QStringLiteral(". Ни одно устройство не ответило: проверьте подключение к линии");
+    const std::string unplaced = ScanUnplacedText(runner_->Unplaced());
+    if (!unplaced.empty()) text += QStringLiteral("\n") + Q(unplaced);
     lState->setText(text);
     if (tResults->rowCount() > 0) tResults->setFocus();
     if (chosen_) {

@@ -31,11 +31,11 @@ size_t LinesWith(const std::string& out, const std::string& needle) {
 } // namespace
 
 TEST(ScanCli, EveryModeAndVersionOnceEachPlaceAMissingPortNamed) {
-    // Two types at their own line settings, and two devices sharing ID 2.
+    // Two types at their own line settings, and two devices of both types sharing ID 2.
     TempDir dir;
     const std::string line = dir.File("line");
     SimProcess sim({"--link", line, "--device", Buk() + ":3", "--device", Chp() + ":4", "--device",
-                    Chp() + ":2", "--device", Chp() + ":2"});
+                    Chp() + ":2", "--device", Buk() + ":2"});
     ASSERT_EQ(sim.FirstLine().rfind("/dev/pts/", 0), 0u) << sim.FirstLine();
     const std::string missing = dir.File("no-such-port");
     const CommandResult r = Cli("scan --port " + missing + " --port " + line + " --ids 1-4");

@@ -90,7 +90,7 @@ TEST(Tools, SeveralDevicesOnOneLine) {
     }
     // Two devices with one ID answer at once: garbled, never a value.
     const std::string clash = dir.File("clash");
-    SimProcess twice({"--link", clash, "--device", chp + ":5", "--device", chp + ":5"});
+    SimProcess twice({"--link", clash, "--device", chp + ":5", "--device", buk + ":5"});
     const CommandResult r = Cli("read --desc " + chp + " --port " + clash + " --id 5 0x200");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_EQ(r.out.find(";49.95;"), std::string::npos) << r.out;

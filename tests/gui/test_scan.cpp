@@ -99,6 +99,17 @@ private slots:
         if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS"); !out.isEmpty())
             QVERIFY(s->grab().save(out + QStringLiteral("/scan.png")));
 
+        // Tab leaves the results for the other controls and Shift+Tab comes back: the
+        // buttons and the range are reached by keys.
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(s->tResults));
+        QTest::keyClick(s->tResults, Qt::Key_Tab);
+        QWidget* next = QApplication::focusWidget();
+        QVERIFY(next && next != s->tResults && s->isAncestorOf(next));
+        QTest::keyClick(next, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(s->tResults));
+        QTest::keyClick(s->tResults, Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(QApplication::focusWidget() != s->tResults);
+
         // Enter on the controller's row: each step as the user would take it.
         s->tResults->setFocus();
         s->tResults->setCurrentCell(0, 0);

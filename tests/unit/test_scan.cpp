@@ -5,10 +5,12 @@
 #include <chrono>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "device/description.h"
 #include "engine/worker.h"
 #include "link/com_port.h"
+#include "link/frame.h"
 #include "protocol/register_protocol.h"
 #include "scan/scan_runner.h"
 #include "sim/simulator.h"
@@ -20,10 +22,10 @@ using namespace tunavox::test;
 namespace {
 
 // Two device types on one line setting, each with a keep-alive register at 0xFFFD.
-std::string TypeXml(const std::string& name, const std::string& regs) {
+std::string TypeXml(const std::string& name, const std::string& regs, int timeout = 300) {
     return "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<DEVICE name=\"" + name +
-           "\" serial=\"115200-8-N-1\" timeout=\"300\">\r\n  <REGISTERS>\r\n" + regs +
-           "  </REGISTERS>\r\n</DEVICE>\r\n";
+           "\" serial=\"115200-8-N-1\" timeout=\"" + std::to_string(timeout) +
+           "\">\r\n  <REGISTERS>\r\n" + regs + "  </REGISTERS>\r\n</DEVICE>\r\n";
 }
 const char* const kPumpRegs =
     "<REG addr=\"0x0001\" type=\"Str\" io=\"R\" defValue=\"Насос\"><name>Модель</name></REG>\r\n"
@@ -37,9 +39,14 @@ const char* const kValveRegs =
 
 // The catalogue of two types in dir, and each type's registers for the simulator.
 struct Catalogue {
-    explicit Catalogue(const TempDir& dir) {
-        WriteSignedDescription(dir, "NastrPump.xml", TypeXml("Насос", kPumpRegs));
-        WriteSignedDescription(dir, "NastrValve.xml", TypeXml("Задвижка", kValveRegs));
+    explicit Catalogue(const TempDir& dir, int timeout = 300) {
+        WriteSignedDescription(dir, "NastrPump.xml", TypeXml("Насос", kPumpRegs, timeout));
+        WriteSignedDescription(dir, "NastrValve.xml", TypeXml("Задвижка", kValveRegs, timeout));
+        // Not in the catalogue: a pump whose set point differs (and nothing else), for
+        // two devices at one ID whose first answers are the same bytes.
+        std::string twin = kPumpRegs;
+        twin.replace(twin.find("io=\"RW\">"), 8, "io=\"RW\" defValue=\"7\">");
+        const std::string twinPath = WriteSignedDescription(dir, "twin.xml", TypeXml("Насос", twin));
         std::vector<std::string> problems;
         Types = LoadScanTypes(ScanCatalogue(dir.Path() + "/"), dir.Path() + "/", problems);
         EXPECT_TRUE(problems.empty());
@@ -50,6 +57,11 @@ struct Catalogue {
             EXPECT_EQ(LoadDescription(t.Path, *regs, errors, desc, dir.Path() + "/"), "");
             Regs[t.Name] = std::move(regs);
         }
+        auto regs = std::make_unique<TRegList>();
+        TNameValueList errors;
+        TDescription desc;
+        EXPECT_EQ(LoadDescription(twinPath, *regs, errors, desc, dir.Path() + "/"), "");
+        Regs["twin"] = std::move(regs);
     }
     std::vector<TScanType> Types;
     std::map<std::string, std::unique_ptr<TRegList>> Regs;
@@ -112,10 +124,14 @@ TEST(ScanProbe, SortsEveryKindOfAnswer) {
          Bytes({7}), 0},
         {"refusal: a device of another type", true, id17 + Bytes({1}), "", 0, true,
          TProbeAnswer::DeviceError, "", 0},
+        {"refusal of this register", true, id17 + Bytes({1, 0xFF, 0xFD}), "", 0, true,
+         TProbeAnswer::DeviceError, "", 0},
+        {"late refusal of another register", true, id17 + Bytes({1, 0x00, 0x10}), "", 0, true,
+         TProbeAnswer::OtherAddress, "", 0},
         {"late answer of ID 16", true, Bytes({0, 0, 0, 16, 0, 0xFF, 0xFD, 1, 2}), "", 0, true,
          TProbeAnswer::OtherId, "", 16},
-        {"another address", true, id17 + Bytes({0, 0x00, 0x01, 1, 2}), "", 0, true,
-         TProbeAnswer::Garbled, "", 0},
+        {"late answer of this ID for another register", true,
+         id17 + Bytes({0, 0x00, 0x01, 1, 2}), "", 0, true, TProbeAnswer::OtherAddress, "", 0},
         {"too short for an ID", true, Bytes({0, 0}), "", 0, true, TProbeAnswer::Garbled, "", 0},
         {"status only", true, id17, "", 0, true, TProbeAnswer::Garbled, "", 0},
         {"silence", false, "", "Устройство не отвечает", 0, true, TProbeAnswer::Silent, "", 0},
@@ -160,14 +176,14 @@ TEST(ScanProbe, PlansProbesPerLineSettingAndSharesThem) {
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0].Probes.size(), 1u);
     EXPECT_EQ(groups[0].LongestTimeout, 300u);
-    // A silent place costs the line time of request and answer plus 25 ms, at least 30.
+    // A silent place costs the request's line time and the first byte's window.
     struct Timeout {
         TLineSettings Line;
         int Ms;
     };
     for (const Timeout& t :
-         {Timeout{{115200, 8, parNone, sbOne}, 30}, Timeout{{9600, 8, parNone, sbOne}, 51},
-          Timeout{{1200, 8, parEven, sbTwo}, 295}}) {
+         {Timeout{{115200, 8, parNone, sbOne}, 11}, Timeout{{9600, 8, parNone, sbOne}, 22},
+          Timeout{{1200, 8, parEven, sbTwo}, 130}}) {
         TScanGroup g = groups[0];
         g.Line = t.Line;
         EXPECT_EQ(DefaultProbeTimeout(g), t.Ms) << t.Line.BaudRate;
@@ -216,7 +232,7 @@ TEST(ScanLine, FindsExactlyTheThreeDevicesWithReadsOnly) {
     EXPECT_EQ(sim.OtherRequestCount(), 0u);
     // One probe per place; a device takes its confirmation and its checks on top.
     EXPECT_GE(sim.RequestCount(), 256u);
-    EXPECT_LE(sim.RequestCount(), 256u + 3 * 4);
+    EXPECT_LE(sim.RequestCount(), 256u + 3 * 6);
     EXPECT_DOUBLE_EQ(s.runner.Fraction(), 1.0);
     // The port is free again: another program can open it exclusively.
     TMyComPort after;
@@ -256,4 +272,157 @@ TEST(ScanLine, StopEndsTheSweepAndClosesThePort) {
     TMyComPort after;
     EXPECT_TRUE(after.Open(pty, true)) << after.ErrorText();
     sim.Stop();
+}
+
+// Lines as boiler rooms have them: versions mixed, devices answering late, two devices
+// at one ID. Every search ends within its own bound, finds every device that answers
+// within its description's time-out at the version it speaks, and takes no collision
+// for a device.
+TEST(ScanLine, MixedVersionsSlowDevicesAndCollisions) {
+    struct Device {
+        const char* Type;
+        uint32_t Id;
+        int DelayMs;
+        int Version; // 0: 1.0, 1: 2.0
+    };
+    struct Case {
+        const char* Name;
+        std::vector<Device> Devices;
+        uint32_t Last;
+        std::vector<uint8_t> Versions;
+        int ProbeTimeoutMs;
+        int Timeout; // the descriptions'
+        std::vector<std::string> Found; // "ID what version", in the order reported
+        int Count;
+        bool Unplaced;
+    };
+    const Case cases[] = {
+        {"1.0 and 2.0 devices on one line",
+         {{"Насос", 3, 0, 0}, {"Задвижка", 17, 0, 1}, {"Насос", 40, 0, 0}},
+         45, {1, 0}, 0, 300,
+         {"3 Насос 1.0", "17 Задвижка 2.0", "40 Насос 1.0"}, 3, false},
+        {"a 1.0 device asked at 2.0 only is named at 1.0",
+         {{"Задвижка", 9, 0, 0}}, 12, {1}, 0, 300, {"9 Задвижка 1.0"}, 1, false},
+        {"slow devices, each heard late and confirmed",
+         {{"Насос", 10, 900, 1}, {"Задвижка", 11, 500, 1}, {"Насос", 30, 300, 1},
+          {"Насос", 31, 0, 1}},
+         40, {1}, 0, 1000, {}, 4, false},
+        {"two devices at one ID: the first answers agree, the checks collide",
+         {{"Насос", 7, 0, 1}, {"twin", 7, 0, 1}, {"Задвижка", 8, 0, 1}},
+         9, {1}, 0, 300,
+         {"7 помехи или несколько устройств с одним ID", "8 Задвижка 2.0"}, 1, false},
+        {"slower than its description: not found, and said so",
+         {{"Насос", 5, 450, 1}}, 150, {1}, 0, 300, {}, 0, true},
+        {"the same device found with a longer probe time-out",
+         {{"Насос", 5, 450, 1}}, 6, {1}, 600, 300, {"5 Насос 2.0"}, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        Catalogue cat(dir, c.Timeout);
+        TSimOptions o;
+        o.DeviceId = 250; // the line's first device, out of every range searched
+        o.Version = 1;
+        TDeviceSimulator sim(*cat.Regs["Задвижка"], o);
+        for (const Device& d : c.Devices)
+            sim.AddDevice(*cat.Regs[d.Type], d.Id, d.DelayMs, d.Version);
+        const std::string pty = Serve(sim);
+        ASSERT_NE(pty, "");
+        TScanOptions options;
+        options.Ports = {pty};
+        options.Gateway = {false};
+        options.Versions = c.Versions;
+        options.FirstId = c.Last > 10 ? 1 : 4;
+        options.LastId = c.Last;
+        options.ProbeTimeoutMs = c.ProbeTimeoutMs;
+        Sweep s(cat.Types, options);
+        std::vector<std::string> shown;
+        s.runner.OnResult = [&](const TScanResult& r) {
+            shown.push_back(s.Text(r) + (r.Kind == TScanKind::Garbled
+                                             ? ""
+                                             : " " + ScanVersionText(r.Version)));
+        };
+        ASSERT_TRUE(s.Run(120000)) << "the search did not end";
+        EXPECT_LE(s.runner.Requests(), s.runner.MaxRequests());
+        EXPECT_LE(static_cast<int64_t>(sim.RequestCount()), 3 * s.runner.MaxRequests());
+        EXPECT_EQ(sim.OtherRequestCount(), 0u);
+        if (!c.Found.empty()) {
+            EXPECT_EQ(shown, c.Found);
+        }
+        EXPECT_EQ(s.runner.DevicesFound(), c.Count) << ::testing::PrintToString(shown);
+        EXPECT_EQ(s.runner.Unplaced() > 0, c.Unplaced) << s.runner.Unplaced();
+        EXPECT_EQ(ScanUnplacedText(s.runner.Unplaced()).empty(), !c.Unplaced);
+        sim.Stop();
+    }
+}
+
+// The simulated pair: answers of two devices to one request are OR-ed (clean only when
+// they are the same bytes), each device hears only its own protocol version, and a
+// device swapped at its ID answers as the new one.
+TEST(ScanSimulator, CollisionsVersionsAndSwaps) {
+    TempDir dir;
+    Catalogue cat(dir);
+    const std::string read7 = BuildFrame(BuildRequest(7, kCmdRead, 0x0011, {}), true);
+    {
+        TSimOptions o;
+        o.DeviceId = 7;
+        TDeviceSimulator sim(*cat.Regs["Насос"], o);
+        sim.AddDevice(*cat.Regs["Насос"], 7);
+        const std::vector<std::string> same = sim.Receive(StuffFrame(read7));
+        ASSERT_EQ(same.size(), 1u);
+        EXPECT_TRUE(CheckCRC(UnstuffFrame(same[0]), 4)) << "identical answers collide cleanly";
+        ASSERT_TRUE(sim.ReplaceDevice(7, *cat.Regs["twin"]));
+        EXPECT_FALSE(sim.ReplaceDevice(8, *cat.Regs["twin"]));
+        int64_t setPoint = 0;
+        EXPECT_TRUE(sim.ValueOf(7, 0x0011).AsInt64(setPoint));
+        EXPECT_EQ(setPoint, 7);
+    }
+    {
+        TSimOptions o;
+        o.DeviceId = 7;
+        TDeviceSimulator sim(*cat.Regs["Насос"], o);
+        sim.AddDevice(*cat.Regs["twin"], 7);
+        const std::vector<std::string> clash = sim.Receive(StuffFrame(read7));
+        ASSERT_EQ(clash.size(), 1u);
+        EXPECT_FALSE(CheckCRC(UnstuffFrame(clash[0]), 4)) << "different answers are garbled";
+    }
+    {
+        // A 1.0 device answers a request that reads the same in both versions, and only
+        // that; a 2.0 device answers the stuffed form.
+        TSimOptions o;
+        o.DeviceId = 250;
+        o.Version = 1;
+        TDeviceSimulator sim(*cat.Regs["Насос"], o);
+        sim.AddDevice(*cat.Regs["Насос"], 9, 0, 0);
+        const std::string plain = BuildFrame(BuildRequest(9, kCmdRead, 0x0011, {}), true);
+        ASSERT_EQ(plain, StuffFrame(plain));
+        EXPECT_EQ(sim.Receive(plain).size(), 1u);
+        const std::string differs = BuildFrame(BuildRequest(9, kCmdRead, 0x0002, {}), true);
+        ASSERT_NE(differs, StuffFrame(differs));
+        EXPECT_EQ(sim.Receive(StuffFrame(differs)).size(), 0u);
+        EXPECT_EQ(sim.Receive(differs).size(), 1u);
+        EXPECT_EQ(sim.RequestCount(), 3u);
+    }
+    struct Arg {
+        const char* Text;
+        bool Ok;
+        std::string File;
+        uint32_t Id;
+        int Delay, Version;
+    };
+    for (const Arg& a : {Arg{"d.xml", true, "d.xml", 0, 0, -1}, Arg{"d.xml:5", true, "d.xml", 5, 0, -1},
+                         Arg{"d.xml:5:300", true, "d.xml", 5, 300, -1},
+                         Arg{"C:\\d.xml:5:300:1", true, "C:\\d.xml", 5, 300, 0},
+                         Arg{"d.xml:5:300:3", false, "", 0, 0, 0},
+                         Arg{"d.xml:0", false, "", 0, 0, 0}, Arg{":5", false, "", 0, 0, 0}}) {
+        std::string file;
+        uint32_t id = 0;
+        int delay = 0, version = 0;
+        EXPECT_EQ(ParseSimDevice(a.Text, file, id, delay, version), a.Ok) << a.Text;
+        if (a.Ok) {
+            EXPECT_EQ(std::make_tuple(file, id, delay, version),
+                      std::make_tuple(a.File, a.Id, a.Delay, a.Version))
+                << a.Text;
+        }
+    }
 }

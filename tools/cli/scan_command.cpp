@@ -127,10 +127,12 @@ int Scan(const std::vector<std::string>& args) {
     scan.OnProgress = [&] {
         if (!progress || scan.ElapsedMs() - shownAt < 250) return;
         shownAt = scan.ElapsedMs();
-        std::fprintf(stderr, "\r\033[K%3d%%  прошло %s, осталось около %s",
+        std::fprintf(stderr, "\r\033[K%3d%%  прошло %s, осталось около %s (запросов %lld из не более %lld)",
                      static_cast<int>(scan.Fraction() * 100),
                      ScanTimeText(scan.ElapsedMs()).c_str(),
-                     ScanTimeText(scan.RemainingMs()).c_str());
+                     ScanTimeText(scan.RemainingMs()).c_str(),
+                     static_cast<long long>(scan.Requests()),
+                     static_cast<long long>(scan.MaxRequests()));
     };
     scan.Start();
     while (scan.Running()) {
@@ -142,6 +144,8 @@ int Scan(const std::vector<std::string>& args) {
     const int devices = scan.DevicesFound();
     std::printf("%s%s\n", ScanSummary(devices, scan.ElapsedMs()).c_str(),
                 scan.Cancelled() ? " (поиск остановлен)" : "");
+    const std::string unplaced = ScanUnplacedText(scan.Unplaced());
+    if (!unplaced.empty()) std::printf("%s\n", unplaced.c_str());
     if (devices == 0 && !portFailed && !scan.Cancelled())
         std::fprintf(stderr, "tunavox-cli: на линии не ответило ни одно устройство\n");
     if (devices > 0) return 0;

@@ -32,9 +32,13 @@ const char* const kUsage =
     "                    at a time, as a serial-to-Ethernet converter; with --link only\n"
     "  --version 1|2     protocol version (default 2)\n"
     "  --id N            answer only requests that carry this device ID\n"
-    "  --device FILE[:ID] one device of a multi-drop line, with its own registers and ID\n"
-    "                    (without an ID: requests without one); repeatable, the line\n"
-    "                    settings are the first device's\n"
+    "  --device FILE[:ID[:DELAY_MS[:VERSION]]] one device of a multi-drop line, with its\n"
+    "                    own registers and ID (without an ID: requests without one),\n"
+    "                    answering DELAY_MS after each request, at protocol VERSION (1 or\n"
+    "                    2; default --version); repeatable, the line settings are the\n"
+    "                    first device's. Answers that overlap on the line collide (OR-ed)\n"
+    "  --swap ID:FILE    on SIGUSR1 the device at ID becomes FILE's (its registers from\n"
+    "                    their default values), on the next back again, and so on\n"
     "  --baud-emulation  pace answers as a real line at the description's baud rate\n"
     "  --animate         read-only numbers drift around their value (a slow sine)\n"
     "  --fault F         silent, badcrc, noise, split, wrong-addr, wrong-id, delay=MS,\n"
@@ -60,7 +64,15 @@ int main(int argc, char** argv) {
     const size_t count = argList.size();
     std::string desc, link, port, tcp;
     tunavox::TSimOptions options;
-    std::vector<std::pair<std::string, uint32_t>> devices; // --device FILE[:ID]
+    struct SimDevice {
+        std::string File;
+        uint32_t Id = 0;
+        int DelayMs = 0;
+        int Version = -1;
+    };
+    std::vector<SimDevice> devices; // --device FILE[:ID[:DELAY_MS[:VERSION]]]
+    std::string swapFile;
+    uint32_t swapId = 0;
     for (size_t i = 0; i < count; ++i) {
         const std::string a = argList[i];
         auto value = [&](std::string& out) {
@@ -87,10 +99,18 @@ int main(int argc, char** argv) {
             options.DeviceId = static_cast<uint32_t>(id);
         } else if (a == "--device") {
             if (!value(v)) return Usage("--device needs a file");
-            std::string file;
-            uint32_t id = 0;
-            if (!tunavox::SplitDeviceArgument(v, file, id)) return Usage("bad --device: " + v);
-            devices.emplace_back(file, id);
+            SimDevice d;
+            if (!tunavox::ParseSimDevice(v, d.File, d.Id, d.DelayMs, d.Version))
+                return Usage("bad --device: " + v);
+            devices.push_back(d);
+        } else if (a == "--swap") {
+            const size_t colon = value(v) ? v.find(':') : std::string::npos;
+            int64_t id = 0;
+            if (colon == std::string::npos || !tunavox::ParseIntegerText(v.substr(0, colon), id) ||
+                id <= 0 || id > 0xFFFFFFFFLL || colon + 1 >= v.size())
+                return Usage("--swap needs ID:FILE");
+            swapId = static_cast<uint32_t>(id);
+            swapFile = v.substr(colon + 1);
         } else if (a == "--animate") {
             options.Animate = true;
         } else if (a == "--baud-emulation") {
@@ -107,11 +127,13 @@ int main(int argc, char** argv) {
     }
     if (desc.empty() == devices.empty() || link.empty() == port.empty())
         return Usage("give --desc or --device, and one of --link or --port");
-    if (!desc.empty()) devices.emplace_back(desc, options.DeviceId);
+    if (!desc.empty()) devices.push_back({desc, options.DeviceId, 0, -1});
+    if (!swapFile.empty()) devices.push_back({swapFile, swapId, 0, -1});
 
     // Every description loads before the line is served.
     std::vector<std::unique_ptr<tunavox::TRegList>> lists;
-    for (const auto& [file, id] : devices) {
+    for (const SimDevice& device : devices) {
+        const std::string& file = device.File;
         auto regs = std::make_unique<tunavox::TRegList>();
         tunavox::TNameValueList errors;
         tunavox::TDescription d;
@@ -124,7 +146,20 @@ int main(int argc, char** argv) {
         if (lists.empty()) options.Line = *d.Line;
         lists.push_back(std::move(regs));
     }
-    options.DeviceId = devices.front().second;
+    // The swap's description is held apart, not served until asked for.
+    std::unique_ptr<tunavox::TRegList> swapTo;
+    size_t swapOriginal = devices.size();
+    if (!swapFile.empty()) {
+        swapTo = std::move(lists.back());
+        lists.pop_back();
+        devices.pop_back();
+        for (size_t i = devices.size(); i-- > 0;)
+            if (devices[i].Id == swapId) swapOriginal = i;
+        if (swapOriginal == devices.size()) return Usage("--swap: no --device has that ID");
+    }
+    options.DeviceId = devices.front().Id;
+    options.Faults.DelayMs += devices.front().DelayMs;
+    if (devices.front().Version >= 0) options.Version = static_cast<uint8_t>(devices.front().Version);
 
 #ifdef _WIN32
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -136,6 +171,7 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     sigaddset(&stop, SIGHUP);
+    sigaddset(&stop, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 #endif
 
@@ -144,7 +180,7 @@ int main(int argc, char** argv) {
     tunavox::TTcpRelay relay; // stopped before the simulator's line goes
 #endif
     for (size_t i = 1; i < lists.size(); ++i)
-        sim.AddDevice(*lists[i], devices[i].second);
+        sim.AddDevice(*lists[i], devices[i].Id, devices[i].DelayMs, devices[i].Version);
     std::string failure;
     if (!link.empty()) {
         const std::string path = sim.StartPty(link, failure);
@@ -184,7 +220,12 @@ int main(int argc, char** argv) {
     WaitForSingleObject(g_stop, INFINITE);
 #else
     int signal = 0;
-    sigwait(&stop, &signal);
+    bool swapped = false;
+    while (sigwait(&stop, &signal) == 0 && signal == SIGUSR1) {
+        if (!swapTo) continue;
+        swapped = !swapped;
+        sim.ReplaceDevice(swapId, swapped ? *swapTo : *lists[swapOriginal]);
+    }
 #endif
 #ifndef _WIN32
     relay.Stop();
