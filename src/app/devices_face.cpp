@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/main_window.h"
+#include "link/canal.h"
 #include "engine/link_state.h"
 #include "link/line_settings.h"
 #include "paramset/param_set.h"
@@ -376,12 +377,18 @@ void TDevicesFace::PollStep() {
     w_.lProgress->setText(QString(QLatin1Char(kSpinner[w_.SpinIndex % 4])));
     ++w_.SpinIndex;
     const TReg* reg = tab.Dev->Regs->Items(n.Item.Row);
+    // Among several devices, one that went unanswered is probed quickly: its silence
+    // costs the others a short window, not a whole time-out.
+    const uint32_t window =
+        tabs_.size() > 1 && tab.Dev->Rest.Quiet()
+            ? static_cast<uint32_t>(ProbeWindowMs(w_.line_->Canal->ComPort->Settings().Line()))
+            : 0;
     if (reg->Io == ioWOR)
         w_.WriteNode(
-            n.Item.Row, true, [this](TAction* a) { OnPollDone(a, true); }, tab.Dev.get());
+            n.Item.Row, true, [this](TAction* a) { OnPollDone(a, true); }, tab.Dev.get(), window);
     else
         w_.ReadNode(
-            n.Item.Row, [this](TAction* a) { OnPollDone(a, false); }, tab.Dev.get());
+            n.Item.Row, [this](TAction* a) { OnPollDone(a, false); }, tab.Dev.get(), window);
 }
 
 void TDevicesFace::OnPollDone(TAction* action, bool write) {

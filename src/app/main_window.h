@@ -94,8 +94,10 @@ public:
     void chPollClick();
     void eIDChange();
     // A row of the current tab's device, or of dev.
-    void ReadNode(int row, const TAction::Handler& handler, TDevice* dev = nullptr);
-    void WriteNode(int row, bool force, const TAction::Handler& handler, TDevice* dev = nullptr);
+    void ReadNode(int row, const TAction::Handler& handler, TDevice* dev = nullptr,
+                  uint32_t windowMs = 0); // windowMs: a quick probe's (TAction)
+    void WriteNode(int row, bool force, const TAction::Handler& handler, TDevice* dev = nullptr,
+                   uint32_t windowMs = 0);
     void PingTimerTimer();
     void ShowStatus(const QString& text, bool autoClear, const QColor& color);
     void ShowError(const QString& text);

@@ -90,29 +90,32 @@ void TfMain::bWriteAllClick() {
         link_->WriteEdited(row);
 }
 
-void TfMain::ReadNode(int row, const TAction::Handler& handler, TDevice* dev) {
+void TfMain::ReadNode(int row, const TAction::Handler& handler, TDevice* dev, uint32_t windowMs) {
     if (!dev) dev = dev_;
     TReg* reg = row >= 0 && row < dev->Regs->Count() ? dev->Regs->Items(row) : nullptr;
     if (!reg || reg->GetBusy() || reg->RegType == rtHeader || reg->Io == ioW) {
         if (handler) handler(nullptr);
         return;
     }
+    std::unique_ptr<TAction> action;
     if (reg->Io == ioWOR)
-        line_->Worker->AddAction(
-            std::make_unique<TActionWriteReg>(line_->Canal.get(), dev->Id, reg, row, handler));
+        action = std::make_unique<TActionWriteReg>(line_->Canal.get(), dev->Id, reg, row, handler);
     else
-        line_->Worker->AddAction(
-            std::make_unique<TActionReadReg>(line_->Canal.get(), dev->Id, reg, row, handler));
+        action = std::make_unique<TActionReadReg>(line_->Canal.get(), dev->Id, reg, row, handler);
+    action->FirstByteWindowMs = windowMs;
+    line_->Worker->AddAction(std::move(action));
 }
 
-void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler, TDevice* dev) {
+void TfMain::WriteNode(int row, bool force, const TAction::Handler& handler, TDevice* dev,
+                       uint32_t windowMs) {
     if (!dev) dev = dev_;
     TReg* reg = row >= 0 && row < dev->Regs->Count() ? dev->Regs->Items(row) : nullptr;
     if (!reg || reg->RegType == rtHeader) return;
     if (!force && !reg->IsModified()) return;
     reg->SetBusy(true);
-    line_->Worker->AddAction(
-        std::make_unique<TActionWriteReg>(line_->Canal.get(), dev->Id, reg, row, handler));
+    auto action = std::make_unique<TActionWriteReg>(line_->Canal.get(), dev->Id, reg, row, handler);
+    action->FirstByteWindowMs = windowMs;
+    line_->Worker->AddAction(std::move(action));
 }
 
 // A finished exchange shows on its own device's table, whichever tab is current now.

@@ -40,8 +40,10 @@ bool TAction::Run() {
 
 void TActionReadReg::Execute() {
     TValue value;
+    Canal->SetFirstByteWindow(FirstByteWindowMs);
     ReadRegister(static_cast<uint32_t>(DeviceId), Reg->Addr, Reg->RegType, BoundExchange(Canal),
                  value, error_);
+    Canal->SetFirstByteWindow(0);
     if (HasError())
         Reg->SetValue(TValue::MakeNull(), true, error_);
     else
@@ -50,8 +52,10 @@ void TActionReadReg::Execute() {
 
 void TActionWriteReg::Execute() {
     const TValue value = Reg->GetValue();
+    Canal->SetFirstByteWindow(FirstByteWindowMs);
     WriteRegister(static_cast<uint32_t>(DeviceId), Reg->Addr, Reg->RegType, value,
                   BoundExchange(Canal), error_);
+    Canal->SetFirstByteWindow(0);
     if (HasError())
         Reg->SetLastError(error_);
     else

@@ -39,6 +39,9 @@ public:
     const Handler OnDone;
     // Table row of the action, -1 for none.
     const int Node;
+    // Set before queueing: no byte within this many ms of the request is no answer (a
+    // silent device's quick probe); 0: the whole answer time-out.
+    uint32_t FirstByteWindowMs = 0;
 
 protected:
     virtual void Execute() = 0;

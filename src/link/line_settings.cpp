@@ -1,5 +1,8 @@
 #include "link/line_settings.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <string>
 #include <vector>
 
@@ -78,6 +81,11 @@ double CharTime(const TLineSettings& s) {
     if (s.BaudRate == 0) return 0.0;
     const int bits = s.ByteSize + 1 + s.StopBits + (s.Parity != parNone ? 1 : 0);
     return bits * 1000.0 / s.BaudRate;
+}
+
+int ProbeWindowMs(const TLineSettings& settings) {
+    const double ms = CharTime(settings) * 12.0 + kFirstByteWindowMs;
+    return std::max(kFirstByteWindowMs, static_cast<int>(std::ceil(ms)));
 }
 
 } // namespace tunavox

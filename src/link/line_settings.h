@@ -30,4 +30,10 @@ std::string SettingsText(const TLineSettings& settings);
 // (data bits + 1 + stop code + parity bit) * 1000 / baud.
 double CharTime(const TLineSettings& settings);
 
+// How long an answer's first byte may take once a request is out, ms: a device that
+// needs longer is taken for silent by a quick probe (the search, a silent device's reads).
+constexpr int kFirstByteWindowMs = 10;
+// A quick probe's wait: a request's time on the line (12 characters) plus that window.
+int ProbeWindowMs(const TLineSettings& settings);
+
 } // namespace tunavox

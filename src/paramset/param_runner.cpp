@@ -34,10 +34,13 @@ std::string CompareStateText(const TCompareRow& row) {
     return {};
 }
 
-std::string SettingsDifferenceText(int differing, int settings) {
-    return differing == 0 ? "Различий в настройках нет"
-                          : "Различий в настройках: " + std::to_string(differing) + " из " +
-                                std::to_string(settings);
+std::string SettingsDifferenceText(int differing, int settings, int mismatched) {
+    const std::string apart =
+        mismatched > 0 ? "Не сравнимо: " + std::to_string(mismatched) + " (тип не совпадает)"
+                       : std::string();
+    if (differing == 0) return mismatched > 0 ? apart : "Различий в настройках нет";
+    return "Различий в настройках: " + std::to_string(differing) + " из " +
+           std::to_string(settings) + (apart.empty() ? "" : ". " + apart);
 }
 
 bool CountsAsSetting(const TCompareRow& row) {
@@ -56,6 +59,8 @@ TCompareCounts CountComparison(const std::vector<TCompareRow>& rows) {
         if (CountsAsSetting(row)) {
             ++c.Settings;
             c.Differing += CountsAsDifference(row) ? 1 : 0;
+        } else if (row.Setting && row.State == TCompareState::TypeMismatch) {
+            ++c.Mismatched;
         } else if (!row.Setting) {
             ++c.ReadOnly;
             c.ReadOnlyDiffering +=

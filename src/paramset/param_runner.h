@@ -58,8 +58,9 @@ struct TCompareRow {
 
 // The state column's text.
 std::string CompareStateText(const TCompareRow& row);
-// "Различий в настройках: 2 из 17", or "Различий в настройках нет".
-std::string SettingsDifferenceText(int differing, int settings);
+// "Различий в настройках: 2 из 17", or "Различий в настройках нет"; rows that could not
+// be compared are never "no difference": "Не сравнимо: N (тип не совпадает)" is said.
+std::string SettingsDifferenceText(int differing, int settings, int mismatched = 0);
 // A setting that differs: not the same, and not a row that has nothing to compare with
 // (no factory value) or that is no register of this description (another address or
 // another type: listed, but no setting of this device).
@@ -74,6 +75,7 @@ struct TCompareCounts {
     int Differing = 0;
     int ReadOnly = 0;
     int ReadOnlyDiffering = 0;
+    int Mismatched = 0; // settings rows of another type on one side: not comparable
 };
 TCompareCounts CountComparison(const std::vector<TCompareRow>& rows);
 // Why a row cannot be written: its state, or "только для чтения"; empty when it can.

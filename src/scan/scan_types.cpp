@@ -93,9 +93,7 @@ int DefaultProbeTimeout(const TScanGroup& group) {
     // STX, length, ID, command, address, CRC: the request's own time on the line, then
     // the window for the first byte of an answer. A device that takes longer is heard
     // later, by its ID, and confirmed with the description's time-out.
-    constexpr size_t kRequest = 12;
-    const double ms = CharTime(group.Line) * static_cast<double>(kRequest) + kFirstByteWindowMs;
-    return std::max(kFirstByteWindowMs, static_cast<int>(std::ceil(ms)));
+    return ProbeWindowMs(group.Line);
 }
 
 bool ParseIdRange(const std::string& text, uint32_t& first, uint32_t& last, std::string& error) {

@@ -49,8 +49,6 @@ struct TScanGroup {
 };
 std::vector<TScanGroup> GroupScanTypes(const std::vector<TScanType>& types);
 
-// How long a place has for the first byte of its answer once the request is out, ms.
-constexpr int kFirstByteWindowMs = 10;
 // A silent place costs this much by default: the request's time on the line at the
 // group's settings plus the first byte's window.
 int DefaultProbeTimeout(const TScanGroup& group);

@@ -35,6 +35,10 @@ public:
     // After each read of the device: how long it is to rest before its next read, ms.
     int After(bool linkFailure, uint32_t timeoutMs);
     void Reset();
+    // Its last read went unanswered: the next is a quick probe (a short window for the
+    // first byte, the whole time-out only once one comes), so that a device gone
+    // silent costs the others little from its second read on.
+    bool Quiet() const { return run_ > 0; }
 
 private:
     int run_ = 0;

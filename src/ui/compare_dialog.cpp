@@ -184,7 +184,7 @@ void TCompareDialog::ApplyFilter() {
         std::count_if(runner_.Rows.begin(), runner_.Rows.end(), [this](const TCompareRow& r) {
             return r.Service && !serviceMode_ && CountsAsDifference(r);
         });
-    Summary->setText(Q(SettingsDifferenceText(counts.Differing, counts.Settings)) +
+    Summary->setText(Q(SettingsDifferenceText(counts.Differing, counts.Settings, counts.Mismatched)) +
                      (hiddenDifferences > 0
                           ? QStringLiteral(" (служебных: %1, показать — F7)").arg(hiddenDifferences)
                           : QString()));

@@ -90,6 +90,23 @@ TEST(Sets, SetsAwayFromTheDevice) {
     EXPECT_EQ(LastLine(diff.out), "Различий в настройках: 2 из 17");
     EXPECT_EQ(Cli("diff" + offline + a).status, 2);
     EXPECT_EQ(Cli("diff" + offline + a + " " + dir.File("missing.params")).status, 2);
+    // A row of another type in one set is no "no difference", alone or beside others.
+    std::string otherType = ReadBytes(a);
+    const size_t row = otherType.find("0x0303\tFloat\t");
+    ASSERT_NE(row, std::string::npos);
+    otherType.replace(row, otherType.find('\n', row) - row, "0x0303\tUWord\t10\t\"10\"\tВремя разгона [с]");
+    const std::string mismatched = dir.File("mismatched.params");
+    WriteBytes(mismatched, otherType);
+    struct Apart {
+        std::string First, Last;
+        int Status;
+    };
+    for (const Apart& c : {Apart{a, "Не сравнимо: 1 (тип не совпадает)", 1},
+                           Apart{b, "Различий в настройках: 2 из 16. Не сравнимо: 1 (тип не совпадает)", 1}}) {
+        const CommandResult r = Cli("diff" + offline + c.First + " " + mismatched);
+        EXPECT_EQ(r.status, c.Status) << r.out;
+        EXPECT_EQ(LastLine(r.out), c.Last) << r.out;
+    }
     // Against the factory values: the device started from them.
     EXPECT_EQ(Cli("diff" + offline + "--defaults " + a).status, 0);
     const CommandResult fromFactory = Cli("diff" + offline + "--defaults " + b);

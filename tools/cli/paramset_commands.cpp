@@ -39,8 +39,9 @@ int PrintComparison(const std::vector<TCompareRow>& rows, bool trouble) {
         trouble = trouble || (row.Setting && row.State == TCompareState::ReadFailed);
     }
     const TCompareCounts counts = CountComparison(rows);
-    std::printf("%s\n", SettingsDifferenceText(counts.Differing, counts.Settings).c_str());
-    return trouble ? kUsageError : counts.Differing == 0 ? 0 : 1;
+    std::printf("%s\n",
+                SettingsDifferenceText(counts.Differing, counts.Settings, counts.Mismatched).c_str());
+    return trouble ? kUsageError : counts.Differing == 0 && counts.Mismatched == 0 ? 0 : 1;
 }
 
 namespace {

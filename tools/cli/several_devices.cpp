@@ -1,5 +1,8 @@
 #include "several_devices.h"
 
+#include "link/canal.h"
+#include "link/line_settings.h"
+
 #include "poll_command.h"
 
 #include <algorithm>
@@ -208,7 +211,7 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
         const TPollRound::TItem item = n.Item;
         TDevice& dev = *devices[item.Device];
         outstanding = true;
-        line.Queue(std::make_unique<TActionReadReg>(
+        auto read = std::make_unique<TActionReadReg>(
             line.Canal.get(), dev.Id, dev.Regs->Items(item.Row), item.Row, [&, item](TAction* a) {
                 outstanding = false;
                 pace.ExchangeBegan(a->StartedMs());
@@ -239,7 +242,12 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                         : rests[item.Device].After(IsLinkFailure(kind), line.Canal->Timeout());
                 round.Done(rest, SteadyMs());
                 if (more() && !line.Reconnect.Active()) step();
-            }));
+            });
+        // A device whose last read went unanswered is probed quickly (see TDeviceRest).
+        if (devices.size() > 1 && rests[item.Device].Quiet())
+            read->FirstByteWindowMs =
+                static_cast<uint32_t>(ProbeWindowMs(line.Canal->ComPort->Settings().Line()));
+        line.Queue(std::move(read));
     };
     step();
     while (true) {
