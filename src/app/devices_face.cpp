@@ -46,7 +46,10 @@ TDevicesFace::TDevicesFace(TfMain& window) : QObject(&window), w_(window) {
     tabs_.push_back({std::make_unique<TDevice>(), nullptr});
 }
 
-TDevicesFace::~TDevicesFace() = default;
+TDevicesFace::~TDevicesFace() {
+    // Out of the window's tree while the line has one device: ours to free.
+    if (tbDevices && !tbDevices->parent()) delete tbDevices;
+}
 
 QWidget* TDevicesFace::Build(QWidget* central, TRegisterView* first) {
     auto* box = new QWidget(central);
@@ -69,6 +72,8 @@ QWidget* TDevicesFace::Build(QWidget* central, TRegisterView* first) {
     tabs_[0].View = first;
     layout->addWidget(tbDevices);
     layout->addWidget(Pages, 1);
+    barLayout_ = layout;
+    ShowBar(false);
     connect(tbDevices, &QTabBar::currentChanged, this, [this](int tab) { Select(tab); });
     connect(tbDevices, &QTabBar::tabCloseRequested, this, [this](int tab) { Close(tab); });
     return box;
@@ -163,8 +168,21 @@ void TDevicesFace::ShowTab(int tab) {
                                                          : caption + QStringLiteral(": ") + state);
 }
 
+void TDevicesFace::ShowBar(bool shown) {
+    // A hidden tab bar still tells accessibility that its current tab has the focus,
+    // beside the real one: while the line has one device it leaves the window's tree.
+    if (shown && !tbDevices->parent()) {
+        barLayout_->insertWidget(0, tbDevices);
+    } else if (!shown && tbDevices->parent()) {
+        tbDevices->hide();
+        barLayout_->removeWidget(tbDevices);
+        tbDevices->setParent(nullptr);
+    }
+    tbDevices->setVisible(shown);
+}
+
 void TDevicesFace::UpdateBar() {
-    tbDevices->setVisible(Several());
+    ShowBar(Several());
     miCloseTab->setEnabled(Several());
     miSaveAllSets->setVisible(Several());
     for (int t = 0; t < Count(); ++t)

@@ -5,6 +5,7 @@
 #include <QStackedWidget>
 #include <QString>
 #include <QTabBar>
+#include <QVBoxLayout>
 #include <memory>
 #include <vector>
 
@@ -32,7 +33,7 @@ public:
     // параметры всех устройств…" in "Файл", shown while there are several devices.
     void AddMenuItems(QMenu* file, QMenu* service);
 
-    QTabBar* tbDevices;     // hidden while the line has one device
+    QTabBar* tbDevices = nullptr; // out of the window while the line has one device
     QStackedWidget* Pages;  // a table per device
     QAction* miAddDevice;   // "Добавить устройство на линии…"
     QAction* miCloseTab;    // "Закрыть вкладку" (Ctrl+W)
@@ -83,10 +84,12 @@ private:
     };
     void OnPollDone(TAction* action, bool write);
     void UpdateBar();
+    void ShowBar(bool shown);
     void SaveNextSet();
 
     TfMain& w_;
     std::vector<TTab> tabs_;
+    QVBoxLayout* barLayout_ = nullptr; // holds the tab bar while it is shown
     int current_ = 0;
     int nextSerial_ = 1;
     TPollRound round_;

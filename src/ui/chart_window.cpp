@@ -153,11 +153,16 @@ TChartWindow::TChartWindow(const TSampleStore& store, QWidget* parent)
         const int row = item->data(Qt::UserRole).toInt();
         if (const Line* l = Find(row)) SetRightAxis(row, !l->Right);
     });
-    // The file to write, asked in the program's dialog: empty when cancelled.
+    // The file to write, asked in the program's dialog (kept on the screen as every file
+    // dialog is): empty when cancelled.
     const auto ask = [this](const QString& title, const QString& name, const QString& filter) {
-        return NativeName(
-            QFileDialog::getSaveFileName(this, title, QDir(DialogStartFolder()).filePath(name),
-                                         filter, nullptr, QFileDialog::DontUseNativeDialog));
+        QFileDialog dialog(this, title);
+        dialog.setObjectName(QStringLiteral("ChartFileDialog"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(filter);
+        PrepareFileDialog(dialog);
+        dialog.selectFile(QDir(DialogStartFolder()).filePath(name));
+        return dialog.exec() == QDialog::Accepted ? ChosenFile(dialog) : QString();
     };
     connect(bSaveImage, &QPushButton::clicked, this, [this, ask] {
         const QString path =

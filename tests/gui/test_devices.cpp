@@ -113,6 +113,15 @@ std::map<std::string, std::vector<std::string>> RecordedByDevice(const std::stri
     return out;
 }
 
+// Accessible objects at or below root that are tabs and say they have the focus.
+int FocusedTabs(QAccessibleInterface* root, int depth = 0) {
+    if (!root || depth > 40) return 0;
+    int n = root->role() == QAccessible::PageTab && root->state().focused ? 1 : 0;
+    for (int i = 0; i < root->childCount(); ++i)
+        n += FocusedTabs(root->child(i), depth + 1);
+    return n;
+}
+
 } // namespace
 
 class DevicesTest : public QObject {
@@ -126,6 +135,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
         TDevicesFace& d = b.w->Devices();
         QVERIFY(!d.tbDevices->isVisible()); // one device: the window as it always was
+        // Nor does a hidden tab tell a screen reader it has the focus.
+        QCOMPARE(FocusedTabs(QAccessible::queryAccessibleInterface(b.w.get())), 0);
         QVERIFY(!d.miCloseTab->isEnabled());
         b.w->eID->setText(QStringLiteral("3"));
         b.w->Dev().PollOnConnect = false;

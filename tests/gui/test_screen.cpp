@@ -1,6 +1,7 @@
 // Windows inside the screen and readable at their smallest.
 #include <QGuiApplication>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -8,6 +9,7 @@
 
 #include "gui_support.h"
 #include "paramset/set_compare.h"
+#include "ui/chart_window.h"
 #include "ui/file_dialogs.h"
 
 using namespace tunavox;
@@ -146,6 +148,19 @@ private slots:
         b.w->Trend().ShowChart();
         QVERIFY(QTest::qWaitForWindowExposed(b.w->Trend().Chart()));
         QVERIFY(fits(b.w->Trend().Chart()));
+        // The chart's own file dialogs.
+        for (QPushButton* button : {b.w->Trend().Chart()->bSaveImage, b.w->Trend().Chart()->bExport}) {
+            bool chartDialogFits = false;
+            OnNextModal(
+                [&](QWidget* dialog) {
+                    QTest::qWait(50);
+                    chartDialogFits = fits(dialog);
+                    static_cast<QDialog*>(dialog)->reject();
+                },
+                5000, "QFileDialog");
+            button->click();
+            QVERIFY2(chartDialogFits, qPrintable(button->text()));
+        }
         b.w->Keys().ShowKeys();
         QVERIFY(QTest::qWaitForWindowExposed(b.w->Keys().KeysWindow()));
         QVERIFY(fits(b.w->Keys().KeysWindow()));
