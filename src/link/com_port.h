@@ -197,6 +197,7 @@ private:
     // The worker's: the server's bytes taken apart, the data not handed out yet.
     telnet::TReader telnetIn_;
     std::string netPending_;
+    std::string netHeard_; // the first bytes the server sent on this connection
     std::atomic<bool> txEmptyWait_{false};
 };
 

@@ -2,6 +2,7 @@
 // socket, raw or with Telnet's COM port control (RFC 2217). The sockets themselves are the
 // platform's (net_socket_posix.cpp, net_socket_win32.cpp).
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 
@@ -20,6 +21,17 @@ int LeftMs(Clock::time_point deadline) {
 }
 
 constexpr const char* kDropped = "соединение с сетевым портом разорвано";
+constexpr const char* kBusy =
+    "порт преобразователя занят: к нему подключена другая программа";
+constexpr size_t kHeardLimit = 256;
+
+// A converter that serves one client at a time says so to the next and hangs up
+// (ser2net: "Port already in use").
+bool SaidBusy(std::string heard) {
+    for (char& c : heard)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return heard.find("in use") != std::string::npos || heard.find("busy") != std::string::npos;
+}
 
 } // namespace
 
@@ -42,6 +54,7 @@ bool TMyComPort::OpenNetwork(const std::string& name, bool setup) {
     roundTripMs_ = static_cast<int>(roundTrip);
     telnetIn_ = {};
     netPending_.clear();
+    netHeard_.clear();
     txEmptyWait_ = false;
     if (rfc2217_) {
         const std::string opening = telnet::Opening();
@@ -98,6 +111,8 @@ int TMyComPort::NetReadBuffer(void* buffer, int count) {
         char chunk[4096];
         int code = 0;
         const long n = net::Receive(socket, chunk, sizeof chunk, code);
+        if (n > 0 && netHeard_.size() < kHeardLimit)
+            netHeard_.append(chunk, std::min(static_cast<size_t>(n), kHeardLimit));
         if (n > 0) {
             if (rfc2217_)
                 telnetIn_.Feed(std::string_view(chunk, static_cast<size_t>(n)), netPending_, reply);
@@ -125,7 +140,7 @@ int TMyComPort::NetReadBuffer(void* buffer, int count) {
     if (error == kPortClosedError)
         Fail(error);
     else
-        NetFail(error, kDropped);
+        NetFail(error, SaidBusy(netHeard_) ? kBusy : kDropped);
     return -1;
 }
 
@@ -163,12 +178,20 @@ int TMyComPort::NetWrite(const void* buffer, int count, bool wait) {
         if (ready == -2) error = code;
         if (ready <= 0) break;
     }
+    if (error != 0 && error != kPortClosedError) {
+        // What the server said before it hung up may say why.
+        char chunk[256];
+        int code = 0;
+        for (long n = 0; netHeard_.size() < kHeardLimit &&
+                         (n = net::Receive(socket, chunk, sizeof chunk, code)) > 0;)
+            netHeard_.append(chunk, static_cast<size_t>(n));
+    }
     Leave();
     if (error != 0) {
         if (error == kPortClosedError)
             Fail(error);
         else
-            NetFail(error, kDropped);
+            NetFail(error, SaidBusy(netHeard_) ? kBusy : kDropped);
         return -1;
     }
     // When the bytes leave the converter's line is not told: their line time is waited.
@@ -196,15 +219,18 @@ bool TMyComPort::NetPurge() {
     std::string data, reply;
     int code = 0;
     long n = 0;
-    while ((n = net::Receive(socket, chunk, sizeof chunk, code)) > 0)
+    while ((n = net::Receive(socket, chunk, sizeof chunk, code)) > 0) {
+        if (netHeard_.size() < kHeardLimit)
+            netHeard_.append(chunk, std::min(static_cast<size_t>(n), kHeardLimit));
         if (rfc2217_) telnetIn_.Feed(std::string_view(chunk, static_cast<size_t>(n)), data, reply);
+    }
     netPending_.clear();
     if (!reply.empty()) {
         int ignored = 0;
         net::Send(socket, reply.data(), reply.size(), ignored);
     }
     Leave();
-    if (n == 0) return NetFail(net::ResetCode(), kDropped);
+    if (n == 0) return NetFail(net::ResetCode(), SaidBusy(netHeard_) ? kBusy : kDropped);
     if (code != 0) return NetFail(code, kDropped);
     return true;
 }

@@ -46,15 +46,17 @@ int Connect(uint16_t port) {
 // ports in front of one device path (its controller's port tells when it is up).
 class Ser2net {
 public:
-    Ser2net(const TempDir& dir, const std::string& device)
+    // kickOldUser: a new client takes the port from the one before (else it is refused).
+    Ser2net(const TempDir& dir, const std::string& device, bool kickOldUser = true)
         : raw_(FreeLoopbackPort()), rfc_(FreeLoopbackPort()), control_(FreeLoopbackPort()),
           config_(dir.File("ser2net.yaml")), log_(dir.File("ser2net.log")) {
+        const std::string kick = kickOldUser ? "true" : "false";
         std::ofstream(config_) << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_
                                << "\n  connector: serialdev," << device
-                               << ",9600n81,local\n  options:\n    kickolduser: true\n"
+                               << ",9600n81,local\n  options:\n    kickolduser: " << kick << "\n"
                                << "connection: &rfc\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
                                << rfc_ << "\n  connector: serialdev," << device
-                               << ",9600n81,local\n  options:\n    kickolduser: true\n";
+                               << ",9600n81,local\n  options:\n    kickolduser: " << kick << "\n";
         Start();
     }
     ~Ser2net() { Kill(); }
@@ -229,4 +231,21 @@ TEST(Network, AddressesThatDoNotAnswerAreNamedInBoundedTime) {
     EXPECT_EQ(r.out, closed + ": соединение отклонено (на этом порту узла нет сервера)\n");
     r = Cli("read --desc " + Chp() + " --port rfc2217://127.0.0.1:0 0x302");
     EXPECT_EQ(r.out, "rfc2217://127.0.0.1:0: порт — число от 1 до 65535\n");
+}
+
+TEST(Network, ASecondClientIsToldTheConvertersPortIsBusy) {
+    TempDir dir;
+    SimProcess sim({"--link", dir.File("line"), "--device", Chp() + ":17"});
+    Ser2net server(dir, dir.File("line"), false);
+    ASSERT_TRUE(Served(server.Raw()));
+    const uint16_t port = static_cast<uint16_t>(std::stoi(server.Raw().substr(16)));
+    const int other = Connect(port); // another program holds the converter's port
+    ASSERT_GE(other, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const CommandResult r = Cli("read --device " + Chp() + ":17 --port " + server.Raw() + " 0x200");
+    close(other);
+    EXPECT_NE(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("порт преобразователя занят: к нему подключена другая программа"),
+              std::string::npos)
+        << r.out;
 }
