@@ -113,8 +113,8 @@ bool TNetPortFace::AskAddress() {
     });
     address->setFocus();
     if (dialog.exec() != QDialog::Accepted) return false;
+    // Kept among the last used only once it has connected (OpenLive).
     const QString chosen = address->currentText().trimmed();
-    Remember(chosen);
     if (w_.cbPort->findText(chosen) < 0) w_.cbPort->addItem(chosen);
     w_.cbPort->setCurrentIndex(w_.cbPort->findText(chosen));
     return true;
@@ -143,6 +143,7 @@ bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>&
     check.start(20);
     loop.exec();
     connecting.join();
+    if (ok) Remember(address);
     w_.centralWidget()->setEnabled(true);
     w_.menuBar()->setEnabled(true);
     if (focused) focused->setFocus();

@@ -62,6 +62,11 @@ bool ParseNetAddress(std::string_view name, TNetAddress& out, std::string& error
         error = "не указан узел: УЗЕЛ:ПОРТ";
         return false;
     }
+    // The longest name DNS can carry.
+    if (out.Host.size() > 253) {
+        error = "имя узла длиннее 253 символов";
+        return false;
+    }
     out.Port = static_cast<uint16_t>(value);
     return true;
 }
