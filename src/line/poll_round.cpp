@@ -7,6 +7,7 @@ namespace tunavox {
 void TPollRound::Reset(std::vector<TItem> items, size_t devices) {
     items_ = std::move(items);
     restUntil_.assign(devices, 0);
+    held_.assign(devices, false);
     next_ = 0;
     passes_ = 0;
 }
@@ -22,6 +23,7 @@ void TPollRound::Update(std::vector<TItem> items, size_t devices) {
     const TItem due = placed ? items_[next_] : TItem{};
     items_ = std::move(items);
     restUntil_.resize(devices, 0);
+    held_.resize(devices, false);
     next_ = 0;
     if (!placed) return;
     while (next_ < items_.size() && Before(items_[next_], due))
@@ -36,6 +38,7 @@ void TPollRound::Update(std::vector<TItem> items, size_t devices) {
 void TPollRound::Remove(size_t device) {
     if (device < restUntil_.size())
         restUntil_.erase(restUntil_.begin() + static_cast<std::ptrdiff_t>(device));
+    if (device < held_.size()) held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(device));
     // The place is kept as the first row after the device's own.
     if (next_ < items_.size() && items_[next_].Device == device) {
         while (next_ < items_.size() && items_[next_].Device == device)
@@ -56,7 +59,7 @@ void TPollRound::Remove(size_t device) {
 }
 
 bool TPollRound::Resting(size_t device, int64_t now) const {
-    return device < restUntil_.size() && restUntil_[device] > now;
+    return Held(device) || (device < restUntil_.size() && restUntil_[device] > now);
 }
 
 void TPollRound::Advance() {
@@ -81,8 +84,9 @@ TPollRound::TNext TPollRound::Next(int64_t now) {
     // Every device rests: the first one due.
     int64_t due = INT64_MAX;
     for (const TItem& i : items_)
-        due = std::min(due, restUntil_[i.Device]);
-    n.WaitMs = std::max<int64_t>(1, due - now);
+        if (!Held(i.Device)) due = std::min(due, restUntil_[i.Device]);
+    // Only held devices: looked at again a second later (a hold ends from outside).
+    n.WaitMs = due == INT64_MAX ? 1000 : std::max<int64_t>(1, due - now);
     return n;
 }
 
@@ -99,6 +103,11 @@ void TPollRound::Wake(size_t device) {
 
 void TPollRound::WakeAll() {
     std::fill(restUntil_.begin(), restUntil_.end(), 0);
+}
+
+void TPollRound::Hold(size_t device, bool held) {
+    if (device >= held_.size()) held_.resize(device + 1, false);
+    held_[device] = held;
 }
 
 } // namespace tunavox

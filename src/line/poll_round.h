@@ -40,6 +40,10 @@ public:
     // A device answers again, or the port came back: no rest.
     void Wake(size_t device);
     void WakeAll();
+    // A held device is passed over as a resting one until let go (a device being checked,
+    // or another device found at its ID); waking does not let it go.
+    void Hold(size_t device, bool held);
+    bool Held(size_t device) const { return device < held_.size() && held_[device]; }
     long long Passes() const { return passes_; }
     bool Resting(size_t device, int64_t now) const;
 
@@ -48,6 +52,7 @@ private:
 
     std::vector<TItem> items_;
     std::vector<int64_t> restUntil_;
+    std::vector<bool> held_;
     size_t next_ = 0;
     long long passes_ = 0;
 };

@@ -2,6 +2,11 @@
 // poll in one go, sets per device, a set kept to its own device.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <chrono>
+#include <memory>
+#include <thread>
+
 #include <sys/stat.h>
 
 #include "sim_process.h"
@@ -148,4 +153,45 @@ TEST(SeveralDevices, SetsRoundTrip) {
     EXPECT_EQ(
         Cli("restore --desc " + chp + " --ids 0-2 --port " + link + " --input-dir " + first).status,
         2);
+}
+
+TEST(SeveralDevices, AnotherDeviceAtAnIdIsToldAndLeftOut) {
+    // A frequency converter at ID 5 is polled beside another at 17; then a controller
+    // answers at 5: swapped while the line runs, or met when the line comes back (the
+    // adapter moved to another line). It is said once, 5 is polled no more, 17 goes on.
+    const std::string buk = kBin + "/NastrBUK2.xml", chp = kBin + "/NastrChP7.xml";
+    for (const bool swapWhileRunning : {true, false}) {
+        SCOPED_TRACE(swapWhileRunning ? "swapped" : "line away and back");
+        TempDir dir;
+        const std::string link = dir.File("line");
+        auto sim = std::make_unique<SimProcess>(std::vector<std::string>{
+            "--link", link, "--device", chp + ":17", "--device", chp + ":5", "--swap",
+            "5:" + buk});
+        const std::string out = dir.File("out"), err = dir.File("err");
+        const pid_t poll = SpawnCli({"poll", "--port", link, "--device", chp + ":17", "--device",
+                                     chp + ":5", "--seconds", "5", "0x302"},
+                                    out, err);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        if (swapWhileRunning) {
+            sim->Signal(SIGUSR1);
+        } else {
+            sim.reset();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            sim = std::make_unique<SimProcess>(std::vector<std::string>{
+                "--link", link, "--device", chp + ":17", "--device", buk + ":5"});
+        }
+        EXPECT_EQ(WaitExit(poll), 1);
+        const std::string said = ReadBytes(err);
+        const std::string other = "На месте ID 5 другое устройство: БУК-2 (контроллер котельной)\n";
+        EXPECT_NE(said.find(other), std::string::npos) << said;
+        EXPECT_EQ(said.find(other), said.rfind(other)) << "said once: " << said;
+        // After the controller came, ID 5 has at most its refusal and 17 many values.
+        const std::string lines = ReadBytes(out);
+        size_t lastOf5 = lines.rfind(";5;0x302;"), after17 = 0;
+        ASSERT_NE(lastOf5, std::string::npos);
+        for (size_t at = lines.find(";17;0x302;", lastOf5); at != std::string::npos;
+             at = lines.find(";17;0x302;", at + 1))
+            ++after17;
+        EXPECT_GT(after17, 20u) << lines;
+    }
 }

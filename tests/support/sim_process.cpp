@@ -57,6 +57,10 @@ SimProcess::~SimProcess() {
     }
 }
 
+void SimProcess::Signal(int sig) const {
+    if (pid_ > 0) kill(pid_, sig);
+}
+
 bool SimProcess::Terminate(int ms) {
     if (pid_ <= 0) return true;
     kill(pid_, SIGTERM);

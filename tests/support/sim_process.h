@@ -19,6 +19,8 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
     // SIGTERM, then waits up to ms for the process to end; false when it did not.
     bool Terminate(int ms);
+    // Sends a signal (SIGUSR1: the device given by --swap takes its ID, or gives it back).
+    void Signal(int sig) const;
     // The path it printed first (the pseudo-terminal), or empty.
     const std::string& FirstLine() const { return firstLine_; }
     // With --tcp: the address it serves the line on ("tcp://127.0.0.1:40123").

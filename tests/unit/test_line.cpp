@@ -137,6 +137,23 @@ TEST(PollRound, EveryDeviceInTurnARestingOnePassedOverAndWokenAgain) {
     EXPECT_EQ(both.Next(400).Item.Device, 0u);
     both.WakeAll();
     EXPECT_FALSE(both.Resting(1, 400));
+    // A held device (being told again, or another device at its ID) stays passed over
+    // whatever wakes the line, until let go; with every device held the round looks again
+    // a second later.
+    both.Hold(1, true);
+    both.WakeAll();
+    EXPECT_TRUE(both.Resting(1, 400));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(both.Next(400 + i).Ready);
+        EXPECT_EQ(both.Next(400 + i).Item.Device, 0u);
+        both.Done(0, 400 + i);
+    }
+    both.Hold(0, true);
+    EXPECT_FALSE(both.Next(500).Ready);
+    EXPECT_EQ(both.Next(500).WaitMs, 1000);
+    both.Hold(1, false);
+    ASSERT_TRUE(both.Next(500).Ready);
+    EXPECT_EQ(both.Next(500).Item.Device, 1u);
 }
 
 TEST(PollRound, TicksChangingAndADeviceLeavingKeepThePlaceAndTheRests) {

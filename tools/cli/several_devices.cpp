@@ -1,8 +1,5 @@
 #include "several_devices.h"
 
-#include "link/canal.h"
-#include "link/line_settings.h"
-
 #include "poll_command.h"
 
 #include <algorithm>
@@ -11,14 +8,19 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
+#include "device/catalogue.h"
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "engine/link_state.h"
 #include "line/device.h"
 #include "line/line.h"
 #include "line/poll_round.h"
+#include "link/canal.h"
+#include "link/line_settings.h"
 #include "link/open_port.h"
+#include "scan/identify_runner.h"
 #include "trend/poll_backoff.h"
 #include "trend/poll_pace.h"
 #include "trend/poll_recorder.h"
@@ -122,6 +124,115 @@ int ReadSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
     return status;
 }
 
+namespace {
+
+// Whether each device at its ID is still the one polled. A device is told again (as the
+// search tells a type, through the line's worker) after an outage of the line, when it
+// answers again after silence, and when a row it read refuses; meanwhile it is not
+// polled. One that is not its description's type is left out for the rest of the poll,
+// with a line on standard error.
+class TDeviceWatch {
+public:
+    TDeviceWatch(const Options& o, const std::vector<std::unique_ptr<TDevice>>& devices,
+                 TLine& line)
+        : devices_(devices), line_(line), state_(devices.size()) {
+        // The catalogue: the devices' own descriptions, then those beside the program.
+        std::vector<TCatalogueEntry> entries;
+        const auto known = [&](const std::string& path) {
+            const std::string name = path.substr(path.find_last_of("/\\") + 1);
+            return std::any_of(entries.begin(), entries.end(), [&](const TCatalogueEntry& e) {
+                return e.Path.substr(e.Path.find_last_of("/\\") + 1) == name;
+            });
+        };
+        for (const auto& [file, id] : o.Devices)
+            if (!known(file)) entries.push_back({file, file});
+        for (const TCatalogueEntry& e : ScanCatalogue(ProgramFolder()))
+            if (!known(e.Path)) entries.push_back(e);
+        std::vector<std::string> problems;
+        types_ = LoadScanTypes(entries, ProgramFolder(), problems);
+        for (size_t d = 0; d < devices.size(); ++d)
+            for (size_t t = 0; t < types_.size(); ++t)
+                if (types_[t].FileName == devices[d]->Desc.FileName) state_[d].Expected = t;
+    }
+
+    // After each poll read of a device's row (a lost port aside).
+    void Read(size_t d, int row, bool ok, bool silent, TPollRound& round) {
+        State& s = state_[d];
+        if (silent) {
+            s.Silent = true;
+            return;
+        }
+        const bool refused = !ok && s.Good.count(row);
+        const bool back = s.Silent;
+        s.Silent = false;
+        if (ok) s.Good.insert(row);
+        if (back || refused) Check(d, round);
+    }
+    void CheckAll(TPollRound& round) {
+        for (size_t d = 0; d < state_.size(); ++d)
+            Check(d, round);
+    }
+    // Checks that waited for a silent device are tried again when due.
+    void Due(TPollRound& round) {
+        const int64_t now = SteadyMs();
+        for (size_t d = 0; d < state_.size(); ++d)
+            if (state_[d].RetryAt >= 0 && now >= state_[d].RetryAt) {
+                state_[d].RetryAt = -1;
+                Check(d, round);
+            }
+    }
+    bool Replaced() const { return replaced_; }
+
+private:
+    struct State {
+        size_t Expected = SIZE_MAX;
+        bool Silent = false;
+        bool Gone = false;
+        int64_t RetryAt = -1;
+        std::set<int> Good; // rows that read well
+        std::unique_ptr<TIdentifyRunner> Runner;
+    };
+    void Check(size_t d, TPollRound& round) {
+        State& s = state_[d];
+        if (s.Gone || s.Expected == SIZE_MAX || (s.Runner && s.Runner->Running())) return;
+        round.Hold(d, true);
+        s.RetryAt = -1;
+        s.Runner = std::make_unique<TIdentifyRunner>(
+            line_.Canal.get(), static_cast<uint32_t>(devices_[d]->Id), types_, s.Expected,
+            [this](std::unique_ptr<TAction> a) { line_.Queue(std::move(a)); });
+        s.Runner->OnFinished = [this, d, &round] {
+            State& st = state_[d];
+            switch (st.Runner->Result()) {
+            case TIdentity::Same:
+                round.Hold(d, false);
+                round.Wake(d);
+                break;
+            case TIdentity::Silent:
+                st.RetryAt = SteadyMs() + 1000; // held until it answers as itself
+                break;
+            case TIdentity::Other:
+            case TIdentity::Unknown:
+                st.Gone = true;
+                replaced_ = true;
+                std::fprintf(stderr, "%s\n",
+                             OtherDeviceText(static_cast<uint32_t>(devices_[d]->Id),
+                                             st.Runner->WhatText())
+                                 .c_str());
+                break;
+            }
+        };
+        s.Runner->Start();
+    }
+
+    const std::vector<std::unique_ptr<TDevice>>& devices_;
+    TLine& line_;
+    std::vector<TScanType> types_;
+    std::vector<State> state_;
+    bool replaced_ = false;
+};
+
+} // namespace
+
 int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
     TLine line;
     std::vector<std::unique_ptr<TDevice>> devices;
@@ -187,6 +298,7 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
         round.Reset(std::move(order), devices.size());
     }
     std::vector<TDeviceRest> rests(devices.size());
+    TDeviceWatch watch(o, devices, line);
     bool outstanding = false, failed = false;
     Clock::time_point resumeAt;
     bool paused = false;
@@ -241,6 +353,8 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                         ? 0
                         : rests[item.Device].After(IsLinkFailure(kind), line.Canal->Timeout());
                 round.Done(rest, SteadyMs());
+                if (kind != TLinkKind::PortLost)
+                    watch.Read(item.Device, item.Row, !a->HasError(), IsLinkFailure(kind), round);
                 if (more() && !line.Reconnect.Active()) step();
             });
         // A device whose last read went unanswered is probed quickly (see TDeviceRest).
@@ -260,6 +374,8 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                              1, 50)
                 : 50);
         if (StopRequested() && line.PortOpen()) line.Canal->ComPort->Close();
+        watch.Due(round);
+        failed = failed || watch.Replaced();
         if (outstanding) continue;
         if (line.Reconnect.Active()) {
             if (!more()) break;
@@ -271,6 +387,8 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                 round.WakeAll();
                 for (TDeviceRest& r : rests)
                     r.Reset();
+                // Back after an outage: every device is told again before it is polled.
+                watch.CheckAll(round);
                 step();
             }
             continue;
