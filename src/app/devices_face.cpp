@@ -155,6 +155,14 @@ void TDevicesFace::ShowTab(int tab) {
     const QString caption = Caption(tab);
     const QString state = QString::fromStdString(d.Link.StateText());
     tbDevices->setTabText(tab, caption);
+    if (!d.Other.empty()) {
+        // Another device at its ID: red, and said, until the user decides.
+        const QString other = QString::fromStdString(d.Other);
+        tbDevices->setTabTextColor(tab, QColor(0xC0, 0x10, 0x10));
+        tbDevices->setTabToolTip(tab, other);
+        tbDevices->setAccessibleTabName(tab, caption + QStringLiteral(": ") + other);
+        return;
+    }
     // The link as this device's rows saw it: red while it does not answer.
     tbDevices->setTabTextColor(tab, d.Link.Down() ? QColor(0xC0, 0x10, 0x10) : QColor());
     tbDevices->setTabToolTip(
@@ -336,6 +344,7 @@ void TDevicesFace::Close(int tab) {
         Select(next);
     }
     round_.Remove(static_cast<size_t>(tab));
+    checks_.erase(&dev);
     w_.line_->Samples.Clear(dev.Key(0), dev.Key(TDevice::kKeyStride));
     TTab gone = std::move(tabs_[static_cast<size_t>(tab)]);
     tabs_.erase(tabs_.begin() + tab);
@@ -429,6 +438,14 @@ void TDevicesFace::OnPollDone(TAction* action, bool write) {
         // A lost port is the line's, not this device's silence.
         if (kind != TLinkKind::PortLost)
             rest = dev.Rest.After(IsLinkFailure(kind), w_.line_->Canal->Timeout());
+        // Back after silence, or refusing a row it read: is it still the same device?
+        if (kind != TLinkKind::PortLost && Several() &&
+            dev.Recheck.Read(action->Node, !action->HasError(), IsLinkFailure(kind))) {
+            round_.Done(rest, now);
+            CheckDevice(tab);
+            if (!w_.line_->Reconnect.Active()) w_.PostPollNext(0);
+            return;
+        }
     }
     round_.Done(rest, now);
     // A lost port waits for its return; the reconnect resumes the poll.
@@ -450,7 +467,7 @@ void TDevicesFace::Ping() {
         TReg* reg = t.Dev->PingNode >= 0 && t.Dev->PingNode < t.Dev->Regs->Count()
                         ? t.Dev->Regs->Items(t.Dev->PingNode)
                         : nullptr;
-        if (!reg || reg->GetBusy()) continue;
+        if (!reg || reg->GetBusy() || Held(*t.Dev)) continue;
         w_.line_->Queue(
             std::make_unique<TActionReadReg>(w_.line_->Canal.get(), t.Dev->Id, reg, -1, nullptr));
     }

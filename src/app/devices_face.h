@@ -6,12 +6,14 @@
 #include <QString>
 #include <QTabBar>
 #include <QVBoxLayout>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "engine/action.h"
 #include "line/device.h"
 #include "line/poll_round.h"
+#include "scan/identify_runner.h"
 
 namespace tunavox {
 
@@ -74,6 +76,11 @@ public:
     void LinkLost(const std::string& why, int64_t now);
     // "Сохранить параметры всех устройств…": a set per device into a folder.
     void SaveAllSets();
+    // With several devices: the line came back after an outage, each device is told
+    // again before it is polled; Held while being told, or when another device answers
+    // at its ID (TDevice::Other: nothing is polled or written there).
+    void LineBack();
+    bool Held(const TDevice& dev) const;
     // Samples and columns of the chart and the wide recording: the device's own rows.
     QString SeriesPrefix(const TDevice& dev) const;
 
@@ -83,6 +90,9 @@ private:
         TRegisterView* View = nullptr;
     };
     void OnPollDone(TAction* action, bool write);
+    void CheckDevice(int tab);
+    void CheckDone(TDevice* dev);
+    void AskAboutOther(TDevice* dev);
     void UpdateBar();
     void ShowBar(bool shown);
     void SaveNextSet();
@@ -93,6 +103,8 @@ private:
     int current_ = 0;
     int nextSerial_ = 1;
     TPollRound round_;
+    std::vector<TScanType> checkTypes_; // the catalogue as the search tells types
+    std::map<const TDevice*, std::unique_ptr<TIdentifyRunner>> checks_;
     // Devices of closed tabs, kept until their requests queued before the close are done.
     std::vector<std::unique_ptr<TDevice>> retired_;
     // "Сохранить параметры всех устройств…" in progress: the folder and the tabs to go.

@@ -130,11 +130,15 @@ void TLinkFace::ReconnectTimerTimer() {
     w_.line_->Stats.RecordOutage(w_.line_->Reconnect.Outage());
     // Every device of the line goes on: its stale rows read, its polling resumed.
     w_.devices_->LinkOpened();
+    // Several devices: each is told again before it is polled (the adapter may have been
+    // moved to another line meanwhile).
+    w_.devices_->LineBack();
     ShowLinkState();
     for (int t = 0; t < w_.devices_->Count(); ++t) {
         TRegisterView& view = *w_.devices_->View(t);
         view.Model()->RefreshAll();
-        ReadStaleRows(w_.devices_->Device(t), view);
+        if (!w_.devices_->Held(w_.devices_->Device(t)))
+            ReadStaleRows(w_.devices_->Device(t), view);
     }
     w_.ShowStatus(
         QStringLiteral("Связь восстановлена: порт %1 открыт снова").arg(w_.cbPort->currentText()),
@@ -171,6 +175,14 @@ void TLinkFace::RestoreFactoryValue(int row) {
 void TLinkFace::WriteEdited(int row) {
     TReg* reg = w_.vstList->Model()->Reg(row);
     if (!reg || reg->RegType == rtHeader || !reg->IsModified()) return;
+    if (TDevice* dev = w_.devices_->DeviceOf(reg); dev && w_.devices_->Held(*dev)) {
+        // Not before it has answered as itself, nor into another device.
+        w_.ShowError(QString::fromStdString(
+            dev->Other.empty() ? "Запись отложена: устройство ID " + std::to_string(dev->Id) +
+                                     " проверяется после перерыва связи"
+                               : dev->Other));
+        return;
+    }
     const TWriteNote note{reg, ValueBeforeWrite(*reg), reg->DisplayText(), reg->GetValue()};
     w_.WriteNode(row, false, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
 }

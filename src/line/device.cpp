@@ -1,5 +1,7 @@
 #include "line/device.h"
 
+#include <utility>
+
 #include "util/integer_text.h"
 
 namespace tunavox {
@@ -27,6 +29,17 @@ void TDevice::ResetConnection() {
             break;
         }
     if (PingNode < 0 && Regs->Count() > 0) PingNode = 0;
+}
+
+bool TRecheck::Read(int row, bool ok, bool silent) {
+    if (silent) {
+        silent_ = true;
+        return false;
+    }
+    const bool back = std::exchange(silent_, false);
+    const bool refused = !ok && good_.count(row) > 0;
+    if (ok) good_.insert(row);
+    return back || refused;
 }
 
 bool SplitDeviceArgument(const std::string& text, std::string& file, uint32_t& id) {

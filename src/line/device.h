@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "device/description.h"
@@ -11,6 +12,20 @@
 #include "trend/poll_backoff.h"
 
 namespace tunavox {
+
+// When a device of a line is to be told again (is it still its description's type?) from
+// its poll reads: when it answers after silence, or when a row that read well refuses.
+// An outage of the line is the caller's to say.
+class TRecheck {
+public:
+    // After a poll read of row (ok: a value came; silent: no answer); true when the
+    // device is to be told again now.
+    bool Read(int row, bool ok, bool silent);
+
+private:
+    bool silent_ = false;
+    std::set<int> good_; // rows that read well
+};
 
 // One device on a line: its description and registers, its ID, which rows polling and
 // the keep-alive read, its back-off and rest, the link as its rows saw it, and the
@@ -42,6 +57,10 @@ struct TDevice {
     TLinkMonitor Link;
     TPollBackoff Backoff;
     TDeviceRest Rest; // among several devices: a silent one rests, the others go on
+    TRecheck Recheck;
+    // Another device answers at its ID (what it answers as): nothing is polled or
+    // written until the user decides.
+    std::string Other;
     std::unique_ptr<TParamRunner> ParamRunner;
     // Its number on the line, kept while it is there (the first device's is 0): the
     // line's samples and wide recording know its rows by Key.

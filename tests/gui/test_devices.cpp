@@ -300,6 +300,38 @@ private slots:
         }
     }
 
+    void anotherDeviceAtAnIdIsSaidAndItsDescriptionLoaded() {
+        // The converter at ID 17 is swapped for a controller while the line is polled: its
+        // tab turns red and says so, nothing more is polled or written there, the user
+        // loads the controller's description in its place; the device at 3 goes on.
+        LineBench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        TDevicesFace& d = b.w->Devices();
+        b.w->eID->setText(QStringLiteral("3"));
+        b.w->Dev().PollOnConnect = false;
+        b.w->bOpen->click();
+        QVERIFY(b.w->PortOpen());
+        const int chp = b.w->Catalogue()[0].Path.find("ChP7") != std::string::npos ? 0 : 1;
+        QCOMPARE(d.Add(chp, 17), QString());
+        b.PollOnly(0, 0xFFFD);
+        b.PollOnly(1, 0x302);
+        b.w->chPoll->setChecked(true);
+        QTRY_COMPARE_WITH_TIMEOUT(b.Shown(1, 0x302), QStringLiteral("45.50"), 5000);
+        QString said;
+        CaptureMessageBox(&said, nullptr, QMessageBox::Yes); // "Загрузить описание"
+        b.sim->ReplaceDevice(17, b.buk);
+        const QString other =
+            QStringLiteral("На месте ID 17 другое устройство: БУК-2 (контроллер котельной)");
+        QTRY_VERIFY_WITH_TIMEOUT(said.startsWith(other), 5000);
+        QTRY_COMPARE(d.Count(), 2);
+        QCOMPARE(d.tbDevices->tabText(1), QStringLiteral("БУК-2 (контроллер котельной) · ID 17"));
+        // The controller is polled at 17 now; 3 never stopped.
+        const uint64_t before = b.w->Line().Stats.Take().Done;
+        QTRY_VERIFY_WITH_TIMEOUT(b.w->Line().Stats.Take().Done > before + 10, 5000);
+        b.w->chPoll->setChecked(false);
+    }
+
     void closingTheWindowDuringASetAsksNothing() {
         // The port closes under the set being read: its reads fail, and no message box may
         // come up while the window goes (nobody would answer it; the program would hang).

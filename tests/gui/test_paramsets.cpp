@@ -393,8 +393,11 @@ private slots:
         QVERIFY(f && f->isVisible());
         QCOMPARE(f->windowTitle(), QStringLiteral("Сравнение с заводскими значениями"));
         QCOMPARE(f->Table->horizontalHeaderItem(4)->text(), QStringLiteral("Заводское значение"));
-        // Rows of another description are listed, but are no settings of this device.
-        QCOMPARE(f->Summary->text(), QStringLiteral("Различий в настройках: 1 из 5"));
+        // Rows of another description are listed, but are no settings of this device; the
+        // one saved with another type than this description's cannot be compared, and
+        // that is said.
+        QCOMPARE(f->Summary->text(),
+                 QStringLiteral("Различий в настройках: 1 из 5. Не сравнимо: 1 (тип не совпадает)"));
         f->close();
 
         // Closing with changes asks: "Отмена" keeps the window, "Не сохранять" leaves the

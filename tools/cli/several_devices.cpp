@@ -157,16 +157,7 @@ public:
 
     // After each poll read of a device's row (a lost port aside).
     void Read(size_t d, int row, bool ok, bool silent, TPollRound& round) {
-        State& s = state_[d];
-        if (silent) {
-            s.Silent = true;
-            return;
-        }
-        const bool refused = !ok && s.Good.count(row);
-        const bool back = s.Silent;
-        s.Silent = false;
-        if (ok) s.Good.insert(row);
-        if (back || refused) Check(d, round);
+        if (devices_[d]->Recheck.Read(row, ok, silent)) Check(d, round);
     }
     void CheckAll(TPollRound& round) {
         for (size_t d = 0; d < state_.size(); ++d)
@@ -186,10 +177,8 @@ public:
 private:
     struct State {
         size_t Expected = SIZE_MAX;
-        bool Silent = false;
         bool Gone = false;
         int64_t RetryAt = -1;
-        std::set<int> Good; // rows that read well
         std::unique_ptr<TIdentifyRunner> Runner;
     };
     void Check(size_t d, TPollRound& round) {
