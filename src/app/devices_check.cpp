@@ -75,6 +75,7 @@ void TDevicesFace::CheckDone(TDevice* dev) {
     case TIdentity::Unknown: {
         dev->Other = OtherDeviceText(static_cast<uint32_t>(dev->Id), what);
         ShowTab(tab);
+        w_.link_->ShowLinkState();
         w_.ShowStatus(QString::fromStdString(dev->Other), true, QColor(0xC0, 0x10, 0x10));
         // Asked once the completion has returned.
         QTimer::singleShot(0, this, [this, dev] { AskAboutOther(dev); });

@@ -37,13 +37,15 @@ void TLinkFace::Build(QMenu* service) {
 }
 
 void TLinkFace::ShowLinkState() {
-    const QString text = QString::fromStdString(w_.dev_->Link.StateText());
+    // Another device answering at the ID is no link "with the device".
+    const bool other = !w_.dev_->Other.empty();
+    const QString text = QString::fromStdString(other ? w_.dev_->Other : w_.dev_->Link.StateText());
     lLink->setText(text);
     lLink->setAccessibleDescription(text);
     // Down: white on red, as the status line's errors; answering: plain.
     QPalette p = w_.palette();
-    lLink->setAutoFillBackground(w_.dev_->Link.Down());
-    if (w_.dev_->Link.Down()) {
+    lLink->setAutoFillBackground(w_.dev_->Link.Down() || other);
+    if (w_.dev_->Link.Down() || other) {
         p.setColor(QPalette::Window, QColor(0xC0, 0x10, 0x10));
         p.setColor(QPalette::WindowText, Qt::white);
     }

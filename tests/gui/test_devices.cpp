@@ -1,6 +1,7 @@
 // The window with the devices of a line: a tab each, one poll over all of them with every
 // value on its own device's row, chart line and recording field; a set saved for another
 // device goes into this one only when the engineer confirms it knowingly.
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -318,12 +319,26 @@ private slots:
         b.PollOnly(1, 0x302);
         b.w->chPoll->setChecked(true);
         QTRY_COMPARE_WITH_TIMEOUT(b.Shown(1, 0x302), QStringLiteral("45.50"), 5000);
-        QString said;
-        CaptureMessageBox(&said, nullptr, QMessageBox::Yes); // "Загрузить описание"
+        QString said, tabTip;
+        OnNextModal(
+            [&](QWidget* box) {
+                said = static_cast<QMessageBox*>(box)->text();
+                tabTip = d.tbDevices->tabToolTip(1);
+                // The documentation's picture, when scripts/screenshots asks for it.
+                if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS");
+                    !out.isEmpty()) {
+                    b.w->grab().save(out + QStringLiteral("/other-device.png"));
+                    box->grab().save(out + QStringLiteral("/other-device-question.png"));
+                }
+                for (QAbstractButton* button : box->findChildren<QAbstractButton*>())
+                    if (button->text() == QStringLiteral("Загрузить описание")) button->click();
+            },
+            10000, "QMessageBox");
         b.sim->ReplaceDevice(17, b.buk);
         const QString other =
             QStringLiteral("На месте ID 17 другое устройство: БУК-2 (контроллер котельной)");
         QTRY_VERIFY_WITH_TIMEOUT(said.startsWith(other), 5000);
+        QCOMPARE(tabTip, other); // the tab said it too, red, while the user was asked
         QTRY_COMPARE(d.Count(), 2);
         QCOMPARE(d.tbDevices->tabText(1), QStringLiteral("БУК-2 (контроллер котельной) · ID 17"));
         // The controller is polled at 17 now; 3 never stopped.
