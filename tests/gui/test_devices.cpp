@@ -325,11 +325,8 @@ private slots:
                 said = static_cast<QMessageBox*>(box)->text();
                 tabTip = d.tbDevices->tabToolTip(1);
                 // The documentation's picture, when scripts/screenshots asks for it.
-                if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS");
-                    !out.isEmpty()) {
+                if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS"); !out.isEmpty())
                     b.w->grab().save(out + QStringLiteral("/other-device.png"));
-                    box->grab().save(out + QStringLiteral("/other-device-question.png"));
-                }
                 for (QAbstractButton* button : box->findChildren<QAbstractButton*>())
                     if (button->text() == QStringLiteral("Загрузить описание")) button->click();
             },
