@@ -28,6 +28,8 @@ bool TfMain::OpenPort(const QString& name) {
 }
 
 void TfMain::bOpenClick() {
+    // Pressed again while a network port connects: it gives up.
+    if (net_->Connecting()) return net_->CancelConnecting();
     // While a lost port is awaited, "Закрыть" ends the wait: the port is closed already.
     const bool waiting = line_->Reconnect.Active();
     if (waiting) link_->StopReconnecting();

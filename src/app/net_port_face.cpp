@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
+#include <QKeyEvent>
 #include <QTimer>
 #include <atomic>
 #include <thread>
@@ -20,6 +21,29 @@
 #include "link/open_port.h"
 
 namespace tunavox {
+namespace {
+
+// Calls back on Escape pressed anywhere while installed, and eats it.
+class TEscapeFilter : public QObject {
+public:
+    explicit TEscapeFilter(std::function<void()> onEscape) : onEscape_(std::move(onEscape)) {}
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        const bool key =
+            event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+        if (!key || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape)
+            return QObject::eventFilter(object, event);
+        if (event->type() == QEvent::KeyPress) onEscape_();
+        event->accept();
+        return true;
+    }
+
+private:
+    std::function<void()> onEscape_;
+};
+
+} // namespace
 namespace {
 
 QSettings Store() {
@@ -122,10 +146,32 @@ bool TNetPortFace::AskAddress() {
 
 bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>& open, bool say) {
     connecting_ = true;
-    // The controls are held meanwhile; the focus comes back where it was.
+    // The controls are held meanwhile, but for the open button, which cancels (as Escape
+    // does); the focus comes back where it was.
     const QPointer<QWidget> focused = QApplication::focusWidget();
-    w_.centralWidget()->setEnabled(false);
+    TMyComPort& port = *w_.line_->Canal->ComPort;
+    port.CancelConnect(false);
+    std::vector<QPointer<QWidget>> held;
+    for (QWidget* c : w_.centralWidget()->findChildren<QWidget*>()) {
+        if (c == w_.bOpen || c->isAncestorOf(w_.bOpen) || !c->isEnabledTo(c->parentWidget()))
+            continue;
+        // The outermost one of a branch is enough.
+        QWidget* up = c->parentWidget();
+        bool inner = false;
+        for (; up && up != w_.centralWidget(); up = up->parentWidget())
+            if (!up->isAncestorOf(w_.bOpen)) inner = true;
+        if (inner) continue;
+        c->setEnabled(false);
+        held.emplace_back(c);
+    }
     w_.menuBar()->setEnabled(false);
+    const QString openText = w_.bOpen->text();
+    w_.bOpen->setText(QStringLiteral("Отменить"));
+    const auto cancel = [&port] { port.CancelConnect(true); };
+    // Escape anywhere in the program gives up, before any control's own Escape.
+    TEscapeFilter escape(cancel);
+    qApp->installEventFilter(&escape);
+    cancelConnect_ = cancel;
     if (say)
         w_.ShowStatus(QStringLiteral("Подключение к %1…").arg(address), false,
                       w_.normalStatusColor_);
@@ -143,8 +189,12 @@ bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>&
     check.start(20);
     loop.exec();
     connecting.join();
+    qApp->removeEventFilter(&escape);
+    cancelConnect_ = nullptr;
     if (ok) Remember(address);
-    w_.centralWidget()->setEnabled(true);
+    w_.bOpen->setText(openText);
+    for (const QPointer<QWidget>& c : held)
+        if (c) c->setEnabled(true);
     w_.menuBar()->setEnabled(true);
     if (focused) focused->setFocus();
     if (say) w_.ShowStatus(QString(), false, w_.normalStatusColor_);

@@ -35,6 +35,10 @@ public:
     // is done; with say, the status line says what is connected to.
     bool OpenLive(const QString& address, const std::function<bool()>& open, bool say = true);
     bool Connecting() const { return connecting_; }
+    // While connecting: gives up (Escape, or the open button pressed again).
+    void CancelConnecting() {
+        if (cancelConnect_) cancelConnect_();
+    }
     // The status line's word on a port just opened (what raw TCP cannot set), and the
     // statistics' word on the round trip.
     void SayOpened();
@@ -45,6 +49,7 @@ private:
 
     TfMain& w_;
     bool connecting_ = false;
+    std::function<void()> cancelConnect_;
 };
 
 } // namespace tunavox

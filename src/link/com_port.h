@@ -131,6 +131,9 @@ public:
     bool IsNetwork() const { return net_; }
     bool IsRfc2217() const { return rfc2217_; }
     int RoundTripMs() const { return roundTripMs_; }
+    // A network port's connecting under way (on another thread) gives up within 50 ms;
+    // false arms the next one.
+    void CancelConnect(bool cancel) { connectCancel_ = cancel; }
     TMyDCB& Settings() { return settings_; }
     const TMyDCB& Settings() const { return settings_; }
     TCommTimeouts Timeouts() const;
@@ -198,6 +201,7 @@ private:
     telnet::TReader telnetIn_;
     std::string netPending_;
     std::string netHeard_; // the first bytes the server sent on this connection
+    std::atomic<bool> connectCancel_{false};
     std::atomic<bool> txEmptyWait_{false};
 };
 

@@ -46,7 +46,8 @@ bool TMyComPort::OpenNetwork(const std::string& name, bool setup) {
     int code = 0;
     if (!ParseNetAddress(name, address, words)) return NetFail(kBadAddressError, words);
     long long roundTrip = 0;
-    const intptr_t socket = net::Connect(address, kConnectTimeoutMs, roundTrip, code, words);
+    const intptr_t socket =
+        net::Connect(address, kConnectTimeoutMs, roundTrip, code, words, &connectCancel_);
     if (socket == -1) return NetFail(code, words);
     if (!AttachSocket(socket)) return false;
     net_ = true;

@@ -1,5 +1,6 @@
 #pragma once
 // The platform's sockets for the network port (POSIX or Winsock), one small file each.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -9,8 +10,11 @@ namespace tunavox::net {
 
 // A connected non-blocking TCP socket to the address within timeoutMs, and the round trip
 // its handshake took; -1 on failure with the system's code and the failure in words.
+// Setting *cancel (looked at every 50 ms of the handshake) gives up: "подключение отменено".
 intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTripMs, int& code,
-                 std::string& words);
+                 std::string& words, const std::atomic<bool>* cancel = nullptr);
+// The words of a connection given up by the user.
+constexpr const char* kConnectCancelled = "подключение отменено";
 // Bytes received (>0); 0 when the server closed the connection; -1 on failure with the
 // system's code, or with code 0 when nothing is there now.
 long Receive(intptr_t socket, char* buffer, size_t size, int& code);

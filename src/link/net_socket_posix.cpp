@@ -38,7 +38,7 @@ std::string ConnectWords(int code) {
 } // namespace
 
 intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTripMs, int& code,
-                 std::string& words) {
+                 std::string& words, const std::atomic<bool>* cancel) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -67,12 +67,23 @@ intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTrip
         }
         pollfd p{s, POLLOUT, 0};
         int ready = 0;
-        do {
+        bool cancelled = false;
+        for (;;) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
                     .count();
-            ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0)));
-        } while (ready < 0 && errno == EINTR);
+            ready = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, 50)));
+            if (ready < 0 && errno == EINTR) continue;
+            cancelled = ready == 0 && cancel && cancel->load();
+            if (ready != 0 || cancelled || left <= 50) break;
+        }
+        if (cancelled) {
+            ::close(s);
+            ::freeaddrinfo(list);
+            code = ECANCELED;
+            words = kConnectCancelled;
+            return -1;
+        }
         if (ready <= 0) {
             code = ETIMEDOUT;
             ::close(s);

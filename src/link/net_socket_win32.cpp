@@ -46,7 +46,7 @@ std::string ConnectWords(int code) {
 } // namespace
 
 intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTripMs, int& code,
-                 std::string& words) {
+                 std::string& words, const std::atomic<bool>* cancel) {
     if (!Started()) {
         code = WSAGetLastError();
         words = SystemErrorText(code);
@@ -82,15 +82,29 @@ intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTrip
             continue;
         }
         fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(s, &writable);
-        FD_SET(s, &failed);
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        timeval limit{static_cast<long>(std::max<long long>(left, 0) / 1000),
-                      static_cast<long>(std::max<long long>(left, 0) % 1000 * 1000)};
-        const int ready = select(0, nullptr, &writable, &failed, &limit);
+        int ready = 0;
+        bool cancelled = false;
+        for (;;) {
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            const long long slice = std::clamp<long long>(left, 0, 50);
+            timeval limit{0, static_cast<long>(slice * 1000)};
+            ready = select(0, nullptr, &writable, &failed, &limit);
+            cancelled = ready == 0 && cancel && cancel->load();
+            if (ready != 0 || cancelled || left <= 50) break;
+        }
+        if (cancelled) {
+            closesocket(s);
+            freeaddrinfo(list);
+            code = ERROR_CANCELLED;
+            words = kConnectCancelled;
+            return -1;
+        }
         if (ready <= 0) {
             code = WSAETIMEDOUT;
             closesocket(s);

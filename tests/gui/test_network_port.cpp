@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QSettings>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include "gui_support.h"
@@ -151,6 +152,31 @@ private slots:
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
         QVERIFY(!b.w->PortOpen());
         QVERIFY(b.w->bOpen->isEnabled());
+
+        // Given up before the time-out: by Escape, and by the same button pressed again
+        // (it says "Отменить" meanwhile; the other controls are held).
+        for (const bool byKey : {false, true}) {
+            QElapsedTimer took;
+            bool held = false;
+            QTimer::singleShot(300, [&] {
+                held = !b.w->cbPort->isEnabled() && b.w->bOpen->isEnabled() &&
+                       b.w->bOpen->text() == QStringLiteral("Отменить");
+                if (byKey)
+                    QTest::keyClick(b.w.get(), Qt::Key_Escape);
+                else
+                    QTest::mouseClick(b.w->bOpen, Qt::LeftButton);
+            });
+            CaptureMessageBox(&text);
+            took.start();
+            b.w->bOpen->click();
+            QVERIFY(held);
+            QVERIFY2(took.elapsed() < 2000, qPrintable(QString::number(took.elapsed())));
+            QCOMPARE(text,
+                     QStringLiteral("Не удалось открыть COM-порт %1: подключение отменено").arg(address));
+            QVERIFY(!b.w->PortOpen());
+            QCOMPARE(b.w->bOpen->text(), QStringLiteral("Открыть"));
+            QVERIFY(b.w->cbPort->isEnabled());
+        }
     }
 };
 
