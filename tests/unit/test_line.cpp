@@ -200,3 +200,24 @@ TEST(PollRound, TicksChangingAndADeviceLeavingKeepThePlaceAndTheRests) {
     EXPECT_EQ(leave.Next(0).Item.Device, 1u);
     EXPECT_EQ(leave.Next(0).Item.Row, 7);
 }
+
+TEST(DeviceRecheck, AnsweringAfterSilenceOrRefusingARowThatReadWellAsksAgain) {
+    struct Read {
+        int Row;
+        bool Ok, Silent, Asks;
+    };
+    TRecheck r;
+    for (const Read& read : {
+             Read{1, true, false, false},  // a value: nothing to ask
+             Read{2, false, false, false}, // a refusal of a row never read well: its own
+             Read{1, false, true, false},  // silent
+             Read{1, false, true, false},  // still silent
+             Read{1, true, false, true},   // answers again: is it the same device?
+             Read{1, true, false, false},
+             Read{1, false, false, true},  // the row that read well is refused now
+             Read{2, false, false, false},
+         })
+        EXPECT_EQ(r.Read(read.Row, read.Ok, read.Silent), read.Asks)
+            << read.Row << " " << read.Ok << " " << read.Silent;
+}
+

@@ -12,6 +12,9 @@
 #include "link/com_port.h"
 #include "link/frame.h"
 #include "protocol/register_protocol.h"
+#include "link/canal.h"
+#include "link/open_port.h"
+#include "scan/identify_runner.h"
 #include "scan/scan_runner.h"
 #include "sim/simulator.h"
 #include "test_support.h"
@@ -425,4 +428,60 @@ TEST(ScanSimulator, CollisionsVersionsAndSwaps) {
                 << a.Text;
         }
     }
+}
+
+// Is the device at an ID still its description's type? The same one, another type of the
+// catalogue, one the catalogue does not know, or nobody: told through a line's worker.
+TEST(ScanIdentify, TheSameAnotherAnUnknownAndNoDevice) {
+    TempDir dir;
+    Catalogue cat(dir);
+    const std::string strangerPath = WriteSignedDescription(
+        dir, "stranger.xml",
+        TypeXml("Чужой", "<REG addr=\"0x0500\" type=\"UByte\" io=\"R\"><name>x</name></REG>\r\n"));
+    TRegList stranger;
+    TNameValueList errors;
+    TDescription desc;
+    ASSERT_EQ(LoadDescription(strangerPath, stranger, errors, desc, dir.Path() + "/"), "");
+    TSimOptions o;
+    o.DeviceId = 3;
+    TDeviceSimulator sim(*cat.Regs["Насос"], o);
+    sim.AddDevice(*cat.Regs["Задвижка"], 4);
+    sim.AddDevice(stranger, 5);
+    const std::string pty = Serve(sim);
+    ASSERT_NE(pty, "");
+    TCanal canal;
+    canal.SetTimeout(200);
+    ASSERT_TRUE(OpenPort(canal, pty, 1, false)) << canal.ComPort->ErrorText();
+    THandOverQueue handOver;
+    TTh worker(handOver);
+    size_t pump = 0;
+    for (size_t t = 0; t < cat.Types.size(); ++t)
+        if (cat.Types[t].Name == "Насос") pump = t;
+    struct Case {
+        uint32_t Id;
+        TIdentity Result;
+        std::string What;
+    };
+    for (const Case& c : {Case{3, TIdentity::Same, ""}, Case{4, TIdentity::Other, "Задвижка"},
+                          Case{5, TIdentity::Unknown, "неизвестное устройство"},
+                          Case{9, TIdentity::Silent, ""}}) {
+        TIdentifyRunner runner(&canal, c.Id, cat.Types, pump,
+                               [&worker](std::unique_ptr<TAction> a) { worker.AddAction(std::move(a)); });
+        bool finished = false;
+        runner.OnFinished = [&] { finished = true; };
+        runner.Start();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!finished && std::chrono::steady_clock::now() < end)
+            handOver.Serve(10);
+        ASSERT_TRUE(finished) << c.Id;
+        EXPECT_EQ(runner.Result(), c.Result) << c.Id;
+        if (c.Result == TIdentity::Other || c.Result == TIdentity::Unknown) {
+            EXPECT_EQ(runner.WhatText(), c.What) << c.Id;
+        }
+    }
+    EXPECT_EQ(OtherDeviceText(4, "Задвижка"), "На месте ID 4 другое устройство: Задвижка");
+    EXPECT_EQ(sim.OtherRequestCount(), 0u) << "reads only";
+    worker.Stop([&handOver](int ms) { handOver.Serve(ms); });
+    canal.ComPort->Close();
+    sim.Stop();
 }
