@@ -300,6 +300,7 @@ void TScanRunner::Next() {
             (!late_.empty() || at_ < order_.size() || !listened_))
             break;
         doneBefore_ += Targets();
+        WeighNoise();
         ++pass_;
         passStarted_ = false;
         retried_.clear();
@@ -465,16 +466,22 @@ void TScanRunner::NoteNoise(int64_t heardMs) {
         resweep_.insert(t);
         any = true;
     }
-    if (any) return;
-    // Asked again already: unless a slow device found on this line explains it (its
-    // answers to earlier reads colliding), it is an answer nobody owns.
-    const std::string& name = options_.Ports[port];
+    // Asked again already: weighed when the pass ends.
+    if (!any) ++pendingNoise_;
+}
+
+void TScanRunner::WeighNoise() {
+    if (pendingNoise_ == 0 || pass_ >= passes_.size()) return;
+    // Unless a slow device found on this line explains it (its answers to earlier reads
+    // colliding), what came is an answer nobody owns.
+    const std::string& name = options_.Ports[passes_[pass_].Port];
     const bool explained =
         std::any_of(results_.begin(), results_.end(), [&](const TScanResult& r) {
             return r.Port == name && r.Kind == TScanKind::Device &&
                    r.AnswerMs > passes_[pass_].ProbeMs;
         });
-    if (!explained) ++unplaced_;
+    if (!explained) unplaced_ += pendingNoise_;
+    pendingNoise_ = 0;
 }
 
 void TScanRunner::Listen() {
@@ -773,6 +780,7 @@ void TScanRunner::Finish() {
              });
         return;
     }
+    WeighNoise();
     running_ = false;
     endMs_ = SteadyMs();
     if (OnFinished) OnFinished();

@@ -133,6 +133,9 @@ private:
     void PlaceDone(std::optional<TScanResult> r);
     void NoteLate(uint32_t id, uint8_t version);
     void NoteNoise(int64_t heardMs);
+    // At a pass's end: noise asked about already counts as unplaced, unless a slow device
+    // found on the line explains it.
+    void WeighNoise();
     TScanResult ResultOf(const Place& place, uint8_t version) const;
     uint32_t IdOf(int64_t target) const;
     int64_t Targets() const;
@@ -170,6 +173,7 @@ private:
     int openPort_ = -1; // the port open, by index
     bool openGateway_ = false;
     int unplaced_ = 0;
+    int pendingNoise_ = 0; // this pass's noise that no place took
     int64_t maxRequests_ = 0;
     uint8_t lateVersion_ = 1; // the version the last late answer was read at
     uint32_t readTimeout_ = 0; // of the read in progress
