@@ -93,10 +93,9 @@ public:
     void bWriteAllClick();
     void chPollClick();
     void eIDChange();
-    // A row of the current tab's device, or of dev.
-    void ReadNode(int row, const TAction::Handler& handler, TDevice* dev = nullptr,
-                  uint32_t windowMs = 0); // windowMs: a quick probe's (TAction)
-    void WriteNode(int row, bool force, const TAction::Handler& handler, TDevice* dev = nullptr,
+    // A row of the current tab's device, or of dev; windowMs: a quick probe's (TAction).
+    void ReadNode(int row, const TAction::Handler& done, TDevice* dev = {}, uint32_t windowMs = 0);
+    void WriteNode(int row, bool force, const TAction::Handler& done, TDevice* dev = {},
                    uint32_t windowMs = 0);
     void PingTimerTimer();
     void ShowStatus(const QString& text, bool autoClear, const QColor& color);
