@@ -22,9 +22,11 @@ namespace tunavox {
 #ifdef _WIN32
 constexpr int kPortClosedError = 6;  // ERROR_INVALID_HANDLE
 constexpr int kBadAddressError = 87; // ERROR_INVALID_PARAMETER: a network name malformed
+constexpr int kServerRefusedError = 50; // ERROR_NOT_SUPPORTED: a server that did not set the line
 #else
 constexpr int kPortClosedError = 9;  // EBADF
 constexpr int kBadAddressError = 22; // EINVAL
+constexpr int kServerRefusedError = 71; // EPROTO: a server that did not set the line
 #endif
 
 // Whether an error on a port that had worked means the adapter is gone (unplugged, a
@@ -157,6 +159,10 @@ private:
     bool NetPurge();
     bool NetWaitReadable(int ms);
     bool NetApplyLineSettings();
+    // The server's bytes taken in: its data kept for reading, its Telnet commands answered.
+    void NetTake(intptr_t socket, const char* chunk, long n);
+    // Waits up to ms for the server's answers to every line setting.
+    bool NetAwaitAnswers(int ms);
     // The platform's part: the connected socket becomes the port's handle (with its
     // wake-up on closing); one call's socket, its event (Windows) and the wake-up.
     bool AttachSocket(intptr_t socket);

@@ -108,18 +108,76 @@ std::string Opening() {
            Command(kDo, kSga) + Command(kWill, kComPortOption);
 }
 
+namespace {
+
+// RFC 2217: parity 1 none, 2 odd, 3 even, 4 mark, 5 space; stop bits 1 one, 2 two,
+// 3 one and a half; control 1 no flow control.
+unsigned char ParityCode(const TLineSettings& line) {
+    return static_cast<unsigned char>(std::min<uint8_t>(line.Parity, 4) + 1);
+}
+unsigned char StopCode(const TLineSettings& line) {
+    return line.StopBits == sbTwo ? 2 : line.StopBits == sbOneHalf ? 3 : 1;
+}
+std::string RateBytes(uint32_t baud) {
+    return {static_cast<char>(baud >> 24), static_cast<char>(baud >> 16),
+            static_cast<char>(baud >> 8), static_cast<char>(baud)};
+}
+
+} // namespace
+
 std::string LineCommands(const TLineSettings& line) {
-    const uint32_t baud = line.BaudRate;
-    const std::string rate{static_cast<char>(baud >> 24), static_cast<char>(baud >> 16),
-                           static_cast<char>(baud >> 8), static_cast<char>(baud)};
-    // RFC 2217: parity 1 none, 2 odd, 3 even, 4 mark, 5 space; stop bits 1 one, 2 two,
-    // 3 one and a half; control 1 no flow control.
-    static constexpr unsigned char kParity[] = {1, 2, 3, 4, 5};
-    const unsigned char parity = kParity[std::min<uint8_t>(line.Parity, 4)];
-    const unsigned char stop = line.StopBits == sbTwo ? 2 : line.StopBits == sbOneHalf ? 3 : 1;
-    return Sub(1, rate) + Sub(2, std::string(1, static_cast<char>(line.ByteSize))) +
-           Sub(3, std::string(1, static_cast<char>(parity))) +
-           Sub(4, std::string(1, static_cast<char>(stop))) + Sub(5, std::string(1, '\x01'));
+    return Sub(1, RateBytes(line.BaudRate)) +
+           Sub(2, std::string(1, static_cast<char>(line.ByteSize))) +
+           Sub(3, std::string(1, static_cast<char>(ParityCode(line)))) +
+           Sub(4, std::string(1, static_cast<char>(StopCode(line)))) +
+           Sub(5, std::string(1, '\x01'));
+}
+
+std::string LineAnswersDiffer(const TLineSettings& line, const TReader& reader) {
+    static constexpr const char* kParity = "?NOEMS";
+    static constexpr const char* kStop[] = {"?", "1", "2", "1,5"};
+    const auto code = [&](unsigned char command) {
+        std::string value;
+        reader.Answered(command, value);
+        return value.size() == 1 ? static_cast<unsigned char>(value[0]) : 0;
+    };
+    std::string rate, out;
+    reader.Answered(1, rate);
+    const auto add = [&out](const std::string& what) { out += (out.empty() ? "" : ", ") + what; };
+    if (rate != RateBytes(line.BaudRate)) {
+        uint32_t baud = 0;
+        for (const char c : rate) baud = baud << 8 | static_cast<unsigned char>(c);
+        add("скорость " + std::to_string(baud) + " вместо " + std::to_string(line.BaudRate));
+    }
+    if (code(2) != line.ByteSize)
+        add("биты данных " + std::to_string(code(2)) + " вместо " + std::to_string(line.ByteSize));
+    if (const unsigned char p = code(3); p != ParityCode(line))
+        add(std::string("чётность ") + (p <= 5 ? kParity[p] : '?') + " вместо " +
+            kParity[ParityCode(line)]);
+    if (const unsigned char s = code(4); s != StopCode(line))
+        add(std::string("стоповые биты ") + kStop[s <= 3 ? s : 0] + " вместо " +
+            kStop[StopCode(line)]);
+    if (code(5) != 1) add("включено управление потоком");
+    return out;
+}
+
+bool TReader::Answered(unsigned char command, std::string& value) const {
+    if (command < 1 || command > 5 || !(answered_ & (1u << command))) return false;
+    value = answers_[command];
+    return true;
+}
+
+void TReader::ForgetAnswers() {
+    answered_ = 0;
+}
+
+void TReader::TakeSub() {
+    // The server answers a setting with its command plus 100 and the value in force.
+    if (sub_.size() < 2 || static_cast<unsigned char>(sub_[0]) != kComPortOption) return;
+    const int command = static_cast<unsigned char>(sub_[1]) - 100;
+    if (command < 1 || command > 5) return;
+    answers_[command] = sub_.substr(2);
+    answered_ |= 1u << command;
 }
 
 void TReader::Feed(std::string_view bytes, std::string& data, std::string& reply) {
@@ -147,6 +205,7 @@ void TReader::Feed(std::string_view bytes, std::string& data, std::string& reply
                 verb_ = c;
                 state_ = State::Option;
             } else if (c == kSb) {
+                sub_.clear();
                 state_ = State::Sub;
             } else {
                 state_ = State::Data; // NOP, GA and the like carry nothing
@@ -160,11 +219,16 @@ void TReader::Feed(std::string_view bytes, std::string& data, std::string& reply
             break;
         }
         case State::Sub:
-            // The server's notifications (line state, modem state, its settings) are
-            // read to the end and dropped.
-            if (c == kIac) state_ = State::SubIac;
+            // The server's notifications (line state, modem state) are read to the end
+            // and dropped; its answers to our settings are kept.
+            if (c == kIac)
+                state_ = State::SubIac;
+            else if (sub_.size() < kSubLimit)
+                sub_ += ch;
             break;
         case State::SubIac:
+            if (c == kIac && sub_.size() < kSubLimit) sub_ += ch;
+            if (c == kSe) TakeSub();
             state_ = c == kSe ? State::Data : State::Sub;
             break;
         }

@@ -25,6 +25,8 @@ bool ParseNetAddress(std::string_view name, TNetAddress& out, std::string& error
 
 // How long connecting may take before the address is reported as not answering.
 constexpr int kConnectTimeoutMs = 3000;
+// How long an RFC 2217 server may take to answer the line settings (besides the round trip).
+constexpr int kSettingsAnswerMs = 2000;
 
 // The Telnet side of RFC 2217, independent of sockets.
 namespace telnet {
@@ -45,13 +47,25 @@ class TReader {
 public:
     // Appends the data in bytes to data and what is to be sent back to reply.
     void Feed(std::string_view bytes, std::string& data, std::string& reply);
+    // The server's answer to a line setting (command 1 baud rate … 5 flow control): the
+    // value it says is now in force; false while it has not answered since Forget.
+    bool Answered(unsigned char command, std::string& value) const;
+    void ForgetAnswers();
 
 private:
+    static constexpr size_t kSubLimit = 16;
+    void TakeSub();
     enum class State { Data, Iac, Option, Sub, SubIac };
     State state_ = State::Data;
     unsigned char verb_ = 0;
+    std::string sub_;         // the subnegotiation being read (bounded)
+    std::string answers_[6];  // per setting command, the server's last answer
+    unsigned answered_ = 0;   // bit per command answered since ForgetAnswers
     uint64_t refused_[4] = {}; // options already refused, so that a refusal is sent once
 };
+// What is wrong with the server's answers to LineCommands(line) in words ("чётность M
+// вместо E"); empty when it set what was asked.
+std::string LineAnswersDiffer(const TLineSettings& line, const TReader& reader);
 } // namespace telnet
 
 } // namespace tunavox

@@ -78,8 +78,73 @@ bool TMyComPort::OpenNetwork(const std::string& name, bool setup) {
 bool TMyComPort::NetApplyLineSettings() {
     // Over raw TCP the converter keeps its own settings: nothing to send.
     if (!rfc2217_) return IsOpen() ? true : Fail(kPortClosedError);
-    const std::string commands = telnet::LineCommands(settings_.Line());
-    return NetWrite(commands.data(), static_cast<int>(commands.size()), false) >= 0;
+    const TLineSettings line = settings_.Line();
+    const std::string commands = telnet::LineCommands(line);
+    telnetIn_.ForgetAnswers();
+    if (NetWrite(commands.data(), static_cast<int>(commands.size()), false) < 0) return false;
+    // The server answers every setting once it is in force. Bytes sent before that may
+    // leave at the settings before (ser2net applies every command it has received before
+    // it writes the data that came with them), so nothing goes out until the answers.
+    const int limit = kSettingsAnswerMs + std::max(roundTripMs_.load(), 0);
+    if (!NetAwaitAnswers(limit)) return false;
+    if (const std::string wrong = telnet::LineAnswersDiffer(line, telnetIn_); !wrong.empty())
+        return NetFail(kServerRefusedError, "сервер установил на порту не те настройки линии: " +
+                                                wrong + " (" + SettingsText(line) + ")");
+    return true;
+}
+
+void TMyComPort::NetTake(intptr_t socket, const char* chunk, long n) {
+    if (netHeard_.size() < kHeardLimit)
+        netHeard_.append(chunk, std::min(static_cast<size_t>(n), kHeardLimit));
+    if (!rfc2217_) {
+        netPending_.append(chunk, static_cast<size_t>(n));
+        return;
+    }
+    std::string reply;
+    telnetIn_.Feed(std::string_view(chunk, static_cast<size_t>(n)), netPending_, reply);
+    // The server's questions are answered at once (a few bytes: never blocks).
+    int code = 0;
+    if (!reply.empty()) net::Send(socket, reply.data(), reply.size(), code);
+}
+
+bool TMyComPort::NetAwaitAnswers(int ms) {
+    intptr_t socket = -1, event = 0, wake = 0;
+    if (!EnterSocket(socket, event, wake, nullptr)) return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    const auto all = [this] {
+        std::string value;
+        for (unsigned char command = 1; command <= 5; ++command)
+            if (!telnetIn_.Answered(command, value)) return false;
+        return true;
+    };
+    int error = 0;
+    while (!all()) {
+        char chunk[512];
+        int code = 0;
+        const long n = net::Receive(socket, chunk, sizeof chunk, code);
+        if (n > 0) {
+            NetTake(socket, chunk, n);
+            continue;
+        }
+        if (n == 0 || code != 0) {
+            error = n == 0 ? net::ResetCode() : code;
+            break;
+        }
+        const int left = LeftMs(deadline);
+        const int ready = left == 0 ? 0 : net::Wait(socket, event, wake, false, left, code);
+        if (ready == 0) error = kServerRefusedError;
+        if (ready == -1) error = kPortClosedError;
+        if (ready == -2) error = code;
+        if (ready <= 0) break;
+    }
+    Leave();
+    if (error == 0) return true;
+    if (error == kPortClosedError) return Fail(error);
+    if (error == kServerRefusedError)
+        return NetFail(error, "сервер не подтвердил настройки линии за " +
+                                  std::to_string((ms + 999) / 1000) +
+                                  " с (отвечает ли на этом порту сервер RFC 2217?)");
+    return NetFail(error, SaidBusy(netHeard_) ? kBusy : kDropped);
 }
 
 int TMyComPort::NetReadBuffer(void* buffer, int count) {
@@ -100,7 +165,6 @@ int TMyComPort::NetReadBuffer(void* buffer, int count) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(totalMs);
     auto* p = static_cast<char*>(buffer);
     int got = 0, error = 0;
-    std::string reply;
     while (got < count) {
         if (!netPending_.empty()) {
             const size_t n = std::min(netPending_.size(), static_cast<size_t>(count - got));
@@ -112,16 +176,8 @@ int TMyComPort::NetReadBuffer(void* buffer, int count) {
         char chunk[4096];
         int code = 0;
         const long n = net::Receive(socket, chunk, sizeof chunk, code);
-        if (n > 0 && netHeard_.size() < kHeardLimit)
-            netHeard_.append(chunk, std::min(static_cast<size_t>(n), kHeardLimit));
         if (n > 0) {
-            if (rfc2217_)
-                telnetIn_.Feed(std::string_view(chunk, static_cast<size_t>(n)), netPending_, reply);
-            else
-                netPending_.append(chunk, static_cast<size_t>(n));
-            // The server's questions are answered at once (a few bytes: never blocks).
-            if (!reply.empty()) net::Send(socket, reply.data(), reply.size(), code);
-            reply.clear();
+            NetTake(socket, chunk, n);
             continue;
         }
         if (n == 0 || code != 0) {

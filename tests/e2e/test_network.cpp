@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -47,9 +48,11 @@ int Connect(uint16_t port) {
 class Ser2net {
 public:
     // kickOldUser: a new client takes the port from the one before (else it is refused).
-    Ser2net(const TempDir& dir, const std::string& device, bool kickOldUser = true)
+    // trace: a file where strace writes the server's terminal settings and writes.
+    Ser2net(const TempDir& dir, const std::string& device, bool kickOldUser = true,
+            const std::string& trace = {})
         : raw_(FreeLoopbackPort()), rfc_(FreeLoopbackPort()), control_(FreeLoopbackPort()),
-          config_(dir.File("ser2net.yaml")), log_(dir.File("ser2net.log")) {
+          config_(dir.File("ser2net.yaml")), log_(dir.File("ser2net.log")), trace_(trace) {
         const std::string kick = kickOldUser ? "true" : "false";
         std::ofstream(config_) << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw_
                                << "\n  connector: serialdev," << device
@@ -68,6 +71,10 @@ public:
             dup2(out, STDOUT_FILENO);
             dup2(out, STDERR_FILENO);
             const std::string control = "127.0.0.1," + std::to_string(control_);
+            if (!trace_.empty())
+                execlp("strace", "strace", "-f", "-xx", "-e", "trace=ioctl,write,writev", "-o",
+                       trace_.c_str(), "ser2net", "-n", "-u", "-c", config_.c_str(), "-p",
+                       control.c_str(), static_cast<char*>(nullptr));
             execlp("ser2net", "ser2net", "-n", "-u", "-c", config_.c_str(), "-p", control.c_str(),
                    static_cast<char*>(nullptr));
             _exit(127);
@@ -100,7 +107,7 @@ public:
 
 private:
     uint16_t raw_, rfc_, control_;
-    std::string config_, log_;
+    std::string config_, log_, trace_;
     pid_t pid_ = -1;
 };
 
@@ -181,6 +188,77 @@ TEST(Network, Rfc2217SetsTheServersPortAndRawTcpLeavesIt) {
     EXPECT_NE(shown.find("-cstopb"), std::string::npos) << "one stop bit after the preamble's two";
     EXPECT_EQ(WaitExit(poll), 0) << ReadBytes(dir.File("rfc.err"));
     EXPECT_NE(ReadBytes(dir.File("rfc.csv")).find("49.95"), std::string::npos);
+}
+
+// One write of the server to its serial device, with the terminal settings then in force.
+struct TracedWrite {
+    std::string bytes;
+    std::string flags; // c_cflag as strace spells it: "B19200|CS8|CREAD|PARENB|…"
+    bool Has(const std::string& flag) const {
+        return ("|" + flags + "|").find("|" + flag + "|") != std::string::npos;
+    }
+    // The bit the port puts after a byte's data, as its flags make it.
+    int ParityBit(unsigned char byte) const {
+        if (Has("CMSPAR")) return Has("PARODD") ? 1 : 0;
+        const bool oddOnes = __builtin_popcount(byte) % 2 != 0;
+        return Has("PARODD") ? !oddOnes : oddOnes;
+    }
+};
+
+// The writes to the device in an strace -xx log of ioctl and writev calls.
+std::vector<TracedWrite> TracedWrites(const std::string& trace) {
+    std::vector<TracedWrite> out;
+    std::istringstream lines(trace);
+    std::string flags, device; // the device's descriptor: "(9, " in its calls
+    for (std::string line; std::getline(lines, line);) {
+        const size_t call = line.find('(');
+        if (call == std::string::npos) continue;
+        const std::string fd = line.substr(call, line.find(',', call) - call + 1);
+        if (const size_t at = line.find("TCSETS"); at != std::string::npos) {
+            const size_t from = line.find("c_cflag=", at);
+            if (from != std::string::npos)
+                flags = line.substr(from + 8, line.find(',', from) - from - 8);
+            device = fd;
+            continue;
+        }
+        const size_t at = line.find("iov_base=\"");
+        if (at == std::string::npos || flags.empty() || fd != device) continue;
+        TracedWrite w{{}, flags};
+        for (size_t i = at + 10; i + 3 < line.size() && line.compare(i, 2, "\\x") == 0; i += 4)
+            w.bytes += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+        out.push_back(w);
+    }
+    return out;
+}
+
+TEST(Network, Rfc2217OpeningLeavesEachByteAtItsParityAndTheLineAtTheDescriptions) {
+    TempDir dir;
+    SimProcess sim({"--link", dir.File("line"), "--device", Chp() + ":17"});
+    const std::string trace = dir.File("ser2net.trace");
+    Ser2net server(dir, dir.File("line"), true, trace);
+    const CommandResult r =
+        Cli("read --device " + Chp() + ":17 --port " + server.Rfc2217() + " 0x200");
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server.Kill();
+    const std::vector<TracedWrite> writes = TracedWrites(ReadBytes(trace));
+    ASSERT_GE(writes.size(), 3u) << ReadBytes(trace);
+    // 0x18 with the bit after it set (mark) and two stop bits, then A0 5A with it clear
+    // (space), whatever parity the server was asked for to get those bits.
+    EXPECT_EQ(writes[0].bytes, "\x18");
+    EXPECT_TRUE(writes[0].Has("B115200") && writes[0].Has("CSTOPB") && writes[0].Has("PARENB"))
+        << writes[0].flags;
+    EXPECT_EQ(writes[0].ParityBit(0x18), 1) << writes[0].flags;
+    EXPECT_EQ(writes[1].bytes, "\xA0\x5A");
+    EXPECT_TRUE(writes[1].Has("PARENB")) << writes[1].flags;
+    EXPECT_EQ(writes[1].ParityBit(0xA0), 0) << writes[1].flags;
+    EXPECT_EQ(writes[1].ParityBit(0x5A), 0) << writes[1].flags;
+    // The first request goes at the description's 19200-8-E-1.
+    EXPECT_EQ(writes[2].bytes.substr(0, 1), "\x02");
+    const TracedWrite& request = writes[2];
+    EXPECT_TRUE(request.Has("B19200") && request.Has("PARENB") && !request.Has("PARODD") &&
+                !request.Has("CMSPAR") && !request.Has("CSTOPB"))
+        << request.flags;
 }
 
 TEST(Network, PollingResumesWithinTwoSecondsOfTheServersReturn) {
