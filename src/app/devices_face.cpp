@@ -153,7 +153,8 @@ void TDevicesFace::ShowTab(int tab) {
     if (tab < 0 || tab >= Count()) return;
     const TDevice& d = Device(tab);
     const QString caption = Caption(tab);
-    const QString state = QString::fromStdString(d.Link.StateText());
+    const QString state =
+        QString::fromStdString(d.Link.StateText(w_.line_->Reconnect.PortName()));
     tbDevices->setTabText(tab, caption);
     if (!d.Other.empty()) {
         // Another device at its ID: red, and said, until the user decides.

@@ -39,7 +39,7 @@ void TLinkFace::Build(QMenu* service) {
 void TLinkFace::ShowLinkState() {
     // Another device answering at the ID is no link "with the device".
     const bool other = !w_.dev_->Other.empty();
-    const QString text = QString::fromStdString(other ? w_.dev_->Other : w_.dev_->Link.StateText());
+    const QString text = QString::fromStdString(other ? w_.dev_->Other : w_.dev_->Link.StateText(w_.line_->Reconnect.PortName()));
     lLink->setText(text);
     lLink->setAccessibleDescription(text);
     // Down: white on red, as the status line's errors; answering: plain.

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "link/com_port.h"
+#include "link/net_address.h"
 #include "util/time_text.h"
 
 namespace tunavox {
@@ -89,7 +90,7 @@ void TLinkMonitor::SetRowError(int row, const std::string& words) {
         rows_[static_cast<size_t>(row)].Error = words;
 }
 
-std::string TLinkMonitor::StateText() const {
+std::string TLinkMonitor::StateText(const std::string& port) const {
     switch (state_) {
     case TLinkState::Closed:
         return "Порт закрыт";
@@ -102,9 +103,21 @@ std::string TLinkMonitor::StateText() const {
                    ? "Нет связи с устройством"
                    : "Нет связи с устройством: " + reason_;
     case TLinkState::Lost:
-        return "Адаптер отключён — ожидание подключения…";
+        return LineLostText(port);
     }
     return {};
+}
+
+std::string LineLostText(const std::string& port) {
+    if (IsNetworkPortName(port)) return "Нет связи с преобразователем " + port + " — переподключение…";
+    return "Адаптер отключён — ожидание подключения…";
+}
+
+std::string LineLostNote(const std::string& port, const std::string& why) {
+    if (IsNetworkPortName(port))
+        return "Связь с преобразователем " + port + " потеряна (" + why +
+               "), переподключение раз в секунду…";
+    return "Связь с устройством потеряна (" + why + "), ожидание подключения порта " + port + "…";
 }
 
 const TLinkMonitor::Row* TLinkMonitor::At(int row) const {

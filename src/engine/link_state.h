@@ -49,8 +49,9 @@ public:
     void SetRowError(int row, const std::string& words);
 
     TLinkState State() const { return state_; }
-    // "Нет связи с устройством", "Адаптер отключён — ожидание подключения…", ...
-    std::string StateText() const;
+    // "Нет связи с устройством", "Адаптер отключён — ожидание подключения…", ...; a line
+    // lost names the network port's converter (see LineLostText).
+    std::string StateText(const std::string& port = {}) const;
     // The last link failure in words.
     const std::string& Reason() const { return reason_; }
     // When the link went down (ms since the epoch), 0 while it is up.
@@ -84,5 +85,11 @@ private:
     int64_t lastOutage_ = 0; // when the link last went down; kept after it is back
     std::string reason_;
 };
+
+// The lost line in words: a USB adapter pulled ("Адаптер отключён — ожидание
+// подключения…") or, for a network port, its converter unreachable, named by its address.
+std::string LineLostText(const std::string& port);
+// The same as a line of the command line's report, with why the line went.
+std::string LineLostNote(const std::string& port, const std::string& why);
 
 } // namespace tunavox

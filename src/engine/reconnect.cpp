@@ -3,12 +3,18 @@
 #include <algorithm>
 
 #include "link/canal.h"
+#include "link/com_port.h"
 #include "link/open_port.h"
 
 namespace tunavox {
 
 void TReconnect::Begin(TCanal& canal, const std::string& name, uint8_t version, bool gateway,
                        Clock::time_point now) {
+    // A network port is connected to anew each period, each time with a fresh handshake:
+    // the system's own retries back off to seconds, so one attempt must not wait for them.
+    // A slow path (its round trip as measured on connecting) keeps the time it needs.
+    connectMs_ = static_cast<int>(std::clamp<long long>(3LL * canal.ComPort->RoundTripMs(),
+                                                        kPeriod.count(), kConnectTimeoutMs));
     canal.ComPort->Close();
     active_ = true;
     name_ = name;
@@ -24,7 +30,10 @@ bool TReconnect::Attempt(TCanal& canal, Clock::time_point now) {
     ++attempts_;
     // Paced from the attempt's start: a slow open does not make the next one sooner.
     next_ = now + kPeriod;
-    if (!OpenPort(canal, name_, version_, gateway_)) return false;
+    canal.ComPort->SetConnectTimeout(connectMs_);
+    const bool opened = OpenPort(canal, name_, version_, gateway_);
+    canal.ComPort->SetConnectTimeout(kConnectTimeoutMs);
+    if (!opened) return false;
     active_ = false;
     return true;
 }

@@ -39,6 +39,7 @@ private:
     Clock::time_point since_{};
     Clock::time_point next_{};
     int attempts_ = 0;
+    int connectMs_ = 0; // a network port's connecting time per attempt
 };
 
 } // namespace tunavox

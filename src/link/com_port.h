@@ -136,6 +136,8 @@ public:
     // A network port's connecting under way (on another thread) gives up within 50 ms;
     // false arms the next one.
     void CancelConnect(bool cancel) { connectCancel_ = cancel; }
+    // How long connecting to a network port may take (kConnectTimeoutMs unless set).
+    void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
     TMyDCB& Settings() { return settings_; }
     const TMyDCB& Settings() const { return settings_; }
     TCommTimeouts Timeouts() const;
@@ -163,6 +165,8 @@ private:
     void NetTake(intptr_t socket, const char* chunk, long n);
     // Waits up to ms for the server's answers to every line setting.
     bool NetAwaitAnswers(int ms);
+    // Why the connection failed, in words: the path gone, the port busy, or dropped.
+    std::string NetLostWords(int error) const;
     // The platform's part: the connected socket becomes the port's handle (with its
     // wake-up on closing); one call's socket, its event (Windows) and the wake-up.
     bool AttachSocket(intptr_t socket);
@@ -208,6 +212,7 @@ private:
     std::string netPending_;
     std::string netHeard_; // the first bytes the server sent on this connection
     std::atomic<bool> connectCancel_{false};
+    std::atomic<int> connectTimeoutMs_{kConnectTimeoutMs};
     std::atomic<bool> txEmptyWait_{false};
 };
 

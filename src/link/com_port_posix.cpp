@@ -84,9 +84,11 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 } // namespace
 
 bool IsPortLostError(int code) {
-    // A hang-up reads as EIO (see ReadBuffer); a network port's connection ends as reset.
+    // A hang-up reads as EIO (see ReadBuffer); a network port's connection ends as reset,
+    // or times out when the path to the converter is gone.
     return code == EIO || code == ENXIO || code == ENODEV || code == ECONNRESET || code == EPIPE ||
-           code == ENOTCONN || code == ECONNABORTED;
+           code == ENOTCONN || code == ECONNABORTED || code == ETIMEDOUT ||
+           code == EHOSTUNREACH || code == ENETUNREACH || code == ENETDOWN;
 }
 
 bool FillTermios(const TMyDCB& dcb, struct termios& t) {

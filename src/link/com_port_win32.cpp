@@ -33,7 +33,13 @@ bool IsImmediate(const TCommTimeouts& t) {
 bool IsPortLostError(int code) {
     switch (code) {
     // A network port's connection that ended (WSAECONNABORTED, WSAECONNRESET,
-    // WSAENOTCONN, WSAESHUTDOWN).
+    // WSAENOTCONN, WSAESHUTDOWN) or whose path is gone (WSAETIMEDOUT, WSAENETDOWN,
+    // WSAENETUNREACH, WSAENETRESET, WSAEHOSTUNREACH).
+    case 10060:
+    case 10050:
+    case 10051:
+    case 10052:
+    case 10065:
     case 10053:
     case 10054:
     case 10057:

@@ -21,6 +21,8 @@ int LeftMs(Clock::time_point deadline) {
 }
 
 constexpr const char* kDropped = "соединение с сетевым портом разорвано";
+constexpr const char* kDeadPath =
+    "преобразователь не подтверждает приём: сеть до него прервана";
 constexpr const char* kBusy =
     "порт преобразователя занят: к нему подключена другая программа";
 constexpr size_t kHeardLimit = 256;
@@ -35,6 +37,11 @@ bool SaidBusy(std::string heard) {
 
 } // namespace
 
+std::string TMyComPort::NetLostWords(int error) const {
+    if (error == net::DeadPathCode()) return kDeadPath;
+    return SaidBusy(netHeard_) ? kBusy : kDropped;
+}
+
 bool TMyComPort::OpenNetwork(const std::string& name, bool setup) {
     {
         std::lock_guard<std::mutex> g(lock_);
@@ -47,7 +54,7 @@ bool TMyComPort::OpenNetwork(const std::string& name, bool setup) {
     if (!ParseNetAddress(name, address, words)) return NetFail(kBadAddressError, words);
     long long roundTrip = 0;
     const intptr_t socket =
-        net::Connect(address, kConnectTimeoutMs, roundTrip, code, words, &connectCancel_);
+        net::Connect(address, connectTimeoutMs_, roundTrip, code, words, &connectCancel_);
     if (socket == -1) return NetFail(code, words);
     if (!AttachSocket(socket)) return false;
     net_ = true;
@@ -144,7 +151,7 @@ bool TMyComPort::NetAwaitAnswers(int ms) {
         return NetFail(error, "сервер не подтвердил настройки линии за " +
                                   std::to_string((ms + 999) / 1000) +
                                   " с (отвечает ли на этом порту сервер RFC 2217?)");
-    return NetFail(error, SaidBusy(netHeard_) ? kBusy : kDropped);
+    return NetFail(error, NetLostWords(error));
 }
 
 int TMyComPort::NetReadBuffer(void* buffer, int count) {
@@ -197,7 +204,7 @@ int TMyComPort::NetReadBuffer(void* buffer, int count) {
     if (error == kPortClosedError)
         Fail(error);
     else
-        NetFail(error, SaidBusy(netHeard_) ? kBusy : kDropped);
+        NetFail(error, NetLostWords(error));
     return -1;
 }
 
@@ -248,7 +255,7 @@ int TMyComPort::NetWrite(const void* buffer, int count, bool wait) {
         if (error == kPortClosedError)
             Fail(error);
         else
-            NetFail(error, SaidBusy(netHeard_) ? kBusy : kDropped);
+            NetFail(error, NetLostWords(error));
         return -1;
     }
     // When the bytes leave the converter's line is not told: their line time is waited.
@@ -287,8 +294,8 @@ bool TMyComPort::NetPurge() {
         net::Send(socket, reply.data(), reply.size(), ignored);
     }
     Leave();
-    if (n == 0) return NetFail(net::ResetCode(), SaidBusy(netHeard_) ? kBusy : kDropped);
-    if (code != 0) return NetFail(code, kDropped);
+    if (n == 0) return NetFail(net::ResetCode(), NetLostWords(net::ResetCode()));
+    if (code != 0) return NetFail(code, NetLostWords(code));
     return true;
 }
 

@@ -26,6 +26,14 @@ long Send(intptr_t socket, const char* data, size_t size, int& code);
 int Wait(intptr_t socket, intptr_t event, intptr_t wake, bool write, int ms, int& code);
 // The code of a connection the server ended.
 int ResetCode();
+// The code of a connection whose path is gone: the converter's stack left our bytes (or
+// keep-alive probes) unacknowledged for kDeadPathMs.
+int DeadPathCode();
+// How long the converter's stack may leave our bytes unacknowledged, or keep-alive probes
+// unanswered while nothing is sent, before the path to it counts as gone. Silent devices
+// do not count: the converter acknowledges requests whether or not a device answers.
+constexpr int kDeadPathMs = 3000;
+constexpr int kKeepAliveIdleMs = 2000;
 // Closes the socket (and its event, on Windows).
 void CloseSocket(intptr_t socket, intptr_t event);
 

@@ -21,12 +21,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string ConnectWords(int code) {
+std::string ConnectWords(int code, int timeoutMs) {
     switch (code) {
     case ECONNREFUSED:
         return "соединение отклонено (на этом порту узла нет сервера)";
     case ETIMEDOUT:
-        return "узел не ответил за " + std::to_string(kConnectTimeoutMs / 1000) + " с";
+        return "узел не ответил за " + std::to_string((timeoutMs + 999) / 1000) + " с";
     case EHOSTUNREACH:
     case ENETUNREACH:
         return "узел недоступен";
@@ -104,12 +104,18 @@ intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTrip
     }
     ::freeaddrinfo(list);
     if (fd < 0) {
-        words = ConnectWords(code);
+        words = ConnectWords(code, timeoutMs);
         return -1;
     }
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A dead path is told from silent devices by what TCP knows (see kDeadPathMs).
+    const int idle = kKeepAliveIdleMs / 1000, interval = 1;
+    const unsigned int unacknowledged = kDeadPathMs;
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged, sizeof unacknowledged);
     code = 0;
     return fd;
 }
@@ -149,6 +155,10 @@ int Wait(intptr_t socket, intptr_t, intptr_t wake, bool write, int ms, int& code
 
 int ResetCode() {
     return ECONNRESET;
+}
+
+int DeadPathCode() {
+    return ETIMEDOUT;
 }
 
 } // namespace net

@@ -2,6 +2,7 @@
 // signalled on an event waited on beside the port's wake-up event.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 
 #include <windows.h>
 
@@ -19,6 +20,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// TCP_MAXRT (ws2ipdef.h), which not every SDK's headers name.
+constexpr int kTcpMaxRt = 5;
+
 bool Started() {
     static std::once_flag once;
     static bool ok = false;
@@ -29,12 +33,12 @@ bool Started() {
     return ok;
 }
 
-std::string ConnectWords(int code) {
+std::string ConnectWords(int code, int timeoutMs) {
     switch (code) {
     case WSAECONNREFUSED:
         return "соединение отклонено (на этом порту узла нет сервера)";
     case WSAETIMEDOUT:
-        return "узел не ответил за " + std::to_string(kConnectTimeoutMs / 1000) + " с";
+        return "узел не ответил за " + std::to_string((timeoutMs + 999) / 1000) + " с";
     case WSAEHOSTUNREACH:
     case WSAENETUNREACH:
         return "узел недоступен";
@@ -124,12 +128,20 @@ intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTrip
     }
     freeaddrinfo(list);
     if (found == INVALID_SOCKET) {
-        words = ConnectWords(code);
+        words = ConnectWords(code, timeoutMs);
         return -1;
     }
     const BOOL one = TRUE;
     setsockopt(found, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-    setsockopt(found, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&one), sizeof one);
+    // A dead path is told from silent devices by what TCP knows (see kDeadPathMs): the
+    // longest retransmission and keep-alive probes while idle.
+    const DWORD maxRetransmitS = kDeadPathMs / 1000;
+    setsockopt(found, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRetransmitS),
+               sizeof maxRetransmitS);
+    tcp_keepalive keepAlive{1, kKeepAliveIdleMs, 1000};
+    DWORD returned = 0;
+    WSAIoctl(found, SIO_KEEPALIVE_VALS, &keepAlive, sizeof keepAlive, nullptr, 0, &returned,
+             nullptr, nullptr);
     code = 0;
     return static_cast<intptr_t>(found);
 }
@@ -171,6 +183,10 @@ int Wait(intptr_t socket, intptr_t event, intptr_t wake, bool write, int ms, int
 
 int ResetCode() {
     return WSAECONNRESET;
+}
+
+int DeadPathCode() {
+    return WSAETIMEDOUT;
 }
 
 void CloseSocket(intptr_t socket, intptr_t event) {

@@ -6,7 +6,9 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <sched.h>
 #include <fstream>
 #include <sstream>
 #include <netinet/in.h>
@@ -67,6 +69,7 @@ public:
     bool Start() {
         pid_ = fork();
         if (pid_ == 0) {
+            setpgid(0, 0); // strace and its ser2net go together
             const int out = open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             dup2(out, STDOUT_FILENO);
             dup2(out, STDERR_FILENO);
@@ -98,7 +101,7 @@ public:
     // Killed at once, as a converter that loses power.
     void Kill() {
         if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
+        kill(-pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
@@ -261,6 +264,94 @@ TEST(Network, Rfc2217OpeningLeavesEachByteAtItsParityAndTheLineAtTheDescriptions
         << request.flags;
 }
 
+// Whether a poll's output holds 0x200's value within two seconds after back.
+::testing::AssertionResult ValueWithinTwoSeconds(const std::string& csv,
+                                                 std::chrono::system_clock::time_point back) {
+    const std::string from = tunavox::LocalTimeText(back, true).substr(0, 23);
+    const std::string until =
+        tunavox::LocalTimeText(back + std::chrono::seconds(2), true).substr(0, 23);
+    const std::string text = tunavox::Cp1251ToUtf8(csv);
+    for (size_t at = text.find("\r\n") + 2; at > 1 && at < text.size();) {
+        const size_t end = text.find("\r\n", at);
+        const std::string line = text.substr(at, end - at);
+        at = end == std::string::npos ? end : end + 2;
+        const std::string time = line.substr(0, 23);
+        if (time >= from && time <= until &&
+            line.find(";0x200;Выходная частота [Гц];49.95;") != std::string::npos)
+            return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "no value from " << from << " to " << until << "\n"
+                                         << text;
+}
+
+// A network of the test's own: the calling thread, and every process it starts, is in a
+// new network namespace until the end of the scope, its loopback up and its firewall
+// empty. Nothing of it outlives the test.
+class OwnNetwork {
+public:
+    OwnNetwork() {
+        home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        if (home_ < 0 || unshare(CLONE_NEWNET) != 0) {
+            why_ = std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
+            return;
+        }
+        entered_ = true;
+        // A second loopback address: getaddrinfo (AI_ADDRCONFIG, as ser2net asks) gives
+        // IPv4 addresses only where some address other than 127.0.0.1 is configured.
+        const std::string up = "ip link set lo up && ip addr add 127.0.0.2/8 dev lo";
+        if (const CommandResult r = RunCommand(up); r.status != 0) why_ = up + ": " + r.out;
+    }
+    ~OwnNetwork() {
+        if (entered_) setns(home_, CLONE_NEWNET);
+        if (home_ >= 0) close(home_);
+    }
+    const std::string& Why() const { return why_; }
+    // Every packet to or from the port dropped (no reset, no answer), or let through again.
+    bool Drop(uint16_t port, bool drop) {
+        const std::string verb = drop ? "-A" : "-D", p = std::to_string(port);
+        return RunCommand("iptables " + verb + " INPUT -p tcp --dport " + p + " -j DROP").status ==
+                   0 &&
+               RunCommand("iptables " + verb + " INPUT -p tcp --sport " + p + " -j DROP").status ==
+                   0;
+    }
+
+private:
+    int home_ = -1;
+    bool entered_ = false;
+    std::string why_;
+};
+
+TEST(Network, APulledCableIsALostLineSaidWithinFiveSecondsAndValuesReturnWithinTwo) {
+    OwnNetwork network;
+    ASSERT_EQ(network.Why(), "") << "the test runs as root (scripts/setup installs iproute2)";
+    TempDir dir;
+    SimProcess sim({"--link", dir.File("line"), "--device", Chp() + ":17"});
+    Ser2net server(dir, dir.File("line"));
+    ASSERT_TRUE(Served(server.Raw())) << ReadBytes(dir.File("ser2net.log"));
+    const uint16_t port = static_cast<uint16_t>(std::stoi(server.Raw().substr(16)));
+    const std::string out = dir.File("poll.csv"), err = dir.File("poll.err");
+    const pid_t poll = SpawnCli({"poll", "--device", Chp() + ":17", "--port", server.Raw(),
+                                 "--seconds", "12", "--output", out, "0x200"},
+                                dir.File("poll.out"), err);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // The cable is pulled: every packet dropped, neither side told.
+    ASSERT_TRUE(network.Drop(port, true));
+    const auto pulled = std::chrono::steady_clock::now();
+    const std::string said = "Связь с преобразователем " + server.Raw() + " потеряна";
+    while (ReadBytes(err).find(said) == std::string::npos &&
+           std::chrono::steady_clock::now() - pulled < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto saidAfter = std::chrono::steady_clock::now() - pulled;
+    EXPECT_LT(saidAfter, std::chrono::seconds(5)) << ReadBytes(err);
+    EXPECT_NE(ReadBytes(err).find("сеть до него прервана"), std::string::npos) << ReadBytes(err);
+    std::this_thread::sleep_for(std::chrono::seconds(6) - saidAfter);
+    ASSERT_TRUE(network.Drop(port, false));
+    const auto back = std::chrono::system_clock::now();
+    EXPECT_EQ(WaitExit(poll), 1) << ReadBytes(err); // reads failed meanwhile
+    EXPECT_NE(ReadBytes(err).find("Связь восстановлена"), std::string::npos) << ReadBytes(err);
+    EXPECT_TRUE(ValueWithinTwoSeconds(ReadBytes(out), back));
+}
+
 TEST(Network, PollingResumesWithinTwoSecondsOfTheServersReturn) {
     TempDir dir;
     SimProcess sim({"--link", dir.File("line"), "--device", Chp() + ":17"});
@@ -276,21 +367,7 @@ TEST(Network, PollingResumesWithinTwoSecondsOfTheServersReturn) {
     const auto back = std::chrono::system_clock::now();
     EXPECT_EQ(WaitExit(poll), 1) << ReadBytes(err); // reads failed during the outage
     EXPECT_NE(ReadBytes(err).find("Связь восстановлена"), std::string::npos) << ReadBytes(err);
-    // The first value after the return is within two seconds of it.
-    const std::string from = tunavox::LocalTimeText(back, true).substr(0, 23);
-    const std::string until =
-        tunavox::LocalTimeText(back + std::chrono::seconds(2), true).substr(0, 23);
-    const std::string text = tunavox::Cp1251ToUtf8(ReadBytes(out));
-    bool resumed = false;
-    for (size_t at = text.find("\r\n") + 2; at < text.size() && !resumed;) {
-        const size_t end = text.find("\r\n", at);
-        const std::string line = text.substr(at, end - at);
-        at = end + 2;
-        const std::string time = line.substr(0, 23);
-        resumed = time >= from && time <= until &&
-                  line.find(";0x200;Выходная частота [Гц];49.95;") != std::string::npos;
-    }
-    EXPECT_TRUE(resumed) << "back at " << from << "\n" << text;
+    EXPECT_TRUE(ValueWithinTwoSeconds(ReadBytes(out), back));
 }
 
 TEST(Network, AddressesThatDoNotAnswerAreNamedInBoundedTime) {

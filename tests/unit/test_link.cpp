@@ -150,6 +150,10 @@ TEST(LinkState, TheMonitorFollowsTheLinkAndEachRow) {
     // The adapter goes: lost until the port is opened again.
     EXPECT_TRUE(m.Record(0, TLinkKind::PortLost, "ошибка ввода-вывода", 4000));
     EXPECT_EQ(m.StateText(), "Адаптер отключён — ожидание подключения…");
+    EXPECT_EQ(m.StateText("/dev/ttyUSB0"), "Адаптер отключён — ожидание подключения…");
+    // A network port's line is its converter's, named by its address.
+    EXPECT_EQ(m.StateText("rfc2217://10.0.0.5:4001"),
+              "Нет связи с преобразователем rfc2217://10.0.0.5:4001 — переподключение…");
     EXPECT_EQ(m.Reason(), "ошибка ввода-вывода");
     EXPECT_TRUE(m.IsStale(1));
     EXPECT_FALSE(m.Record(2, TLinkKind::PortClosed, "COM-порт закрыт", 4100));

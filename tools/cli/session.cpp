@@ -242,8 +242,7 @@ void Session::Journal(const TReg& reg, const std::string& before, const std::str
 void Session::LinkLost(const std::string& why) {
     if (reconnect_.Active()) return;
     reconnect_.Begin(Canal, options_.Port, options_.Version, options_.Gateway);
-    std::fprintf(stderr, "Связь с устройством потеряна (%s), ожидание подключения порта %s…\n",
-                 why.c_str(), options_.Port.c_str());
+    std::fprintf(stderr, "%s\n", LineLostNote(options_.Port, why).c_str());
 }
 
 bool Session::TryReconnect() {

@@ -331,10 +331,8 @@ int PollSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
                 const TLinkKind kind = ClassifyExchange(a->Error(), a->PortError());
                 if (kind == TLinkKind::PortLost && !line.Reconnect.Active()) {
                     line.Reconnect.Begin(*line.Canal, o.Port, o.Version, o.Gateway);
-                    std::fprintf(
-                        stderr,
-                        "Связь с устройством потеряна (%s), ожидание подключения порта %s…\n",
-                        ErrorTextInWords(a->Error(), d.ErrorTexts.get()).c_str(), o.Port.c_str());
+                    const std::string why = ErrorTextInWords(a->Error(), d.ErrorTexts.get());
+                    std::fprintf(stderr, "%s\n", LineLostNote(o.Port, why).c_str());
                 }
                 // A lost port is the line's, not this device's silence.
                 const int rest =
