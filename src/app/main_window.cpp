@@ -68,7 +68,8 @@ TfMain::TfMain(const TMainOptions& options, QWidget* parent)
         [this](const TAction& a) {
             if (!a.CountsForLink()) return;
             line_->Stats.Record(a.Error(), TExchangeStats::Clock::now(),
-                                static_cast<uint32_t>(a.DeviceId));
+                                static_cast<uint32_t>(a.DeviceId),
+                                a.Canal ? a.Canal->LastFirstByteMs() : -1);
             // What the exchange says about the link, told on the window's thread.
             const TLinkKind kind = ClassifyExchange(a.Error(), a.PortError());
             QMetaObject::invokeMethod(

@@ -57,6 +57,7 @@ void TfMain::bOpenClick() {
     devices_->LinkOpened();
     scan_->Opened();
     net_->SayOpened();
+    trend_->PortOpened(cbPort->currentText().toStdString());
     link_->ShowLinkState();
     bOpen->setText(QStringLiteral("Закрыть"));
     line_->Stats.Reset();

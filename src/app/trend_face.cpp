@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "app/main_window.h"
+#include "link/usb_latency.h"
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "ui/file_dialogs.h"
@@ -59,9 +60,22 @@ void TTrendFace::ShowStats() {
     lStats->setText(QString::fromStdString(TExchangeStats::Text(s)));
     const std::string devices = TExchangeStats::DevicesText(s);
     const QString roundTrip = w_.net_->RoundTripText();
+    const QString timer =
+        usbLatencyMs_ < 0 || !w_.PortOpen()
+            ? QString()
+            : QStringLiteral("\nТаймер задержки адаптера USB: %1 мс").arg(usbLatencyMs_);
     lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, w_.dev_->ErrorTexts.get()) +
                                               (devices.empty() ? "" : "\n" + devices)) +
-                       (roundTrip.isEmpty() ? QString() : QStringLiteral("\n") + roundTrip));
+                       (roundTrip.isEmpty() ? QString() : QStringLiteral("\n") + roundTrip) +
+                       timer);
+}
+
+void TTrendFace::PortOpened(const std::string& port) {
+    const TUsbLatency latency = UsbLatency(port);
+    usbLatencyMs_ = latency.TimerMs;
+    const std::string hint = UsbLatencyHint(port, latency);
+    if (hint.empty() || !latencyTold_.insert(port).second) return;
+    w_.ShowStatus(QString::fromStdString(hint), false, w_.normalStatusColor_);
 }
 
 void TTrendFace::chRecordPollToggled(bool on) {

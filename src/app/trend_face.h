@@ -1,4 +1,6 @@
 #pragma once
+#include <set>
+#include <string>
 #include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -52,6 +54,9 @@ public:
     // The recording's indicator (also refreshed twice a second).
     void ShowRecording();
     void ShowStats();
+    // The port is open: its USB adapter's latency timer read (for the statistics' tooltip)
+    // and, when it holds answers back, said once in the status line.
+    void PortOpened(const std::string& port);
     // Opens (or raises) the chart of the polled rows.
     void ShowChart();
     TChartWindow* Chart() const { return chart_; }
@@ -71,6 +76,8 @@ private:
 
     TfMain& w_;
     QPointer<TChartWindow> chart_;
+    int usbLatencyMs_ = -1;
+    std::set<std::string> latencyTold_; // ports whose adapter's timer was said
 };
 
 } // namespace tunavox

@@ -46,6 +46,13 @@ bool TCanal::Logging() const {
     return logEnabled_;
 }
 
+void TCanal::FirstBytesCame() {
+    if (firstByteMs_ >= 0) return;
+    firstByteMs_ = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - sent_)
+                                        .count());
+}
+
 std::string TCanal::PortFailure() {
     lastPortError_ = ComPort->ErrorCode();
     return ComPort->ErrorText();
@@ -55,6 +62,7 @@ bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer
                       std::string& error) {
     error.clear();
     lastPortError_ = 0;
+    firstByteMs_ = -1;
     std::string frame = BuildFrame(payload, withId);
     if (protocolVersion_ != 0) frame = StuffFrame(frame);
     bool result = false;
@@ -72,6 +80,8 @@ bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer
         }
         answer.clear();
         error.clear();
+        sent_ = std::chrono::steady_clock::now();
+        firstByteMs_ = -1;
         if (firstByteWindow_ > 0 && !ComPort->WaitReadable(static_cast<int>(
                                          std::min(firstByteWindow_, timeout_)))) {
             if (!ComPort->IsOpen()) {
@@ -91,6 +101,7 @@ bool TCanal::Exchange(std::string_view payload, bool withId, std::string& answer
 bool TCanal::ReceiveV1(std::string& answer, std::string& error) {
     std::string header;
     const int n = ComPort->Read(header, 3);
+    if (n > 0) FirstBytesCame();
     if (n == 0) {
         if (Logging()) GetLogger()->LogData("", false);
         error = kNoAnswer;
@@ -143,6 +154,7 @@ bool TCanal::ReceiveV2(std::string& answer, std::string& error) {
         const long long left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         if (n > 0) {
+            FirstBytesCame();
             found = collector.Append(std::string_view(chunk, static_cast<size_t>(n)));
             if (!found && left > 0) ComPort->WaitReadable(1);
         } else if (left > 0) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,9 @@ public:
     // Whether the last 2.0 answer came after bytes that made no frame (noise, or answers
     // that collided); read on the exchanges' thread.
     bool LastHadJunk() const { return lastJunk_; }
+    // Ms from the last request's sending to the first bytes of its answer (-1: none came);
+    // the adapter's latency shows here. Read on the exchanges' thread.
+    int LastFirstByteMs() const { return firstByteMs_; }
 
     uint8_t ProtocolVersion() const { return protocolVersion_; }
     uint32_t Timeout() const { return timeout_; }
@@ -65,6 +69,9 @@ private:
     uint32_t firstByteWindow_ = 0;
     bool keepArrived_ = false;
     bool lastJunk_ = false;
+    std::chrono::steady_clock::time_point sent_{};
+    int firstByteMs_ = -1;
+    void FirstBytesCame();
 
     // The port's error text, remembering its code as the exchange's port failure.
     std::string PortFailure();

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -183,6 +184,13 @@ bool TMyComPort::Open(const std::string& name, bool setup) {
         return Fail(EBUSY);
     }
     ::ioctl(fd, TIOCEXCL);
+    // A USB adapter's driver that holds back short answers (ftdi_sio's latency timer)
+    // passes them on at once for a port asked for low latency; other ttys refuse it.
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
     const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake < 0) {
         const int e = errno;

@@ -8,7 +8,8 @@
 
 namespace tunavox {
 
-void TExchangeStats::Record(const std::string& error, Clock::time_point at, uint32_t device) {
+void TExchangeStats::Record(const std::string& error, Clock::time_point at, uint32_t device,
+                            int firstByteMs) {
     std::lock_guard<std::mutex> g(lock_);
     if (done_++ == 0) started_ = at;
     Snapshot::TDevice& mine = devices_[device];
@@ -21,6 +22,9 @@ void TExchangeStats::Record(const std::string& error, Clock::time_point at, uint
     recent_.push_back(at);
     while (!recent_.empty() && at - recent_.front() > kWindow)
         recent_.pop_front();
+    if (firstByteMs >= 0) firstBytes_.emplace_back(at, firstByteMs);
+    while (!firstBytes_.empty() && at - firstBytes_.front().first > kWindow)
+        firstBytes_.pop_front();
 }
 
 void TExchangeStats::RecordOutage(std::chrono::milliseconds length) {
@@ -36,13 +40,24 @@ void TExchangeStats::Reset() {
     failures_.clear();
     devices_.clear();
     recent_.clear();
+    firstBytes_.clear();
 }
 
 TExchangeStats::Snapshot TExchangeStats::Take(Clock::time_point now) const {
     std::lock_guard<std::mutex> g(lock_);
     while (!recent_.empty() && now - recent_.front() > kWindow)
         recent_.pop_front();
+    while (!firstBytes_.empty() && now - firstBytes_.front().first > kWindow)
+        firstBytes_.pop_front();
     Snapshot s;
+    s.Answers = firstBytes_.size();
+    double sum = 0;
+    s.FirstByteMinMs = firstBytes_.empty() ? 0 : firstBytes_.front().second;
+    for (const auto& [at, ms] : firstBytes_) {
+        sum += ms;
+        s.FirstByteMinMs = std::min(s.FirstByteMinMs, ms);
+    }
+    if (s.Answers > 0) s.FirstByteMs = sum / static_cast<double>(s.Answers);
     s.Done = done_;
     s.Failed = failed_;
     s.Failures = failures_;
@@ -71,6 +86,16 @@ std::string TExchangeStats::DevicesText(const Snapshot& s) {
     return out;
 }
 
+namespace {
+
+// "17,5": one decimal, as the window's other numbers.
+std::string FixedText(double v) {
+    const long long tenths = std::llround(v * 10);
+    return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10);
+}
+
+} // namespace
+
 std::string TExchangeStats::Hint(const Snapshot& s, const TNameValueList* errorTexts) {
     std::string out;
     for (const auto& [text, count] : s.Failures)
@@ -80,7 +105,12 @@ std::string TExchangeStats::Hint(const Snapshot& s, const TNameValueList* errorT
         out += (out.empty() ? "" : "\n") + std::string("Связь терялась: ") +
                CountText(static_cast<long long>(s.Outages), "раз", "раза", "раз") + ", всего " +
                std::to_string((s.OutageTime.count() + 500) / 1000) + " с";
-    return out.empty() ? "Ошибок обмена нет" : out;
+    if (out.empty()) out = "Ошибок обмена нет";
+    if (s.Answers > 0)
+        out += "\nОтвет начинается через " + FixedText(s.FirstByteMs) +
+               " мс после запроса (в среднем за 10 с, наименьшее " +
+               std::to_string(s.FirstByteMinMs) + " мс)";
+    return out;
 }
 
 } // namespace tunavox

@@ -16,8 +16,9 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // An exchange with the device of that ID (0 without one) ended with error ("" for
-    // none).
-    void Record(const std::string& error, Clock::time_point at = Clock::now(), uint32_t device = 0);
+    // none); its answer began firstByteMs after the request (-1: no answer came).
+    void Record(const std::string& error, Clock::time_point at = Clock::now(), uint32_t device = 0,
+                int firstByteMs = -1);
     // The port was lost for that long and came back.
     void RecordOutage(std::chrono::milliseconds length);
     void Reset();
@@ -34,12 +35,17 @@ public:
             uint64_t Failed = 0;
         };
         std::map<uint32_t, TDevice> Devices; // by device ID
+        // From request to the answer's first bytes, over the answers of the last 10 s.
+        uint64_t Answers = 0;
+        double FirstByteMs = 0; // mean
+        int FirstByteMinMs = 0;
     };
     Snapshot Take(Clock::time_point now = Clock::now()) const;
 
     // "Обмен: 1234, ошибок: 3, 37/с"; after an outage also "обрывов связи: 1".
     static std::string Text(const Snapshot& s);
-    // One line per error, in words (a device's code by its text): "Устройство не отвечает: 3".
+    // One line per error, in words (a device's code by its text): "Устройство не отвечает: 3";
+    // then the answers' first-byte time.
     static std::string Hint(const Snapshot& s, const TNameValueList* errorTexts = nullptr);
     // One line per device when there are several: "ID 17: обмен 120, ошибок 3".
     static std::string DevicesText(const Snapshot& s);
@@ -56,6 +62,7 @@ private:
     std::chrono::milliseconds outageTime_{0};
     Clock::time_point started_; // the first exchange counted
     mutable std::deque<Clock::time_point> recent_;
+    mutable std::deque<std::pair<Clock::time_point, int>> firstBytes_;
 };
 
 } // namespace tunavox

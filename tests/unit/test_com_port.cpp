@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "link/com_port.h"
+#include "link/usb_latency.h"
 #include "pty_peer.h"
 #include "test_support.h"
 
@@ -269,4 +270,47 @@ TEST(ComPort, PortListFromTheSystemTree) {
     EXPECT_EQ(list, "");
     EXPECT_FALSE(ListComPorts(list, false, empty.File("absent")));
     EXPECT_EQ(list, "");
+}
+
+TEST(ComPort, UsbAdaptersLatencyTimerFromTheSystemTree) {
+    TempDir sys;
+    const auto adapter = [&](const std::string& tty, const std::string& timer) {
+        std::filesystem::create_directories(sys.File("class/tty/" + tty + "/device"));
+        WriteBytes(sys.File("class/tty/" + tty + "/device/latency_timer"), timer);
+    };
+    adapter("ttyUSB0", "16\n");
+    adapter("ttyUSB1", "1\n");
+    adapter("ttyUSB2", "4\n");
+    adapter("ttyUSB3", "fast\n");
+    std::filesystem::create_directories(sys.File("class/tty/ttyS0/device")); // no timer
+    // A link to the adapter (as /dev/serial/by-id/… is) names the tty it points to.
+    TempDir dev;
+    WriteBytes(dev.File("ttyUSB0"), "");
+    std::filesystem::create_symlink(dev.File("ttyUSB0"), dev.File("usb-FTDI_FT232R-if00"));
+    const std::string file = sys.File("class/tty/ttyUSB0/device/latency_timer");
+    const struct {
+        std::string port;
+        int timer;
+        std::string hint;
+    } cases[] = {
+        {"/dev/ttyUSB0", 16,
+         "Адаптер USB порта /dev/ttyUSB0 задерживает каждый ответ до 16 мс (таймер задержки). "
+         "Чтобы опрос шёл быстрее, уменьшите его (от root): echo 1 > " +
+             file},
+        {"ttyUSB1", 1, ""},
+        {"/dev/ttyUSB2", 4, ""}, // 4 ms is within the bound
+        {"/dev/ttyUSB3", -1, ""},
+        {"/dev/ttyS0", -1, ""},
+        {"/dev/ttyUSB9", -1, ""},
+        {"tcp://127.0.0.1:4001", -1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        const TUsbLatency latency = UsbLatency(c.port, sys.Path());
+        EXPECT_EQ(latency.TimerMs, c.timer);
+        EXPECT_EQ(UsbLatencyHint(c.port, latency), c.hint);
+    }
+    const TUsbLatency linked = UsbLatency(dev.File("usb-FTDI_FT232R-if00"), sys.Path());
+    EXPECT_EQ(linked.TimerMs, 16);
+    EXPECT_NE(linked.Setting.find("echo 1 > " + file), std::string::npos) << linked.Setting;
 }

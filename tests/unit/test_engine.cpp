@@ -139,3 +139,21 @@ TEST(Engine, HandOverRunsOnTheServingThread) {
     EXPECT_EQ(ranOn, main);
     EXPECT_FALSE(queue.Serve(0));
 }
+
+TEST(Engine, TheAnswersFirstBytesAreTimedFromTheRequestAtEitherVersion) {
+    for (const uint8_t version : {uint8_t{0}, uint8_t{1}}) {
+        SCOPED_TRACE(static_cast<int>(version));
+        TSimOptions options;
+        options.Version = version;
+        options.Faults.DelayMs = 60;
+        options.DeviceId = 5;
+        SimRig rig(kBuk, version, options);
+        EXPECT_EQ(rig.Read(0x21, 5), "");
+        // The device waits 60 ms from the request's last byte (whole ms either side).
+        EXPECT_GE(rig.Canal.LastFirstByteMs(), 58);
+        EXPECT_LT(rig.Canal.LastFirstByteMs(), static_cast<int>(rig.Canal.Timeout()));
+        // Nothing came: no time.
+        EXPECT_EQ(rig.Read(0x21, 7), "Устройство не отвечает");
+        EXPECT_EQ(rig.Canal.LastFirstByteMs(), -1);
+    }
+}

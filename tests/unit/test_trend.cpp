@@ -241,6 +241,16 @@ TEST(ExchangeStats, CountsRateAndFailures) {
     EXPECT_NEAR(s.Take(t0 + std::chrono::seconds(2)).Rate, 20, 0.5);
     s.Reset();
     EXPECT_EQ(TExchangeStats::Hint(s.Take()), "Ошибок обмена нет");
+    // The answers' first bytes: mean and least over the last 10 s, unanswered ones aside.
+    s.Record("", t0, 0, 40); // out of the window by the time it is taken
+    s.Record("", t0 + std::chrono::seconds(11), 0, 17);
+    s.Record("", t0 + std::chrono::seconds(12), 0, 18);
+    s.Record("Устройство не отвечает", t0 + std::chrono::seconds(13), 0, -1);
+    const auto answers = s.Take(t0 + std::chrono::seconds(14));
+    EXPECT_EQ(answers.Answers, 2u);
+    EXPECT_EQ(TExchangeStats::Hint(answers),
+              "Устройство не отвечает: 1\nОтвет начинается через 17,5 мс после запроса (в среднем "
+              "за 10 с, наименьшее 17 мс)");
 }
 
 TEST(SampleStore, GapsOrderAndDecimation) {

@@ -9,6 +9,7 @@
 
 #include "link/canal.h"
 #include "link/com_port.h"
+#include "link/usb_latency.h"
 #include "link/frame.h"
 #include "protocol/register_protocol.h"
 
@@ -222,4 +223,34 @@ TEST(WinPort, PortListFromTheRegistry) {
 
     // The system's own list holds the ports Wine knows.
     EXPECT_TRUE(ListComPorts(out, false));
+}
+
+TEST(WinPort, UsbAdaptersLatencyTimerFromTheRegistry) {
+    const char* bus = "Software\\TunavoxTest\\FTDIBUS";
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, bus);
+    EXPECT_EQ(UsbLatency("COM7", bus).TimerMs, -1); // no such key
+    // Two adapters ever plugged in; the one now at COM7 has the timer at 16 ms.
+    const auto adapter = [&](const std::string& id, const std::string& port, DWORD timer) {
+        const std::string path = std::string(bus) + "\\" + id + "\\0000\\Device Parameters";
+        HKEY k = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &k, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(k, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
+                       static_cast<DWORD>(port.size() + 1));
+        RegSetValueExA(k, "LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&timer),
+                       sizeof timer);
+        RegCloseKey(k);
+    };
+    adapter("VID_0403+PID_6001+A1", "COM3", 2);
+    adapter("VID_0403+PID_6001+B2", "COM7", 16);
+    const TUsbLatency slow = UsbLatency("com7", bus);
+    EXPECT_EQ(slow.TimerMs, 16);
+    EXPECT_NE(UsbLatencyHint("COM7", slow).find("«Время задержки (мс)»: 1"), std::string::npos)
+        << UsbLatencyHint("COM7", slow);
+    const TUsbLatency fast = UsbLatency("\\\\.\\COM3", bus);
+    EXPECT_EQ(fast.TimerMs, 2);
+    EXPECT_EQ(UsbLatencyHint("COM3", fast), "");
+    EXPECT_EQ(UsbLatency("COM9", bus).TimerMs, -1);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, bus);
 }

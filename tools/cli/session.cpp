@@ -12,6 +12,7 @@
 #include "export/table_export.h"
 #include "line/device.h"
 #include "link/open_port.h"
+#include "link/usb_latency.h"
 #include "trend/poll_pace.h"
 #include "util/console.h"
 #include "util/file_io.h"
@@ -217,6 +218,8 @@ int Session::Start(const Options& o) {
     }
     if (const std::string note = OpenPortNote(Canal); !note.empty())
         std::fprintf(stderr, "%s\n", note.c_str());
+    if (const std::string hint = UsbLatencyHint(o.Port, UsbLatency(o.Port)); !hint.empty())
+        std::fprintf(stderr, "%s\n", hint.c_str());
     deviceId_ = static_cast<int32_t>(o.DeviceId);
     options_ = o;
     journal_.SetFolder(o.Journal);

@@ -20,6 +20,7 @@
 #include "link/canal.h"
 #include "link/line_settings.h"
 #include "link/open_port.h"
+#include "link/usb_latency.h"
 #include "scan/identify_runner.h"
 #include "trend/poll_backoff.h"
 #include "trend/poll_pace.h"
@@ -71,6 +72,8 @@ int OpenSeveral(const Options& o, const std::vector<uint16_t>& wanted, TLine& li
     }
     if (const std::string note = OpenPortNote(*line.Canal); !note.empty())
         std::fprintf(stderr, "%s\n", note.c_str());
+    if (const std::string hint = UsbLatencyHint(o.Port, UsbLatency(o.Port)); !hint.empty())
+        std::fprintf(stderr, "%s\n", hint.c_str());
     line.Start({}, {});
     return 0;
 }
