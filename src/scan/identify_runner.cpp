@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "device/value_codec.h"
 #include "link/canal.h"
-#include "protocol/register_protocol.h"
-#include "util/time_text.h"
+#include "scan/probe.h"
 
 namespace tunavox {
 namespace {
@@ -21,26 +19,12 @@ public:
     TProbeOutcome Outcome;
 
 protected:
-    void Execute() override {
-        const bool withId = id_ != 0;
-        std::string answer, error;
-        const int64_t began = SteadyMs();
-        const bool ok =
-            Canal->Exchange(BuildRequest(id_, kCmdRead, address_, {}), withId, answer, error);
-        Outcome = ClassifyProbeAnswer(ok, answer, error, Canal->LastPortError(), withId, id_,
-                                      address_);
-        Outcome.Ms = static_cast<int>(SteadyMs() - began);
-    }
+    void Execute() override { Outcome = ReadOnce(*Canal, id_ != 0, id_, address_); }
 
 private:
     uint32_t id_;
     uint16_t address_;
 };
-
-bool Fits(const TProbeOutcome& o, uint8_t regType) {
-    TValue value;
-    return o.Kind == TProbeAnswer::Data && BytesToValue(o.Data, regType, value);
-}
 
 } // namespace
 
@@ -90,7 +74,7 @@ void TIdentifyRunner::Next() {
                 queue_(std::move(step));
                 return;
             }
-            if (!Fits(it->second, check.RegType)) {
+            if (!Matches(it->second, check.RegType)) {
                 fits = false;
                 break;
             }

@@ -10,35 +10,12 @@
 #include <vector>
 
 #include "engine/action.h"
+#include "scan/probe.h"
 #include "scan/scan_types.h"
 
 namespace tunavox {
 
 class TCanal;
-
-// What one read of a probe or check register brought.
-enum class TProbeAnswer {
-    Silent,      // nothing within the time-out
-    Data,        // the register's bytes
-    DeviceError, // a well-formed refusal: a device is there, perhaps of another type
-    OtherId,     // a well-formed answer from another ID (a late answer to an earlier probe)
-    OtherAddress, // from this ID, for another register: a late answer to an earlier read
-    Garbled,     // damaged: CRC, framing, another address, two devices at once
-    PortLost,    // the port failed
-};
-struct TProbeOutcome {
-    TProbeAnswer Kind = TProbeAnswer::Silent;
-    std::string Data;     // Data: the bytes after the address
-    uint32_t OtherId = 0; // OtherId: the ID that answered
-    std::string Error;    // the channel's or the port's text
-    int Ms = 0;           // from the request to the answer (or the time-out)
-    bool Junk = false;    // bytes that made no frame came first (colliding late answers)
-};
-
-// Sorts a channel exchange's outcome for a read of address from id (withId false: a
-// request without an ID).
-TProbeOutcome ClassifyProbeAnswer(bool ok, const std::string& answer, const std::string& error,
-                                  int portError, bool withId, uint32_t id, uint16_t address);
 
 // Searches a line for devices: opens each port as "Открыть" does (preamble included),
 // sends read requests only, and closes the port afterwards. Silent places are swept in
@@ -87,6 +64,8 @@ public:
     std::function<void()> OnFinished;
 
 private:
+    // Reads of a place asked again because a late answer came instead, at most.
+    static constexpr int kMaxStale = 4;
     struct Pass {
         size_t Port;
         bool Gateway;

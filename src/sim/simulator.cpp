@@ -315,8 +315,9 @@ void TDeviceSimulator::Answer(const std::string& frame, uint64_t end, uint8_t ve
     const bool withId = (static_cast<unsigned char>(frame[1]) & 0x80) != 0;
     const std::string payload = frame.substr(3, length);
     // The same bytes read by both receivers are one request on the line.
-    if (end != lastCounted_) {
-        lastCounted_ = end;
+    if (std::find(counted_.begin(), counted_.end(), end) == counted_.end()) {
+        counted_.push_back(end);
+        if (counted_.size() > 64) counted_.pop_front();
         ++requests_;
         const size_t commandAt = withId ? 4 : 0;
         if (payload.size() > commandAt && static_cast<uint8_t>(payload[commandAt]) != kCmdRead)

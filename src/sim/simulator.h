@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -159,7 +160,9 @@ private:
     mutable std::mutex lock_;     // guards devices_, collision_ and options_.Faults
     std::vector<Device> devices_; // the first is the options' own
     Receiver plain_, stuffed_;
-    uint64_t lastCounted_ = UINT64_MAX; // stream end of the last request counted
+    // Stream ends of the last requests counted: one chunk of bytes may hold several
+    // requests, each read by both receivers in turn.
+    std::deque<uint64_t> counted_;
     std::vector<Outgoing> outgoing_;    // answers waiting for their time (serving thread)
 #ifdef _WIN32
     std::unique_ptr<TMyComPort> port_; // the serial port served

@@ -406,6 +406,10 @@ TEST(ScanSimulator, CollisionsVersionsAndSwaps) {
         EXPECT_EQ(sim.Receive(StuffFrame(differs)).size(), 0u);
         EXPECT_EQ(sim.Receive(differs).size(), 1u);
         EXPECT_EQ(sim.RequestCount(), 3u);
+        // Requests that come in one chunk (a busy machine reads them together) are each
+        // one request, though both receivers read each.
+        EXPECT_EQ(sim.Receive(plain + plain + plain).size(), 3u);
+        EXPECT_EQ(sim.RequestCount(), 6u);
     }
     struct Arg {
         const char* Text;
