@@ -161,8 +161,9 @@ private:
     bool NetPurge();
     bool NetWaitReadable(int ms);
     bool NetApplyLineSettings();
-    // The server's bytes taken in: its data kept for reading, its Telnet commands answered.
-    void NetTake(intptr_t socket, const char* chunk, long n);
+    // Takes in what the server has sent: its data kept for reading, its Telnet commands
+    // answered. 1 bytes came, 0 none now, -1 the connection failed (its code in error).
+    int NetPull(intptr_t socket, int& error);
     // Waits up to ms for the server's answers to every line setting.
     bool NetAwaitAnswers(int ms);
     // Why the connection failed, in words: the path gone, the port busy, or dropped.

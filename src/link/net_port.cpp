@@ -100,18 +100,26 @@ bool TMyComPort::NetApplyLineSettings() {
     return true;
 }
 
-void TMyComPort::NetTake(intptr_t socket, const char* chunk, long n) {
+int TMyComPort::NetPull(intptr_t socket, int& error) {
+    char chunk[4096];
+    int code = 0;
+    const long n = net::Receive(socket, chunk, sizeof chunk, code);
+    if (n == 0 || (n < 0 && code != 0)) {
+        error = n == 0 ? net::ResetCode() : code; // the server closed: the line is lost
+        return -1;
+    }
+    if (n < 0) return 0;
     if (netHeard_.size() < kHeardLimit)
         netHeard_.append(chunk, std::min(static_cast<size_t>(n), kHeardLimit));
     if (!rfc2217_) {
         netPending_.append(chunk, static_cast<size_t>(n));
-        return;
+        return 1;
     }
     std::string reply;
     telnetIn_.Feed(std::string_view(chunk, static_cast<size_t>(n)), netPending_, reply);
     // The server's questions are answered at once (a few bytes: never blocks).
-    int code = 0;
     if (!reply.empty()) net::Send(socket, reply.data(), reply.size(), code);
+    return 1;
 }
 
 bool TMyComPort::NetAwaitAnswers(int ms) {
@@ -126,17 +134,10 @@ bool TMyComPort::NetAwaitAnswers(int ms) {
     };
     int error = 0;
     while (!all()) {
-        char chunk[512];
+        const int pulled = NetPull(socket, error);
+        if (pulled > 0) continue;
+        if (pulled < 0) break;
         int code = 0;
-        const long n = net::Receive(socket, chunk, sizeof chunk, code);
-        if (n > 0) {
-            NetTake(socket, chunk, n);
-            continue;
-        }
-        if (n == 0 || code != 0) {
-            error = n == 0 ? net::ResetCode() : code;
-            break;
-        }
         const int left = LeftMs(deadline);
         const int ready = left == 0 ? 0 : net::Wait(socket, event, wake, false, left, code);
         if (ready == 0) error = kServerRefusedError;
@@ -180,17 +181,10 @@ int TMyComPort::NetReadBuffer(void* buffer, int count) {
             got += static_cast<int>(n);
             continue;
         }
-        char chunk[4096];
+        const int pulled = NetPull(socket, error);
+        if (pulled > 0) continue;
+        if (pulled < 0) break;
         int code = 0;
-        const long n = net::Receive(socket, chunk, sizeof chunk, code);
-        if (n > 0) {
-            NetTake(socket, chunk, n);
-            continue;
-        }
-        if (n == 0 || code != 0) {
-            error = n == 0 ? net::ResetCode() : code; // the server closed: the line is lost
-            break;
-        }
         if (immediate || (firstByte && got > 0)) break;
         const int wait = unlimited ? -1 : LeftMs(deadline);
         if (!unlimited && wait == 0) break;
