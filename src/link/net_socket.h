@@ -32,7 +32,7 @@ int DeadPathCode();
 // How long the converter's stack may leave our bytes unacknowledged, or keep-alive probes
 // unanswered while nothing is sent, before the path to it counts as gone. Silent devices
 // do not count: the converter acknowledges requests whether or not a device answers.
-constexpr int kDeadPathMs = 3000;
+constexpr int kDeadPathMs = 2500;
 constexpr int kKeepAliveIdleMs = 2000;
 // Closes the socket (and its event, on Windows).
 void CloseSocket(intptr_t socket, intptr_t event);

@@ -135,7 +135,7 @@ intptr_t Connect(const TNetAddress& address, int timeoutMs, long long& roundTrip
     setsockopt(found, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     // A dead path is told from silent devices by what TCP knows (see kDeadPathMs): the
     // longest retransmission and keep-alive probes while idle.
-    const DWORD maxRetransmitS = kDeadPathMs / 1000;
+    const DWORD maxRetransmitS = (kDeadPathMs + 999) / 1000;
     setsockopt(found, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRetransmitS),
                sizeof maxRetransmitS);
     tcp_keepalive keepAlive{1, kKeepAliveIdleMs, 1000};
