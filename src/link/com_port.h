@@ -167,7 +167,7 @@ private:
     // Waits up to ms for the server's answers to every line setting.
     bool NetAwaitAnswers(int ms);
     // Why the connection failed, in words: the path gone, the port busy, or dropped.
-    std::string NetLostWords(int error) const;
+    std::string NetLostWords(int error);
     // The platform's part: the connected socket becomes the port's handle (with its
     // wake-up on closing); one call's socket, its event (Windows) and the wake-up.
     bool AttachSocket(intptr_t socket);
@@ -212,6 +212,7 @@ private:
     telnet::TReader telnetIn_;
     std::string netPending_;
     std::string netHeard_; // the first bytes the server sent on this connection
+    bool netDeadPath_ = false; // this connection timed out (the path to it is gone)
     std::atomic<bool> connectCancel_{false};
     std::atomic<int> connectTimeoutMs_{kConnectTimeoutMs};
     std::atomic<bool> txEmptyWait_{false};

@@ -37,8 +37,10 @@ bool SaidBusy(std::string heard) {
 
 } // namespace
 
-std::string TMyComPort::NetLostWords(int error) const {
-    if (error == net::DeadPathCode()) return kDeadPath;
+std::string TMyComPort::NetLostWords(int error) {
+    // The system tells a timed-out connection once; the calls after it find it closed.
+    if (error == net::DeadPathCode()) netDeadPath_ = true;
+    if (netDeadPath_) return kDeadPath;
     return SaidBusy(netHeard_) ? kBusy : kDropped;
 }
 
@@ -63,6 +65,7 @@ bool TMyComPort::OpenNetwork(const std::string& name, bool setup) {
     telnetIn_ = {};
     netPending_.clear();
     netHeard_.clear();
+    netDeadPath_ = false;
     txEmptyWait_ = false;
     if (rfc2217_) {
         const std::string opening = telnet::Opening();
