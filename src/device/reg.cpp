@@ -194,6 +194,7 @@ std::string TReg::ReadFromElement(const XmlElement& reg) {
         if (!ParseIoText(io, Io)) return "Некорректный тип ввода/вывода: " + io;
         if (!reg.AttrBool("poll", false, Poll, error)) return error;
         if (!reg.AttrBool("pass", false, Pass, error)) return error;
+        if (!reg.AttrBool("identity", false, Identity, error)) return error;
         if (!reg.AttrInt("prec", 7, Prec, error)) return error;
         Name = reg.ChildText("name");
         Units = reg.ChildText("units");

@@ -29,6 +29,8 @@ public:
     uint16_t Addr = 0;
     bool Poll = false;
     bool Pass = false;
+    // Tells this unit from another of its type (serial number, firmware version).
+    bool Identity = false;
     int32_t Prec = 7;
     uint8_t Io = ioR;
     uint8_t RegType = rtStr;

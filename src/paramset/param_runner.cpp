@@ -1,6 +1,7 @@
 #include "paramset/param_runner.h"
 
 #include <algorithm>
+#include <set>
 
 #include "device/table_text.h"
 #include "device/value_codec.h"
@@ -138,8 +139,9 @@ void TParamRunner::StartBackup(const std::vector<uint16_t>& only) {
     Begin(Kind::Backup, std::move(rows));
 }
 
-void TParamRunner::StartCompare(const TParamSet& file) {
+void TParamRunner::StartCompare(const TParamSet& file, std::set<int> fresh) {
     Rows.clear();
+    fresh_ = std::move(fresh);
     for (const TParamEntry& e : file.Entries) {
         TCompareRow row;
         row.File = e;
@@ -226,11 +228,11 @@ void TParamRunner::Next() {
         });
     } else if (kind_ == Kind::Compare) {
         TCompareRow& row = Rows[step];
-        Read(row.Row, [this, &row](TAction* a) {
+        const auto compared = [this, &row](const std::string& error) {
             const TReg& reg = *ctx_.Regs->Items(row.Row);
-            if (a->HasError()) {
+            if (!error.empty()) {
                 row.DeviceText = ValueText(reg, ctx_.ErrorTexts);
-                row.Error = ErrorTextInWords(a->Error(), ctx_.ErrorTexts);
+                row.Error = ErrorTextInWords(error, ctx_.ErrorTexts);
             } else {
                 Classify(row, reg);
                 row.Restorable = reg.Io == ioRW;
@@ -238,7 +240,10 @@ void TParamRunner::Next() {
                     row.Restorable && row.State == TCompareState::Differs && !row.Service;
             }
             StepDone();
-        });
+        };
+        // Read a moment ago by the caller: its value (or error) is the device's now.
+        if (fresh_.count(row.Row)) return compared(ctx_.Regs->Items(row.Row)->GetLastError());
+        Read(row.Row, [compared](TAction* a) { compared(a->Error()); });
     } else {
         TCompareRow& row = Rows[step];
         TReg* reg = ctx_.Regs->Items(row.Row);

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,8 +107,9 @@ public:
     // Reads every register reading may touch (not Header; R or RW), or only those of
     // them at the listed addresses, into Set, whose header fields the caller fills in.
     void StartBackup(const std::vector<uint16_t>& only = {});
-    // Reads the device's value of every register of file that the description has.
-    void StartCompare(const TParamSet& file);
+    // Reads the device's value of every register of file that the description has; rows
+    // in fresh were read just now by the caller and are compared as their registers hold.
+    void StartCompare(const TParamSet& file, std::set<int> fresh = {});
     // Writes the selected rows of Rows in table order, each read back and checked.
     void StartRestore();
     void Cancel() { cancelled_ = true; }
@@ -151,6 +153,7 @@ private:
     int done_ = 0;
     bool running_ = false;
     bool cancelled_ = false;
+    std::set<int> fresh_;
 };
 
 } // namespace tunavox

@@ -84,6 +84,14 @@ bool WriteParamSetFile(const std::string& path, TParamSet& set, std::string& err
 // The same for a set that is not kept afterwards.
 bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error);
 bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error);
+// The same for any file the program keeps (a site file): bytes take path's place unless
+// the file was read (stamp known for that path) and has changed since; stamp is then the
+// new file's. Messages as WriteParamSetFile's.
+bool ReplaceStampedFile(const std::string& path, const std::string& bytes, TFileStamp& stamp,
+                        std::string& error, bool* changedOnDisk = nullptr);
+// Reads a whole file with its stamp; the message names the file.
+bool ReadStampedFile(const std::string& path, std::string& bytes, TFileStamp& stamp,
+                     std::string& error);
 // The file's stamp as it stands (Known false when it cannot be read).
 TFileStamp FileStampOf(const std::string& path);
 

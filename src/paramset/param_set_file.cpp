@@ -69,42 +69,32 @@ TFileStamp FileStampOf(const std::string& path) {
     return StampOf(path, bytes);
 }
 
-bool WriteParamSetFile(const std::string& path, TParamSet& set, std::string& error,
-                       bool* changedOnDisk) {
+bool ReplaceStampedFile(const std::string& path, const std::string& bytes, TFileStamp& stamp,
+                        std::string& error, bool* changedOnDisk) {
     if (changedOnDisk) *changedOnDisk = false;
     if (const std::string why = ReadOnlyProblem(path); !why.empty()) {
         error = "Не удалось записать файл " + path + ": " + why;
         return false;
     }
     // Only a file that was read is checked, and only where it was read from.
-    const bool check = set.Stamp.Known && set.Stamp.Path == path;
+    const bool check = stamp.Known && stamp.Path == path;
     bool changed = false;
     const auto unchanged = [&](std::string& why) {
         const TFileStamp now = FileStampOf(path);
         if (!now.Known) return true; // gone: nothing of anybody's is lost
-        if (now.Size == set.Stamp.Size && now.Time == set.Stamp.Time &&
-            now.Digest == set.Stamp.Digest)
+        if (now.Size == stamp.Size && now.Time == stamp.Time && now.Digest == stamp.Digest)
             return true;
         changed = true;
         why = "файл изменён другой программой после того, как был прочитан";
         return false;
     };
-    const std::string bytes = FormatParamSet(set);
     // Owner only for a new file: a set may hold password registers in clear text.
     const int mode = PathKind(path) == TPathKind::File ? -1 : 0600;
     bool placed = false;
     if (ReplaceFileBytes(path, bytes, error, mode, &placed,
                          check ? std::function<bool(std::string&)>(unchanged) : nullptr)) {
         RemoveLeftovers(path);
-        // From now on the set stands for the file just written.
-        TParamSet written;
-        std::string ignored;
-        if (ParseParamSet(bytes, written, ignored)) {
-            set.Source = std::move(written.Source);
-            set.Crlf = written.Crlf;
-            set.Bom = written.Bom;
-        }
-        set.Stamp = StampOf(path, bytes);
+        stamp = StampOf(path, bytes);
         return true;
     }
     if (changedOnDisk) *changedOnDisk = changed;
@@ -114,19 +104,42 @@ bool WriteParamSetFile(const std::string& path, TParamSet& set, std::string& err
     return false;
 }
 
+bool WriteParamSetFile(const std::string& path, TParamSet& set, std::string& error,
+                       bool* changedOnDisk) {
+    const std::string bytes = FormatParamSet(set);
+    if (!ReplaceStampedFile(path, bytes, set.Stamp, error, changedOnDisk)) return false;
+    // From now on the set stands for the file just written.
+    TParamSet written;
+    std::string ignored;
+    if (ParseParamSet(bytes, written, ignored)) {
+        set.Source = std::move(written.Source);
+        set.Crlf = written.Crlf;
+        set.Bom = written.Bom;
+    }
+    return true;
+}
+
 bool WriteParamSetFile(const std::string& path, const TParamSet& set, std::string& error) {
     TParamSet copy = set;
     return WriteParamSetFile(path, copy, error, nullptr);
 }
 
-bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error) {
-    std::string bytes;
+bool ReadStampedFile(const std::string& path, std::string& bytes, TFileStamp& stamp,
+                     std::string& error) {
     if (!ReadFileBytes(path, bytes, error)) {
         error = "Не удалось прочитать файл " + path + ": " + error;
         return false;
     }
+    stamp = StampOf(path, bytes);
+    return true;
+}
+
+bool ReadParamSetFile(const std::string& path, TParamSet& set, std::string& error) {
+    std::string bytes;
+    TFileStamp stamp;
+    if (!ReadStampedFile(path, bytes, stamp, error)) return false;
     if (!ParseParamSet(bytes, set, error, path)) return false;
-    set.Stamp = StampOf(path, bytes);
+    set.Stamp = stamp;
     return true;
 }
 

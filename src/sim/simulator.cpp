@@ -136,6 +136,30 @@ TValue TDeviceSimulator::Value(uint16_t address) const {
     return it == devices_.front().Registers.end() ? TValue::MakeNull() : it->second.Value;
 }
 
+bool TDeviceSimulator::SetValueOf(uint32_t id, uint16_t address, const std::string& text) {
+    std::lock_guard<std::mutex> g(lock_);
+    for (Device& d : devices_) {
+        if (d.Id != id) continue;
+        const auto it = d.Registers.find(address);
+        TValue v;
+        if (it == d.Registers.end() || !TextToValue(text, it->second.Type, v)) return false;
+        it->second.Value = v;
+        return true;
+    }
+    return false;
+}
+
+bool TDeviceSimulator::SetPresent(uint32_t id, bool present) {
+    std::lock_guard<std::mutex> g(lock_);
+    bool any = false;
+    for (Device& d : devices_)
+        if (d.Id == id) {
+            d.Off = !present;
+            any = true;
+        }
+    return any;
+}
+
 TValue TDeviceSimulator::ValueOf(uint32_t id, uint16_t address) const {
     std::lock_guard<std::mutex> g(lock_);
     for (const Device& d : devices_) {
@@ -168,10 +192,11 @@ TDeviceSimulator::AnswersOf(const std::string& payload, bool withId, uint8_t ver
     // hears only frames of its own protocol version.
     std::vector<Device*> who;
     for (Device& d : devices_)
-        if (withId && d.Id != 0 && d.Id == id && VersionOf(d) == version) who.push_back(&d);
+        if (!d.Off && withId && d.Id != 0 && d.Id == id && VersionOf(d) == version)
+            who.push_back(&d);
     if (who.empty())
         for (Device& d : devices_)
-            if (d.Id == 0 && VersionOf(d) == version) who.push_back(&d);
+            if (!d.Off && d.Id == 0 && VersionOf(d) == version) who.push_back(&d);
     std::vector<std::pair<const Device*, std::string>> out;
     for (Device* d : who)
         out.emplace_back(d, AnswerOf(*d, payload, pos, id, withId));

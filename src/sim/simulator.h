@@ -88,6 +88,13 @@ public:
     // that ID while running, as when a controller is swapped; false when no device has it.
     bool ReplaceDevice(uint32_t id, const TRegList& regs);
 
+    // Gives the register at address of the device with that ID a value from its text (as
+    // a description's defValue is read), as a unit's own serial number differs from its
+    // type's: false when there is no such device or register or the text does not fit.
+    bool SetValueOf(uint32_t id, uint16_t address, const std::string& text);
+    // Takes the device with that ID off the line (powered down, its stub cut) or puts it
+    // back: while off, it hears nothing. False when no device has the ID.
+    bool SetPresent(uint32_t id, bool present);
     // A register of the first device, or of the device with that ID.
     TValue Value(uint16_t address) const;
     TValue ValueOf(uint32_t id, uint16_t address) const;
@@ -111,6 +118,7 @@ private:
         uint32_t Id = 0;
         int DelayMs = 0;
         int Version = -1; // -1: the line's
+        bool Off = false; // taken off the line: answers nothing
         std::map<uint16_t, Register> Registers;
     };
     // The request frames seen by a receiver of one protocol version.

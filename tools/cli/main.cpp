@@ -11,6 +11,7 @@
 #include "paramset_commands.h"
 #include "poll_command.h"
 #include "scan_command.h"
+#include "site_command.h"
 #include "util/console.h"
 #include "util/program_folder.h"
 
@@ -67,6 +68,16 @@ const char* const kUsage =
     "                               журнал записей в устройства: время;порт;устройство;\n"
     "                               файл описания;ID;протокол;код;параметр;было;записано;\n"
     "                               результат\n"
+    "  tunavox-cli site new ПАПКА --port ИМЯ [--version 1|2] [--gateway]\n"
+    "                   --device ФАЙЛ:ID... [--name ТЕКСТ]\n"
+    "                               записать объект: тождество и настройки каждого\n"
+    "                               устройства (эталон), файл объекта site.xml; код выхода\n"
+    "                               2, если устройство не отвечает (ничего не записано)\n"
+    "  tunavox-cli site check ПАПКА\n"
+    "                               проверить каждое устройство объекта:\n"
+    "                               ID;устройство;состояние;различий от эталона, затем итог;\n"
+    "                               код выхода 0 — все на месте и равны эталону, 1 — нет,\n"
+    "                               2 — ошибка файла объекта или порта\n"
     "Параметры: --version 1|2 (по умолчанию 2), --id N, --gateway, --log,\n"
     "           --device ФАЙЛ[:ID] вместо --desc ФАЙЛ --id ID; read и poll принимают\n"
     "           несколько --device (устройства на одной линии), строки тогда с ID\n"
@@ -138,5 +149,6 @@ int main(int argc, char** argv) {
     if (command == "journal") return tunavox::cli::Journal(args);
     if (command == "diff") return tunavox::cli::Diff(args);
     if (command == "set") return tunavox::cli::Set(args);
+    if (command == "site") return tunavox::cli::Site(args);
     return Usage(("неизвестная команда: " + command).c_str());
 }

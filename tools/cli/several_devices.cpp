@@ -29,10 +29,7 @@
 #include "util/time_text.h"
 
 namespace tunavox::cli {
-namespace {
 
-// Loads every --device and opens the line at the first one's settings; 0, or
-// kUsageError with the message printed.
 int OpenSeveral(const Options& o, const std::vector<uint16_t>& wanted, TLine& line,
                 std::vector<std::unique_ptr<TDevice>>& devices) {
     WatchStopSignals();
@@ -77,8 +74,6 @@ int OpenSeveral(const Options& o, const std::vector<uint16_t>& wanted, TLine& li
     line.Start({}, {});
     return 0;
 }
-
-} // namespace
 
 int ReadSeveral(const Options& o, const std::vector<uint16_t>& wanted) {
     TLine line;

@@ -39,6 +39,8 @@ const char* const kUsage =
     "                    first device's. Answers that overlap on the line collide (OR-ed)\n"
     "  --swap ID:FILE    on SIGUSR1 the device at ID becomes FILE's (its registers from\n"
     "                    their default values), on the next back again, and so on\n"
+    "  --value ID:ADDR=VALUE the register at ADDR of the device at ID starts with VALUE\n"
+    "                    (a unit's own serial number); repeatable\n"
     "  --baud-emulation  pace answers as a real line at the description's baud rate\n"
     "  --animate         read-only numbers drift around their value (a slow sine)\n"
     "  --fault F         silent, badcrc, noise, split, wrong-addr, wrong-id, delay=MS,\n"
@@ -73,6 +75,12 @@ int main(int argc, char** argv) {
     std::vector<SimDevice> devices; // --device FILE[:ID[:DELAY_MS[:VERSION]]]
     std::string swapFile;
     uint32_t swapId = 0;
+    struct SimValue {
+        uint32_t Id = 0;
+        uint16_t Addr = 0;
+        std::string Text;
+    };
+    std::vector<SimValue> values; // --value ID:ADDR=TEXT
     for (size_t i = 0; i < count; ++i) {
         const std::string a = argList[i];
         auto value = [&](std::string& out) {
@@ -111,6 +119,18 @@ int main(int argc, char** argv) {
                 return Usage("--swap needs ID:FILE");
             swapId = static_cast<uint32_t>(id);
             swapFile = v.substr(colon + 1);
+        } else if (a == "--value") {
+            const size_t colon = value(v) ? v.find(':') : std::string::npos;
+            const size_t equals = v.find('=', colon == std::string::npos ? 0 : colon);
+            int64_t id = 0, addr = 0;
+            if (colon == std::string::npos || equals == std::string::npos ||
+                !tunavox::ParseIntegerText(v.substr(0, colon), id) || id < 0 ||
+                id > 0xFFFFFFFFLL ||
+                !tunavox::ParseIntegerText(v.substr(colon + 1, equals - colon - 1), addr) ||
+                addr < 0 || addr > 0xFFFF)
+                return Usage("--value needs ID:ADDR=VALUE");
+            values.push_back({static_cast<uint32_t>(id), static_cast<uint16_t>(addr),
+                              v.substr(equals + 1)});
         } else if (a == "--animate") {
             options.Animate = true;
         } else if (a == "--baud-emulation") {
@@ -181,6 +201,10 @@ int main(int argc, char** argv) {
 #endif
     for (size_t i = 1; i < lists.size(); ++i)
         sim.AddDevice(*lists[i], devices[i].Id, devices[i].DelayMs, devices[i].Version);
+    for (const SimValue& v : values)
+        if (!sim.SetValueOf(v.Id, v.Addr, v.Text))
+            return Usage("--value: no register " + std::to_string(v.Addr) + " at ID " +
+                         std::to_string(v.Id) + " takes " + v.Text);
     std::string failure;
     if (!link.empty()) {
         const std::string path = sim.StartPty(link, failure);
