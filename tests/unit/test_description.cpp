@@ -91,7 +91,7 @@ TEST(Description, RegisterFields) {
                      "<values><item value=\"0\" text=\"выкл\"/><item value=\"1\" text=\"вкл\"/>"
                      "</values>") +
                  Reg("addr=\"65536\" type=\"Float\" io=\"WOR\" prec=\"2\" defValue=\"1,5\" "
-                     "pass=\"true\" font=\"00ff00\"") +
+                     "pass=\"true\" font=\"00ff00\" identity=\"1\"") +
                  Reg("addr=\"65535\" type=\"byte\" io=\"W\" defValue=\"300\""));
     ASSERT_EQ(l.error, "");
     ASSERT_EQ(l.regs.Count(), 5);
@@ -110,6 +110,7 @@ TEST(Description, RegisterFields) {
     EXPECT_EQ(u->Io, ioRW);
     EXPECT_TRUE(u->Poll);
     EXPECT_FALSE(u->Pass);
+    EXPECT_FALSE(u->Identity);
     EXPECT_EQ(u->Prec, 7);
     EXPECT_EQ(u->Name, "Уставка");
     EXPECT_EQ(u->Units, "°C");
@@ -125,6 +126,7 @@ TEST(Description, RegisterFields) {
     EXPECT_EQ(f->Io, ioWOR);
     EXPECT_EQ(f->Prec, 2);
     EXPECT_TRUE(f->Pass);
+    EXPECT_TRUE(f->Identity);
     EXPECT_EQ(f->FontColor, 0x00FF00u);
     EXPECT_EQ(f->BgColor, kNoColor);
     EXPECT_EQ(f->GetValue(), TValue(1.5));
