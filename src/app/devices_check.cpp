@@ -14,7 +14,8 @@ namespace tunavox {
 
 bool TDevicesFace::Held(const TDevice& dev) const {
     const int tab = TabOf(&dev);
-    return !dev.Other.empty() || (tab >= 0 && round_.Held(static_cast<size_t>(tab)));
+    return !dev.Other.empty() || (dev.OnSite && !SiteDeviceTrusted(dev.SiteCheck)) ||
+           (tab >= 0 && round_.Held(static_cast<size_t>(tab)));
 }
 
 void TDevicesFace::LineBack() {

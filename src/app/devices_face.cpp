@@ -46,48 +46,44 @@ TDevicesFace::TDevicesFace(TfMain& window) : QObject(&window), w_(window) {
     tabs_.push_back({std::make_unique<TDevice>(), nullptr});
 }
 
-TDevicesFace::~TDevicesFace() {
-    // Out of the window's tree while the line has one device: ours to free.
-    if (tbDevices && !tbDevices->parent()) delete tbDevices;
-}
+TDevicesFace::~TDevicesFace() = default;
 
 QWidget* TDevicesFace::Build(QWidget* central, TRegisterView* first) {
     auto* box = new QWidget(central);
-    auto* layout = new QVBoxLayout(box);
+    auto* layout = new QHBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    tbDevices = Named(new QTabBar(box), "tbDevices");
-    tbDevices->setAccessibleName(QStringLiteral("Устройства на линии"));
-    tbDevices->setTabsClosable(true);
-    tbDevices->setExpanding(false);
-    // Several long names share the width: shortened in the middle, so each keeps its ID.
-    tbDevices->setElideMode(Qt::ElideMiddle);
-    tbDevices->setUsesScrollButtons(false);
-    tbDevices->setDocumentMode(true);
-    tbDevices->addTab(QString());
-    tbDevices->hide();
+    layout->setSpacing(4);
+    lvDevices = Named(new TDeviceListView(box), "lvDevices");
+    lvDevices->setAccessibleName(QStringLiteral("Устройства на линии"));
+    lvDevices->hide();
     Pages = Named(new QStackedWidget(box), "Pages");
     first->setParent(Pages);
     Pages->addWidget(first);
     tabs_[0].View = first;
-    layout->addWidget(tbDevices);
+    layout->addWidget(lvDevices);
     layout->addWidget(Pages, 1);
-    barLayout_ = layout;
-    ShowBar(false);
-    connect(tbDevices, &QTabBar::currentChanged, this, [this](int tab) { Select(tab); });
-    connect(tbDevices, &QTabBar::tabCloseRequested, this, [this](int tab) { Close(tab); });
+    // The keyboard and the mouse move the current item; accessibility selects one.
+    connect(lvDevices->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& at) {
+                if (at.isValid()) Select(at.row());
+            });
+    connect(lvDevices->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected) {
+                if (!selected.indexes().isEmpty()) Select(selected.indexes().first().row());
+            });
     return box;
 }
 
 void TDevicesFace::AddMenuItems(QMenu* file, QMenu* service) {
     miAddDevice =
         Named(service->addAction(QStringLiteral("Добавить устройство на линии…")), "miAddDevice");
-    miCloseTab = Named(service->addAction(QStringLiteral("Закрыть вкладку")), "miCloseTab");
+    miCloseTab =
+        Named(service->addAction(QStringLiteral("Убрать устройство с линии")), "miCloseTab");
     miCloseTab->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     miCloseTab->setShortcutContext(Qt::WindowShortcut);
     miCloseTab->setEnabled(false);
     w_.addAction(miCloseTab);
-    // From tab to tab with the keyboard alone, as in other tabbed programs.
+    // From device to device with the keyboard alone, from the table too.
     for (const auto& [key, step] : {std::pair{Qt::Key_PageDown, 1}, {Qt::Key_PageUp, -1}}) {
         auto* go = new QAction(&w_);
         go->setShortcut(QKeySequence(Qt::CTRL | key));
@@ -149,69 +145,109 @@ QString TDevicesFace::SeriesPrefix(const TDevice& dev) const {
     return Several() ? QStringLiteral("ID %1 · ").arg(static_cast<uint32_t>(dev.Id)) : QString();
 }
 
-void TDevicesFace::ShowTab(int tab) {
-    if (tab < 0 || tab >= Count()) return;
-    const TDevice& d = Device(tab);
-    const QString caption = Caption(tab);
-    const QString state =
-        QString::fromStdString(d.Link.StateText(w_.line_->Reconnect.PortName()));
-    tbDevices->setTabText(tab, caption);
+TDeviceListModel::TItem TDevicesFace::ItemOf(const TDevice& d) const {
+    using TMark = TDeviceListModel::TMark;
+    TDeviceListModel::TItem item;
+    item.Name = QString::fromStdString(d.Desc.Name);
+    item.Id = static_cast<uint32_t>(d.Id);
     if (!d.Other.empty()) {
         // Another device at its ID: red, and said, until the user decides.
-        const QString other = QString::fromStdString(d.Other);
-        tbDevices->setTabTextColor(tab, QColor(0xC0, 0x10, 0x10));
-        tbDevices->setTabToolTip(tab, other);
-        tbDevices->setAccessibleTabName(tab, caption + QStringLiteral(": ") + other);
-        return;
+        item.State = QStringLiteral("другое устройство");
+        item.Detail = QString::fromStdString(d.Other);
+        item.Mark = TMark::Bad;
+        return item;
     }
-    // The link as this device's rows saw it: red while it does not answer.
-    tbDevices->setTabTextColor(tab, d.Link.Down() ? QColor(0xC0, 0x10, 0x10) : QColor());
-    tbDevices->setTabToolTip(
-        tab, state.isEmpty() ? caption
-                             : caption + QStringLiteral(": ") + state +
-                                   (d.Link.Down() ? QStringLiteral(" (") +
-                                                        QString::fromStdString(d.Link.Reason()) +
-                                                        QLatin1Char(')')
-                                                  : QString()));
-    tbDevices->setAccessibleTabName(tab, state.isEmpty() ? caption
-                                                         : caption + QStringLiteral(": ") + state);
+    const QString link =
+        QString::fromStdString(d.Link.StateText(w_.line_->Reconnect.PortName()));
+    const QString reason = d.Link.Down() ? QString::fromStdString(d.Link.Reason()) : QString();
+    if (d.OnSite) {
+        const TSiteCheck& c = d.SiteCheck;
+        item.State = c.State == TSiteState::NotChecked && !w_.PortOpen()
+                         ? QStringLiteral("не проверено")
+                     : c.State == TSiteState::NotChecked ? QStringLiteral("проверяется…")
+                                                         : QString::fromStdString(SiteStateText(c));
+        item.Differences = c.Differences;
+        item.Mark = c.State == TSiteState::InPlace    ? TMark::Good
+                    : c.State == TSiteState::Differs  ? TMark::Warning
+                    : c.State == TSiteState::NotChecked ? TMark::Unknown
+                                                        : TMark::Bad;
+        QStringList detail;
+        if (c.State == TSiteState::Replaced)
+            detail << QString::fromStdString(IdentityChangesText(c));
+        if (c.State == TSiteState::OtherDevice) detail << QString::fromStdString(c.Other);
+        if (!c.Problem.empty() && c.Differences < 0) detail << QString::fromStdString(c.Problem);
+        // Checked, then silent: the link says so too.
+        if (d.Link.Down() && c.State != TSiteState::Silent) {
+            item.Mark = TMark::Bad;
+            detail << link + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + ')');
+        }
+        item.Detail = detail.join(QLatin1Char('\n'));
+        return item;
+    }
+    item.State = link;
+    item.Detail = reason;
+    item.Mark = d.Link.Down() ? TMark::Bad
+                : d.Link.State() == TLinkState::Answering ? TMark::Good
+                                                          : TMark::Unknown;
+    return item;
 }
 
-void TDevicesFace::ShowBar(bool shown) {
-    // A hidden tab bar still tells accessibility that its current tab has the focus,
-    // beside the real one: while the line has one device it leaves the window's tree.
-    if (shown && !tbDevices->parent()) {
-        barLayout_->insertWidget(0, tbDevices);
-    } else if (!shown && tbDevices->parent()) {
-        tbDevices->hide();
-        barLayout_->removeWidget(tbDevices);
-        tbDevices->setParent(nullptr);
-    }
-    tbDevices->setVisible(shown);
+void TDevicesFace::ShowTab(int tab) {
+    if (tab < 0 || tab >= Count()) return;
+    UpdateBar();
+}
+
+void TDevicesFace::SetListAlways(bool always) {
+    listAlways_ = always;
+    UpdateBar();
 }
 
 void TDevicesFace::UpdateBar() {
-    ShowBar(Several());
+    const bool shown = Several() || listAlways_;
     miCloseTab->setEnabled(Several());
     miSaveAllSets->setVisible(Several());
+    std::vector<TDeviceListModel::TItem> items;
     for (int t = 0; t < Count(); ++t)
-        ShowTab(t);
+        items.push_back(ItemOf(Device(t)));
+    lvDevices->Model()->SetItems(std::move(items));
+    {
+        const QSignalBlocker quiet(lvDevices->selectionModel());
+        lvDevices->setCurrentIndex(lvDevices->Model()->index(current_));
+    }
+    lvDevices->setVisible(shown);
+}
+
+bool TDevicesFace::WriteRefused(const TDevice& dev) {
+    if (!Held(dev)) return false;
+    // Not before it has answered as itself, nor into another device or unit.
+    const std::string why =
+        !dev.Other.empty() ? dev.Other
+        : dev.OnSite && !SiteDeviceTrusted(dev.SiteCheck)
+            ? "Запись запрещена: устройство ID " + std::to_string(dev.Id) +
+                  (dev.SiteCheck.State == TSiteState::NotChecked
+                       ? " ещё не проверено"
+                       : " не устройство объекта (" + SiteStateText(dev.SiteCheck) +
+                             "); примите его как устройство объекта")
+            : "Запись отложена: устройство ID " + std::to_string(dev.Id) +
+                  " проверяется после перерыва связи";
+    w_.ShowError(QString::fromStdString(why));
+    return true;
 }
 
 void TDevicesFace::Select(int tab) {
     if (tab < 0 || tab >= Count() || tab == current_) return;
     // A set being read or written belongs to its tab's device: the tab stays until it is done.
     if (w_.dev_->ParamRunner && w_.dev_->ParamRunner->Running()) {
-        const QSignalBlocker quiet(tbDevices);
-        tbDevices->setCurrentIndex(current_);
+        const QSignalBlocker quiet(lvDevices->selectionModel());
+        lvDevices->setCurrentIndex(lvDevices->Model()->index(current_));
         w_.ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
                       w_.normalStatusColor_);
         return;
     }
     current_ = tab;
     {
-        const QSignalBlocker quiet(tbDevices);
-        tbDevices->setCurrentIndex(tab);
+        const QSignalBlocker quiet(lvDevices->selectionModel());
+        lvDevices->setCurrentIndex(lvDevices->Model()->index(tab));
     }
     w_.dev_ = tabs_[static_cast<size_t>(tab)].Dev.get();
     w_.vstList = tabs_[static_cast<size_t>(tab)].View;
@@ -227,7 +263,8 @@ void TDevicesFace::Select(int tab) {
     w_.find_->ApplyRowVisibility();
     w_.link_->ShowLinkState();
     w_.vstList->SetDarkTicks(w_.chPoll->isChecked());
-    if (w_.isActiveWindow()) w_.vstList->setFocus();
+    // Arrowing through the list keeps the focus there; otherwise the table takes it.
+    if (w_.isActiveWindow() && !lvDevices->hasFocus()) w_.vstList->setFocus();
 }
 
 QString TDevicesFace::Add(int entry, uint32_t id) {
@@ -274,7 +311,6 @@ QString TDevicesFace::Add(int entry, uint32_t id) {
                                                 "несколько устройств, начните запись снова"));
     tabs_.push_back({std::move(dev), view});
     const int tab = Count() - 1;
-    tbDevices->addTab(QString());
     UpdateBar();
     Select(tab);
     const TDescription& line = Device(0).Desc;
@@ -350,11 +386,6 @@ void TDevicesFace::Close(int tab) {
     TTab gone = std::move(tabs_[static_cast<size_t>(tab)]);
     tabs_.erase(tabs_.begin() + tab);
     if (current_ > tab) --current_;
-    {
-        const QSignalBlocker quiet(tbDevices);
-        tbDevices->removeTab(tab);
-        tbDevices->setCurrentIndex(current_);
-    }
     gone.View->Model()->SetSource(nullptr, nullptr);
     Pages->removeWidget(gone.View);
     gone.View->deleteLater();
@@ -372,6 +403,8 @@ void TDevicesFace::PollStep() {
     // Every device's ticked rows in tab order, as they are ticked now.
     std::vector<TPollRound::TItem> items;
     for (size_t t = 0; t < tabs_.size(); ++t) {
+        // A site's device is polled once it has been checked and is the site's own.
+        if (tabs_[t].Dev->OnSite && !SiteDeviceTrusted(tabs_[t].Dev->SiteCheck)) continue;
         const TRegisterModel* m = tabs_[t].View->Model();
         for (int r = m->NextCheckedRow(-1); r >= 0; r = m->NextCheckedRow(r)) {
             items.push_back({t, r});

@@ -4,12 +4,12 @@
 #include <QObject>
 #include <QStackedWidget>
 #include <QString>
-#include <QTabBar>
-#include <QVBoxLayout>
+#include <QHBoxLayout>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "app/device_list.h"
 #include "engine/action.h"
 #include "line/device.h"
 #include "line/poll_round.h"
@@ -20,8 +20,8 @@ namespace tunavox {
 class TfMain;
 class TRegisterView;
 
-// The devices of the window's line, a tab each with its own table: with one device the
-// window is as it always was (no tab bar). "Считать все", writes, the editor, sets and
+// The devices of the window's line, each with its own table, listed beside it: with one
+// device (and no site open) the window is as it always was (no list). "Считать все", writes, the editor, sets and
 // the rest act on the current tab's device; the port, mode and version are the line's.
 // With several devices one poll goes round the ticked rows of all of them, a silent one
 // resting alone, and each finished exchange lands on its own device's row.
@@ -29,16 +29,16 @@ class TDevicesFace : public QObject {
 public:
     explicit TDevicesFace(TfMain& window);
     ~TDevicesFace() override;
-    // The tab bar and the pages around the first device's table (the window's vstList).
+    // The list and the pages around the first device's table (the window's vstList).
     QWidget* Build(QWidget* central, TRegisterView* first);
-    // "Добавить устройство на линии…" and "Закрыть вкладку" in "Сервис"; "Сохранить
+    // "Добавить устройство на линии…" and "Убрать устройство с линии" in "Сервис"; "Сохранить
     // параметры всех устройств…" in "Файл", shown while there are several devices.
     void AddMenuItems(QMenu* file, QMenu* service);
 
-    QTabBar* tbDevices = nullptr; // out of the window while the line has one device
+    TDeviceListView* lvDevices = nullptr; // hidden while the line has one device, no site
     QStackedWidget* Pages;  // a table per device
     QAction* miAddDevice;   // "Добавить устройство на линии…"
-    QAction* miCloseTab;    // "Закрыть вкладку" (Ctrl+W)
+    QAction* miCloseTab;    // "Убрать устройство с линии" (Ctrl+W)
     QAction* miSaveAllSets; // "Сохранить параметры всех устройств…"
 
     int Count() const { return static_cast<int>(tabs_.size()); }
@@ -61,9 +61,17 @@ public:
     // recording; requests of it still queued finish unseen.
     void Close(int tab);
     void Select(int tab);
-    // The tab's caption "<device name> · ID N" and its link state.
+    // The device's item in the list: its name and ID, its state (the link's, or what the
+    // site's check found) and its differences from the reference.
     void ShowTab(int tab);
-    QString Caption(int tab) const;
+    QString Caption(int tab) const; // "<device name> · ID N"
+    // The list stays beside the table even with one device (a site is open).
+    void SetListAlways(bool always);
+    // Every device's item shown anew.
+    void UpdateBar();
+    // The device may not be written to now (being told, another device, not the site's
+    // unit): says why and returns true.
+    bool WriteRefused(const TDevice& dev);
 
     // One step of the poll over every device's ticked rows.
     void PollStep();
@@ -93,13 +101,12 @@ private:
     void CheckDevice(int tab);
     void CheckDone(TDevice* dev);
     void AskAboutOther(TDevice* dev);
-    void UpdateBar();
-    void ShowBar(bool shown);
+    TDeviceListModel::TItem ItemOf(const TDevice& d) const;
     void SaveNextSet();
 
     TfMain& w_;
     std::vector<TTab> tabs_;
-    QVBoxLayout* barLayout_ = nullptr; // holds the tab bar while it is shown
+    bool listAlways_ = false;
     int current_ = 0;
     int nextSerial_ = 1;
     TPollRound round_;

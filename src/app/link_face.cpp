@@ -157,6 +157,7 @@ void TLinkFace::StopReconnecting() {
 void TLinkFace::RestoreFactoryValue(int row) {
     TReg* reg = w_.vstList->Model()->Reg(row);
     if (!reg || !reg->DiffersFromFactory() || reg->GetBusy()) return;
+    if (TDevice* dev = w_.devices_->DeviceOf(reg); dev && w_.devices_->WriteRefused(*dev)) return;
     const QString factory = QString::fromStdString(reg->DisplayTextOf(reg->DefValue));
     if (MessageBoxWithCaptions(&w_,
                                QStringLiteral("Записать в устройство заводское значение %1 "
@@ -177,14 +178,7 @@ void TLinkFace::RestoreFactoryValue(int row) {
 void TLinkFace::WriteEdited(int row) {
     TReg* reg = w_.vstList->Model()->Reg(row);
     if (!reg || reg->RegType == rtHeader || !reg->IsModified()) return;
-    if (TDevice* dev = w_.devices_->DeviceOf(reg); dev && w_.devices_->Held(*dev)) {
-        // Not before it has answered as itself, nor into another device.
-        w_.ShowError(QString::fromStdString(
-            dev->Other.empty() ? "Запись отложена: устройство ID " + std::to_string(dev->Id) +
-                                     " проверяется после перерыва связи"
-                               : dev->Other));
-        return;
-    }
+    if (TDevice* dev = w_.devices_->DeviceOf(reg); dev && w_.devices_->WriteRefused(*dev)) return;
     const TWriteNote note{reg, ValueBeforeWrite(*reg), reg->DisplayText(), reg->GetValue()};
     w_.WriteNode(row, false, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
 }

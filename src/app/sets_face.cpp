@@ -394,6 +394,7 @@ void TSetsFace::RestoreSelected() {
     TParamRunner* runner = w_.dev_->ParamRunner.get();
     TCompareDialog* dialog = compareDialog_;
     if (!runner || runner->Running() || !dialog) return;
+    if (w_.devices_->WriteRefused(*w_.dev_)) return;
     if (!w_.PortOpen()) {
         w_.ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
         return;

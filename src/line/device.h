@@ -9,6 +9,7 @@
 #include "device/reg.h"
 #include "engine/link_state.h"
 #include "paramset/param_runner.h"
+#include "site/site_check.h"
 #include "trend/poll_backoff.h"
 
 namespace tunavox {
@@ -62,6 +63,10 @@ struct TDevice {
     // written until the user decides.
     std::string Other;
     std::unique_ptr<TParamRunner> ParamRunner;
+    // A device of an open site, and what its check found (NotChecked until then): only
+    // the site's own unit, checked, is polled or written.
+    bool OnSite = false;
+    TSiteCheck SiteCheck;
     // Its number on the line, kept while it is there (the first device's is 0): the
     // line's samples and wide recording know its rows by Key.
     int Serial = 0;

@@ -209,9 +209,9 @@ private slots:
         QCOMPARE(s->lState->text(),
                  QStringLiteral("Добавлено на линию: БУК-2 (контроллер котельной) · ID 7"));
         QCOMPARE(l.w->Devices().Count(), 2);
-        QCOMPARE(l.w->Devices().tbDevices->tabText(0),
+        QCOMPARE(l.w->Devices().Caption(0),
                  QStringLiteral("ЧП-7 (частотный преобразователь) · ID 9"));
-        QCOMPARE(l.w->Devices().tbDevices->tabText(1),
+        QCOMPARE(l.w->Devices().Caption(1),
                  QStringLiteral("БУК-2 (контроллер котельной) · ID 7"));
         // Twice is refused, and said where the eye is.
         QTest::mouseClick(s->bAdd, Qt::LeftButton);
