@@ -265,6 +265,7 @@ void TDevicesFace::Select(int tab) {
     w_.vstList->SetDarkTicks(w_.chPoll->isChecked());
     // Arrowing through the list keeps the focus there; otherwise the table takes it.
     if (w_.isActiveWindow() && !lvDevices->hasFocus()) w_.vstList->setFocus();
+    if (OnCurrentChanged) OnCurrentChanged();
 }
 
 QString TDevicesFace::Add(int entry, uint32_t id) {

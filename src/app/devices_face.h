@@ -5,6 +5,7 @@
 #include <QStackedWidget>
 #include <QString>
 #include <QHBoxLayout>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -89,6 +90,8 @@ public:
     // at its ID (TDevice::Other: nothing is polled or written there).
     void LineBack();
     bool Held(const TDevice& dev) const;
+    // The current device changed (the window's other parts follow it).
+    std::function<void()> OnCurrentChanged;
     // Samples and columns of the chart and the wide recording: the device's own rows.
     QString SeriesPrefix(const TDevice& dev) const;
 

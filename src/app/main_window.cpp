@@ -94,6 +94,8 @@ TfMain::~TfMain() {
     // its "nothing read" message up as a modal box while the window goes (the program
     // would wait on it for ever).
     delete sets_->CompareDialog();
+    site_->CloseSite(); // its check's requests finish unseen
+    devices_->OnCurrentChanged = nullptr;
     for (int t = 0; t < devices_->Count(); ++t)
         devices_->Device(t).ParamRunner.reset();
     // The worker first, serving its hand-overs meanwhile: a running action finishes
@@ -121,6 +123,9 @@ void TfMain::BuildForm() {
     // Menu.
     QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
     sets_ = new TSetsFace(*this, file);
+    siteHost_ = MakeSiteHost(*this);
+    site_ = new TSiteFace(*siteHost_, this);
+    site_->AddMenuItems(file);
     QMenu* exportMenu = file->addMenu(QStringLiteral("Экспорт в"));
     miExportHtml = exportMenu->addAction(QStringLiteral("HTML"));
     miExportRtf = exportMenu->addAction(QStringLiteral("RTF"));
@@ -181,6 +186,11 @@ void TfMain::BuildForm() {
 
     vstList = new TRegisterView(central);
     QWidget* pages = devices_->Build(central, vstList);
+    // The site's items for the current device, on the list's context menu too.
+    devices_->lvDevices->setContextMenuPolicy(Qt::ActionsContextMenu);
+    devices_->lvDevices->addActions({site_->miAccept, site_->miMakeReference,
+                                     site_->miCompareReference, site_->miRestoreReference});
+    devices_->OnCurrentChanged = [this] { site_->UpdateActions(); };
 
     // Bottom strip.
     auto* bottom = new QWidget(central);

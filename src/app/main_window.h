@@ -22,6 +22,7 @@
 #include "app/net_port_face.h"
 #include "app/scan_face.h"
 #include "app/sets_face.h"
+#include "app/site_face.h"
 #include "app/trend_face.h"
 #include "device/catalogue.h"
 #include "line/device.h"
@@ -134,6 +135,7 @@ public:
     // The line's devices, a tab each; one poll over them all.
     TDevicesFace& Devices() { return *devices_; }
     TNetPortFace& NetPort() { return *net_; } // "Сетевой порт…": a line over the network
+    TSiteFace& Site() { return *site_; }      // "Новый объект…", "Открыть объект…"...
 
     void miExportClick(int tag); // export and About
     // Writes the export of the menu item with that tag to path; failures go to the message box.
@@ -183,6 +185,8 @@ private:
     TLinkFace* link_;
     TKeysFace* keys_;
     TTrendFace* trend_;
+    std::unique_ptr<ISiteHost> siteHost_;
+    TSiteFace* site_;
     TMainOptions options_;
     std::unique_ptr<TLine> line_;
     TDevice* dev_ = nullptr; // the current tab's; the devices face owns them

@@ -1,6 +1,7 @@
 // The window's parameter sets (save, compare, restore) on the worker.
 #include <QFileInfo>
 #include <QPointer>
+#include <QTimer>
 #include <QProgressDialog>
 #include <chrono>
 
@@ -229,7 +230,7 @@ void TSetsFace::miCompareParamsClick() {
     if (!path.isEmpty()) CompareWithFile(path);
 }
 
-void TSetsFace::CompareWithFile(const QString& path) {
+void TSetsFace::CompareWithFile(const QString& path, bool restore) {
     if (!ParamSetAllowed()) return;
     auto set = std::make_shared<TParamSet>();
     std::string error;
@@ -237,7 +238,7 @@ void TSetsFace::CompareWithFile(const QString& path) {
         ShowWarning(&w_, QString::fromStdString(error));
         return;
     }
-    CompareWithSet(set, path);
+    CompareWithSet(set, path, restore);
 }
 
 void TSetsFace::OpenSetFile(const QString& path) {
@@ -354,12 +355,13 @@ void TSetsFace::CompareWithFactory() {
     CompareWithSet(factory, QString());
 }
 
-void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path) {
+void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& path,
+                               bool restore) {
     TParamRunner& runner = NewParamRunner();
     QPointer<QProgressDialog> progress =
         ParamProgress(QStringLiteral("Чтение параметров устройства…"));
     // The comparison is on the screen before the progress window goes (see the save).
-    runner.OnFinished = [this, &runner, progress, set, path]() mutable {
+    runner.OnFinished = [this, &runner, progress, set, path, restore]() mutable {
         QStringList warnings;
         if (!set->Factory)
             for (const std::string& w :
@@ -386,6 +388,9 @@ void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& pa
         dialog->show();
         CloseParamProgress(progress);
         dialog->activateWindow(); // not whatever the progress window hands its turn to
+        // The rows that differ are offered for writing at once, with the usual question.
+        if (restore && !runner.Cancelled())
+            QTimer::singleShot(0, this, [this] { RestoreSelected(); });
     };
     runner.StartCompare(*set);
 }

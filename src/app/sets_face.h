@@ -40,8 +40,9 @@ public:
     std::vector<uint16_t> ChosenAddresses() const;
     // Reads every readable register on the worker and writes the set to path.
     void SaveParameters(const QString& path, const std::vector<uint16_t>& only = {});
-    // Reads the set, compares it with the device and opens the comparison dialog.
-    void CompareWithFile(const QString& path);
+    // Reads the set, compares it with the device and opens the comparison dialog; with
+    // restore, the rows that differ are then offered for writing as "Восстановить" does.
+    void CompareWithFile(const QString& path, bool restore = false);
     // Reads the device and compares it with the description's factory values.
     void CompareWithFactory();
     // Opens a set file in a window of its own for the loaded description.
@@ -59,7 +60,8 @@ public:
 
 private:
     TParamRunner& NewParamRunner();
-    void CompareWithSet(std::shared_ptr<TParamSet> set, const QString& source);
+    void CompareWithSet(std::shared_ptr<TParamSet> set, const QString& source,
+                        bool restore = false);
     QProgressDialog* ParamProgress(const QString& label);
     void CloseParamProgress(QPointer<QProgressDialog>& progress);
 

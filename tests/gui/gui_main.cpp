@@ -24,6 +24,7 @@ int RunScreenTests(int argc, char** argv);
 int RunScanTests(int argc, char** argv);
 int RunDevicesTests(int argc, char** argv);
 int RunNetworkPortTests(int argc, char** argv);
+int RunSiteTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QTemporaryDir config;
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
         {"PollingTest", RunPollingTests},         {"KeyboardTest", RunKeyboardTests},
         {"ScreenTest", RunScreenTests},           {"ScanTest", RunScanTests},
         {"DevicesTest", RunDevicesTests},
-        {"NetworkPortTest", RunNetworkPortTests}};
+        {"NetworkPortTest", RunNetworkPortTests}, {"SiteTest", RunSiteTests}};
     const char* only =
         argc > 1 && argv[1][0] != '-' && !std::strchr(argv[1], '(') ? argv[1] : nullptr;
     int failed = 0;

@@ -1,0 +1,216 @@
+// The site in the window: made from five devices on a simulated line, opened again as a
+// check that finds each way a device can have changed, a replaced unit read-only until it
+// is accepted; the device list of fifty by keyboard and accessibility.
+#include <QAccessible>
+#include <QFileInfo>
+#include <QListView>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/main_window.h"
+#include "device/description.h"
+#include "gui_support.h"
+#include "journal/journal.h"
+#include "sim/simulator.h"
+#include "site/site.h"
+#include "test_support.h"
+
+using namespace tunavox;
+using namespace tunavox::test;
+
+namespace {
+
+struct SiteBench {
+    TempDir dir;
+    TRegList buk, chp;
+    std::unique_ptr<TDeviceSimulator> sim;
+    std::unique_ptr<TfMain> w;
+    std::string link;
+
+    explicit SiteBench(bool withLine = true) {
+        CopySamples(dir, {QStringLiteral("NastrBUK2.xml"), QStringLiteral("NastrChP7.xml")});
+        for (auto [regs, file] : {std::pair{&buk, "NastrBUK2.xml"}, {&chp, "NastrChP7.xml"}}) {
+            TNameValueList errors;
+            TDescription desc;
+            LoadDescription(dir.File(file), *regs, errors, desc, dir.Path() + "/");
+        }
+        link = dir.File("line");
+        if (withLine) {
+            TSimOptions o;
+            o.DeviceId = 3;
+            sim = std::make_unique<TDeviceSimulator>(buk, o);
+            sim->AddDevice(chp, 17);
+            sim->AddDevice(chp, 200);
+            sim->AddDevice(buk, 5);
+            sim->AddDevice(buk, 7);
+            std::string error;
+            if (sim->StartPty(link, error).empty()) qWarning("%s", error.c_str());
+        }
+        TMainOptions mo;
+        mo.DescriptionsDir = QString::fromStdString(dir.Path());
+        mo.Ports = QStringList{QStringLiteral("ttyS0")};
+        mo.ExtraPort = QString::fromStdString(link);
+        mo.JournalDir = QString::fromStdString(dir.File("Journal"));
+        mo.Device = QStringLiteral("NastrBUK2.xml");
+        w = std::make_unique<TfMain>(mo);
+    }
+    ~SiteBench() {
+        w.reset();
+        sim.reset();
+    }
+    int Entry(const char* file) const {
+        const auto& c = w->Catalogue();
+        for (size_t i = 0; i < c.size(); ++i)
+            if (c[i].Path.find(file) != std::string::npos) return static_cast<int>(i);
+        return -1;
+    }
+    QString Item(int row, int role = Qt::AccessibleTextRole) const {
+        return w->Devices().lvDevices->model()->index(row, 0).data(role).toString();
+    }
+};
+
+} // namespace
+
+class SiteTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ClearSettings(); }
+
+    void madeThenOpenedAsACheckOfEveryDevice() {
+        SiteBench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        b.w->eID->setText(QStringLiteral("3"));
+        b.w->eIDChange();
+        b.w->Dev().PollOnConnect = false;
+        b.w->bOpen->click();
+        QVERIFY(b.w->PortOpen());
+        TDevicesFace& d = b.w->Devices();
+        for (auto [file, id] : {std::pair{"ChP7", 17u}, {"ChP7", 200u}, {"BUK2", 5u}, {"BUK2", 7u}})
+            QCOMPARE(d.Add(b.Entry(file), id), QString());
+        TSiteFace& site = b.w->Site();
+        const QString folder = QString::fromStdString(b.dir.File("Котельная 3"));
+        QVERIFY(!site.miSaveSite->isEnabled());
+        QVERIFY(site.NewSite(folder, QStringLiteral("Котельная №3")));
+        QTRY_VERIFY_WITH_TIMEOUT(site.IsOpen(), 20000);
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/site.xml")));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY2(b.Item(i).endsWith(QStringLiteral(": на месте, различий от эталона: 0")),
+                     qPrintable(b.Item(i)));
+        QCOMPARE(site.Recent(), QStringList{folder});
+        site.CloseSite();
+        QVERIFY(!d.lvDevices->isVisible() || d.Several());
+
+        // The line as the engineer finds it on his next visit.
+        b.sim->SetPresent(5, false);
+        b.sim->ReplaceDevice(200, b.buk);
+        b.sim->SetValueOf(17, 0x0101, "70099999");
+        b.sim->SetValueOf(7, 0x0021, "80");
+        bool checked = false;
+        site.OnChecked = [&] { checked = true; };
+        QVERIFY(site.OpenSite(folder));
+        QTRY_VERIFY_WITH_TIMEOUT(checked, 20000);
+        QVERIFY(d.lvDevices->isVisible());
+        const QStringList expected{
+            QStringLiteral("БУК-2 (контроллер котельной) · ID 3: на месте, различий от эталона: 0"),
+            QStringLiteral("ЧП-7 (частотный преобразователь) · ID 17: заменено, различий от "
+                           "эталона: 0"),
+            QStringLiteral("ЧП-7 (частотный преобразователь) · ID 200: другое устройство"),
+            QStringLiteral("БУК-2 (контроллер котельной) · ID 5: нет ответа"),
+            QStringLiteral("БУК-2 (контроллер котельной) · ID 7: отличается от эталона: 1"),
+        };
+        for (int i = 0; i < 5; ++i) QCOMPARE(b.Item(i), expected[i]);
+        QVERIFY(b.Item(1, Qt::ToolTipRole).contains(QStringLiteral("70012345 → 70099999")));
+        QCOMPARE(b.w->StatusText->text().trimmed(),
+                 QStringLiteral("Объект «Котельная №3» проверен: на месте 1 из 5; устройства с "
+                                "отличиями — в списке слева"));
+        if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS"); !out.isEmpty())
+            QVERIFY(b.w->grab().save(out + QStringLiteral("/site.png")));
+
+        // The replaced unit is read-only until accepted.
+        d.Select(1);
+        QVERIFY(b.w->Site().miAccept->isEnabled());
+        QVERIFY(!b.w->Site().miRestoreReference->isEnabled());
+        const int row = [&] {
+            for (int r = 0; r < b.w->Dev().Regs->Count(); ++r)
+                if (b.w->Dev().Regs->Items(r)->Addr == 0x0302) return r;
+            return -1;
+        }();
+        QVERIFY(b.w->Dev().Regs->Items(row)->SetValueFromText("33", false));
+        b.w->LinkFace().WriteEdited(row);
+        QVERIFY(b.w->StatusText->text().trimmed().startsWith(
+            QStringLiteral("Запись запрещена: устройство ID 17 не устройство объекта (заменено)")));
+        QCOMPARE(b.sim->OtherRequestCount(), size_t{0}); // nothing written anywhere
+        b.w->Site().miAccept->trigger();
+        QCOMPARE(b.Item(1), QStringLiteral("ЧП-7 (частотный преобразователь) · ID 17: на "
+                                           "месте, различий от эталона: 0"));
+        TSite read;
+        std::string error;
+        QVERIFY(ReadSite(folder.toStdString(), read, error));
+        QCOMPARE(read.Lines[0].Devices[1].Identity[0].Value, std::string("70099999"));
+        std::vector<TJournalEntry> entries;
+        QVERIFY(ReadJournal(b.dir.File("Journal"), {}, entries, error));
+        QCOMPARE(entries.size(), size_t{1});
+        QCOMPARE(entries[0].Before, std::string("70012345"));
+        QCOMPARE(entries[0].Written, std::string("70099999"));
+        QCOMPARE(entries[0].Outcome, std::string("принято как устройство объекта"));
+        // Accepted, it is written to as any device.
+        b.w->LinkFace().WriteEdited(row);
+        QTRY_VERIFY_WITH_TIMEOUT(b.sim->OtherRequestCount() > 0, 5000);
+    }
+
+    void fiftyDevicesByKeyboardAndAccessibility() {
+        SiteBench b(false);
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        b.w->eID->setText(QStringLiteral("1"));
+        b.w->eIDChange();
+        TDevicesFace& d = b.w->Devices();
+        for (uint32_t id = 2; id <= 50; ++id)
+            QCOMPARE(d.Add(b.Entry(id % 2 ? "BUK2" : "ChP7"), id), QString());
+        QListView* list = d.lvDevices;
+        QVERIFY(list->isVisible());
+        QCOMPARE(list->model()->rowCount(), 50);
+        // ID 1 and ID 11 no longer look alike: each item leads with its ID.
+        QVERIFY(b.Item(10, Qt::DisplayRole).startsWith(QStringLiteral("ID 11 · ")));
+        // Every item's name carries its state, for a screen reader too.
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(list);
+        QVERIFY(a);
+        int named = 0;
+        for (int i = 0; i < a->childCount(); ++i)
+            if (a->child(i)->text(QAccessible::Name).contains(QStringLiteral(": Порт закрыт")))
+                ++named;
+        QCOMPARE(named, 50);
+        // Arrows, Home and End in the list; the table keeps Ctrl+PgUp and Ctrl+PgDown.
+        d.Select(0);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(d.Current(), 1);
+        QVERIFY(list->hasFocus());
+        QTest::keyClick(list, Qt::Key_End);
+        QCOMPARE(d.Current(), 49);
+        QVERIFY(list->viewport()->rect().intersects(
+            list->visualRect(list->model()->index(49, 0))));
+        QCOMPARE(b.w->eID->text(), QStringLiteral("50"));
+        QTest::keyClick(list, Qt::Key_Tab);
+        QVERIFY(!list->hasFocus());
+        b.w->vstList->setFocus();
+        QTest::keyClick(b.w->vstList, Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(d.Current(), 48);
+        QTest::keyClick(b.w->vstList, Qt::Key_PageDown, Qt::ControlModifier);
+        QTest::keyClick(b.w->vstList, Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(d.Current(), 0);
+        // Selected through accessibility, as a screen reader's user does.
+        QAccessibleInterface* item = a->child(20);
+        QVERIFY(item && item->actionInterface());
+        item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(d.Current(), 20);
+    }
+};
+
+int RunSiteTests(int argc, char** argv) {
+    SiteTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_site.moc"
