@@ -19,8 +19,10 @@ QIcon MarkIcon(TDeviceListModel::TMark mark) {
     return QIcon(pixmap);
 }
 
-QString StateLine(const TDeviceListModel::TItem& item) {
+QString StateLine(const TDeviceListModel::TItem& item, bool brief = false) {
     QString text = item.State;
+    if (brief && item.Differences >= 0 && !item.State.startsWith(QStringLiteral("отличается")))
+        return text + QStringLiteral(" · различий: %1").arg(item.Differences);
     // "отличается от эталона: N" carries the count already.
     if (item.Differences >= 0 && !item.State.startsWith(QStringLiteral("отличается")))
         text += QStringLiteral(", различий от эталона: %1").arg(item.Differences);
@@ -45,7 +47,7 @@ void TDeviceListModel::SetItems(std::vector<TItem> items) {
 }
 
 QString TDeviceListModel::DisplayText(const TItem& item) {
-    return QStringLiteral("ID %1 · %2\n%3").arg(item.Id).arg(item.Name, StateLine(item));
+    return QStringLiteral("ID %1 · %2\n%3").arg(item.Id).arg(item.Name, StateLine(item, true));
 }
 
 QString TDeviceListModel::AccessibleText(const TItem& item) {
@@ -90,12 +92,13 @@ TDeviceListView::TDeviceListView(QWidget* parent)
     setTabKeyNavigation(false); // Tab leaves the list, arrows move in it
     setUniformItemSizes(true);
     setWordWrap(false);
-    setTextElideMode(Qt::ElideMiddle); // a long name keeps its ID at the front
+    setTextElideMode(Qt::ElideRight); // the ID leads, a long name is cut at its end
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setSpacing(1);
 }
 
 QSize TDeviceListView::sizeHint() const {
-    return QSize(fontMetrics().averageCharWidth() * 34, QListView::sizeHint().height());
+    return QSize(fontMetrics().averageCharWidth() * 38, QListView::sizeHint().height());
 }
 
 } // namespace tunavox

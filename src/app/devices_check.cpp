@@ -32,11 +32,11 @@ void TDevicesFace::CheckDevice(int tab) {
     if (dev->ParamRunner && dev->ParamRunner->Running()) return;
     if (checkTypes_.empty()) {
         std::vector<std::string> problems;
-        checkTypes_ = LoadScanTypes(w_.catalogue_, ProgramFolder(), problems);
+        checkTypes_ = LoadScanTypes(w_.Catalogue(), ProgramFolder(), problems);
     }
     size_t expected = SIZE_MAX;
-    const std::string path = dev->Entry >= 0 && dev->Entry < static_cast<int>(w_.catalogue_.size())
-                                 ? w_.catalogue_[static_cast<size_t>(dev->Entry)].Path
+    const std::string path = dev->Entry >= 0 && dev->Entry < static_cast<int>(w_.Catalogue().size())
+                                 ? w_.Catalogue()[static_cast<size_t>(dev->Entry)].Path
                                  : std::string();
     for (size_t t = 0; t < checkTypes_.size(); ++t)
         if (checkTypes_[t].Path == path) expected = t;
@@ -44,8 +44,8 @@ void TDevicesFace::CheckDevice(int tab) {
     // Nothing is polled (or written) on it until it has answered as itself.
     round_.Hold(static_cast<size_t>(tab), true);
     auto runner = std::make_unique<TIdentifyRunner>(
-        w_.line_->Canal.get(), static_cast<uint32_t>(dev->Id), checkTypes_, expected,
-        [this](std::unique_ptr<TAction> a) { w_.line_->Queue(std::move(a)); });
+        w_.Line().Canal.get(), static_cast<uint32_t>(dev->Id), checkTypes_, expected,
+        [this](std::unique_ptr<TAction> a) { w_.Line().Queue(std::move(a)); });
     TIdentifyRunner* r = runner.get();
     checks_[dev] = std::move(runner);
     r->OnFinished = [this, dev] { CheckDone(dev); };
@@ -76,7 +76,7 @@ void TDevicesFace::CheckDone(TDevice* dev) {
     case TIdentity::Unknown: {
         dev->Other = OtherDeviceText(static_cast<uint32_t>(dev->Id), what);
         ShowTab(tab);
-        w_.link_->ShowLinkState();
+        w_.LinkFace().ShowLinkState();
         w_.ShowStatus(QString::fromStdString(dev->Other), true, QColor(0xC0, 0x10, 0x10));
         // Asked once the completion has returned.
         QTimer::singleShot(0, this, [this, dev] { AskAboutOther(dev); });
@@ -95,8 +95,8 @@ void TDevicesFace::AskAboutOther(TDevice* dev) {
     const std::string what = dev->Other.substr(prefix.size());
     for (size_t e = 0; e < checkTypes_.size(); ++e)
         if (checkTypes_[e].Name == what)
-            for (size_t c = 0; c < w_.catalogue_.size(); ++c)
-                if (w_.catalogue_[c].Path == checkTypes_[e].Path) entry = static_cast<int>(c);
+            for (size_t c = 0; c < w_.Catalogue().size(); ++c)
+                if (w_.Catalogue()[c].Path == checkTypes_[e].Path) entry = static_cast<int>(c);
     const uint32_t id = static_cast<uint32_t>(dev->Id);
     const QString text = QString::fromStdString(dev->Other) +
                          QStringLiteral(".\nОпрос и запись этого устройства остановлены.");

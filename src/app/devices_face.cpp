@@ -145,103 +145,14 @@ QString TDevicesFace::SeriesPrefix(const TDevice& dev) const {
     return Several() ? QStringLiteral("ID %1 · ").arg(static_cast<uint32_t>(dev.Id)) : QString();
 }
 
-TDeviceListModel::TItem TDevicesFace::ItemOf(const TDevice& d) const {
-    using TMark = TDeviceListModel::TMark;
-    TDeviceListModel::TItem item;
-    item.Name = QString::fromStdString(d.Desc.Name);
-    item.Id = static_cast<uint32_t>(d.Id);
-    if (!d.Other.empty()) {
-        // Another device at its ID: red, and said, until the user decides.
-        item.State = QStringLiteral("другое устройство");
-        item.Detail = QString::fromStdString(d.Other);
-        item.Mark = TMark::Bad;
-        return item;
-    }
-    const QString link =
-        QString::fromStdString(d.Link.StateText(w_.line_->Reconnect.PortName()));
-    const QString reason = d.Link.Down() ? QString::fromStdString(d.Link.Reason()) : QString();
-    if (d.OnSite) {
-        const TSiteCheck& c = d.SiteCheck;
-        item.State = c.State == TSiteState::NotChecked && !w_.PortOpen()
-                         ? QStringLiteral("не проверено")
-                     : c.State == TSiteState::NotChecked ? QStringLiteral("проверяется…")
-                                                         : QString::fromStdString(SiteStateText(c));
-        item.Differences = c.Differences;
-        item.Mark = c.State == TSiteState::InPlace    ? TMark::Good
-                    : c.State == TSiteState::Differs  ? TMark::Warning
-                    : c.State == TSiteState::NotChecked ? TMark::Unknown
-                                                        : TMark::Bad;
-        QStringList detail;
-        if (c.State == TSiteState::Replaced)
-            detail << QString::fromStdString(IdentityChangesText(c));
-        if (c.State == TSiteState::OtherDevice) detail << QString::fromStdString(c.Other);
-        if (!c.Problem.empty() && c.Differences < 0) detail << QString::fromStdString(c.Problem);
-        // Checked, then silent: the link says so too.
-        if (d.Link.Down() && c.State != TSiteState::Silent) {
-            item.Mark = TMark::Bad;
-            detail << link + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + ')');
-        }
-        item.Detail = detail.join(QLatin1Char('\n'));
-        return item;
-    }
-    item.State = link;
-    item.Detail = reason;
-    item.Mark = d.Link.Down() ? TMark::Bad
-                : d.Link.State() == TLinkState::Answering ? TMark::Good
-                                                          : TMark::Unknown;
-    return item;
-}
-
-void TDevicesFace::ShowTab(int tab) {
-    if (tab < 0 || tab >= Count()) return;
-    UpdateBar();
-}
-
-void TDevicesFace::SetListAlways(bool always) {
-    listAlways_ = always;
-    UpdateBar();
-}
-
-void TDevicesFace::UpdateBar() {
-    const bool shown = Several() || listAlways_;
-    miCloseTab->setEnabled(Several());
-    miSaveAllSets->setVisible(Several());
-    std::vector<TDeviceListModel::TItem> items;
-    for (int t = 0; t < Count(); ++t)
-        items.push_back(ItemOf(Device(t)));
-    lvDevices->Model()->SetItems(std::move(items));
-    {
-        const QSignalBlocker quiet(lvDevices->selectionModel());
-        lvDevices->setCurrentIndex(lvDevices->Model()->index(current_));
-    }
-    lvDevices->setVisible(shown);
-}
-
-bool TDevicesFace::WriteRefused(const TDevice& dev) {
-    if (!Held(dev)) return false;
-    // Not before it has answered as itself, nor into another device or unit.
-    const std::string why =
-        !dev.Other.empty() ? dev.Other
-        : dev.OnSite && !SiteDeviceTrusted(dev.SiteCheck)
-            ? "Запись запрещена: устройство ID " + std::to_string(dev.Id) +
-                  (dev.SiteCheck.State == TSiteState::NotChecked
-                       ? " ещё не проверено"
-                       : " не устройство объекта (" + SiteStateText(dev.SiteCheck) +
-                             "); примите его как устройство объекта")
-            : "Запись отложена: устройство ID " + std::to_string(dev.Id) +
-                  " проверяется после перерыва связи";
-    w_.ShowError(QString::fromStdString(why));
-    return true;
-}
-
 void TDevicesFace::Select(int tab) {
     if (tab < 0 || tab >= Count() || tab == current_) return;
     // A set being read or written belongs to its tab's device: the tab stays until it is done.
-    if (w_.dev_->ParamRunner && w_.dev_->ParamRunner->Running()) {
+    if (w_.Dev().ParamRunner && w_.Dev().ParamRunner->Running()) {
         const QSignalBlocker quiet(lvDevices->selectionModel());
         lvDevices->setCurrentIndex(lvDevices->Model()->index(current_));
         w_.ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
-                      w_.normalStatusColor_);
+                      w_.NormalStatusColor());
         return;
     }
     current_ = tab;
@@ -249,19 +160,17 @@ void TDevicesFace::Select(int tab) {
         const QSignalBlocker quiet(lvDevices->selectionModel());
         lvDevices->setCurrentIndex(lvDevices->Model()->index(tab));
     }
-    w_.dev_ = tabs_[static_cast<size_t>(tab)].Dev.get();
-    w_.vstList = tabs_[static_cast<size_t>(tab)].View;
+    w_.SetCurrent(*tabs_[static_cast<size_t>(tab)].Dev, tabs_[static_cast<size_t>(tab)].View);
     Pages->setCurrentWidget(w_.vstList);
     {
         // The ID box shows the tab's device; typing there changes it.
         const QSignalBlocker quiet(w_.eID);
-        w_.eID->setText(w_.dev_->Id ? QString::number(static_cast<uint32_t>(w_.dev_->Id))
+        w_.eID->setText(w_.Dev().Id ? QString::number(static_cast<uint32_t>(w_.Dev().Id))
                                     : QString());
     }
-    if (w_.dev_->Entry >= 0)
-        w_.catalogueActions_[static_cast<size_t>(w_.dev_->Entry)]->setChecked(true);
-    w_.find_->ApplyRowVisibility();
-    w_.link_->ShowLinkState();
+    w_.MarkCatalogueEntry(w_.Dev().Entry);
+    w_.Find().ApplyRowVisibility();
+    w_.LinkFace().ShowLinkState();
     w_.vstList->SetDarkTicks(w_.chPoll->isChecked());
     // Arrowing through the list keeps the focus there; otherwise the table takes it.
     if (w_.isActiveWindow() && !lvDevices->hasFocus()) w_.vstList->setFocus();
@@ -269,7 +178,7 @@ void TDevicesFace::Select(int tab) {
 }
 
 QString TDevicesFace::Add(int entry, uint32_t id) {
-    const auto& catalogue = w_.catalogue_;
+    const auto& catalogue = w_.Catalogue();
     if (entry < 0 || entry >= static_cast<int>(catalogue.size()))
         return QStringLiteral("Выберите устройство");
     if (id == 0)
@@ -294,7 +203,7 @@ QString TDevicesFace::Add(int entry, uint32_t id) {
     dev->Id = static_cast<int32_t>(id);
     dev->Serial = nextSerial_++;
     dev->ResetConnection();
-    if (w_.PortOpen() || w_.line_->Reconnect.Active()) dev->Link.Opened();
+    if (w_.PortOpen() || w_.Line().Reconnect.Active()) dev->Link.Opened();
     auto* view = new TRegisterView(Pages);
     w_.WireView(view);
     w_.StyleView(view, dev->Desc);
@@ -307,8 +216,8 @@ QString TDevicesFace::Add(int entry, uint32_t id) {
     view->Model()->SetLink(&dev->Link);
     Pages->addWidget(view);
     // A one-device recording cannot take another device's values: it stops, and says so.
-    if (!Several() && w_.line_->Recorder.Recording())
-        w_.trend_->StopRecording(QStringLiteral("Запись опроса остановлена: на линии теперь "
+    if (!Several() && w_.Line().Recorder.Recording())
+        w_.Trend().StopRecording(QStringLiteral("Запись опроса остановлена: на линии теперь "
                                                 "несколько устройств, начните запись снова"));
     tabs_.push_back({std::move(dev), view});
     const int tab = Count() - 1;
@@ -319,9 +228,9 @@ QString TDevicesFace::Add(int entry, uint32_t id) {
     if (mine.Serial != line.Serial)
         w_.ShowStatus(QStringLiteral("Линия работает с настройками первого устройства (%1)")
                           .arg(QString::fromStdString(
-                              SettingsText(w_.line_->Canal->ComPort->Settings().Line()))),
-                      true, w_.normalStatusColor_);
-    w_.trend_->Changed();
+                              SettingsText(w_.Line().Canal->ComPort->Settings().Line()))),
+                      true, w_.NormalStatusColor());
+    w_.Trend().Changed();
     return {};
 }
 
@@ -331,9 +240,9 @@ void TDevicesFace::AskAndAdd(int entry, uint32_t id) {
     dialog.setWindowTitle(QStringLiteral("Добавить устройство на линии"));
     auto* form = new QFormLayout(&dialog);
     auto* device = Named(new QComboBox(&dialog), "cbAddDevice");
-    for (const TCatalogueEntry& e : w_.catalogue_)
+    for (const TCatalogueEntry& e : w_.Catalogue())
         device->addItem(QString::fromStdString(e.Caption));
-    device->setCurrentIndex(entry >= 0 ? entry : std::max(w_.dev_->Entry, 0));
+    device->setCurrentIndex(entry >= 0 ? entry : std::max(w_.Dev().Entry, 0));
     form->addRow(QStringLiteral("&Устройство:"), device);
     auto* idEdit = Named(new QLineEdit(&dialog), "eAddID");
     if (id) idEdit->setText(QString::number(id));
@@ -373,7 +282,7 @@ void TDevicesFace::Close(int tab) {
     TDevice& dev = Device(tab);
     if (dev.ParamRunner && dev.ParamRunner->Running()) {
         w_.ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
-                      w_.normalStatusColor_);
+                      w_.NormalStatusColor());
         return;
     }
     // The next tab (or the one before the last) becomes current first.
@@ -383,7 +292,7 @@ void TDevicesFace::Close(int tab) {
     }
     round_.Remove(static_cast<size_t>(tab));
     checks_.erase(&dev);
-    w_.line_->Samples.Clear(dev.Key(0), dev.Key(TDevice::kKeyStride));
+    w_.Line().Samples.Clear(dev.Key(0), dev.Key(TDevice::kKeyStride));
     TTab gone = std::move(tabs_[static_cast<size_t>(tab)]);
     tabs_.erase(tabs_.begin() + tab);
     if (current_ > tab) --current_;
@@ -393,11 +302,11 @@ void TDevicesFace::Close(int tab) {
     // Its requests still queued hold its registers: it goes once they are done.
     TDevice* retired = gone.Dev.get();
     retired_.push_back(std::move(gone.Dev));
-    w_.line_->Queue(std::make_unique<TActionMark>([this, retired](TAction*) {
+    w_.Line().Queue(std::make_unique<TActionMark>([this, retired](TAction*) {
         std::erase_if(retired_, [retired](const auto& d) { return d.get() == retired; });
     }));
     UpdateBar();
-    w_.trend_->Changed();
+    w_.Trend().Changed();
 }
 
 void TDevicesFace::PollStep() {
@@ -426,13 +335,13 @@ void TDevicesFace::PollStep() {
         return;
     }
     if (n.PassBegins) {
-        if (const int64_t wait = w_.line_->Pace.BeforePass(); wait > 0) {
-            w_.waitingForPass_ = true;
+        if (const int64_t wait = w_.Line().Pace.BeforePass(); wait > 0) {
+            w_.SetWaitingForPass(true);
             w_.PollDelay->start(static_cast<int>(wait));
             return;
         }
     }
-    w_.waitingForPass_ = false;
+    w_.SetWaitingForPass(false);
     TTab& tab = tabs_[n.Item.Device];
     tab.Dev->PollNode = n.Item.Row;
     static const char kSpinner[] = "|/-\\";
@@ -443,7 +352,7 @@ void TDevicesFace::PollStep() {
     // costs the others a short window, not a whole time-out.
     const uint32_t window =
         tabs_.size() > 1 && tab.Dev->Rest.Quiet()
-            ? static_cast<uint32_t>(ProbeWindowMs(w_.line_->Canal->ComPort->Settings().Line()))
+            ? static_cast<uint32_t>(ProbeWindowMs(w_.Line().Canal->ComPort->Settings().Line()))
             : 0;
     if (reg->Io == ioWOR)
         w_.WriteNode(
@@ -463,28 +372,28 @@ void TDevicesFace::OnPollDone(TAction* action, bool write) {
     }
     if (write) action->Reg->SetBusy(false);
     w_.OnReadDone(action);
-    w_.line_->Pace.ExchangeBegan(action->StartedMs());
+    w_.Line().Pace.ExchangeBegan(action->StartedMs());
     const int tab = TabOf(action->Reg);
     int rest = 0;
     if (tab >= 0) {
         TDevice& dev = Device(tab);
-        w_.trend_->PollRead(*action, WallClockMs(), dev);
+        w_.Trend().PollRead(*action, WallClockMs(), dev);
         const TLinkKind kind = ClassifyExchange(action->Error(), action->PortError());
         // A lost port is the line's, not this device's silence.
         if (kind != TLinkKind::PortLost)
-            rest = dev.Rest.After(IsLinkFailure(kind), w_.line_->Canal->Timeout());
+            rest = dev.Rest.After(IsLinkFailure(kind), w_.Line().Canal->Timeout());
         // Back after silence, or refusing a row it read: is it still the same device?
         if (kind != TLinkKind::PortLost && Several() &&
             dev.Recheck.Read(action->Node, !action->HasError(), IsLinkFailure(kind))) {
             round_.Done(rest, now);
             CheckDevice(tab);
-            if (!w_.line_->Reconnect.Active()) w_.PostPollNext(0);
+            if (!w_.Line().Reconnect.Active()) w_.PostPollNext(0);
             return;
         }
     }
     round_.Done(rest, now);
     // A lost port waits for its return; the reconnect resumes the poll.
-    if (!w_.line_->Reconnect.Active()) w_.PostPollNext(0);
+    if (!w_.Line().Reconnect.Active()) w_.PostPollNext(0);
 }
 
 void TDevicesFace::PollStopped() {
@@ -503,8 +412,8 @@ void TDevicesFace::Ping() {
                         ? t.Dev->Regs->Items(t.Dev->PingNode)
                         : nullptr;
         if (!reg || reg->GetBusy() || Held(*t.Dev)) continue;
-        w_.line_->Queue(
-            std::make_unique<TActionReadReg>(w_.line_->Canal.get(), t.Dev->Id, reg, -1, nullptr));
+        w_.Line().Queue(
+            std::make_unique<TActionReadReg>(w_.Line().Canal.get(), t.Dev->Id, reg, -1, nullptr));
     }
 }
 
@@ -536,7 +445,7 @@ void TDevicesFace::LinkLost(const std::string& why, int64_t now) {
 }
 
 void TDevicesFace::SaveAllSets() {
-    if (!w_.sets_->ParamSetAllowed()) return;
+    if (!w_.Sets().ParamSetAllowed()) return;
     QFileDialog dialog(&w_, QStringLiteral("Сохранить параметры всех устройств"));
     dialog.setObjectName(QStringLiteral("SaveAllSetsDialog"));
     dialog.setFileMode(QFileDialog::Directory);
@@ -556,7 +465,7 @@ void TDevicesFace::SaveNextSet() {
         if (!setsSaved_.isEmpty())
             w_.ShowStatus(QStringLiteral("Параметры сохранены: %1 в папке %2")
                               .arg(setsSaved_.join(QStringLiteral(", ")), NativeName(setsFolder_)),
-                          true, w_.normalStatusColor_);
+                          true, w_.NormalStatusColor());
         return;
     }
     const int tab = setsToGo_.front();
@@ -568,7 +477,7 @@ void TDevicesFace::SaveNextSet() {
     const QString name =
         QString::fromStdString(DeviceSetName(dev.Desc.Name, static_cast<uint32_t>(dev.Id)));
     const TParamRunner* before = dev.ParamRunner.get();
-    w_.sets_->SaveParameters(QDir(setsFolder_).filePath(name));
+    w_.Sets().SaveParameters(QDir(setsFolder_).filePath(name));
     const TParamRunner* runner = dev.ParamRunner.get();
     // Not begun (the file cannot go there): said, and the rest is left.
     if (!runner || runner == before || !runner->Running()) {

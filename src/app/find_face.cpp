@@ -77,11 +77,11 @@ void TFindFace::ApplyRowVisibility() {
         if (heading >= 0)
             w_.vstList->setRowHidden(
                 heading,
-                (!w_.ServiceMode && w_.dev_->Regs->Items(heading)->Admin) ||
+                (!w_.ServiceMode && w_.Dev().Regs->Items(heading)->Admin) ||
                     ((!needle.isEmpty() || w_.chOnlyFactoryDiffs->isChecked()) && !groupShown));
     };
     for (int r = 0; r < rows; ++r) {
-        const TReg* reg = w_.dev_->Regs->Items(r);
+        const TReg* reg = w_.Dev().Regs->Items(r);
         if (reg->RegType == rtHeader) {
             closeGroup();
             heading = r;

@@ -51,12 +51,12 @@ void GiveMenuLetters(const QList<QAction*>& actions) {
 TKeysFace::TKeysFace(TfMain& window) : QObject(&window), w_(window) {}
 
 void TKeysFace::Build(QMenu* help) {
-    w_.sets_->miOpenSet->setShortcut(QKeySequence::Open);
-    w_.sets_->miSaveParams->setShortcut(QKeySequence::Save);
-    w_.sets_->miCompareParams->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    w_.Sets().miOpenSet->setShortcut(QKeySequence::Open);
+    w_.Sets().miSaveParams->setShortcut(QKeySequence::Save);
+    w_.Sets().miCompareParams->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     w_.N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    w_.trend_->miChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
-    w_.link_->miJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    w_.Trend().miChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    w_.LinkFace().miJournal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
 
     // The buttons' commands from anywhere in the window, the table and its editor
     // included; they act only when their button would.
@@ -147,7 +147,7 @@ QString TKeysFace::KeysText() const {
     line(QKeySequence(QKeySequence::Find).toString(QKeySequence::NativeText),
          QStringLiteral("поиск по коду и названию параметра"));
     line(QStringLiteral("F7"), QStringLiteral("показать или скрыть служебные параметры"));
-    if (w_.devices_->Several())
+    if (w_.Devices().Several())
         line(QStringLiteral("Ctrl+PgDown, Ctrl+PgUp"),
              QStringLiteral("к следующей или предыдущей вкладке устройства"));
     line(QStringLiteral("Tab, Shift+Tab"),

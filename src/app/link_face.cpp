@@ -32,32 +32,32 @@ void TLinkFace::Build(QMenu* service) {
     ReconnectTimer->setSingleShot(true);
     connect(ReconnectTimer, &QTimer::timeout, this, [this] { ReconnectTimerTimer(); });
     connect(miJournal, &QAction::triggered, this, [this] { ShowJournal(); });
-    w_.vstList->Model()->SetLink(&w_.dev_->Link);
-    journal_.SetFolder(w_.options_.JournalDir.toStdString());
+    w_.vstList->Model()->SetLink(&w_.Dev().Link);
+    journal_.SetFolder(w_.Options().JournalDir.toStdString());
 }
 
 void TLinkFace::ShowLinkState() {
     // Another device answering at the ID is no link "with the device".
-    const bool other = !w_.dev_->Other.empty();
-    const QString text = QString::fromStdString(other ? w_.dev_->Other : w_.dev_->Link.StateText(w_.line_->Reconnect.PortName()));
+    const bool other = !w_.Dev().Other.empty();
+    const QString text = QString::fromStdString(other ? w_.Dev().Other : w_.Dev().Link.StateText(w_.Line().Reconnect.PortName()));
     lLink->setText(text);
     lLink->setAccessibleDescription(text);
     // Down: white on red, as the status line's errors; answering: plain.
     QPalette p = w_.palette();
-    lLink->setAutoFillBackground(w_.dev_->Link.Down() || other);
-    if (w_.dev_->Link.Down() || other) {
+    lLink->setAutoFillBackground(w_.Dev().Link.Down() || other);
+    if (w_.Dev().Link.Down() || other) {
         p.setColor(QPalette::Window, QColor(0xC0, 0x10, 0x10));
         p.setColor(QPalette::WindowText, Qt::white);
     }
     lLink->setPalette(p);
-    lLink->setToolTip(w_.dev_->Link.Down() ? QString::fromStdString(w_.dev_->Link.Reason())
+    lLink->setToolTip(w_.Dev().Link.Down() ? QString::fromStdString(w_.Dev().Link.Reason())
                                            : QString());
 }
 
 void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const std::string& error) {
     // The exchange's own device: its tab may be closed by now.
-    TDevice* dev = w_.devices_->DeviceOf(reg);
-    TRegisterView* view = w_.devices_->ViewOf(reg);
+    TDevice* dev = w_.Devices().DeviceOf(reg);
+    TRegisterView* view = w_.Devices().ViewOf(reg);
     if (!dev || !view) return;
     TRegisterModel* m = view->Model();
     // The keep-alive has no row: found by its register.
@@ -67,8 +67,8 @@ void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const s
         error.empty() ? error : ErrorTextInWords(error, dev->ErrorTexts.get());
     bool changed = false;
     const bool wasDown = dev->Link.Down();
-    if (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError) w_.scan_->Settled();
-    if (kind == TLinkKind::PortLost && w_.PortOpen() && !w_.line_->Reconnect.Active()) {
+    if (kind == TLinkKind::Ok || kind == TLinkKind::DeviceError) w_.Scan().Settled();
+    if (kind == TLinkKind::PortLost && w_.PortOpen() && !w_.Line().Reconnect.Active()) {
         dev->Link.Record(row, kind, words, WallClockMs());
         PortLost(words);
         changed = true;
@@ -77,7 +77,7 @@ void TLinkFace::OnExchangeSeen(int row, const TReg* reg, TLinkKind kind, const s
     }
     if (changed) {
         ShowLinkState();
-        w_.devices_->ShowTab(w_.devices_->TabOf(dev));
+        w_.Devices().ShowTab(w_.Devices().TabOf(dev));
         m->RefreshAll(); // stale values change their look
     } else {
         m->RefreshRow(row);
@@ -108,56 +108,56 @@ void TLinkFace::ReadStaleRows(TDevice& dev, TRegisterView& view) {
 void TLinkFace::PortLost(const std::string& why) {
     // The handle goes at once, so the system can give the name to the returning
     // adapter; ticks, the chart and the recording stay as they are.
-    w_.line_->Reconnect.Begin(*w_.line_->Canal, w_.cbPort->currentText().toStdString(),
+    w_.Line().Reconnect.Begin(*w_.Line().Canal, w_.cbPort->currentText().toStdString(),
                               w_.miVer1->isChecked() ? 0 : 1, w_.chOver41G->isChecked());
-    w_.devices_->LinkLost(why, WallClockMs());
+    w_.Devices().LinkLost(why, WallClockMs());
     w_.PollDelay->stop();
     ShowLinkState();
-    ReconnectTimer->start(w_.line_->Reconnect.MsUntilNext());
+    ReconnectTimer->start(w_.Line().Reconnect.MsUntilNext());
 }
 
 void TLinkFace::ReconnectTimerTimer() {
-    TReconnect& reconnect = w_.line_->Reconnect;
+    TReconnect& reconnect = w_.Line().Reconnect;
     if (!reconnect.Active()) return;
-    const auto attempt = [&] { return reconnect.Attempt(*w_.line_->Canal); };
+    const auto attempt = [&] { return reconnect.Attempt(*w_.Line().Canal); };
     // A network port's attempt may wait the whole connect time-out: beside the live window.
     const bool back =
         IsNetworkPortName(reconnect.PortName())
-            ? w_.net_->OpenLive(QString::fromStdString(reconnect.PortName()), attempt, false)
+            ? w_.NetPort().OpenLive(QString::fromStdString(reconnect.PortName()), attempt, false)
             : attempt();
     if (!back) {
-        ReconnectTimer->start(std::max(w_.line_->Reconnect.MsUntilNext(), 50));
+        ReconnectTimer->start(std::max(w_.Line().Reconnect.MsUntilNext(), 50));
         return;
     }
-    w_.line_->Stats.RecordOutage(w_.line_->Reconnect.Outage());
+    w_.Line().Stats.RecordOutage(w_.Line().Reconnect.Outage());
     // Every device of the line goes on: its stale rows read, its polling resumed.
-    w_.devices_->LinkOpened();
+    w_.Devices().LinkOpened();
     // Several devices: each is told again before it is polled (the adapter may have been
     // moved to another line meanwhile).
-    w_.devices_->LineBack();
+    w_.Devices().LineBack();
     ShowLinkState();
-    for (int t = 0; t < w_.devices_->Count(); ++t) {
-        TRegisterView& view = *w_.devices_->View(t);
+    for (int t = 0; t < w_.Devices().Count(); ++t) {
+        TRegisterView& view = *w_.Devices().View(t);
         view.Model()->RefreshAll();
-        if (!w_.devices_->Held(w_.devices_->Device(t)))
-            ReadStaleRows(w_.devices_->Device(t), view);
+        if (!w_.Devices().Held(w_.Devices().Device(t)))
+            ReadStaleRows(w_.Devices().Device(t), view);
     }
     w_.ShowStatus(
         QStringLiteral("Связь восстановлена: порт %1 открыт снова").arg(w_.cbPort->currentText()),
-        true, w_.normalStatusColor_);
-    w_.trend_->ShowStats();
+        true, w_.NormalStatusColor());
+    w_.Trend().ShowStats();
     if (w_.chPoll->isChecked()) w_.chPollClick();
 }
 
 void TLinkFace::StopReconnecting() {
-    w_.line_->Reconnect.Cancel();
+    w_.Line().Reconnect.Cancel();
     ReconnectTimer->stop();
 }
 
 void TLinkFace::RestoreFactoryValue(int row) {
     TReg* reg = w_.vstList->Model()->Reg(row);
     if (!reg || !reg->DiffersFromFactory() || reg->GetBusy()) return;
-    if (TDevice* dev = w_.devices_->DeviceOf(reg); dev && w_.devices_->WriteRefused(*dev)) return;
+    if (TDevice* dev = w_.Devices().DeviceOf(reg); dev && w_.Devices().WriteRefused(*dev)) return;
     const QString factory = QString::fromStdString(reg->DisplayTextOf(reg->DefValue));
     if (MessageBoxWithCaptions(&w_,
                                QStringLiteral("Записать в устройство заводское значение %1 "
@@ -178,7 +178,7 @@ void TLinkFace::RestoreFactoryValue(int row) {
 void TLinkFace::WriteEdited(int row) {
     TReg* reg = w_.vstList->Model()->Reg(row);
     if (!reg || reg->RegType == rtHeader || !reg->IsModified()) return;
-    if (TDevice* dev = w_.devices_->DeviceOf(reg); dev && w_.devices_->WriteRefused(*dev)) return;
+    if (TDevice* dev = w_.Devices().DeviceOf(reg); dev && w_.Devices().WriteRefused(*dev)) return;
     const TWriteNote note{reg, ValueBeforeWrite(*reg), reg->DisplayText(), reg->GetValue()};
     w_.WriteNode(row, false, [this, note](TAction* a) { OnEditedWriteDone(a, note); });
 }
@@ -186,7 +186,7 @@ void TLinkFace::WriteEdited(int row) {
 void TLinkFace::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
     // Only a register that can be read is read back (a WOR row's read is a write).
     const bool readable = action->Reg->Io == ioRW;
-    TDevice* dev = w_.devices_->DeviceOf(action->Reg);
+    TDevice* dev = w_.Devices().DeviceOf(action->Reg);
     if (!dev) return; // its tab was closed meanwhile
     const bool verify = chVerifyWrites->isChecked() && !action->HasError() && readable;
     if (!verify) {
@@ -200,7 +200,7 @@ void TLinkFace::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
     // On the disk before the read-back: a crash then cannot lose the write.
     JournalWrite(*action->Reg, note.Before, note.Written, kWritten, TJournalLine::Acknowledged);
     action->Reg->SetBusy(false);
-    w_.devices_->ViewOf(action->Reg)->Model()->RefreshRow(action->Node);
+    w_.Devices().ViewOf(action->Reg)->Model()->RefreshRow(action->Node);
     w_.ReadNode(
         action->Node, [this, note](TAction* r) { OnVerifyDone(r, note); }, dev);
     // w_.ReadNode completes at once (with no action) when the row cannot be read now.
@@ -208,14 +208,14 @@ void TLinkFace::OnEditedWriteDone(TAction* action, const TWriteNote& note) {
 
 void TLinkFace::OnVerifyDone(TAction* action, const TWriteNote& note) {
     if (!action) {
-        w_.ShowStatus(QStringLiteral("Параметр записан"), true, w_.normalStatusColor_);
+        w_.ShowStatus(QStringLiteral("Параметр записан"), true, w_.NormalStatusColor());
         // Journalled as written when the device took it.
         if (!journalUnsaid_.empty()) SayJournalProblem(std::exchange(journalUnsaid_, {}));
         return;
     }
     const TReg& reg = *action->Reg;
-    TDevice* dev = w_.devices_->DeviceOf(&reg);
-    TRegisterView* view = w_.devices_->ViewOf(&reg);
+    TDevice* dev = w_.Devices().DeviceOf(&reg);
+    TRegisterView* view = w_.Devices().ViewOf(&reg);
     if (!dev || !view) return; // its tab was closed meanwhile
     view->Model()->RefreshRow(action->Node);
     if (action->HasError()) {
@@ -232,7 +232,7 @@ void TLinkFace::OnVerifyDone(TAction* action, const TWriteNote& note) {
         JournalWrite(reg, note.Before, note.Written, KeptOtherOutcome(reg.DisplayText()),
                      TJournalLine::Outcome);
     } else {
-        w_.ShowStatus(QStringLiteral("Параметр записан"), true, w_.normalStatusColor_);
+        w_.ShowStatus(QStringLiteral("Параметр записан"), true, w_.NormalStatusColor());
         JournalWrite(reg, note.Before, note.Written, kConfirmed, TJournalLine::Outcome);
     }
 }
@@ -241,8 +241,8 @@ void TLinkFace::JournalWrite(const TReg& reg, const std::string& before, const s
                              const std::string& outcome, TJournalLine kind) {
     TJournalContext c;
     c.Port = w_.cbPort->currentText().toStdString();
-    const TDevice* dev = w_.devices_->DeviceOf(&reg);
-    if (!dev) dev = w_.dev_;
+    const TDevice* dev = w_.Devices().DeviceOf(&reg);
+    if (!dev) dev = &w_.Dev();
     c.Device = dev->Desc.Name;
     c.DescFile = dev->Desc.FileName;
     c.DeviceId = static_cast<uint32_t>(dev->Id);

@@ -145,6 +145,30 @@ public:
     // the program's cannot be written.
     void UseLogs(bool on);
 
+    // For the window's parts (its faces).
+    QColor NormalStatusColor() const { return normalStatusColor_; }
+    // The device (and its table) the window's controls act on.
+    void SetCurrent(TDevice& dev, TRegisterView* view) {
+        dev_ = &dev;
+        vstList = view;
+    }
+    // The poll waits for its period before the next pass.
+    void SetWaitingForPass(bool waiting) { waitingForPass_ = waiting; }
+    bool WaitingForPass() const { return waitingForPass_; }
+    const TMainOptions& Options() const { return options_; }
+    // A finished exchange shown on its own device's table; an error said.
+    void OnReadDone(TAction* action);
+    void OnWriteDone(TAction* action);
+    // A table made for another device: its signals and its description's look.
+    void WireView(TRegisterView* view);
+    void StyleView(TRegisterView* view, const TDescription& desc);
+    void PostPollNext(int delayMs = 0); // the poll's next step, after a pause
+    // The "Устройство" menu shows the description of entry as the current one.
+    void MarkCatalogueEntry(int entry) {
+        if (entry >= 0 && entry < static_cast<int>(catalogueActions_.size()))
+            catalogueActions_[static_cast<size_t>(entry)]->setChecked(true);
+    }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -152,31 +176,16 @@ protected:
 
 private:
     void BuildForm();
-    void WireView(TRegisterView* view);
     void BuildCatalogue();
     void ApplyDescription(const TDescription& desc);
-    void StyleView(TRegisterView* view, const TDescription& desc);
     void LayOutForDescription();
     void ResetConnectionState();
     void UpdateOpenState();
     void StartDemo();
-    void OnReadDone(TAction* action);
-    void OnWriteDone(TAction* action);
     void OnPollReadDone(TAction* action);
     void OnPollWriteDone(TAction* action);
-    void PostPollNext(int delayMs = 0);
     void ServeHandOver();
 
-    // The window's parts by subject: each reaches the window's state as its own
-    // methods did.
-    friend class TSetsFace;
-    friend class TTrendFace;
-    friend class TKeysFace;
-    friend class TLinkFace;
-    friend class TScanFace;
-    friend class TFindFace;
-    friend class TDevicesFace;
-    friend class TNetPortFace;
     TFindFace* find_;
     TDevicesFace* devices_;
     TNetPortFace* net_;

@@ -57,7 +57,7 @@ TNetPortFace::TNetPortFace(TfMain& window) : QObject(&window), w_(window) {}
 void TNetPortFace::Build(QMenu* service) {
     miNetPort = Named(new QAction(QStringLiteral("Сетевой порт…"), service), "miNetPort");
     // Beside the search: both choose where the line is.
-    service->insertAction(w_.scan_->miScan, miNetPort);
+    service->insertAction(w_.Scan().miScan, miNetPort);
     connect(miNetPort, &QAction::triggered, this, [this] { AskAddress(); });
 }
 
@@ -149,7 +149,7 @@ bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>&
     // The controls are held meanwhile, but for the open button, which cancels (as Escape
     // does); the focus comes back where it was.
     const QPointer<QWidget> focused = QApplication::focusWidget();
-    TMyComPort& port = *w_.line_->Canal->ComPort;
+    TMyComPort& port = *w_.Line().Canal->ComPort;
     port.CancelConnect(false);
     std::vector<QPointer<QWidget>> held;
     for (QWidget* c : w_.centralWidget()->findChildren<QWidget*>()) {
@@ -174,7 +174,7 @@ bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>&
     cancelConnect_ = cancel;
     if (say)
         w_.ShowStatus(QStringLiteral("Подключение к %1…").arg(address), false,
-                      w_.normalStatusColor_);
+                      w_.NormalStatusColor());
     std::atomic<bool> done{false};
     bool ok = false;
     std::thread connecting([&] {
@@ -197,18 +197,18 @@ bool TNetPortFace::OpenLive(const QString& address, const std::function<bool()>&
         if (c) c->setEnabled(true);
     w_.menuBar()->setEnabled(true);
     if (focused) focused->setFocus();
-    if (say) w_.ShowStatus(QString(), false, w_.normalStatusColor_);
+    if (say) w_.ShowStatus(QString(), false, w_.NormalStatusColor());
     connecting_ = false;
     return ok;
 }
 
 void TNetPortFace::SayOpened() {
-    const std::string note = OpenPortNote(*w_.line_->Canal);
-    if (!note.empty()) w_.ShowStatus(QString::fromStdString(note), true, w_.normalStatusColor_);
+    const std::string note = OpenPortNote(*w_.Line().Canal);
+    if (!note.empty()) w_.ShowStatus(QString::fromStdString(note), true, w_.NormalStatusColor());
 }
 
 QString TNetPortFace::RoundTripText() const {
-    const TMyComPort& port = *w_.line_->Canal->ComPort;
+    const TMyComPort& port = *w_.Line().Canal->ComPort;
     if (!port.IsNetwork() || port.RoundTripMs() < 0) return {};
     return QStringLiteral("Сетевой порт: время отклика при подключении %1 мс (добавлено к "
                           "ожиданию ответа)")

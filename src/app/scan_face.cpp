@@ -35,20 +35,20 @@ void TScanFace::Build(QMenu* service, QStatusBar* bar) {
 
 void TScanFace::ShowScan() {
     // The search opens the ports itself: only while the window's own is closed.
-    if (w_.PortOpen() || w_.line_->Reconnect.Active()) return;
+    if (w_.PortOpen() || w_.Line().Reconnect.Active()) return;
     if (scanWindow_) {
         scanWindow_->raise();
         scanWindow_->activateWindow();
         return;
     }
     std::vector<std::string> problems;
-    std::vector<TScanType> types = LoadScanTypes(w_.catalogue_, ProgramFolder(), problems);
+    std::vector<TScanType> types = LoadScanTypes(w_.Catalogue(), ProgramFolder(), problems);
     QStringList ports;
     for (int i = 0; i < w_.cbPort->count(); ++i)
         ports << w_.cbPort->itemText(i);
     auto* w = new TScanWindow(
         &w_, ports, w_.cbPort->currentText(), std::move(types), problems,
-        [this](std::unique_ptr<TAction> a) { w_.line_->Worker->AddAction(std::move(a)); },
+        [this](std::unique_ptr<TAction> a) { w_.Line().Worker->AddAction(std::move(a)); },
         w_.chUseLogs->isChecked());
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setWindowModality(Qt::WindowModal);
@@ -60,13 +60,13 @@ void TScanFace::ShowScan() {
 
 QString TScanFace::AddFound(const TScanResult& r, const TScanType& type) {
     int entry = -1;
-    for (size_t e = 0; e < w_.catalogue_.size(); ++e)
-        if (w_.catalogue_[e].Path == type.Path) entry = static_cast<int>(e);
+    for (size_t e = 0; e < w_.Catalogue().size(); ++e)
+        if (w_.Catalogue()[e].Path == type.Path) entry = static_cast<int>(e);
     if (entry < 0) return QStringLiteral("Описания устройства нет в каталоге");
     const QString port = QString::fromStdString(r.Port);
     // The line is one for all tabs: its port, mode and version are those of the devices on it.
-    TDevicesFace& devices = *w_.devices_;
-    const bool fresh = devices.Count() == 1 && w_.dev_->Id == 0;
+    TDevicesFace& devices = w_.Devices();
+    const bool fresh = devices.Count() == 1 && w_.Dev().Id == 0;
     if (!fresh && (port != w_.cbPort->currentText() || r.Gateway != w_.chOver41G->isChecked() ||
                    (r.Version == 0) != w_.miVer1->isChecked()))
         return QStringLiteral("Устройство найдено на другой линии (порт, подключение или "
@@ -83,7 +83,7 @@ QString TScanFace::AddFound(const TScanResult& r, const TScanType& type) {
 }
 
 void TScanFace::OpenFound(const TScanResult& r, const TScanType* type) {
-    if (w_.PortOpen() || w_.line_->Reconnect.Active()) return;
+    if (w_.PortOpen() || w_.Line().Reconnect.Active()) return;
     // Each step as the user takes it: port, mode, version, ID, description, "Открыть".
     const QString port = QString::fromStdString(r.Port);
     if (w_.cbPort->findText(port) < 0) w_.cbPort->addItem(port);
@@ -92,8 +92,8 @@ void TScanFace::OpenFound(const TScanResult& r, const TScanType* type) {
     (r.Version == 0 ? w_.miVer1 : w_.miVer2)->setChecked(true);
     w_.eID->setText(r.WithId ? QString::number(r.Id) : QString());
     if (type)
-        for (size_t e = 0; e < w_.catalogue_.size(); ++e)
-            if (w_.catalogue_[e].Path == type->Path) w_.DeviceChosen(static_cast<int>(e));
+        for (size_t e = 0; e < w_.Catalogue().size(); ++e)
+            if (w_.Catalogue()[e].Path == type->Path) w_.DeviceChosen(static_cast<int>(e));
     w_.bOpenClick();
 }
 

@@ -49,7 +49,7 @@ TSetsFace::TSetsFace(TfMain& window, QMenu* file) : QObject(&window), w_(window)
 }
 
 TParamRunner* TSetsFace::ParamRunner() const {
-    return w_.dev_->ParamRunner.get();
+    return w_.Dev().ParamRunner.get();
 }
 
 void TSetsFace::SetServiceMode(bool on) {
@@ -57,9 +57,9 @@ void TSetsFace::SetServiceMode(bool on) {
 }
 
 bool TSetsFace::ParamSetAllowed() {
-    if (w_.dev_->ParamRunner && w_.dev_->ParamRunner->Running()) {
+    if (w_.Dev().ParamRunner && w_.Dev().ParamRunner->Running()) {
         w_.ShowStatus(QStringLiteral("Дождитесь окончания работы с параметрами"), true,
-                      w_.normalStatusColor_);
+                      w_.NormalStatusColor());
         return false;
     }
     if (w_.PortOpen()) return true;
@@ -71,20 +71,20 @@ TParamRunner& TSetsFace::NewParamRunner() {
     // A comparison dialog works on the runner it came from: it goes with it.
     delete compareDialog_.data();
     TRunnerContext c;
-    c.Canal = w_.line_->Canal.get();
-    c.Regs = w_.dev_->Regs.get();
-    c.ErrorTexts = w_.dev_->ErrorTexts.get();
-    c.DeviceId = w_.dev_->Id;
-    c.Queue = [this](std::unique_ptr<TAction> a) { w_.line_->Worker->AddAction(std::move(a)); };
-    w_.dev_->ParamRunner = std::make_unique<TParamRunner>(std::move(c));
-    w_.dev_->ParamRunner->OnRow = [this](int row) { w_.vstList->Model()->RefreshRow(row); };
-    w_.dev_->ParamRunner->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
+    c.Canal = w_.Line().Canal.get();
+    c.Regs = w_.Dev().Regs.get();
+    c.ErrorTexts = w_.Dev().ErrorTexts.get();
+    c.DeviceId = w_.Dev().Id;
+    c.Queue = [this](std::unique_ptr<TAction> a) { w_.Line().Worker->AddAction(std::move(a)); };
+    w_.Dev().ParamRunner = std::make_unique<TParamRunner>(std::move(c));
+    w_.Dev().ParamRunner->OnRow = [this](int row) { w_.vstList->Model()->RefreshRow(row); };
+    w_.Dev().ParamRunner->OnRestoredRow = [this](const TCompareRow& row, const std::string& before,
                                                  const std::string& outcome) {
-        w_.link_->JournalWrite(*w_.dev_->Regs->Items(row.Row), before, row.FileText, outcome,
+        w_.LinkFace().JournalWrite(*w_.Dev().Regs->Items(row.Row), before, row.FileText, outcome,
                                outcome == kWritten ? TJournalLine::Acknowledged
                                                    : TJournalLine::Outcome);
     };
-    return *w_.dev_->ParamRunner;
+    return *w_.Dev().ParamRunner;
 }
 
 QProgressDialog* TSetsFace::ParamProgress(const QString& label) {
@@ -98,7 +98,7 @@ QProgressDialog* TSetsFace::ParamProgress(const QString& label) {
     progress->setAutoClose(false);
     progress->setAutoReset(false);
     progress->setAttribute(Qt::WA_DeleteOnClose);
-    TParamRunner* runner = w_.dev_->ParamRunner.get();
+    TParamRunner* runner = w_.Dev().ParamRunner.get();
     connect(progress, &QProgressDialog::canceled, this, [runner] { runner->Cancel(); });
     runner->OnProgress = [progress](int done, int total) {
         progress->setMaximum(std::max(total, 1));
@@ -140,7 +140,7 @@ void TSetsFace::miSaveParamsClick(bool selectedOnly) {
         return;
     }
     QString name =
-        QString::fromStdString(w_.dev_->Desc.Name.empty() ? "Параметры" : w_.dev_->Desc.Name) +
+        QString::fromStdString(w_.Dev().Desc.Name.empty() ? "Параметры" : w_.Dev().Desc.Name) +
         QLatin1Char('_') +
         QString::fromStdString(LocalTimeText(std::chrono::system_clock::now(), false));
     for (QChar& c : name)
@@ -154,8 +154,8 @@ void TSetsFace::SaveParameters(const QString& path, const std::vector<uint16_t>&
     if (!ParamSetAllowed()) return;
     // Before the device is read: the backup must have somewhere to go.
     std::string error;
-    const std::string descPath = w_.dev_->Entry >= 0
-                                     ? w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Path
+    const std::string descPath = w_.Dev().Entry >= 0
+                                     ? w_.Catalogue()[static_cast<size_t>(w_.Dev().Entry)].Path
                                      : std::string();
     if (!CheckParamSetTarget(path.toStdString(), descPath, error)) {
         ShowWarning(&w_, QString::fromStdString(error));
@@ -198,10 +198,10 @@ void TSetsFace::SaveParameters(const QString& path, const std::vector<uint16_t>&
             w_.ShowError(QStringLiteral("Файл параметров не заменён"));
             return;
         }
-        set.Device = w_.dev_->Desc.Name;
-        set.DescriptionFile = w_.dev_->Desc.FileName;
-        set.Sign = w_.dev_->Desc.Sign;
-        set.DeviceId = static_cast<uint32_t>(w_.dev_->Id);
+        set.Device = w_.Dev().Desc.Name;
+        set.DescriptionFile = w_.Dev().Desc.FileName;
+        set.Sign = w_.Dev().Desc.Sign;
+        set.DeviceId = static_cast<uint32_t>(w_.Dev().Id);
         set.Protocol = w_.miVer1->isChecked() ? 0 : 1;
         set.Saved = LocalTimeText(std::chrono::system_clock::now(), false);
         set.Program = ProgramVersion();
@@ -215,7 +215,7 @@ void TSetsFace::SaveParameters(const QString& path, const std::vector<uint16_t>&
                                  .arg(total - failed)
                                  .arg(NativeName(path));
         if (failed == 0)
-            w_.ShowStatus(text, true, w_.normalStatusColor_);
+            w_.ShowStatus(text, true, w_.NormalStatusColor());
         else
             w_.ShowError(text + QStringLiteral(", ошибок чтения: %1").arg(failed));
         CloseParamProgress(progress);
@@ -248,11 +248,11 @@ void TSetsFace::OpenSetFile(const QString& path) {
         ShowWarning(&w_, QString::fromStdString(error));
         return;
     }
-    const std::string descPath = w_.dev_->Entry >= 0
-                                     ? w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Path
+    const std::string descPath = w_.Dev().Entry >= 0
+                                     ? w_.Catalogue()[static_cast<size_t>(w_.Dev().Entry)].Path
                                      : std::string();
-    auto* window = new TSetWindow(set, path, *w_.dev_->Regs, w_.dev_->ErrorTexts.get(),
-                                  w_.dev_->Desc, descPath, &w_);
+    auto* window = new TSetWindow(set, path, *w_.Dev().Regs, w_.Dev().ErrorTexts.get(),
+                                  w_.Dev().Desc, descPath, &w_);
     window->setAttribute(Qt::WA_DeleteOnClose);
     connect(window, &TSetWindow::FactoryCompareRequested, this,
             [this, window] { CompareTwoSets(window->Path(), QString()); });
@@ -266,8 +266,8 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
     std::string error;
     // Without a second file: the description's factory values.
     if (second.isEmpty()) {
-        *b = FactorySet(*w_.dev_->Regs, w_.dev_->Desc.Name, w_.dev_->Desc.FileName,
-                        w_.dev_->Desc.Sign);
+        *b = FactorySet(*w_.Dev().Regs, w_.Dev().Desc.Name, w_.Dev().Desc.FileName,
+                        w_.Dev().Desc.Sign);
         if (!HasFactoryValues(*b)) {
             ShowWarning(&w_, QString::fromUtf8(kNoFactoryValues));
             return;
@@ -282,9 +282,9 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
     // The first file is the target: a row may take the second's value when the
     // description lets it be written and the second has one.
     const auto classify = [this, a, b](TParamRunner& r) {
-        r.Rows = CompareSets(*w_.dev_->Regs, *a, *b);
+        r.Rows = CompareSets(*w_.Dev().Regs, *a, *b);
         for (TCompareRow& row : r.Rows) {
-            const TReg* reg = row.Row >= 0 ? w_.dev_->Regs->Items(row.Row) : nullptr;
+            const TReg* reg = row.Row >= 0 ? w_.Dev().Regs->Items(row.Row) : nullptr;
             const bool source =
                 std::any_of(b->Entries.begin(), b->Entries.end(), [&](const TParamEntry& e) {
                     return e.Addr == row.File.Addr && !e.Failed;
@@ -298,7 +298,7 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
     classify(runner);
     QStringList warnings;
     for (const std::string& w :
-         b->Factory ? CompareWarnings(*a, w_.dev_->Desc.Name, w_.dev_->Desc.Sign, a->DeviceId)
+         b->Factory ? CompareWarnings(*a, w_.Dev().Desc.Name, w_.Dev().Desc.Sign, a->DeviceId)
                     : SetHeaderWarnings(*a, *b))
         warnings << QString::fromStdString(w);
     auto* dialog = new TCompareDialog(runner, *a, first, warnings, &w_);
@@ -339,7 +339,7 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
                 w_.ShowStatus(QStringLiteral("Записано в файл %1: %2")
                                   .arg(QFileInfo(first).fileName(),
                                        QString::fromStdString(ParametersText(written))),
-                              true, w_.normalStatusColor_);
+                              true, w_.NormalStatusColor());
             });
     dialog->show();
 }
@@ -347,7 +347,7 @@ void TSetsFace::CompareTwoSets(const QString& first, const QString& second) {
 void TSetsFace::CompareWithFactory() {
     if (!ParamSetAllowed()) return;
     auto factory = std::make_shared<TParamSet>(
-        FactorySet(*w_.dev_->Regs, w_.dev_->Desc.Name, w_.dev_->Desc.FileName, w_.dev_->Desc.Sign));
+        FactorySet(*w_.Dev().Regs, w_.Dev().Desc.Name, w_.Dev().Desc.FileName, w_.Dev().Desc.Sign));
     if (!HasFactoryValues(*factory)) {
         ShowWarning(&w_, QString::fromUtf8(kNoFactoryValues));
         return;
@@ -365,20 +365,20 @@ void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& pa
         QStringList warnings;
         if (!set->Factory)
             for (const std::string& w :
-                 CompareWarnings(*set, w_.dev_->Desc.Name, w_.dev_->Desc.Sign,
-                                 static_cast<uint32_t>(w_.dev_->Id)))
+                 CompareWarnings(*set, w_.Dev().Desc.Name, w_.Dev().Desc.Sign,
+                                 static_cast<uint32_t>(w_.Dev().Id)))
                 warnings << QString::fromStdString(w);
         if (runner.Cancelled())
             warnings << QStringLiteral("Чтение прервано: не все значения считаны");
         auto* dialog = new TCompareDialog(runner, *set, path, warnings, &w_);
         dialog->SetServiceMode(w_.ServiceMode);
-        if (!set->Factory && (set->Device != w_.dev_->Desc.Name ||
-                              set->DeviceId != static_cast<uint32_t>(w_.dev_->Id)))
+        if (!set->Factory && (set->Device != w_.Dev().Desc.Name ||
+                              set->DeviceId != static_cast<uint32_t>(w_.Dev().Id)))
             dialog->SetOtherDevice(QStringLiteral("%1, ID %2; сейчас %3, ID %4")
                                        .arg(QString::fromStdString(set->Device))
                                        .arg(set->DeviceId)
-                                       .arg(QString::fromStdString(w_.dev_->Desc.Name))
-                                       .arg(static_cast<uint32_t>(w_.dev_->Id)));
+                                       .arg(QString::fromStdString(w_.Dev().Desc.Name))
+                                       .arg(static_cast<uint32_t>(w_.Dev().Id)));
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         compareDialog_ = dialog;
         connect(dialog, &TCompareDialog::RestoreRequested, this, [this] { RestoreSelected(); });
@@ -396,17 +396,17 @@ void TSetsFace::CompareWithSet(std::shared_ptr<TParamSet> set, const QString& pa
 }
 
 void TSetsFace::RestoreSelected() {
-    TParamRunner* runner = w_.dev_->ParamRunner.get();
+    TParamRunner* runner = w_.Dev().ParamRunner.get();
     TCompareDialog* dialog = compareDialog_;
     if (!runner || runner->Running() || !dialog) return;
-    if (w_.devices_->WriteRefused(*w_.dev_)) return;
+    if (w_.Devices().WriteRefused(w_.Dev())) return;
     if (!w_.PortOpen()) {
         w_.ShowError(QStringLiteral("Для работы с параметрами откройте COM-порт"));
         return;
     }
     // What is written: the ticked rows the engineer can see, after a confirmation.
     const QPointer<TCompareDialog> guard = dialog;
-    if (!dialog->ConfirmWrite() || !guard || w_.dev_->ParamRunner.get() != runner ||
+    if (!dialog->ConfirmWrite() || !guard || w_.Dev().ParamRunner.get() != runner ||
         runner->Running())
         return;
     dialog->SetBusy(true);
@@ -429,7 +429,7 @@ void TSetsFace::RestoreSelected() {
                                      QString::fromStdString(o.Error));
             }
         if (runner->Confirmed() == total && !runner->Cancelled()) {
-            w_.ShowStatus(text, true, w_.normalStatusColor_);
+            w_.ShowStatus(text, true, w_.NormalStatusColor());
             return;
         }
         w_.ShowError(text);

@@ -69,11 +69,21 @@ void TSiteFace::AddMenuItems(QMenu* file) {
     miRecentSites->setObjectName(QStringLiteral("miRecentSites"));
     file->insertMenu(first, miRecentSites);
     miSaveSite = add(QStringLiteral("Сохранить объект"), "miSaveSite");
-    miCloseSite = add(QStringLiteral("Закрыть объект"), "miCloseSite");
-    miAccept = add(QStringLiteral("Принять как устройство объекта"), "miAccept");
-    miMakeReference = add(QStringLiteral("Сделать эталоном"), "miMakeReference");
-    miCompareReference = add(QStringLiteral("Сравнить с эталоном"), "miCompareReference");
-    miRestoreReference = add(QStringLiteral("Восстановить эталон"), "miRestoreReference");
+    // What acts on the open site and its current device, shown while a site is open.
+    miSiteMenu = new QMenu(QStringLiteral("Объект"), file);
+    miSiteMenu->setObjectName(QStringLiteral("miSiteMenu"));
+    file->insertMenu(first, miSiteMenu);
+    const auto item = [&](const QString& text, const char* name) {
+        QAction* a = miSiteMenu->addAction(text);
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    miAccept = item(QStringLiteral("Принять как устройство объекта"), "miAccept");
+    miMakeReference = item(QStringLiteral("Сделать эталоном"), "miMakeReference");
+    miCompareReference = item(QStringLiteral("Сравнить с эталоном"), "miCompareReference");
+    miRestoreReference = item(QStringLiteral("Восстановить эталон"), "miRestoreReference");
+    miSiteMenu->addSeparator();
+    miCloseSite = item(QStringLiteral("Закрыть объект"), "miCloseSite");
     file->insertSeparator(first);
     connect(miNewSite, &QAction::triggered, this, [this] { AskNew(); });
     connect(miOpenSite, &QAction::triggered, this, [this] { AskOpen(); });
@@ -139,8 +149,7 @@ void TSiteFace::UpdateActions() {
     miOpenSite->setEnabled(idle);
     miSaveSite->setEnabled(open_ && idle);
     miCloseSite->setEnabled(open_);
-    for (QAction* a : {miAccept, miMakeReference, miCompareReference, miRestoreReference})
-        a->setVisible(open_);
+    miSiteMenu->menuAction()->setVisible(open_);
     const bool checked = dev && dev->SiteCheck.State != TSiteState::NotChecked;
     miAccept->setEnabled(idle && entry && checked && !SiteDeviceTrusted(dev->SiteCheck) &&
                          dev->SiteCheck.State != TSiteState::Silent &&

@@ -66,6 +66,7 @@ public:
     QAction* miOpenSite;         // "Открыть объект…"
     QMenu* miRecentSites;        // "Последние объекты": the last five
     QAction* miSaveSite;         // "Сохранить объект"
+    QMenu* miSiteMenu;           // "Объект": the items below, while a site is open
     QAction* miCloseSite;        // "Закрыть объект"
     QAction* miAccept;           // "Принять как устройство объекта"
     QAction* miMakeReference;    // "Сделать эталоном"

@@ -47,7 +47,7 @@ void TTrendFace::AddStatusLabels(QStatusBar* bar) {
 }
 
 void TTrendFace::PollRead(const TAction& action, int64_t timeMs, const TDevice& dev) {
-    if (w_.line_->Recorder.Recording()) RecordSample(action, timeMs, dev);
+    if (w_.Line().Recorder.Recording()) RecordSample(action, timeMs, dev);
     AddSample(action, timeMs, dev);
 }
 
@@ -56,15 +56,15 @@ void TTrendFace::Changed() {
 }
 
 void TTrendFace::ShowStats() {
-    const TExchangeStats::Snapshot s = w_.line_->Stats.Take();
+    const TExchangeStats::Snapshot s = w_.Line().Stats.Take();
     lStats->setText(QString::fromStdString(TExchangeStats::Text(s)));
     const std::string devices = TExchangeStats::DevicesText(s);
-    const QString roundTrip = w_.net_->RoundTripText();
+    const QString roundTrip = w_.NetPort().RoundTripText();
     const QString timer =
         usbLatencyMs_ < 0 || !w_.PortOpen()
             ? QString()
             : QStringLiteral("\nТаймер задержки адаптера USB: %1 мс").arg(usbLatencyMs_);
-    lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, w_.dev_->ErrorTexts.get()) +
+    lStats->setToolTip(QString::fromStdString(TExchangeStats::Hint(s, w_.Dev().ErrorTexts.get()) +
                                               (devices.empty() ? "" : "\n" + devices)) +
                        (roundTrip.isEmpty() ? QString() : QStringLiteral("\n") + roundTrip) +
                        timer);
@@ -75,16 +75,16 @@ void TTrendFace::PortOpened(const std::string& port) {
     usbLatencyMs_ = latency.TimerMs;
     const std::string hint = UsbLatencyHint(port, latency);
     if (hint.empty() || !latencyTold_.insert(port).second) return;
-    w_.ShowStatus(QString::fromStdString(hint), false, w_.normalStatusColor_);
+    w_.ShowStatus(QString::fromStdString(hint), false, w_.NormalStatusColor());
 }
 
 void TTrendFace::chRecordPollToggled(bool on) {
-    w_.line_->RecordStopped.clear(); // the user acted: the old reason has been seen
+    w_.Line().RecordStopped.clear(); // the user acted: the old reason has been seen
     if (!on) {
         StopRecording();
         return;
     }
-    if (w_.line_->Recorder.Recording()) return;
+    if (w_.Line().Recorder.Recording()) return;
     QFileDialog dialog(&w_, QStringLiteral("Записывать опрос в файл"));
     dialog.setObjectName(QStringLiteral("RecordDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -111,7 +111,7 @@ void TTrendFace::chRecordPollToggled(bool on) {
 
 bool TTrendFace::StartRecording(const QString& path, QString* why) {
     std::string error;
-    w_.line_->Recorder.OnFailure = [this](const std::string& reason) {
+    w_.Line().Recorder.OnFailure = [this](const std::string& reason) {
         // From the recorder's thread: said on the window's.
         const QString text = QString::fromStdString(reason);
         QMetaObject::invokeMethod(
@@ -119,10 +119,10 @@ bool TTrendFace::StartRecording(const QString& path, QString* why) {
             [this, text] {
                 const QSignalBlocker quiet(chRecordPoll);
                 chRecordPoll->setChecked(false);
-                w_.line_->Recorder.Stop();
-                w_.line_->Wide.reset();
+                w_.Line().Recorder.Stop();
+                w_.Line().Wide.reset();
                 const QString why = QStringLiteral("Запись опроса остановлена: ") + text;
-                w_.line_->RecordStopped = why.toStdString();
+                w_.Line().RecordStopped = why.toStdString();
                 w_.ShowError(why);
                 ShowRecording();
             },
@@ -144,11 +144,11 @@ bool TTrendFace::StartRecording(const QString& path, QString* why) {
     }
     // With several devices each value names its device: in a field of its own, or in the
     // wide form's column titles.
-    const bool devices = w_.devices_->Several();
+    const bool devices = w_.Devices().Several();
     const std::string header = wide ? wide->Header()
                                : devices ? std::string("Время;ID;Код;Параметр;Значение;Ошибка")
                                          : std::string();
-    if (!w_.line_->Recorder.Start(path.toStdString(), error, header)) {
+    if (!w_.Line().Recorder.Start(path.toStdString(), error, header)) {
         const QString text = QStringLiteral("Не удалось начать запись опроса в файл %1: %2")
                                  .arg(path, QString::fromStdString(error));
         if (why)
@@ -157,62 +157,62 @@ bool TTrendFace::StartRecording(const QString& path, QString* why) {
             w_.ShowError(text);
         return false;
     }
-    w_.line_->RecordPath = path.toStdString();
-    w_.line_->RecordDevices = devices;
-    w_.line_->Wide = std::move(wide);
-    w_.line_->RecordStopped.clear();
+    w_.Line().RecordPath = path.toStdString();
+    w_.Line().RecordDevices = devices;
+    w_.Line().Wide = std::move(wide);
+    w_.Line().RecordStopped.clear();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(true);
-    if (w_.line_->Recorder.TornLineRemoved())
+    if (w_.Line().Recorder.TornLineRemoved())
         w_.ShowStatus(QStringLiteral("Из файла записи удалена оборванная последняя строка"), true,
-                      w_.normalStatusColor_);
+                      w_.NormalStatusColor());
     ShowRecording();
     return true;
 }
 
 void TTrendFace::StopRecording(const QString& why) {
     // The pass begun is written as far as it got.
-    if (w_.line_->Wide && w_.line_->Recorder.Recording()) {
-        const std::string rest = w_.line_->Wide->Finish();
-        if (!rest.empty()) w_.line_->Recorder.RecordText(rest);
+    if (w_.Line().Wide && w_.Line().Recorder.Recording()) {
+        const std::string rest = w_.Line().Wide->Finish();
+        if (!rest.empty()) w_.Line().Recorder.RecordText(rest);
     }
-    w_.line_->Wide.reset();
-    w_.line_->Recorder.Stop();
+    w_.Line().Wide.reset();
+    w_.Line().Recorder.Stop();
     const QSignalBlocker quiet(chRecordPoll);
     chRecordPoll->setChecked(false);
     if (!why.isEmpty()) {
-        w_.line_->RecordStopped = why.toStdString();
+        w_.Line().RecordStopped = why.toStdString();
         w_.ShowError(why);
     }
     ShowRecording();
 }
 
 void TTrendFace::ShowRecording() {
-    if (w_.line_->Recorder.Recording()) {
+    if (w_.Line().Recorder.Recording()) {
         lRecord->setStyleSheet(QString());
         lRecord->setText(
             QStringLiteral("Запись: %1, строк: %2")
-                .arg(QFileInfo(QString::fromStdString(w_.line_->RecordPath)).fileName())
-                .arg(w_.line_->Recorder.Lines()));
-        lRecord->setToolTip(QString::fromStdString(w_.line_->RecordPath));
+                .arg(QFileInfo(QString::fromStdString(w_.Line().RecordPath)).fileName())
+                .arg(w_.Line().Recorder.Lines()));
+        lRecord->setToolTip(QString::fromStdString(w_.Line().RecordPath));
     } else {
         // Why it stopped stays in sight until the user touches the recording again.
-        lRecord->setStyleSheet(w_.line_->RecordStopped.empty() ? QString()
+        lRecord->setStyleSheet(w_.Line().RecordStopped.empty() ? QString()
                                                                : QStringLiteral("color: #C00000"));
-        lRecord->setText(QString::fromStdString(w_.line_->RecordStopped));
-        lRecord->setToolTip(w_.line_->RecordStopped.empty()
+        lRecord->setText(QString::fromStdString(w_.Line().RecordStopped));
+        lRecord->setToolTip(w_.Line().RecordStopped.empty()
                                 ? QString()
-                                : QString::fromStdString(w_.line_->RecordPath));
+                                : QString::fromStdString(w_.Line().RecordPath));
     }
 }
 
 std::vector<TChartSeries> TTrendFace::ChartSeries() const {
     // Every device's ticked rows; with several, each line named "ID N · code name".
     std::vector<TChartSeries> out;
-    for (int t = 0; t < w_.devices_->Count(); ++t) {
-        const TDevice& dev = w_.devices_->Device(t);
-        const TRegisterModel* m = w_.devices_->View(t)->Model();
-        const QString prefix = w_.devices_->SeriesPrefix(dev);
+    for (int t = 0; t < w_.Devices().Count(); ++t) {
+        const TDevice& dev = w_.Devices().Device(t);
+        const TRegisterModel* m = w_.Devices().View(t)->Model();
+        const QString prefix = w_.Devices().SeriesPrefix(dev);
         for (int r = 0; r < m->rowCount(); ++r) {
             const TReg* reg = m->Reg(r);
             // A WOR row's poll is a write: it has no values to chart.
@@ -230,15 +230,15 @@ std::vector<TChartSeries> TTrendFace::ChartSeries() const {
 
 void TTrendFace::ShowChart() {
     if (!chart_) {
-        chart_ = new TChartWindow(w_.line_->Samples, &w_);
+        chart_ = new TChartWindow(w_.Line().Samples, &w_);
         chart_->setAttribute(Qt::WA_DeleteOnClose);
         chart_->SeriesSource = [this] { return ChartSeries(); };
-        chart_->ErrorTexts = w_.dev_->ErrorTexts.get();
+        chart_->ErrorTexts = w_.Dev().ErrorTexts.get();
         chart_->Subject = [this] {
             const QString device =
-                w_.dev_->Entry >= 0 && w_.dev_->Entry < static_cast<int>(w_.catalogue_.size())
+                w_.Dev().Entry >= 0 && w_.Dev().Entry < static_cast<int>(w_.Catalogue().size())
                     ? QString::fromStdString(
-                          w_.catalogue_[static_cast<size_t>(w_.dev_->Entry)].Caption)
+                          w_.Catalogue()[static_cast<size_t>(w_.Dev().Entry)].Caption)
                     : QString();
             const QString port = QStringLiteral("порт ") + w_.cbPort->currentText();
             return device.isEmpty() ? port : device + QStringLiteral(", ") + port;
@@ -258,9 +258,9 @@ void TTrendFace::AddSample(const TAction& action, int64_t timeMs, const TDevice&
     double value = 0;
     const std::string error = action.Error();
     if (error.empty() && reg.GetValue().AsDouble(value))
-        w_.line_->Samples.Add(dev.Key(action.Node), timeMs, value);
+        w_.Line().Samples.Add(dev.Key(action.Node), timeMs, value);
     else
-        w_.line_->Samples.Add(dev.Key(action.Node), timeMs, std::nullopt,
+        w_.Line().Samples.Add(dev.Key(action.Node), timeMs, std::nullopt,
                               error.size() == 1 ? static_cast<uint8_t>(error[0]) : 0,
                               error.empty() ? std::string("нет значения")
                                             : ErrorTextInWords(error, dev.ErrorTexts.get()));
@@ -272,13 +272,13 @@ void TTrendFace::RecordSample(const TAction& action, int64_t timeMs, const TDevi
     if (action.Reg->Io == ioWOR) return;
     TPollSample sample = PollSampleOf(*action.Reg, timeMs, action.Reg->GetValue(), action.Error(),
                                       dev.ErrorTexts.get());
-    if (w_.line_->RecordDevices) sample.Device = std::to_string(static_cast<uint32_t>(dev.Id));
-    if (!w_.line_->Wide) {
-        w_.line_->Recorder.Record(sample);
+    if (w_.Line().RecordDevices) sample.Device = std::to_string(static_cast<uint32_t>(dev.Id));
+    if (!w_.Line().Wide) {
+        w_.Line().Recorder.Record(sample);
         return;
     }
-    const std::string line = w_.line_->Wide->Add(dev.Key(action.Node), sample);
-    if (!line.empty()) w_.line_->Recorder.RecordText(line);
+    const std::string line = w_.Line().Wide->Add(dev.Key(action.Node), sample);
+    if (!line.empty()) w_.Line().Recorder.RecordText(line);
 }
 
 void TTrendFace::AddPeriodBox(QWidget* bottom, QHBoxLayout* row, QMenu* service) {
@@ -326,11 +326,11 @@ void TTrendFace::SetPollPeriod(int ms) {
     if (ms > TPollPace::kMaxMs) {
         const QSignalBlocker quiet(sePollPeriod);
         sePollPeriod->setValue(TPollPace::kMaxMs);
-        w_.line_->Pace.SetPeriod(TPollPace::kMaxMs);
+        w_.Line().Pace.SetPeriod(TPollPace::kMaxMs);
         w_.ShowError(QStringLiteral("Период опроса не больше %1 мс (%2): установлен %2")
                          .arg(TPollPace::kMaxMs)
                          .arg(QString::fromStdString(TPollPace::Text(TPollPace::kMaxMs))));
-        if (w_.waitingForPass_ && w_.PollDelay->isActive()) w_.chPollClick();
+        if (w_.WaitingForPass() && w_.PollDelay->isActive()) w_.chPollClick();
         return;
     }
     if (!TPollPace::Valid(ms)) {
@@ -339,20 +339,20 @@ void TTrendFace::SetPollPeriod(int ms) {
         ms = TPollPace::kMinMs;
         sePollPeriod->setValue(ms);
     }
-    w_.line_->Pace.SetPeriod(ms);
+    w_.Line().Pace.SetPeriod(ms);
     w_.ShowStatus(
         QStringLiteral("Период опроса: %1").arg(QString::fromStdString(TPollPace::Text(ms))), true,
-        w_.normalStatusColor_);
+        w_.NormalStatusColor());
     // A pass held back for the old period is timed anew.
-    if (w_.waitingForPass_ && w_.PollDelay->isActive()) w_.chPollClick();
+    if (w_.WaitingForPass() && w_.PollDelay->isActive()) w_.chPollClick();
 }
 
 std::unique_ptr<TWideRecording> TTrendFace::WideRecordingColumns() const {
     std::vector<TWideRecording::TColumn> columns;
-    for (int t = 0; t < w_.devices_->Count(); ++t) {
-        const TDevice& dev = w_.devices_->Device(t);
-        const TRegisterModel* m = w_.devices_->View(t)->Model();
-        const std::string prefix = w_.devices_->SeriesPrefix(dev).toStdString();
+    for (int t = 0; t < w_.Devices().Count(); ++t) {
+        const TDevice& dev = w_.Devices().Device(t);
+        const TRegisterModel* m = w_.Devices().View(t)->Model();
+        const std::string prefix = w_.Devices().SeriesPrefix(dev).toStdString();
         for (int r = 0; r < m->rowCount(); ++r) {
             const TReg* reg = m->Reg(r);
             // A WOR row's poll writes it: nothing to record.
