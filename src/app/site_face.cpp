@@ -27,17 +27,6 @@ QSettings Store() { return QSettings(QStringLiteral("Mirel"), QStringLiteral("Tu
 
 } // namespace
 
-TRunnerContext TSiteFace::ContextOf(ISiteHost& host, TDevice& dev) {
-    TRunnerContext c;
-    TLine& line = host.SiteLine();
-    c.Canal = line.Canal.get();
-    c.Regs = dev.Regs.get();
-    c.ErrorTexts = dev.ErrorTexts.get();
-    c.DeviceId = dev.Id;
-    c.Queue = [&line](std::unique_ptr<TAction> a) { line.Queue(std::move(a)); };
-    return c;
-}
-
 TSiteFace::TSiteFace(ISiteHost& host, QObject* parent)
     : QObject(parent), host_(host), waitPort_(new QTimer(this)) {
     // A network port opens on a thread of its own: the checks begin once it is open.
@@ -220,7 +209,7 @@ void TSiteFace::BackupNext() {
     if (toBackup_.empty()) return;
     const int index = toBackup_.front();
     TDevice& dev = host_.DeviceAt(index);
-    backup_ = std::make_unique<TParamRunner>(ContextOf(host_, dev));
+    backup_ = std::make_unique<TParamRunner>(RunnerContext(host_.SiteLine(), dev));
     backup_->OnRow = [this, &dev](int row) { host_.RefreshRow(dev, row); };
     host_.Say(QStringLiteral("Чтение настроек устройства ID %1…").arg(static_cast<uint32_t>(dev.Id)),
               false);

@@ -111,7 +111,6 @@ private:
     TDevice* Current();
     QString ReferencePath(const TSiteDevice& entry) const;
     void Summarise();
-    static TRunnerContext ContextOf(ISiteHost& host, TDevice& dev);
 
     ISiteHost& host_;
     bool open_ = false;

@@ -93,7 +93,7 @@ void TSiteFace::CheckNext() {
     if (!entry) return CheckNext();
     std::string problem;
     std::optional<TParamSet> reference = LoadReference(folder_.toStdString(), *entry, problem);
-    check_ = std::make_unique<TSiteCheckRunner>(ContextOf(host_, dev), *entry,
+    check_ = std::make_unique<TSiteCheckRunner>(RunnerContext(host_.SiteLine(), dev), *entry,
                                                 std::move(reference), problem, types_,
                                                 TypeIndex(types_, entry->Description));
     checking_ = &dev;

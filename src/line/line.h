@@ -6,6 +6,7 @@
 #include "engine/reconnect.h"
 #include "engine/worker.h"
 #include "link/canal.h"
+#include "paramset/param_runner.h"
 #include "trend/exchange_stats.h"
 #include "trend/poll_pace.h"
 #include "trend/poll_recorder.h"
@@ -52,5 +53,9 @@ public:
     bool RecordDevices = false;           // the recording names each value's device
     std::unique_ptr<TTh> Worker;
 };
+
+struct TDevice;
+// What a runner (a set, a site's check) needs to work on one device of the line.
+TRunnerContext RunnerContext(TLine& line, TDevice& device);
 
 } // namespace tunavox

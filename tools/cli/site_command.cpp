@@ -16,16 +16,6 @@
 namespace tunavox::cli {
 namespace {
 
-TRunnerContext ContextOf(TLine& line, TDevice& d) {
-    TRunnerContext c;
-    c.Canal = line.Canal.get();
-    c.Regs = d.Regs.get();
-    c.ErrorTexts = d.ErrorTexts.get();
-    c.DeviceId = d.Id;
-    c.Queue = [&line](std::unique_ptr<TAction> a) { line.Queue(std::move(a)); };
-    return c;
-}
-
 // Serves the line's hand-overs until done() holds; a stop signal closes the port, so what
 // is running and queued fails at once.
 void ServeUntil(TLine& line, const std::function<bool()>& done) {
@@ -98,7 +88,7 @@ int SiteNew(std::vector<std::string> args) {
     std::vector<TParamSet> references;
     int status = 0;
     for (const auto& d : devices) {
-        TParamRunner runner(ContextOf(line, *d));
+        TParamRunner runner(RunnerContext(line, *d));
         bool answered = Answers(line, *d);
         if (answered) {
             runner.StartBackup();
@@ -182,7 +172,7 @@ int SiteCheck(const std::vector<std::string>& args) {
             if (!reference && !entry.Reference.empty())
                 std::fprintf(stderr, "ID %u: %s\n", static_cast<unsigned>(entry.Id),
                              problem.c_str());
-            TSiteCheckRunner check(ContextOf(line, d), entry, std::move(reference), problem,
+            TSiteCheckRunner check(RunnerContext(line, d), entry, std::move(reference), problem,
                                    types, TypeIndex(types, entry.Description));
             check.Start();
             ServeUntil(line, [&check] { return !check.Running(); });
