@@ -53,14 +53,26 @@ QWidget* TDevicesFace::Build(QWidget* central, TRegisterView* first) {
     auto* layout = new QHBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
+    // The site's lines above the list, when it has several: one is worked with at a time.
+    auto* column = new QVBoxLayout;
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    cbLines = Named(new QComboBox(box), "cbLines");
+    cbLines->setAccessibleName(QStringLiteral("Линия объекта"));
+    cbLines->hide();
+    connect(cbLines, &QComboBox::activated, this, [this](int line) {
+        if (OnLineChosen) OnLineChosen(line);
+    });
     lvDevices = Named(new TDeviceListView(box), "lvDevices");
     lvDevices->setAccessibleName(QStringLiteral("Устройства на линии"));
     lvDevices->hide();
+    column->addWidget(cbLines);
+    column->addWidget(lvDevices, 1);
     Pages = Named(new QStackedWidget(box), "Pages");
     first->setParent(Pages);
     Pages->addWidget(first);
     tabs_[0].View = first;
-    layout->addWidget(lvDevices);
+    layout->addLayout(column);
     layout->addWidget(Pages, 1);
     // The keyboard and the mouse move the current item; accessibility selects one.
     connect(lvDevices->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -72,6 +84,14 @@ QWidget* TDevicesFace::Build(QWidget* central, TRegisterView* first) {
                 if (!selected.indexes().isEmpty()) Select(selected.indexes().first().row());
             });
     return box;
+}
+
+void TDevicesFace::SetLines(const QStringList& lines, int current) {
+    const QSignalBlocker quiet(cbLines);
+    cbLines->clear();
+    cbLines->addItems(lines);
+    cbLines->setCurrentIndex(current);
+    cbLines->setVisible(lines.size() > 1);
 }
 
 void TDevicesFace::AddMenuItems(QMenu* file, QMenu* service) {

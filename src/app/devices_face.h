@@ -1,5 +1,6 @@
 #pragma once
 #include <QAction>
+#include <QComboBox>
 #include <QMenu>
 #include <QObject>
 #include <QStackedWidget>
@@ -37,6 +38,7 @@ public:
     void AddMenuItems(QMenu* file, QMenu* service);
 
     TDeviceListView* lvDevices = nullptr; // hidden while the line has one device, no site
+    QComboBox* cbLines = nullptr; // the open site's lines, when it has several
     QStackedWidget* Pages;  // a table per device
     QAction* miAddDevice;   // "Добавить устройство на линии…"
     QAction* miCloseTab;    // "Убрать устройство с линии" (Ctrl+W)
@@ -90,6 +92,9 @@ public:
     // at its ID (TDevice::Other: nothing is polled or written there).
     void LineBack();
     bool Held(const TDevice& dev) const;
+    // The site's lines to choose from (none shown for one), and the one chosen.
+    void SetLines(const QStringList& lines, int current);
+    std::function<void(int line)> OnLineChosen;
     // The current device changed (the window's other parts follow it).
     std::function<void()> OnCurrentChanged;
     // Samples and columns of the chart and the wide recording: the device's own rows.

@@ -33,6 +33,9 @@ public:
     virtual void RefreshRow(const TDevice& dev, int row) = 0;
     virtual void DevicesChanged() = 0; // the list shows every device's state anew
     virtual void ListAlways(bool always) = 0;
+    // The site's lines offered beside the list (none for one); choosing one calls chosen.
+    virtual void ShowLines(const QStringList& lines, int current,
+                           std::function<void(int)> chosen) = 0;
     virtual bool PortIsOpen() = 0;
     virtual QString PortName() = 0;
     virtual uint8_t Version() = 0;
@@ -93,7 +96,7 @@ public:
     void CompareWithReference(bool restore);
     // The last five sites opened or made, newest first.
     QStringList Recent() const;
-    // The line of the site the window works with.
+    // The line of the site the window works with; another is chosen above the list.
     int LineIndex() const { return line_; }
     // The port is open: the checks begin (also when it opened later, or again).
     void PortOpened();
@@ -111,6 +114,8 @@ private:
     TDevice* Current();
     QString ReferencePath(const TSiteDevice& entry) const;
     void Summarise();
+    void OfferLines();
+    void ChooseLine(int chosen);
 
     ISiteHost& host_;
     bool open_ = false;

@@ -54,6 +54,11 @@ public:
         w_.Site().UpdateActions();
     }
     void ListAlways(bool always) override { w_.Devices().SetListAlways(always); }
+    void ShowLines(const QStringList& lines, int current,
+                   std::function<void(int)> chosen) override {
+        w_.Devices().SetLines(lines, current);
+        w_.Devices().OnLineChosen = std::move(chosen);
+    }
     bool PortIsOpen() override { return w_.PortOpen(); }
     QString PortName() override { return w_.cbPort->currentText(); }
     uint8_t Version() override { return w_.miVer1->isChecked() ? 0 : 1; }

@@ -57,6 +57,7 @@ bool TSiteFace::OpenSite(const QString& folder, int line) {
         if (const TSiteDevice* entry = EntryOf(dev)) host_.SetTicked(i, entry->Polled);
     }
     Remember(folder_);
+    OfferLines();
     host_.ListAlways(true);
     host_.DevicesChanged();
     UpdateActions();
@@ -71,6 +72,29 @@ bool TSiteFace::OpenSite(const QString& folder, int line) {
         waitPort_->start();
     }
     return true;
+}
+
+void TSiteFace::OfferLines() {
+    QStringList lines;
+    for (const TSiteLine& l : site_.Lines)
+        lines << QStringLiteral("%1 · устройств: %2")
+                     .arg(QString::fromStdString(l.Port))
+                     .arg(l.Devices.size());
+    host_.ShowLines(lines, line_, [this](int chosen) { ChooseLine(chosen); });
+}
+
+void TSiteFace::ChooseLine(int chosen) {
+    if (!open_ || chosen == line_) return;
+    if (Busy()) {
+        OfferLines(); // the list keeps showing the line at work
+        host_.Say(QStringLiteral("Дождитесь окончания проверки устройств"), true);
+        return;
+    }
+    // Another line of the same site, opened (and checked) in place of this one once the
+    // list's signal has returned.
+    QTimer::singleShot(0, this, [this, chosen, folder = folder_] {
+        if (!OpenSite(folder, chosen) && open_) OfferLines();
+    });
 }
 
 void TSiteFace::PortOpened() {
@@ -185,6 +209,7 @@ void TSiteFace::CloseSite() {
         host_.DeviceAt(i).OnSite = false;
         host_.DeviceAt(i).SiteCheck = {};
     }
+    host_.ShowLines({}, 0, nullptr);
     host_.ListAlways(false);
     host_.DevicesChanged();
     UpdateActions();

@@ -159,6 +159,51 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(b.sim->OtherRequestCount() > 0, 5000);
     }
 
+    void aSiteOfTwoLinesOpensOneLineAtATime() {
+        SiteBench b;
+        TSimOptions o;
+        o.DeviceId = 9;
+        TDeviceSimulator other(b.chp, o);
+        std::string error;
+        const std::string link2 = b.dir.File("line2");
+        QVERIFY2(!other.StartPty(link2, error).empty(), error.c_str());
+        // Written by hand: no references, no identity kept yet.
+        TSite written;
+        written.Name = "Две линии";
+        TSiteDevice buk;
+        buk.Description = "NastrBUK2.xml";
+        buk.Id = 3;
+        TSiteDevice chp;
+        chp.Description = "NastrChP7.xml";
+        chp.Id = 9;
+        written.Lines = {{b.link, 1, false, 0, {buk}}, {link2, 1, false, 0, {chp}}};
+        const std::string folder = b.dir.File("site");
+        QVERIFY2(CreateSite(folder, written, {}, error), error.c_str());
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        int checks = 0;
+        b.w->Site().OnChecked = [&] { ++checks; };
+        QVERIFY(b.w->Site().OpenSite(QString::fromStdString(folder)));
+        QTRY_COMPARE_WITH_TIMEOUT(checks, 1, 10000);
+        TDevicesFace& d = b.w->Devices();
+        QVERIFY(d.cbLines->isVisible());
+        QCOMPARE(d.cbLines->count(), 2);
+        QVERIFY(d.lvDevices->isVisible()); // a site's list, one device or not
+        QCOMPARE(b.Item(0), QStringLiteral("БУК-2 (контроллер котельной) · ID 3: на месте"));
+        // The other line, chosen by the keyboard: its port and device, checked in turn.
+        d.cbLines->setFocus();
+        QTest::keyClick(d.cbLines, Qt::Key_Down);
+        QTRY_COMPARE_WITH_TIMEOUT(checks, 2, 10000);
+        QCOMPARE(b.w->Site().LineIndex(), 1);
+        QCOMPARE(b.w->cbPort->currentText(), QString::fromStdString(link2));
+        QCOMPARE(d.Count(), 1);
+        QCOMPARE(b.Item(0),
+                 QStringLiteral("ЧП-7 (частотный преобразователь) · ID 9: на месте"));
+        QCOMPARE(d.cbLines->currentIndex(), 1);
+        // Nothing of the first line's device answered here.
+        QVERIFY(b.w->PortOpen());
+    }
+
     void fiftyDevicesByKeyboardAndAccessibility() {
         SiteBench b(false);
         b.w->show();
