@@ -3,6 +3,8 @@
 // address is on the loopback.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -45,6 +47,21 @@ int Connect(uint16_t port) {
     return s;
 }
 
+// Whether a socket of this thread's network listens on the loopback port (read from the
+// system's table, so that no client takes the line to find out).
+bool Listening(uint16_t port) {
+    std::ifstream table("/proc/thread-self/net/tcp");
+    char local[16];
+    std::snprintf(local, sizeof local, "0100007F:%04X", static_cast<unsigned>(port));
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string slot, address, remote, state;
+        fields >> slot >> address >> remote >> state;
+        if (address == local && state == "0A") return true;
+    }
+    return false;
+}
+
 // ser2net with a configuration of its own: a raw and an RFC 2217 accepter on free loopback
 // ports in front of one device path (its controller's port tells when it is up).
 class Ser2net {
@@ -83,9 +100,11 @@ public:
             _exit(127);
         }
         for (int i = 0; i < 500; ++i) {
+            // Under strace the accepters may open a moment after the control port: all
+            // of them listen before a client is let in.
             if (const int s = Connect(control_); s >= 0) {
                 close(s);
-                return true;
+                if (Listening(raw_) && Listening(rfc_)) return true;
             }
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
