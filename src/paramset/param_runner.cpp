@@ -6,6 +6,7 @@
 #include "device/table_text.h"
 #include "device/value_codec.h"
 #include "journal/journal.h"
+#include "paramset/set_compare.h"
 
 namespace tunavox {
 
@@ -80,24 +81,6 @@ std::string RestoreRefusal(const TCompareRow& row) {
     return CompareStateText(row);
 }
 
-namespace {
-
-// Reals are the same when their single-precision bits are (two NaNs with the same
-// bits too); every other type by value.
-bool SameValue(uint8_t type, const TValue& a, const TValue& b) {
-    if (type == rtFloat) return !a.IsNull() && !b.IsNull() && FloatBits(a) == FloatBits(b);
-    return a == b;
-}
-
-// The file's value as the table would show it in this register.
-std::string FileValueText(const TParamEntry& e, const TReg* reg) {
-    if (e.Failed) return {};
-    if (reg && reg->RegType == e.Type) return reg->DisplayTextOf(e.Value);
-    return e.Type == rtFloat ? ExactFloatText(e.Value) : VariantText(e.Value);
-}
-
-} // namespace
-
 std::vector<std::string> CompareWarnings(const TParamSet& set, const std::string& deviceName,
                                          const std::string& sign, uint32_t deviceId) {
     std::vector<std::string> out;
@@ -114,6 +97,24 @@ std::vector<std::string> CompareWarnings(const TParamSet& set, const std::string
         out.push_back("Файл сохранён для ID " + std::to_string(set.DeviceId) + ", сейчас ID " +
                       std::to_string(deviceId));
     return out;
+}
+
+TParamEntry EntryOfRead(const TReg& reg, bool failed, const std::string& errorInWords,
+                        const TNameValueList* errorTexts) {
+    TParamEntry e;
+    e.Addr = reg.Addr;
+    e.Type = reg.RegType;
+    e.Name = NameText(reg);
+    e.Failed = failed;
+    e.Value = failed ? TValue::MakeNull() : reg.GetValue();
+    e.Shown = failed ? errorInWords : ValueText(reg, errorTexts);
+    if (const std::string problem = failed ? "" : SetValueProblem(e.Value, e.Type);
+        !problem.empty()) {
+        e.Failed = true;
+        e.Value = TValue::MakeNull();
+        e.Shown = "значение не записать в устройство: " + problem;
+    }
+    return e;
 }
 
 TParamRunner::TParamRunner(TRunnerContext context) : ctx_(std::move(context)) {}
@@ -150,7 +151,7 @@ void TParamRunner::StartCompare(const TParamSet& file, std::set<int> fresh) {
             const TReg* reg = ctx_.Regs->Items(r);
             if (reg->RegType != rtHeader && reg->Addr == e.Addr) row.Row = r;
         }
-        row.FileText = FileValueText(e, row.Row >= 0 ? ctx_.Regs->Items(row.Row) : nullptr);
+        row.FileText = EntryValueText(e, row.Row >= 0 ? ctx_.Regs->Items(row.Row) : nullptr);
         if (row.Row >= 0) {
             const TReg* reg = ctx_.Regs->Items(row.Row);
             row.Name = NameText(*reg);
@@ -207,23 +208,10 @@ void TParamRunner::Next() {
     if (kind_ == Kind::Backup) {
         Read(static_cast<int>(step), [this, step](TAction* a) {
             const TReg& reg = *ctx_.Regs->Items(static_cast<int>(step));
-            TParamEntry e;
-            e.Addr = reg.Addr;
-            e.Type = reg.RegType;
-            e.Name = NameText(reg);
-            e.Failed = a->HasError();
-            e.Value = e.Failed ? TValue::MakeNull() : reg.GetValue();
-            e.Shown = e.Failed ? ErrorTextInWords(a->Error(), ctx_.ErrorTexts)
-                               : ValueText(reg, ctx_.ErrorTexts);
-            // A value no write request can carry is kept out, so that the set's other
-            // rows can still be restored; the row says why.
-            if (const std::string problem = e.Failed ? "" : SetValueProblem(e.Value, e.Type);
-                !problem.empty()) {
-                e.Failed = true;
-                e.Value = TValue::MakeNull();
-                e.Shown = "значение не записать в устройство: " + problem;
-            }
-            Set.Entries.push_back(std::move(e));
+            const bool failed = a->HasError();
+            Set.Entries.push_back(EntryOfRead(
+                reg, failed, failed ? ErrorTextInWords(a->Error(), ctx_.ErrorTexts) : "",
+                ctx_.ErrorTexts));
             StepDone();
         });
     } else if (kind_ == Kind::Compare) {
@@ -308,7 +296,7 @@ void TParamRunner::StepDone() {
 void TParamRunner::Classify(TCompareRow& row, const TReg& reg) const {
     const TValue device = reg.GetValue();
     row.DeviceText = ValueText(reg, ctx_.ErrorTexts);
-    row.FileText = FileValueText(row.File, &reg);
+    row.FileText = EntryValueText(row.File, &reg);
     row.State = SameValue(reg.RegType, row.File.Value, device) ? TCompareState::Same
                                                                : TCompareState::Differs;
     // Reals that differ in digits the table does not show: both with every digit.

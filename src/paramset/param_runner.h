@@ -82,6 +82,12 @@ TCompareCounts CountComparison(const std::vector<TCompareRow>& rows);
 // Why a row cannot be written: its state, or "только для чтения"; empty when it can.
 std::string RestoreRefusal(const TCompareRow& row);
 
+// The set entry of a register just read: its value as the table shows it, or (failed)
+// the read's error in words. A value no write request can carry is kept out, so that the
+// set's other rows can still be restored; the entry says why.
+TParamEntry EntryOfRead(const TReg& reg, bool failed, const std::string& errorInWords,
+                        const TNameValueList* errorTexts);
+
 // Where a set and the loaded description or device part ways; empty when they agree.
 std::vector<std::string> CompareWarnings(const TParamSet& set, const std::string& deviceName,
                                          const std::string& sign, uint32_t deviceId);

@@ -17,7 +17,9 @@ std::map<uint16_t, int> RowsByAddress(const TRegList& regs) {
     return out;
 }
 
-std::string EntryText(const TParamEntry& e, const TReg* reg) {
+} // namespace
+
+std::string EntryValueText(const TParamEntry& e, const TReg* reg) {
     if (e.Failed) return {};
     if (reg && reg->RegType == e.Type) return reg->DisplayTextOf(e.Value);
     return e.Type == rtFloat ? ExactFloatText(e.Value) : VariantText(e.Value);
@@ -27,8 +29,6 @@ bool SameValue(uint8_t type, const TValue& a, const TValue& b) {
     if (type == rtFloat) return !a.IsNull() && !b.IsNull() && FloatBits(a) == FloatBits(b);
     return a == b;
 }
-
-} // namespace
 
 TParamSet FactorySet(const TRegList& regs, const std::string& device, const std::string& file,
                      const std::string& sign) {
@@ -77,8 +77,8 @@ std::vector<TCompareRow> CompareSets(const TRegList& regs, const TParamSet& firs
             row.Setting = reg->Io != ioR;
         }
         const TParamEntry& a = onlySecond ? *other : e;
-        row.FileText = onlySecond ? std::string() : EntryText(a, reg);
-        row.DeviceText = other ? EntryText(*other, reg) : std::string();
+        row.FileText = onlySecond ? std::string() : EntryValueText(a, reg);
+        row.DeviceText = other ? EntryValueText(*other, reg) : std::string();
         if (other && other->Failed) row.DeviceText = other->Shown;
         // The description's checks first, whichever set holds the row.
         if (!reg)

@@ -8,6 +8,12 @@
 
 namespace tunavox {
 
+// A set entry's value as the table shows it in reg (when the types agree; else every
+// digit); empty when the entry has no value.
+std::string EntryValueText(const TParamEntry& entry, const TReg* reg);
+// Reals are the same when their single-precision bits are; every other type by value.
+bool SameValue(uint8_t type, const TValue& a, const TValue& b);
+
 // The description's factory values (defValue) as a set: every register a backup saves,
 // a register without a defValue without a value ("нет заводского значения").
 TParamSet FactorySet(const TRegList& regs, const std::string& device, const std::string& file,

@@ -1,6 +1,7 @@
 #include "site/site_check.h"
 
 #include <algorithm>
+#include <map>
 
 #include "device/catalogue.h"
 #include "device/table_text.h"
@@ -101,7 +102,7 @@ TSiteCheckRunner::~TSiteCheckRunner() = default;
 void TSiteCheckRunner::Start() {
     if (running_) return;
     running_ = true;
-    const TSiteCheck kept{TSiteState::NotChecked, {}, {}, {}, -1, result_.Problem, {}, 0};
+    const TSiteCheck kept{TSiteState::NotChecked, {}, {}, {}, -1, result_.Problem, {}, 0, {}};
     result_ = kept;
     first_.clear();
     fresh_.clear();
@@ -202,6 +203,25 @@ void TSiteCheckRunner::CompareIdentity() {
 
 void TSiteCheckRunner::Finish(TSiteState state) {
     result_.State = state;
+    result_.Found.clear();
+    if (state != TSiteState::Silent && state != TSiteState::OtherDevice) {
+        // Rows read first, then the comparison's, each register once in table order.
+        std::map<int, std::string> read; // row: the error in words, empty when read
+        for (const int row : fresh_)
+            read[row] = {};
+        // A compared row was read; one still ReadFailed says why not (rows the comparison
+        // passes by, such as a value missing from the reference, were not asked).
+        for (const TCompareRow& row : result_.Rows) {
+            const bool compared =
+                row.State == TCompareState::Same || row.State == TCompareState::Differs;
+            if (row.Row >= 0 && !read.count(row.Row) &&
+                (compared || row.State == TCompareState::ReadFailed))
+                read[row.Row] = compared ? std::string() : row.Error;
+        }
+        for (const auto& [row, error] : read)
+            result_.Found.push_back(
+                EntryOfRead(*ctx_.Regs->Items(row), !error.empty(), error, ctx_.ErrorTexts));
+    }
     running_ = false;
     if (OnFinished) OnFinished();
 }

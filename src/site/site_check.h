@@ -43,6 +43,10 @@ struct TSiteCheck {
     std::string Problem;       // why the reference was not compared (no file, unreadable)
     std::vector<TCompareRow> Rows; // the comparison with the reference
     int Reads = 0;                 // requests the check made
+    // What the site's own device answered to the check, row by row in table order (each
+    // register once): the visit's "as found" values. Empty when another device or none
+    // answered.
+    std::vector<TParamEntry> Found;
 };
 
 // "на месте", "нет ответа", "другое устройство", "заменено", "отличается от эталона: N"

@@ -61,6 +61,41 @@ std::string LocalTimeWithOffset(std::chrono::system_clock::time_point t) {
     return LocalTimeText(t, true) + zone;
 }
 
+bool ParseTimeWithOffset(const std::string& s, int64_t& utcMs) {
+    // "YYYY-MM-DD hh:mm:ss[.zzz] +hh:mm"
+    const auto digits = [&s](size_t at, size_t n, int& out) {
+        if (at + n > s.size()) return false;
+        out = 0;
+        for (size_t i = at; i < at + n; ++i) {
+            if (s[i] < '0' || s[i] > '9') return false;
+            out = out * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    int hour = 0, minute = 0, second = 0, millis = 0, zh = 0, zm = 0;
+    if (s.size() < 26 || !IsDateText(s.substr(0, 10)) || s[10] != ' ' || s[13] != ':' ||
+        s[16] != ':' || !digits(11, 2, hour) || !digits(14, 2, minute) ||
+        !digits(17, 2, second) || hour > 23 || minute > 59 || second > 60)
+        return false;
+    size_t at = 19;
+    if (s[at] == '.') {
+        if (!digits(at + 1, 3, millis)) return false;
+        at += 4;
+    }
+    if (s.size() != at + 7 || s[at] != ' ' || (s[at + 1] != '+' && s[at + 1] != '-') ||
+        s[at + 4] != ':' || !digits(at + 2, 2, zh) || !digits(at + 5, 2, zm) || zm > 59)
+        return false;
+    const std::chrono::year_month_day date{
+        std::chrono::year(std::stoi(s.substr(0, 4))),
+        std::chrono::month(static_cast<unsigned>(std::stoi(s.substr(5, 2)))),
+        std::chrono::day(static_cast<unsigned>(std::stoi(s.substr(8, 2))))};
+    const int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
+    const int64_t offset = (zh * 60 + zm) * int64_t{60000} * (s[at + 1] == '-' ? -1 : 1);
+    utcMs = ((days * 24 + hour) * 60 + minute) * int64_t{60000} + second * int64_t{1000} +
+            millis - offset;
+    return true;
+}
+
 bool IsDateText(const std::string& s) {
     if (s.size() != 10 || s[4] != '-' || s[7] != '-') return false;
     for (size_t i = 0; i < s.size(); ++i)

@@ -9,6 +9,7 @@
 #include "paramset_commands.h"
 #include "several_devices.h"
 #include "site/site_check.h"
+#include "site/visit.h"
 #include "util/file_io.h"
 #include "util/program_folder.h"
 #include "util/time_text.h"
@@ -16,14 +17,6 @@
 namespace tunavox::cli {
 namespace {
 
-// Serves the line's hand-overs until done() holds; a stop signal closes the port, so what
-// is running and queued fails at once.
-void ServeUntil(TLine& line, const std::function<bool()>& done) {
-    while (!done()) {
-        line.HandOver.Serve(50);
-        if (StopRequested() && line.PortOpen()) line.Canal->ComPort->Close();
-    }
-}
 
 // Whether the device answers its probe register at all (a silent one would cost the
 // answer time-out on every row of its backup).
@@ -128,7 +121,15 @@ int SiteNew(std::vector<std::string> args) {
     return 0;
 }
 
-// The site's devices of one line, loaded, with the line opened; 0 or kUsageError.
+} // namespace
+
+void ServeUntil(TLine& line, const std::function<bool()>& done) {
+    while (!done()) {
+        line.HandOver.Serve(50);
+        if (StopRequested() && line.PortOpen()) line.Canal->ComPort->Close();
+    }
+}
+
 int OpenSiteLine(const TSiteLine& siteLine, TLine& line,
                  std::vector<std::unique_ptr<TDevice>>& devices) {
     Options o;
@@ -142,8 +143,6 @@ int OpenSiteLine(const TSiteLine& siteLine, TLine& line,
     return OpenSeveral(o, {}, line, devices);
 }
 
-} // namespace
-
 int SiteCheck(const std::vector<std::string>& args) {
     if (args.size() != 1) return Fail("site check: нужна одна папка объекта");
     const std::string folder = args[0];
@@ -151,6 +150,10 @@ int SiteCheck(const std::vector<std::string>& args) {
     std::string error;
     if (!ReadSite(folder, site, error)) return Fail(error);
     WatchStopSignals();
+    // The visit begins: what the devices answer now is what the engineer found.
+    TVisit visit;
+    const bool visiting = StartVisit(folder, std::chrono::system_clock::now(), visit, error);
+    if (!visiting) std::fprintf(stderr, "%s\n", error.c_str());
     const std::vector<TScanType> types = SiteTypes(ProgramFolder());
     std::map<TSiteState, int> counts;
     int total = 0, status = 0;
@@ -177,6 +180,9 @@ int SiteCheck(const std::vector<std::string>& args) {
             check.Start();
             ServeUntil(line, [&check] { return !check.Running(); });
             const TSiteCheck& r = check.Result();
+            if (visiting && !r.Found.empty() &&
+                !SaveFound(visit, entry, siteLine.Version, r.Found, error))
+                std::fprintf(stderr, "ID %u: %s\n", static_cast<unsigned>(entry.Id), error.c_str());
             std::string state = SiteStateText(r);
             if (r.State == TSiteState::Replaced) state += ": " + IdentityChangesText(r);
             if (r.State == TSiteState::OtherDevice) state += ": " + r.Other;
@@ -203,11 +209,12 @@ int SiteCheck(const std::vector<std::string>& args) {
 }
 
 int Site(const std::vector<std::string>& args) {
-    if (args.empty()) return Fail("site: нужна команда new или check");
+    if (args.empty()) return Fail("site: нужна команда new, check или report");
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "new") return SiteNew(rest);
     if (args[0] == "check") return SiteCheck(rest);
-    return Fail("site: неизвестная команда " + args[0] + " (new или check)");
+    if (args[0] == "report") return SiteReport(rest);
+    return Fail("site: неизвестная команда " + args[0] + " (new, check или report)");
 }
 
 } // namespace tunavox::cli
