@@ -60,7 +60,7 @@ add_library(tunavox_gui STATIC
   app/link_face.cpp app/link_face.h
   app/scan_face.cpp app/scan_face.h
   app/devices_face.cpp app/devices_face.h app/devices_check.cpp app/device_list.cpp app/device_list.h app/devices_items.cpp
-  app/site_face.cpp app/site_face.h app/site_open.cpp app/site_host.cpp
+  app/site_face.cpp app/site_face.h app/site_open.cpp app/site_host.cpp app/site_report.cpp
   app/net_port_face.cpp app/net_port_face.h
   ui/journal_window.cpp ui/journal_window.h
   ui/set_window.cpp ui/set_window.h

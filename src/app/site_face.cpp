@@ -58,6 +58,7 @@ void TSiteFace::AddMenuItems(QMenu* file) {
     miRecentSites->setObjectName(QStringLiteral("miRecentSites"));
     file->insertMenu(first, miRecentSites);
     miSaveSite = add(QStringLiteral("Сохранить объект"), "miSaveSite");
+    miReport = add(QStringLiteral("Отчёт о наладке…"), "miReport");
     // What acts on the open site and its current device, shown while a site is open.
     miSiteMenu = new QMenu(QStringLiteral("Объект"), file);
     miSiteMenu->setObjectName(QStringLiteral("miSiteMenu"));
@@ -77,6 +78,7 @@ void TSiteFace::AddMenuItems(QMenu* file) {
     connect(miNewSite, &QAction::triggered, this, [this] { AskNew(); });
     connect(miOpenSite, &QAction::triggered, this, [this] { AskOpen(); });
     connect(miSaveSite, &QAction::triggered, this, [this] { SaveSite(); });
+    connect(miReport, &QAction::triggered, this, [this] { AskReport(); });
     connect(miCloseSite, &QAction::triggered, this, [this] { CloseSite(); });
     connect(miAccept, &QAction::triggered, this, [this] { AcceptCurrent(); });
     connect(miMakeReference, &QAction::triggered, this, [this] { MakeReference(); });
@@ -137,6 +139,7 @@ void TSiteFace::UpdateActions() {
     miNewSite->setEnabled(idle);
     miOpenSite->setEnabled(idle);
     miSaveSite->setEnabled(open_ && idle);
+    miReport->setEnabled(open_ && idle && visiting_);
     miCloseSite->setEnabled(open_);
     miSiteMenu->menuAction()->setVisible(open_);
     const bool checked = dev && dev->SiteCheck.State != TSiteState::NotChecked;

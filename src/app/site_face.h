@@ -7,10 +7,13 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
+#include "site/report.h"
 #include "site/site_check.h"
+#include "site/visit.h"
 
 namespace tunavox {
 
@@ -48,6 +51,8 @@ public:
     virtual void Journal(const TDevice& dev, uint16_t addr, const std::string& before,
                          const std::string& after, const std::string& outcome) = 0;
     virtual void Say(const QString& text, bool error) = 0;
+    // Where the journal of writes is kept.
+    virtual std::string JournalFolder() = 0;
 };
 
 // The window as the site's part sees it.
@@ -69,6 +74,7 @@ public:
     QAction* miOpenSite;         // "Открыть объект…"
     QMenu* miRecentSites;        // "Последние объекты": the last five
     QAction* miSaveSite;         // "Сохранить объект"
+    QAction* miReport;           // "Отчёт о наладке…"
     QMenu* miSiteMenu;           // "Объект": the items below, while a site is open
     QAction* miCloseSite;        // "Закрыть объект"
     QAction* miAccept;           // "Принять как устройство объекта"
@@ -79,7 +85,7 @@ public:
     bool IsOpen() const { return open_; }
     const TSite& Site() const { return site_; }
     QString Folder() const { return folder_; }
-    bool Busy() const { return check_ || backup_; }
+    bool Busy() const { return check_ || backup_ || reporting_; }
 
     // Asks for the folder and the name, then NewSite.
     void AskNew();
@@ -105,6 +111,20 @@ public:
 
     std::function<void()> OnChecked; // every device checked (tests, the report)
 
+    // The visit began when the site was opened (a line chosen of the same site goes on with
+    // it) and ends when it is closed; what each device answered to its check is kept.
+    const TVisit& Visit() const { return visit_; }
+    bool Visiting() const { return visiting_; }
+    // The engineer named in reports, asked once and kept in the settings.
+    QString Engineer() const;
+    void SetEngineer(const QString& name);
+    // Asks the engineer's name (the first time) and the file, then MakeReport.
+    void AskReport();
+    // Reads every device of the line once more, then writes the report to path (.html,
+    // .csv or .pdf); OnReported tells whether it was written. False when it cannot begin.
+    bool MakeReport(const QString& path, const QString& engineer);
+    std::function<void(bool written)> OnReported;
+
 private:
     void Remember(const QString& folder);
     void FillRecent();
@@ -116,6 +136,10 @@ private:
     void Summarise();
     void OfferLines();
     void ChooseLine(int chosen);
+    void ReadLeftNext();
+    // Keeps what the device answered to its check as the visit's "as found".
+    void KeepFound(const TDevice& dev);
+    void WriteReport();
 
     ISiteHost& host_;
     bool open_ = false;
@@ -133,6 +157,14 @@ private:
     QString makingFolder_;
     std::vector<TParamSet> references_;
     bool referenceOnly_ = false;
+    // The visit, and a report being made: the devices still to read and what they gave.
+    TVisit visit_;
+    bool visiting_ = false;
+    bool reporting_ = false;
+    std::unique_ptr<TLeftReader> left_;
+    std::vector<int> toRead_;
+    std::map<int, TParamSet> lefts_;
+    QString reportPath_, reportEngineer_;
     QTimer* waitPort_;
     int waited_ = 0;
     std::shared_ptr<char> alive_ = std::make_shared<char>(0);

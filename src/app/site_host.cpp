@@ -122,6 +122,8 @@ public:
             w_.ShowStatus(text, true, w_.palette().color(QPalette::Button));
     }
 
+    std::string JournalFolder() override { return w_.LinkFace().Journal().Folder(); }
+
 private:
     TfMain& w_;
 };

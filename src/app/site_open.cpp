@@ -39,11 +39,24 @@ bool TSiteFace::OpenSite(const QString& folder, int line) {
                                         .arg(NativeName(folder)));
         return false;
     }
+    // Another line of the same site goes on with its visit.
+    const bool sameVisit = open_ && visiting_ && folder == folder_;
+    const TVisit visit = visit_;
     CloseSite();
     const QString why = host_.LoadLine(site.Lines[static_cast<size_t>(line)]);
     if (!why.isEmpty()) {
         ShowWarning(host_.Widget(), why);
         return false;
+    }
+    if (sameVisit) {
+        visit_ = visit;
+        visiting_ = true;
+    } else {
+        std::string error;
+        visiting_ = StartVisit(folder.toStdString(), std::chrono::system_clock::now(), visit_, error);
+        if (!visiting_)
+            ShowWarning(host_.Widget(), QStringLiteral("Посещение не записано: %1")
+                                            .arg(QString::fromStdString(error)));
     }
     site_ = std::move(site);
     folder_ = folder;
@@ -125,7 +138,10 @@ void TSiteFace::CheckNext() {
     std::weak_ptr<char> alive = alive_;
     check_->OnFinished = [this, alive] {
         if (alive.expired()) return;
-        if (checking_) checking_->SiteCheck = check_->Result();
+        if (checking_) {
+            checking_->SiteCheck = check_->Result();
+            KeepFound(*checking_);
+        }
         checking_ = nullptr;
         // Freed once this completion has returned.
         QTimer::singleShot(0, this, [gone = std::shared_ptr<TSiteCheckRunner>(check_.release())] {});
@@ -134,6 +150,18 @@ void TSiteFace::CheckNext() {
     };
     host_.DevicesChanged();
     check_->Start();
+}
+
+void TSiteFace::KeepFound(const TDevice& dev) {
+    const TSiteDevice* entry = EntryOf(dev);
+    std::string error;
+    if (visiting_ && entry && !dev.SiteCheck.Found.empty() &&
+        !SaveFound(visit_, *entry, site_.Lines[static_cast<size_t>(line_)].Version,
+                   dev.SiteCheck.Found, error))
+        host_.Say(QStringLiteral("Найденные значения ID %1 не сохранены: %2")
+                      .arg(entry->Id)
+                      .arg(QString::fromStdString(error)),
+                  true);
 }
 
 void TSiteFace::Summarise() {
@@ -201,6 +229,12 @@ void TSiteFace::CloseSite() {
     check_.reset();
     checking_ = nullptr;
     toCheck_.clear();
+    left_.reset();
+    toRead_.clear();
+    lefts_.clear();
+    reporting_ = false;
+    visiting_ = false;
+    visit_ = {};
     waitPort_->stop();
     open_ = false;
     site_ = {};

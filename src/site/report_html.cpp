@@ -11,12 +11,12 @@ namespace {
 // from the top of a page.
 constexpr const char* kStyle = R"(
 @page { size: A4; margin: 14mm 12mm; }
-body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 9pt; color: #000; }
+body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 8pt; color: #000; }
 h1 { font-size: 15pt; margin: 0 0 6pt 0; }
 h2 { font-size: 12pt; margin: 12pt 0 4pt 0; }
 h3 { font-size: 10pt; margin: 8pt 0 3pt 0; }
 table { border-collapse: collapse; width: 100%; margin-bottom: 6pt; }
-th, td { border: 1px solid #777; padding: 2pt 4pt; text-align: left; vertical-align: top; }
+th, td { border: 1px solid #777; text-align: left; vertical-align: top; }
 th { background: #e8e8e8; }
 thead { display: table-header-group; }
 tr { page-break-inside: avoid; break-inside: avoid; }
@@ -25,8 +25,10 @@ table.facts th { width: 28%; }
 .verdict { font-weight: bold; }
 .bad { color: #a00000; }
 .good { color: #006000; }
-@media print { body { font-size: 8.5pt; } }
 )";
+
+// For renderers that read no style sheet (Qt's, which makes the PDF).
+constexpr const char* kTableAttributes = "border=\"1\" cellspacing=\"0\" cellpadding=\"4\"";
 
 void Cell(std::string& out, const char* tag, const std::string& text, const char* cls = nullptr) {
     out += '<';
@@ -43,14 +45,20 @@ void Cell(std::string& out, const char* tag, const std::string& text, const char
     out += '>';
 }
 
-// A table with a repeated header; each row's cells in order.
+// A table with a repeated header; each row's cells in order. widths: each column's share
+// of the page in per cent, so that no value is broken inside a word on paper.
 void Table(std::string& out, const char* cls, const std::vector<std::string>& head,
-           const std::vector<std::vector<std::string>>& rows) {
+           const std::vector<std::vector<std::string>>& rows, const std::vector<int>& widths) {
     out += "<table class=\"";
     out += cls;
-    out += "\"><thead><tr>";
-    for (const std::string& h : head)
-        Cell(out, "th", h);
+    out += "\" ";
+    out += kTableAttributes;
+    out += "><thead><tr>";
+    for (size_t i = 0; i < head.size(); ++i) {
+        out += "<th width=\"" + std::to_string(i < widths.size() ? widths[i] : 10) + "%\">";
+        out += HtmlEscaped(head[i]);
+        out += "</th>";
+    }
     out += "</tr></thead><tbody>";
     for (const auto& row : rows) {
         out += "<tr>";
@@ -66,7 +74,9 @@ void Facts(std::string& out, const char* cls,
            const std::vector<std::pair<std::string, std::string>>& facts) {
     out += "<table class=\"facts ";
     out += cls;
-    out += "\"><tbody>";
+    out += "\" ";
+    out += kTableAttributes;
+    out += "><tbody>";
     for (const auto& [caption, value] : facts) {
         out += "<tr>";
         Cell(out, "th", caption);
@@ -109,7 +119,7 @@ std::string ReportHtml(const TReport& r) {
         for (const TReportDevice& d : line.Devices)
             summary.push_back({std::to_string(d.Id), d.Type, line.Port, VerdictText(d)});
     Cell(out, "h2", "Устройства");
-    Table(out, "summary", {"ID", "Устройство", "Линия", "Заключение"}, summary);
+    Table(out, "summary", {"ID", "Устройство", "Линия", "Заключение"}, summary, {8, 37, 25, 30});
     for (const TReportLine& line : r.Lines) {
         Cell(out, "h2", "Линия " + line.Port);
         Facts(out, "line",
@@ -136,14 +146,16 @@ std::string ReportHtml(const TReport& r) {
             if (rows.empty())
                 Cell(out, "p", "В описании нет идентификационных регистров");
             else
-                Table(out, "identity", {"Код", "Параметр", "Было", "Стало"}, rows);
+                Table(out, "identity", {"Код", "Параметр", "Было", "Стало"}, rows,
+                      {10, 40, 25, 25});
             Cell(out, "h3", "Настройки");
             rows.clear();
             for (const TReportRow& row : d.Rows)
                 rows.push_back({row.Code, row.Name, row.Factory, row.Reference, row.Found,
                                 row.Left, row.State});
             Table(out, "settings",
-                  {"Код", "Параметр", "Заводское", "Эталон", "Было", "Стало", "Состояние"}, rows);
+                  {"Код", "Параметр", "Заводское", "Эталон", "Было", "Стало", "Состояние"}, rows,
+                  {7, 23, 13, 13, 13, 13, 18});
             Cell(out, "h3", "Записи в устройство за посещение");
             rows.clear();
             for (const TReportWrite& w : d.Writes)
@@ -152,7 +164,7 @@ std::string ReportHtml(const TReport& r) {
                 Cell(out, "p", "Записей не было");
             else
                 Table(out, "writes", {"Время", "Код", "Параметр", "Было", "Записано", "Результат"},
-                      rows);
+                      rows, {17, 8, 25, 12, 12, 26});
             out += "</div>\n";
         }
     }

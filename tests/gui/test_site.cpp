@@ -3,7 +3,10 @@
 // is accepted; the device list of fifty by keyboard and accessibility.
 #include <QAccessible>
 #include <QFileInfo>
+#include <QFile>
 #include <QListView>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -11,9 +14,11 @@
 #include "device/description.h"
 #include "gui_support.h"
 #include "journal/journal.h"
+#include "report_doc.h"
 #include "sim/simulator.h"
 #include "site/site.h"
 #include "test_support.h"
+#include "util/file_io.h"
 
 using namespace tunavox;
 using namespace tunavox::test;
@@ -157,6 +162,128 @@ private slots:
         // Accepted, it is written to as any device.
         b.w->LinkFace().WriteEdited(row);
         QTRY_VERIFY_WITH_TIMEOUT(b.sim->OtherRequestCount() > 0, 5000);
+    }
+
+    void reportOfAVisitShowsWhatTheDevicesAnsweredAndKept() {
+        SiteBench b;
+        b.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
+        b.w->eID->setText(QStringLiteral("3"));
+        b.w->eIDChange();
+        b.w->Dev().PollOnConnect = false;
+        b.w->bOpen->click();
+        QVERIFY(b.w->PortOpen());
+        TDevicesFace& d = b.w->Devices();
+        QCOMPARE(d.Add(b.Entry("ChP7"), 17), QString());
+        QCOMPARE(d.Add(b.Entry("BUK2"), 5), QString());
+        TSiteFace& site = b.w->Site();
+        const QString folder = QString::fromStdString(b.dir.File("Котельная 3"));
+        QVERIFY(site.NewSite(folder, QStringLiteral("Котельная №3")));
+        QTRY_VERIFY_WITH_TIMEOUT(site.IsOpen(), 20000);
+        site.CloseSite();
+        QVERIFY(!site.miReport->isEnabled());
+
+        // The visit: a setting found off its reference is put right, a write is not kept.
+        b.sim->SetValueOf(3, 0x0021, "80");
+        bool checked = false;
+        site.OnChecked = [&] { checked = true; };
+        QVERIFY(site.OpenSite(folder));
+        QTRY_VERIFY_WITH_TIMEOUT(checked, 20000);
+        QVERIFY(site.Visiting());
+        QVERIFY(site.miReport->isEnabled());
+        const auto write = [&](int device, uint16_t addr, const char* value, size_t entries) {
+            d.Select(device);
+            for (int r = 0; r < b.w->Dev().Regs->Count(); ++r)
+                if (b.w->Dev().Regs->Items(r)->Addr == addr) {
+                    QVERIFY(b.w->Dev().Regs->Items(r)->SetValueFromText(value, false));
+                    b.w->LinkFace().WriteEdited(r);
+                }
+            std::vector<TJournalEntry> read;
+            std::string error;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                ReadJournal(b.dir.File("Journal"), {}, read, error) && read.size() == entries &&
+                    read.back().Outcome != kWritten,
+                5000);
+        };
+        write(0, 0x0021, "75", 1);
+        TSimFaults faults;
+        faults.KeepValue.insert(0x402);
+        b.sim->SetFaults(faults);
+        write(1, 0x0402, "400", 2);
+        b.sim->SetPresent(5, false);
+
+        site.SetEngineer(QStringLiteral("Петров П. П."));
+        int reported = 0;
+        site.OnReported = [&](bool written) { reported += written ? 1 : 100; };
+        const QString html = QString::fromStdString(b.dir.File("отчёт.html"));
+        const QString pdf = QString::fromStdString(b.dir.File("отчёт.pdf"));
+        QVERIFY(site.MakeReport(html, site.Engineer()));
+        QVERIFY(!site.miReport->isEnabled()); // one report at a time
+        QTRY_COMPARE_WITH_TIMEOUT(reported, 1, 20000);
+        QVERIFY(site.MakeReport(pdf, site.Engineer()));
+        QTRY_COMPARE_WITH_TIMEOUT(reported, 2, 20000);
+        QVERIFY(b.w->StatusText->text().contains(
+            QStringLiteral("объект не соответствует эталону (не проверено устройств: 1 из 3)")));
+
+        std::string text, error;
+        QVERIFY(ReadFileBytes(html.toStdString(), text, error));
+        TReportDoc doc;
+        QVERIFY2(ParseReportHtml(text, doc, error), error.c_str());
+        QCOMPARE(doc.Facts["Инженер"], std::string("Петров П. П."));
+        QCOMPARE(doc.Facts["Начало посещения"], site.Visit().Started);
+        QCOMPARE(doc.Devices.size(), size_t{3});
+        // The window read the value before writing: the write's "before" is the device's.
+        QCOMPARE(doc.Devices[0].Writes.size(), size_t{1});
+        QCOMPARE(doc.Devices[0].Writes[0],
+                 (std::vector<std::string>{doc.Devices[0].Writes[0][0], "0x21",
+                                           doc.Devices[0].Writes[0][2], "80", "75",
+                                           "записано и подтверждено"}));
+        QCOMPARE(SettingsRow(doc.Devices[0], "0x21")[4], std::string("80"));
+        QCOMPARE(SettingsRow(doc.Devices[0], "0x21")[6], std::string("изменено при наладке"));
+        QCOMPARE(doc.Devices[1].Writes.size(), size_t{1});
+        QCOMPARE(doc.Devices[1].Writes[0][5], std::string("устройство сохранило другое значение"));
+
+        // The PDF says the same: every device, row, value and state, the writes, verdicts.
+        // Read in the order it was drawn, cell after cell, a cell's wrapped lines together.
+        QProcess extract;
+        extract.start(QStringLiteral("pdftotext"), {QStringLiteral("-raw"), pdf,
+                                                    QStringLiteral("-")});
+        QVERIFY2(extract.waitForFinished(20000) && extract.exitCode() == 0,
+                 "pdftotext (poppler-utils, installed by scripts/setup) did not run");
+        const QString shown =
+            QString::fromUtf8(extract.readAllStandardOutput()).simplified();
+        // The same without spaces: a value too long for its column is wrapped inside a word.
+        const QString joined = QString(shown).remove(QLatin1Char(' '));
+        const auto glued = [](const std::string& text) {
+            return QRegularExpression::escape(QString::fromStdString(text).remove(QLatin1Char(' ')));
+        };
+        for (const char* expected :
+             {"Отчёт о наладке: Котельная №3", "Инженер Петров П. П.",
+              "0x21 Уставка температуры подачи [°C] 80 75 записано и подтверждено",
+              "устройство сохранило другое значение", "Заключение: не проверено: нет связи",
+              "Заключение по объекту: не соответствует эталону"})
+            QVERIFY2(shown.contains(QString::fromUtf8(expected)), expected);
+        for (const TReportDocDevice& device : doc.Devices) {
+            QVERIFY(shown.contains(QStringLiteral("ID %1 · ").arg(QString::fromStdString(device.Id))));
+            QVERIFY(shown.contains(QString::fromStdString(device.Verdict)));
+            for (const auto& row : device.Settings) {
+                // The row: its code, name, then its four values and state in order.
+                QStringList cells;
+                for (size_t c : {size_t{2}, size_t{3}, size_t{4}, size_t{5}, size_t{6}})
+                    cells << glued(row[c]);
+                const QRegularExpression line(glued(row[0]) + QStringLiteral(".{1,60}?") +
+                                              cells.join(QString()));
+                QVERIFY2(line.match(joined).hasMatch(),
+                         qPrintable(QStringLiteral("ID %1 %2").arg(QString::fromStdString(device.Id),
+                                                                   cells.join(' '))));
+            }
+        }
+        if (const QString out = qEnvironmentVariable("TUNAVOX_SCREENSHOTS"); !out.isEmpty()) {
+            QFile::remove(out + QStringLiteral("/report-example.html"));
+            QVERIFY(QFile::copy(html, out + QStringLiteral("/report-example.html")));
+            QFile::remove(out + QStringLiteral("/report-example.pdf"));
+            QVERIFY(QFile::copy(pdf, out + QStringLiteral("/report-example.pdf")));
+        }
     }
 
     void aSiteOfTwoLinesOpensOneLineAtATime() {
