@@ -4,6 +4,9 @@
 #include <QAccessible>
 #include <QFileInfo>
 #include <QFile>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QListView>
 #include <QProcess>
 #include <QRegularExpression>
@@ -212,16 +215,47 @@ private slots:
         write(1, 0x0402, "400", 2);
         b.sim->SetPresent(5, false);
 
-        site.SetEngineer(QStringLiteral("Петров П. П."));
         int reported = 0;
         site.OnReported = [&](bool written) { reported += written ? 1 : 100; };
         const QString html = QString::fromStdString(b.dir.File("отчёт.html"));
         const QString pdf = QString::fromStdString(b.dir.File("отчёт.pdf"));
-        QVERIFY(site.MakeReport(html, site.Engineer()));
+        // The first report asks the engineer's name, typed as a user does; then the file.
+        QStringList asked;
+        const auto answerFile = [&](const QString& path) {
+            OnNextModal(
+                [&asked, path](QWidget* modal) {
+                    asked << QString::fromLatin1(modal->metaObject()->className());
+                    auto* dialog = qobject_cast<QFileDialog*>(modal);
+                    auto* name = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                                        : nullptr;
+                    if (!name) return static_cast<QDialog*>(modal)->reject();
+                    dialog->setDirectory(QFileInfo(path).absolutePath());
+                    name->setText(QFileInfo(path).fileName());
+                    static_cast<QDialog*>(dialog)->accept();
+                },
+                5000);
+        };
+        OnNextModal(
+            [&](QWidget* modal) {
+                asked << QString::fromLatin1(modal->metaObject()->className());
+                auto* input = qobject_cast<QInputDialog*>(modal);
+                if (!input) return static_cast<QDialog*>(modal)->reject();
+                // Cyrillic is put in as an input method does: QTest types ASCII alone.
+                input->findChild<QLineEdit*>()->insert(QStringLiteral("  Петров П. П. "));
+                answerFile(html);
+                QTest::keyClick(input->findChild<QLineEdit*>(), Qt::Key_Return);
+            },
+            5000);
+        site.miReport->trigger();
         QVERIFY(!site.miReport->isEnabled()); // one report at a time
         QTRY_COMPARE_WITH_TIMEOUT(reported, 1, 20000);
-        QVERIFY(site.MakeReport(pdf, site.Engineer()));
+        QCOMPARE(site.Engineer(), QStringLiteral("Петров П. П."));
+        // Asked once: the next report goes straight to the file.
+        answerFile(pdf);
+        site.miReport->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(reported, 2, 20000);
+        QCOMPARE(asked, (QStringList{QStringLiteral("QInputDialog"), QStringLiteral("QFileDialog"),
+                                     QStringLiteral("QFileDialog")}));
         QVERIFY(b.w->StatusText->text().contains(
             QStringLiteral("объект не соответствует эталону (не проверено устройств: 1 из 3)")));
 
