@@ -7,8 +7,8 @@
 namespace tunavox {
 namespace {
 
-// Screen and A4 paper: headers repeated on every page, rows never split, each device
-// from the top of a page.
+// Screen and A4 paper: headers repeated on every page, rows never split, each device but
+// the first from the top of a page.
 constexpr const char* kStyle = R"(
 @page { size: A4; margin: 14mm 12mm; }
 body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 8pt; color: #000; }
@@ -21,7 +21,7 @@ th { background: #e8e8e8; }
 thead { display: table-header-group; }
 tr { page-break-inside: avoid; break-inside: avoid; }
 table.facts th { width: 28%; }
-.device { page-break-before: always; break-before: page; }
+div.next { page-break-before: always; break-before: page; }
 .verdict { font-weight: bold; }
 .bad { color: #a00000; }
 .good { color: #006000; }
@@ -120,6 +120,7 @@ std::string ReportHtml(const TReport& r) {
             summary.push_back({std::to_string(d.Id), d.Type, line.Port, VerdictText(d)});
     Cell(out, "h2", "Устройства");
     Table(out, "summary", {"ID", "Устройство", "Линия", "Заключение"}, summary, {8, 37, 25, 30});
+    bool first = true;
     for (const TReportLine& line : r.Lines) {
         Cell(out, "h2", "Линия " + line.Port);
         Facts(out, "line",
@@ -128,7 +129,9 @@ std::string ReportHtml(const TReport& r) {
                {"Режим", line.Mode},
                {"Параметры линии", line.Settings.empty() ? "—" : line.Settings}});
         for (const TReportDevice& d : line.Devices) {
-            out += "<div class=\"device\" data-id=\"" + std::to_string(d.Id) + "\">\n";
+            out += std::string("<div class=\"device") + (first ? "" : " next") + "\" data-id=\"" +
+                   std::to_string(d.Id) + "\">\n";
+            first = false;
             Cell(out, "h2", DeviceTitle(d));
             Facts(out, "device-facts",
                   {{"Тип", d.Type},
@@ -155,7 +158,7 @@ std::string ReportHtml(const TReport& r) {
                                 row.Left, row.State});
             Table(out, "settings",
                   {"Код", "Параметр", "Заводское", "Эталон", "Было", "Стало", "Состояние"}, rows,
-                  {7, 23, 13, 13, 13, 13, 18});
+                  {7, 21, 14, 13, 13, 13, 19});
             Cell(out, "h3", "Записи в устройство за посещение");
             rows.clear();
             for (const TReportWrite& w : d.Writes)

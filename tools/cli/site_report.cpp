@@ -1,5 +1,6 @@
 // tunavox-cli site report: the visit's report, each device's settings read once more.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <optional>
