@@ -26,14 +26,16 @@ namespace {
 QSettings Store() { return QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox")); }
 const QString kEngineerKey = QStringLiteral("Engineer");
 
-// The page on A4 through Qt's own PDF writer, its tables' headers repeated on each page.
+// The page on A4 across through Qt's own PDF writer, its tables' headers repeated on each
+// page. Qt breaks a row of several lines across two pages: across, a row holds one line.
 bool WritePdf(const QString& path, const std::string& html, const QString& title,
               QString& error) {
     QPdfWriter writer(path);
     writer.setTitle(title);
     writer.setCreator(QStringLiteral("Tunavox"));
     writer.setPageSize(QPageSize(QPageSize::A4));
-    writer.setPageMargins(QMarginsF(12, 14, 12, 14), QPageLayout::Millimeter);
+    writer.setPageOrientation(QPageLayout::Landscape);
+    writer.setPageMargins(QMarginsF(14, 12, 14, 12), QPageLayout::Millimeter);
     QTextDocument doc;
     doc.setHtml(QString::fromStdString(html));
     doc.print(&writer);

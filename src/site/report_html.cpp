@@ -7,10 +7,10 @@
 namespace tunavox {
 namespace {
 
-// Screen and A4 paper: headers repeated on every page, rows never split, each device but
+// Screen and A4 paper across (a row of seven columns on one line): headers repeated on every page, rows never split, each device but
 // the first from the top of a page.
 constexpr const char* kStyle = R"(
-@page { size: A4; margin: 14mm 12mm; }
+@page { size: A4 landscape; margin: 12mm 14mm; }
 body { font-family: "DejaVu Sans", Arial, sans-serif; font-size: 8pt; color: #000; }
 h1 { font-size: 15pt; margin: 0 0 6pt 0; }
 h2 { font-size: 12pt; margin: 12pt 0 4pt 0; }
@@ -158,7 +158,7 @@ std::string ReportHtml(const TReport& r) {
                                 row.Left, row.State});
             Table(out, "settings",
                   {"Код", "Параметр", "Заводское", "Эталон", "Было", "Стало", "Состояние"}, rows,
-                  {7, 21, 14, 13, 13, 13, 19});
+                  {6, 28, 12, 12, 12, 12, 18});
             Cell(out, "h3", "Записи в устройство за посещение");
             rows.clear();
             for (const TReportWrite& w : d.Writes)

@@ -21,15 +21,6 @@ using namespace tunavox::test;
 
 namespace {
 
-struct Loaded {
-    TRegList Regs;
-    TNameValueList Errors;
-    TDescription Desc;
-    explicit Loaded(const std::string& file) {
-        EXPECT_EQ(LoadDescription(kBin + "/" + file, Regs, Errors, Desc, kBin + "/"), "");
-    }
-};
-
 // The settings a device's table lists: every register it reads and writes.
 size_t Settings(const TRegList& regs) {
     std::set<uint16_t> rows;
@@ -46,7 +37,7 @@ const std::set<std::string> kStates{"совпадает с эталоном", "�
 
 TEST(Report, VisitOfThreeDevicesShowsWhatEachAnsweredAndWhatItKept) {
     TempDir dir;
-    Loaded buk("NastrBUK2.xml"), chp("NastrChP7.xml");
+    LoadedSample buk("NastrBUK2.xml"), chp("NastrChP7.xml");
     TSimOptions o;
     o.Line = *buk.Desc.Line;
     o.DeviceId = 1;

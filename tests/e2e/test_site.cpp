@@ -17,15 +17,6 @@ using namespace tunavox::test;
 
 namespace {
 
-struct Loaded {
-    TRegList Regs;
-    TNameValueList Errors;
-    TDescription Desc;
-    explicit Loaded(const std::string& file) {
-        EXPECT_EQ(LoadDescription(kBin + "/" + file, Regs, Errors, Desc, kBin + "/"), "");
-    }
-};
-
 std::vector<std::string> OutLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -38,7 +29,7 @@ std::vector<std::string> OutLines(const std::string& text) {
 
 TEST(Site, MadeFromTheLineThenCheckedAsTheLineChanges) {
     TempDir dir;
-    Loaded buk("NastrBUK2.xml"), chp("NastrChP7.xml");
+    LoadedSample buk("NastrBUK2.xml"), chp("NastrChP7.xml");
     TSimOptions o;
     o.Line = *buk.Desc.Line;
     o.DeviceId = 1;

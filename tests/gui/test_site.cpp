@@ -72,6 +72,19 @@ struct SiteBench {
             if (c[i].Path.find(file) != std::string::npos) return static_cast<int>(i);
         return -1;
     }
+    // The window shown with the port open on the device at ID 3, and the others added.
+    bool Open(std::initializer_list<std::pair<const char*, uint32_t>> others) {
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get())) return false;
+        w->eID->setText(QStringLiteral("3"));
+        w->eIDChange();
+        w->Dev().PollOnConnect = false;
+        w->bOpen->click();
+        if (!w->PortOpen()) return false;
+        for (auto [file, id] : others)
+            if (!w->Devices().Add(Entry(file), id).isEmpty()) return false;
+        return true;
+    }
     QString Item(int row, int role = Qt::AccessibleTextRole) const {
         return w->Devices().lvDevices->model()->index(row, 0).data(role).toString();
     }
@@ -86,16 +99,8 @@ private slots:
 
     void madeThenOpenedAsACheckOfEveryDevice() {
         SiteBench b;
-        b.w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
-        b.w->eID->setText(QStringLiteral("3"));
-        b.w->eIDChange();
-        b.w->Dev().PollOnConnect = false;
-        b.w->bOpen->click();
-        QVERIFY(b.w->PortOpen());
+        QVERIFY(b.Open({{"ChP7", 17u}, {"ChP7", 200u}, {"BUK2", 5u}, {"BUK2", 7u}}));
         TDevicesFace& d = b.w->Devices();
-        for (auto [file, id] : {std::pair{"ChP7", 17u}, {"ChP7", 200u}, {"BUK2", 5u}, {"BUK2", 7u}})
-            QCOMPARE(d.Add(b.Entry(file), id), QString());
         TSiteFace& site = b.w->Site();
         const QString folder = QString::fromStdString(b.dir.File("Котельная 3"));
         QVERIFY(!site.miSaveSite->isEnabled());
@@ -169,16 +174,8 @@ private slots:
 
     void reportOfAVisitShowsWhatTheDevicesAnsweredAndKept() {
         SiteBench b;
-        b.w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(b.w.get()));
-        b.w->eID->setText(QStringLiteral("3"));
-        b.w->eIDChange();
-        b.w->Dev().PollOnConnect = false;
-        b.w->bOpen->click();
-        QVERIFY(b.w->PortOpen());
+        QVERIFY(b.Open({{"ChP7", 17u}, {"BUK2", 5u}}));
         TDevicesFace& d = b.w->Devices();
-        QCOMPARE(d.Add(b.Entry("ChP7"), 17), QString());
-        QCOMPARE(d.Add(b.Entry("BUK2"), 5), QString());
         TSiteFace& site = b.w->Site();
         const QString folder = QString::fromStdString(b.dir.File("Котельная 3"));
         QVERIFY(site.NewSite(folder, QStringLiteral("Котельная №3")));

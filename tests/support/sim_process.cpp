@@ -1,5 +1,7 @@
 #include "sim_process.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +12,10 @@
 namespace tunavox::test {
 
 const std::string kBin = TUNAVOX_BIN_DIR;
+
+LoadedSample::LoadedSample(const std::string& file) {
+    EXPECT_EQ(LoadDescription(kBin + "/" + file, Regs, Errors, Desc, kBin + "/"), "");
+}
 
 namespace {
 

@@ -4,11 +4,20 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "device/description.h"
 #include "test_support.h"
 
 namespace tunavox::test {
 
 extern const std::string kBin;
+
+// A sample description from the build's bin folder, loaded as the program loads it.
+struct LoadedSample {
+    TRegList Regs;
+    TNameValueList Errors;
+    TDescription Desc;
+    explicit LoadedSample(const std::string& file);
+};
 
 // A running tunavox-sim; stopped with SIGTERM at destruction.
 class SimProcess {
