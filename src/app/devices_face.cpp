@@ -356,12 +356,12 @@ void TDevicesFace::PollStep() {
     }
     if (n.PassBegins) {
         if (const int64_t wait = w_.Line().Pace.BeforePass(); wait > 0) {
-            w_.SetWaitingForPass(true);
+            w_.Trend().SetWaitingForPass(true);
             w_.PollDelay->start(static_cast<int>(wait));
             return;
         }
     }
-    w_.SetWaitingForPass(false);
+    w_.Trend().SetWaitingForPass(false);
     TTab& tab = tabs_[n.Item.Device];
     tab.Dev->PollNode = n.Item.Row;
     static const char kSpinner[] = "|/-\\";

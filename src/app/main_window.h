@@ -56,17 +56,13 @@ public:
     QPushButton* bReadAll;
     QStatusBar* StatusBar1;
     QLabel* StatusText;
-    QTimer* StatusTimer;
-    QTimer* PingTimer;
+    QTimer *StatusTimer, *PingTimer;
     QMenu* miDevList;
     QMenu* miVers;
-    QAction* miVer1;
-    QAction* miVer2;
+    QAction *miVer1, *miVer2;
     QAction* chUseLogs;
     QTimer* PollDelay; // the pause before the next poll read while reads keep failing
-    QAction* miExportHtml;
-    QAction* miExportRtf;
-    QAction* miExportCsv;
+    QAction *miExportHtml, *miExportRtf, *miExportCsv;
     QAction* N2; // "Выход"
     QAction* N4; // "О программе"
 
@@ -148,13 +144,7 @@ public:
     // For the window's parts (its faces).
     QColor NormalStatusColor() const { return normalStatusColor_; }
     // The device (and its table) the window's controls act on.
-    void SetCurrent(TDevice& dev, TRegisterView* view) {
-        dev_ = &dev;
-        vstList = view;
-    }
-    // The poll waits for its period before the next pass.
-    void SetWaitingForPass(bool waiting) { waitingForPass_ = waiting; }
-    bool WaitingForPass() const { return waitingForPass_; }
+    void SetCurrent(TDevice& dev, TRegisterView* view);
     const TMainOptions& Options() const { return options_; }
     // A finished exchange shown on its own device's table; an error said.
     void OnReadDone(TAction* action);
@@ -164,10 +154,7 @@ public:
     void StyleView(TRegisterView* view, const TDescription& desc);
     void PostPollNext(int delayMs = 0); // the poll's next step, after a pause
     // The "Устройство" menu shows the description of entry as the current one.
-    void MarkCatalogueEntry(int entry) {
-        if (entry >= 0 && entry < static_cast<int>(catalogueActions_.size()))
-            catalogueActions_[static_cast<size_t>(entry)]->setChecked(true);
-    }
+    void MarkCatalogueEntry(int entry);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -200,7 +187,6 @@ private:
     std::unique_ptr<TLine> line_;
     TDevice* dev_ = nullptr; // the current tab's; the devices face owns them
     bool logsPlaceSaid_ = false;
-    bool waitingForPass_ = false; // PollDelay holds the next pass back for its period
     std::unique_ptr<TDeviceSimulator> demo_;
     QString demoPort_;
     std::vector<TCatalogueEntry> catalogue_;

@@ -189,12 +189,12 @@ void TfMain::chPollClick() {
         if (dev_->PollNode < 0 || next <= dev_->PollNode) {
             const int64_t wait = line_->Pace.BeforePass();
             if (wait > 0) {
-                waitingForPass_ = true;
+                trend_->SetWaitingForPass(true);
                 PollDelay->start(static_cast<int>(wait));
                 return;
             }
         }
-        waitingForPass_ = false;
+        trend_->SetWaitingForPass(false);
         dev_->PollNode = next;
         static const char kSpinner[] = "|/-\\";
         lProgress->setText(QString(QLatin1Char(kSpinner[SpinIndex % 4])));
@@ -207,7 +207,7 @@ void TfMain::chPollClick() {
         dev_->PollNode = -1;
         dev_->Backoff.Reset();
         line_->Pace.Reset();
-        waitingForPass_ = false;
+        trend_->SetWaitingForPass(false);
         devices_->PollStopped();
         lProgress->clear();
     }

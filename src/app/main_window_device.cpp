@@ -201,4 +201,14 @@ void TfMain::vstListHeaderClick() {
     trend_->Changed();
 }
 
+void TfMain::SetCurrent(TDevice& dev, TRegisterView* view) {
+    dev_ = &dev;
+    vstList = view;
+}
+
+void TfMain::MarkCatalogueEntry(int entry) {
+    if (entry >= 0 && entry < static_cast<int>(catalogueActions_.size()))
+        catalogueActions_[static_cast<size_t>(entry)]->setChecked(true);
+}
+
 } // namespace tunavox

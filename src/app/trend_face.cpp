@@ -330,7 +330,7 @@ void TTrendFace::SetPollPeriod(int ms) {
         w_.ShowError(QStringLiteral("Период опроса не больше %1 мс (%2): установлен %2")
                          .arg(TPollPace::kMaxMs)
                          .arg(QString::fromStdString(TPollPace::Text(TPollPace::kMaxMs))));
-        if (w_.WaitingForPass() && w_.PollDelay->isActive()) w_.chPollClick();
+        if (waitingForPass_ && w_.PollDelay->isActive()) w_.chPollClick();
         return;
     }
     if (!TPollPace::Valid(ms)) {
@@ -344,7 +344,7 @@ void TTrendFace::SetPollPeriod(int ms) {
         QStringLiteral("Период опроса: %1").arg(QString::fromStdString(TPollPace::Text(ms))), true,
         w_.NormalStatusColor());
     // A pass held back for the old period is timed anew.
-    if (w_.WaitingForPass() && w_.PollDelay->isActive()) w_.chPollClick();
+    if (waitingForPass_ && w_.PollDelay->isActive()) w_.chPollClick();
 }
 
 std::unique_ptr<TWideRecording> TTrendFace::WideRecordingColumns() const {

@@ -51,6 +51,9 @@ public:
     void StopRecording(const QString& why = {});
     // The poll period, ms (0: as fast as the line allows; 1..99 taken as 100).
     void SetPollPeriod(int ms);
+    // The poll waits for its period before the next pass (the window's PollDelay runs).
+    void SetWaitingForPass(bool waiting) { waitingForPass_ = waiting; }
+    bool WaitingForPass() const { return waitingForPass_; }
     // The recording's indicator (also refreshed twice a second).
     void ShowRecording();
     void ShowStats();
@@ -78,6 +81,7 @@ private:
     QPointer<TChartWindow> chart_;
     int usbLatencyMs_ = -1;
     std::set<std::string> latencyTold_; // ports whose adapter's timer was said
+    bool waitingForPass_ = false;         // PollDelay holds the next pass back for its period
 };
 
 } // namespace tunavox
