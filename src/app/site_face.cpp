@@ -187,7 +187,7 @@ bool TSiteFace::NewSite(const QString& folder, const QString& name) {
     making_ = {};
     making_.Name = name.toStdString();
     making_.Lines.push_back({host_.PortName().toStdString(), host_.Version(), host_.Gateway(),
-                             0, {}});
+                             host_.PollPeriod(), {}});
     makingFolder_ = folder;
     references_.clear();
     referenceOnly_ = false;

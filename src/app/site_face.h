@@ -43,8 +43,9 @@ public:
     virtual QString PortName() = 0;
     virtual uint8_t Version() = 0;
     virtual bool Gateway() = 0;
-    // Makes the window's line the site's: its port, version, mode and devices (the port
-    // closed); the message of what failed, else empty.
+    virtual int PollPeriod() = 0; // ms between poll passes; 0: as fast as the line goes
+    // Makes the window's line the site's: its port, version, mode, poll period and devices
+    // (the port closed); the message of what failed, else empty.
     virtual QString LoadLine(const TSiteLine& line) = 0;
     virtual void OpenLinePort() = 0;
     virtual void CompareWithFile(const QString& path, bool restore) = 0;

@@ -100,8 +100,10 @@ public:
         w_.cbPort->setCurrentIndex(w_.cbPort->findText(port));
         (line.Version == 0 ? w_.miVer1 : w_.miVer2)->setChecked(true);
         w_.chOver41G->setChecked(line.Gateway);
+        w_.Trend().sePollPeriod->setValue(line.PollPeriodMs);
         return {};
     }
+    int PollPeriod() override { return w_.Line().Pace.Period(); }
 
     void OpenLinePort() override {
         if (!w_.PortOpen()) w_.bOpenClick();

@@ -203,6 +203,7 @@ bool TSiteFace::SaveSite() {
     kept.Port = host_.PortName().toStdString();
     kept.Version = host_.Version();
     kept.Gateway = host_.Gateway();
+    kept.PollPeriodMs = host_.PollPeriod();
     std::string error;
     bool changed = false;
     if (!WriteSite(folder_.toStdString(), saved, error, &changed)) {

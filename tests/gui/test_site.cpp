@@ -104,6 +104,7 @@ private slots:
         TSiteFace& site = b.w->Site();
         const QString folder = QString::fromStdString(b.dir.File("Котельная 3"));
         QVERIFY(!site.miSaveSite->isEnabled());
+        b.w->Trend().sePollPeriod->setValue(1500); // kept with the line
         QVERIFY(site.NewSite(folder, QStringLiteral("Котельная №3")));
         QTRY_VERIFY_WITH_TIMEOUT(site.IsOpen(), 20000);
         QVERIFY(QFileInfo::exists(folder + QStringLiteral("/site.xml")));
@@ -113,6 +114,7 @@ private slots:
         QCOMPARE(site.Recent(), QStringList{folder});
         site.CloseSite();
         QVERIFY(!d.lvDevices->isVisible() || d.Several());
+        b.w->Trend().sePollPeriod->setValue(0);
 
         // The line as the engineer finds it on his next visit.
         b.sim->SetPresent(5, false);
@@ -123,6 +125,7 @@ private slots:
         site.OnChecked = [&] { checked = true; };
         QVERIFY(site.OpenSite(folder));
         QTRY_VERIFY_WITH_TIMEOUT(checked, 20000);
+        QCOMPARE(b.w->Line().Pace.Period(), 1500);
         QVERIFY(d.lvDevices->isVisible());
         const QStringList expected{
             QStringLiteral("БУК-2 (контроллер котельной) · ID 3: на месте, различий от эталона: 0"),
@@ -161,6 +164,7 @@ private slots:
         std::string error;
         QVERIFY(ReadSite(folder.toStdString(), read, error));
         QCOMPARE(read.Lines[0].Devices[1].Identity[0].Value, std::string("70099999"));
+        QCOMPARE(read.Lines[0].PollPeriodMs, 1500);
         std::vector<TJournalEntry> entries;
         QVERIFY(ReadJournal(b.dir.File("Journal"), {}, entries, error));
         QCOMPARE(entries.size(), size_t{1});
