@@ -96,6 +96,14 @@ QStringList TSiteFace::Recent() const {
     return out;
 }
 
+QString TSiteFace::Engineer() const {
+    return Store().value(QStringLiteral("Engineer")).toString();
+}
+
+void TSiteFace::SetEngineer(const QString& name) {
+    Store().setValue(QStringLiteral("Engineer"), name);
+}
+
 void TSiteFace::Remember(const QString& folder) {
     QStringList list = Recent();
     list.removeAll(folder);

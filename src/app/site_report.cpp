@@ -6,7 +6,6 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
-#include <QSettings>
 #include <QTextDocument>
 #include <QTimer>
 
@@ -22,9 +21,6 @@
 
 namespace tunavox {
 namespace {
-
-QSettings Store() { return QSettings(QStringLiteral("Mirel"), QStringLiteral("Tunavox")); }
-const QString kEngineerKey = QStringLiteral("Engineer");
 
 // The page on A4 across through Qt's own PDF writer, its tables' headers repeated on each
 // page. Qt breaks a row of several lines across two pages: across, a row holds one line.
@@ -49,10 +45,6 @@ bool WritePdf(const QString& path, const std::string& html, const QString& title
 }
 
 } // namespace
-
-QString TSiteFace::Engineer() const { return Store().value(kEngineerKey).toString(); }
-
-void TSiteFace::SetEngineer(const QString& name) { Store().setValue(kEngineerKey, name); }
 
 void TSiteFace::AskReport() {
     if (!open_ || Busy()) return;
